@@ -1,0 +1,63 @@
+// TFTP (RFC 1350, client side) definitions shared by the engine and the window.
+#pragma once
+
+#include "platform/core/afxtypes.h"
+
+// Opcodes
+inline constexpr WORD TFTP_OPCODE_RRQ = 1;
+inline constexpr WORD TFTP_OPCODE_WRQ = 2;
+inline constexpr WORD TFTP_OPCODE_DATA = 3;
+inline constexpr WORD TFTP_OPCODE_ACK = 4;
+inline constexpr WORD TFTP_OPCODE_ERROR = 5;
+
+// Sizes
+inline constexpr int TFTP_BLOCK_SIZE = 512;    // largest DATA payload
+inline constexpr int TFTP_HEADER_SIZE = 4;     // opcode and one 16-bit field
+inline constexpr int TFTP_MIN_DATAGRAM = 4;    // shortest datagram accepted
+inline constexpr int TFTP_MAX_DATAGRAM = 516;  // header plus a full block
+inline constexpr int TFTP_PACKET_BUFFER = 520; // every packet buffer
+inline constexpr int TFTP_MAX_NAME = 255;      // longest file name in a request
+inline constexpr UINT TFTP_SERVER_PORT = 69;
+
+// Error codes the client sends
+inline constexpr WORD TFTP_ERROR_ILLEGAL_OPERATION = 4;
+inline constexpr WORD TFTP_ERROR_UNKNOWN_TID = 5;
+
+// Results of CTFTPSocket::Receive: the class in the top four bits, a length or
+// a reason in the low twelve.
+inline constexpr int TFTP_RESULT_NONE = 0x0000;
+inline constexpr int TFTP_RESULT_ACKED = 0x1000;
+inline constexpr int TFTP_RESULT_DATA = 0x2000;
+inline constexpr int TFTP_RESULT_ERROR = 0x3000;
+inline constexpr int TFTP_RESULT_CLASS_MASK = 0xF000;
+inline constexpr int TFTP_RESULT_VALUE_MASK = 0x0FFF;
+
+// Reasons carried by TFTP_RESULT_ERROR
+inline constexpr int TFTP_REASON_UNEXPECTED = 0;
+inline constexpr int TFTP_REASON_RECEIVE = 2;
+inline constexpr int TFTP_REASON_OPCODE = 3;
+inline constexpr int TFTP_REASON_BLOCK = 4;
+inline constexpr int TFTP_REASON_NOT_ACK = 5;
+inline constexpr int TFTP_REASON_LOCK_IN = 6;
+
+// States of the transfer socket
+inline constexpr WORD TFTP_STATE_IDLE = 0;
+inline constexpr WORD TFTP_STATE_RRQ_SENT = 2;
+inline constexpr WORD TFTP_STATE_WRQ_SENT = 3;
+inline constexpr WORD TFTP_STATE_WAIT_ACK = 4;
+inline constexpr WORD TFTP_STATE_WAIT_DATA = 5;
+inline constexpr WORD TFTP_STATE_CLOSED = 7;
+
+// Directions equal the request opcodes; modes select the request's mode string.
+inline constexpr WORD DIRECTION_GET = 1;
+inline constexpr WORD DIRECTION_PUT = 2;
+inline constexpr WORD MODE_ASCII = 1;
+inline constexpr WORD MODE_BINARY = 2;
+
+// Messages the engine posts to the window (wParam 0).
+inline constexpr UINT WM_TFTP_PROGRESS = WM_USER + 1; // lParam: payload bytes of one block
+inline constexpr UINT WM_TFTP_COMPLETE = WM_USER + 2;
+inline constexpr UINT WM_TFTP_STARTED = WM_USER + 3;
+inline constexpr UINT WM_TFTP_FAILED = WM_USER + 4;
+inline constexpr UINT WM_TFTP_TIMEOUT = WM_USER + 5;
+inline constexpr UINT WM_TFTP_REQUEST_SENT = WM_USER + 6;

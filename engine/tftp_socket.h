@@ -1,0 +1,65 @@
+// The UDP endpoint of one transfer and keeper of the lock-step exchange.
+#pragma once
+
+#include <netinet/in.h>
+
+#include "platform/core/socket.h"
+#include "platform/core/wnd.h"
+#include "tftp.h"
+
+// One object serves one transfer. It sends the request, classifies every
+// reply against its state, locks onto the server's transfer port at the first
+// accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends the
+// last packet from OnTick and times out. It shows socket errors and the
+// server's ERROR texts itself and reports to the owner only by posted messages.
+class CTFTPSocket : public CSocket {
+public:
+    explicit CTFTPSocket(CWnd* pOwner);
+    ~CTFTPSocket() override;
+
+    // Creates the socket and sends the request to lpszHost ("name", "a.b.c.d",
+    // either with ":port"; port 69 without). TRUE when the request has gone out.
+    BOOL SendRequest(const char* lpszHost, const char* lpszName, WORD wDirection, WORD wMode);
+
+    // Reads one datagram into lpBuf and says what the caller must do with it:
+    // TFTP_RESULT_NONE, _ACKED, _DATA + datagram length (already acknowledged),
+    // or _ERROR + reason (the transfer is over).
+    int Receive(void* lpBuf, int nBufLen, int nFlags = 0) override;
+
+    // Numbers the DATA block whose payload the caller placed at offset 4 of
+    // pPacket, keeps a copy for resending and sends it. Returns 0 without
+    // sending when the payload is longer than 512 bytes.
+    int SendBlock(BYTE* pPacket, int nPayloadLength, int nFlags = 0);
+
+    // One 500 ms period: resends the last packet at every sixth tick without
+    // an accepted reply, and after the second resend posts WM_TFTP_TIMEOUT.
+    virtual void OnTick();
+
+protected:
+    int SendAck(BYTE* pPacket, int nLength, int nFlags);
+    int SendError(WORD wCode);
+    void ReportSocketError();
+    void ReportPeerError(const BYTE* pPacket, int nLength);
+
+    CWnd* m_pOwner;
+    int m_nRetries;
+    int m_nLastLength;
+    int m_nTicks;
+    BOOL m_bOwnBuffer;
+    BOOL m_bConnected;
+    BYTE* m_pBuffer;
+    WORD m_wMode;
+    WORD m_wDirection;
+    WORD m_wBlock;
+    WORD m_wExpected;
+    WORD m_wState;
+
+    // The server's request address, resolved once; the request's resends go here.
+    sockaddr_in m_addrServer;
+    // The sender of the last datagram read before lock-in; ERROR packets that
+    // must go out before lock-in go to it.
+    sockaddr_in m_addrSender;
+
+private:
+    int SendToPeer(const BYTE* pPacket, int nLength);
+};

@@ -1,0 +1,188 @@
+#include "socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "socket_watcher.h"
+
+namespace {
+int g_nLastError = 0;
+
+// Sets the last error and answers SOCKET_ERROR when a system call failed.
+int Checked(ssize_t result)
+{
+    if (result < 0) {
+        g_nLastError = errno;
+        return SOCKET_ERROR;
+    }
+    return static_cast<int>(result);
+}
+} // namespace
+
+int CAsyncSocket::GetLastError()
+{
+    return g_nLastError;
+}
+
+void CAsyncSocket::SetLastError(int nError)
+{
+    g_nLastError = nError;
+}
+
+CAsyncSocket::~CAsyncSocket()
+{
+    Close();
+}
+
+BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const char* lpszSocketAddress)
+{
+    if (m_hSocket >= 0 || nSocketPort > 65535) {
+        SetLastError(EINVAL);
+        return FALSE;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (lpszSocketAddress != nullptr && inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
+        SetLastError(EINVAL);
+        return FALSE;
+    }
+    int fd = ::socket(AF_INET, nSocketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        SetLastError(errno);
+        return FALSE;
+    }
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        SetLastError(errno);
+        ::close(fd);
+        return FALSE;
+    }
+    m_hSocket = fd;
+    if ((lEvent & FD_READ) != 0 && AfxGetSocketWatcher() != nullptr)
+        AfxGetSocketWatcher()->Watch(this);
+    return TRUE;
+}
+
+void CAsyncSocket::Close()
+{
+    if (m_hSocket < 0)
+        return;
+    if (AfxGetSocketWatcher() != nullptr)
+        AfxGetSocketWatcher()->Unwatch(this);
+    ::close(m_hSocket);
+    m_hSocket = -1;
+}
+
+BOOL CAsyncSocket::ResolveAddress(const char* lpszHostAddress, UINT nHostPort, sockaddr_in* pAddress)
+{
+    if (lpszHostAddress == nullptr || nHostPort > 65535) {
+        SetLastError(EINVAL);
+        return FALSE;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(nHostPort));
+    if (inet_pton(AF_INET, lpszHostAddress, &address.sin_addr) != 1) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* result = nullptr;
+        if (lpszHostAddress[0] == '\0' || getaddrinfo(lpszHostAddress, nullptr, &hints, &result) != 0 ||
+            result == nullptr) {
+            SetLastError(EINVAL);
+            return FALSE;
+        }
+        address.sin_addr = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr;
+        freeaddrinfo(result);
+    }
+    *pAddress = address;
+    return TRUE;
+}
+
+int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, const char* lpszHostAddress, int nFlags)
+{
+    sockaddr_in address{};
+    if (!ResolveAddress(lpszHostAddress, nHostPort, &address))
+        return SOCKET_ERROR;
+    return SendTo(lpBuf, nBufLen, reinterpret_cast<const sockaddr*>(&address), sizeof address, nFlags);
+}
+
+int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, int nSockAddrLen, int nFlags)
+{
+    if (nBufLen < 0) {
+        SetLastError(EINVAL);
+        return SOCKET_ERROR;
+    }
+    return Checked(::sendto(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL, lpSockAddr,
+                            static_cast<socklen_t>(nSockAddrLen)));
+}
+
+int CAsyncSocket::ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags)
+{
+    if (nBufLen < 0 || lpSockAddrLen == nullptr) {
+        SetLastError(EINVAL);
+        return SOCKET_ERROR;
+    }
+    socklen_t addressLength = static_cast<socklen_t>(*lpSockAddrLen);
+    // MSG_TRUNC makes the kernel report the datagram's real length.
+    int result = Checked(
+        ::recvfrom(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC, lpSockAddr, &addressLength));
+    if (result == SOCKET_ERROR)
+        return SOCKET_ERROR;
+    if (result > nBufLen) {
+        SetLastError(EMSGSIZE);
+        return SOCKET_ERROR;
+    }
+    *lpSockAddrLen = static_cast<int>(addressLength);
+    return result;
+}
+
+BOOL CAsyncSocket::Connect(const sockaddr* lpSockAddr, int nSockAddrLen)
+{
+    if (::connect(m_hSocket, lpSockAddr, static_cast<socklen_t>(nSockAddrLen)) != 0) {
+        SetLastError(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags)
+{
+    if (nBufLen < 0) {
+        SetLastError(EINVAL);
+        return SOCKET_ERROR;
+    }
+    return Checked(::send(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL));
+}
+
+int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags)
+{
+    if (nBufLen < 0) {
+        SetLastError(EINVAL);
+        return SOCKET_ERROR;
+    }
+    int result = Checked(::recv(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC));
+    if (result != SOCKET_ERROR && result > nBufLen) {
+        SetLastError(EMSGSIZE);
+        return SOCKET_ERROR;
+    }
+    return result;
+}
+
+BOOL CAsyncSocket::GetSockName(sockaddr* lpSockAddr, int* lpSockAddrLen) const
+{
+    socklen_t length = static_cast<socklen_t>(*lpSockAddrLen);
+    if (::getsockname(m_hSocket, lpSockAddr, &length) != 0) {
+        SetLastError(errno);
+        return FALSE;
+    }
+    *lpSockAddrLen = static_cast<int>(length);
+    return TRUE;
+}
+
+void CAsyncSocket::OnReceive(int /*nErrorCode*/) {}

@@ -1,0 +1,70 @@
+// Non-blocking IPv4 datagram sockets with the framework's calling conventions:
+// calls return SOCKET_ERROR (or FALSE) on failure and leave the reason for
+// GetLastError, which is an errno value.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "afxtypes.h"
+
+// Notification mask bits accepted by Create; only reads are ever reported.
+inline constexpr long FD_READ = 0x01;
+inline constexpr long FD_WRITE = 0x02;
+inline constexpr long FD_OOB = 0x04;
+inline constexpr long FD_ACCEPT = 0x08;
+inline constexpr long FD_CONNECT = 0x10;
+inline constexpr long FD_CLOSE = 0x20;
+
+class CAsyncSocket {
+public:
+    CAsyncSocket() = default;
+    CAsyncSocket(const CAsyncSocket&) = delete;
+    CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+    // Closes the socket if one is open.
+    virtual ~CAsyncSocket();
+
+    // Makes a non-blocking socket bound to all local addresses at nSocketPort
+    // (0: a port the system chooses). With FD_READ in lEvent, the installed
+    // socket watcher calls OnReceive whenever a datagram waits.
+    BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_DGRAM,
+                long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+                const char* lpszSocketAddress = nullptr);
+    void Close();
+
+    // Sends to a host given as a dotted IPv4 address or a name (resolved to its
+    // first IPv4 address). A name that does not resolve fails with EINVAL.
+    int SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, const char* lpszHostAddress, int nFlags = 0);
+    int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, int nSockAddrLen, int nFlags = 0);
+
+    // Reads one whole datagram and its sender. A datagram longer than nBufLen
+    // is discarded and the call fails with EMSGSIZE; it is never cut short.
+    int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags = 0);
+
+    // From a successful Connect on, only datagrams from that address and port
+    // arrive and Send goes there.
+    virtual BOOL Connect(const sockaddr* lpSockAddr, int nSockAddrLen);
+    virtual int Send(const void* lpBuf, int nBufLen, int nFlags = 0);
+    // Reads one whole datagram; too long a datagram fails as in ReceiveFrom.
+    virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);
+
+    BOOL GetSockName(sockaddr* lpSockAddr, int* lpSockAddrLen) const;
+
+    // Called by the socket watcher when a datagram waits; nErrorCode is 0.
+    virtual void OnReceive(int nErrorCode);
+
+    static int GetLastError();
+
+    // Resolves a dotted IPv4 address or a host name to its first IPv4 address.
+    // FALSE, with EINVAL as the last error, when it does not resolve.
+    static BOOL ResolveAddress(const char* lpszHostAddress, UINT nHostPort, sockaddr_in* pAddress);
+
+    int m_hSocket = -1;
+
+protected:
+    static void SetLastError(int nError);
+};
+
+// The framework's blocking socket; here it adds nothing, since every read
+// happens only after readiness has been reported.
+class CSocket : public CAsyncSocket {};

@@ -1,0 +1,82 @@
+// Identifiers of the program's resources: dialog templates, controls,
+// system-menu commands, the icon and the string table.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUT 100
+#define IDD_MAIN 102
+#define IDD_LOG 138
+
+// Icon
+#define IDI_TARNWICK 132
+
+// System-menu commands of the program (the low four bits are the platform's)
+#define IDM_ABOUT 0x0010
+#define IDM_LOG_WINDOW 0x0020
+
+// Controls of IDD_MAIN
+#define IDC_PUT 7
+#define IDC_GET 8
+#define IDC_FILE_LIST 1003
+#define IDC_ABORT 1018
+#define IDC_MODE_BINARY 1019
+#define IDC_MODE_ASCII 1020
+#define IDC_PROGRESS 1021
+#define IDC_CURRENT_DIR 1023
+#define IDC_STATUS_VALUES 1024
+#define IDC_DIR_LIST 1025
+#define IDC_REMOTE_FILE 1027
+#define IDC_REMOTE_HOST 1028
+#define IDC_STATUS_LABELS 1037
+
+// Controls of IDD_ABOUT
+#define IDC_DISK_SPACE 1012
+#define IDC_MEMORY 1013
+
+// Controls of IDD_LOG
+#define IDC_LOG_LIST 1031
+
+// Controls without an identifier of their own
+#define IDC_STATIC (-1)
+
+// Commands of the framework
+#define ID_HELP 0xE146
+
+// String table
+#define IDS_ABOUTBOX 101
+#define IDS_STATUS_FORMAT 102
+#define IDS_SOCKETS_INIT_FAILED 103
+#define IDS_MEMORY_FORMAT 104
+#define IDS_DISK_SPACE_FORMAT 105
+#define IDS_UNAVAILABLE 106
+#define IDS_IDLE 107
+#define IDS_TRANSMITTING 110
+#define IDS_RECEIVING 111
+#define IDS_LOG_WINDOW 112
+#define IDS_CONFIRM_GET 113
+#define IDS_PUT_CAPTIONS 114
+#define IDS_GET_CAPTIONS 115
+#define IDS_CONFIRM_PUT 116
+#define IDS_SESSION_ABORTED 117
+#define IDS_DESTINATION_UNAVAILABLE 118
+#define IDS_DESTINATION_UNREACHABLE 119
+#define IDS_GENERAL_FAILURE 120
+#define IDS_SESSION_TIMEOUT 121
+#define IDS_UNSPECIFIED_ERROR 122
+#define IDS_PEER_FILE_NOT_FOUND 123
+#define IDS_PEER_ACCESS_VIOLATION 124
+#define IDS_PEER_DISK_FULL 125
+#define IDS_PEER_ILLEGAL_OPERATION 126
+#define IDS_PEER_UNKNOWN_TID 127
+#define IDS_PEER_FILE_EXISTS 128
+#define IDS_STARTING 129
+#define IDS_OVERWRITE 130
+#define IDS_OPEN_READ_FAILED 131
+#define IDS_OPEN_WRITE_FAILED 132
+#define IDS_TIP_GET 133
+#define IDS_TIP_PUT 134
+#define IDS_TIP_REMOTE_FILE 135
+#define IDS_TIP_REMOTE_HOST 136
+
+// Strings of the framework
+#define AFX_IDP_FAILED_TO_LAUNCH_HELP 61703

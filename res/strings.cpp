@@ -1,0 +1,87 @@
+#include "strings.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "resource.h"
+
+namespace {
+
+struct StringEntry {
+    unsigned int nID;
+    const char* text;
+};
+
+// Sorted by number. Texts stand exactly as the program shows them, with
+// their tabs, line breaks and doubled blanks.
+constexpr StringEntry kStrings[] = {
+    {IDS_ABOUTBOX, "&About Tarnwick..."},
+    {IDS_STATUS_FORMAT, "%s\n%lu\n%lu\n%lu bps"},
+    {IDS_SOCKETS_INIT_FAILED, "Windows sockets initialization failed."},
+    {IDS_MEMORY_FORMAT, "%lu KB"},
+    {IDS_DISK_SPACE_FORMAT, "%lu KB Free on %c:"},
+    {IDS_UNAVAILABLE, "Unavailable"},
+    {IDS_IDLE, "Idle"},
+    {IDS_TRANSMITTING, "Transmitting"},
+    {IDS_RECEIVING, "Receiving"},
+    {IDS_LOG_WINDOW, "&Log Window"},
+    {IDS_CONFIRM_GET, "Please confirm the following operation:\nRetrieve file:\t%s\nfrom host:\t\t%s\nto "
+                      "directory:\t%s\nusing %s mode?"},
+    {IDS_PUT_CAPTIONS, "Status:\nFile Size:\nSent (bytes):\nTransmission Rate:"},
+    {IDS_GET_CAPTIONS, "Status:\nFile Size:\nReceived (bytes):\nTransmission Rate:"},
+    {IDS_CONFIRM_PUT, "Please confirm the following operation:\nSend file:\t%s\nto host:\t%s\nas file:\t%s\nusing "
+                      "%s mode?"},
+    {IDS_SESSION_ABORTED, "Your session has been aborted due to a timeout or general error."},
+    {IDS_DESTINATION_UNAVAILABLE,
+     "The destination you requested is not available, please check the hostname and try again."},
+    {IDS_DESTINATION_UNREACHABLE, "The destination you requested in not currently reachable.  Select a new "
+                                  "destination or try again later."},
+    {IDS_GENERAL_FAILURE, "This session has been aborted due to a general failure.\nError code: %d"},
+    {IDS_SESSION_TIMEOUT,
+     "A session timeout occurred.  Your session has been aborted.\nCheck network settings and try again."},
+    {IDS_UNSPECIFIED_ERROR,
+     "An unspecified error occurred during transmission.\nCheck transmission settings and try again."},
+    {IDS_PEER_FILE_NOT_FOUND,
+     "The requested file could not be found on the remote system.\nCheck filename and try again."},
+    {IDS_PEER_ACCESS_VIOLATION,
+     "An access violation has occurred on the remote system.\nCheck transmission settings and try again."},
+    {IDS_PEER_DISK_FULL, "There is insufficient storage space on the remote system.\nContact the TFTP site "
+                         "administrator for assistance."},
+    {IDS_PEER_ILLEGAL_OPERATION,
+     "An illegal operation occurred during transmission.\n Check transmission settings and try again."},
+    {IDS_PEER_UNKNOWN_TID,
+     "The remote system has reported an invalid operation.\nCheck transmission settings and try again."},
+    {IDS_PEER_FILE_EXISTS, "The file which you are trying to send already exists on the remote system.\nTry "
+                           "setting the Remote File name to another name to complete the transmission."},
+    {IDS_STARTING, "Starting"},
+    {IDS_OVERWRITE,
+     "The file you are retrieving already exists in the selected directory.\nDo you want to overwrite it?"},
+    {IDS_OPEN_READ_FAILED, "Unable to open the selected file for reading.\nIt may be in use by another application."},
+    {IDS_OPEN_WRITE_FAILED, "Unable to open the selected file for writing.\n It may be in use by another application."},
+    {IDS_TIP_GET, "Retrieve File (Get)"},
+    {IDS_TIP_PUT, "Send File (Put)"},
+    {IDS_TIP_REMOTE_FILE, "File to retrieve, or rename file to on send"},
+    {IDS_TIP_REMOTE_HOST, "Host name or IP address of destination device"},
+    {AFX_IDP_FAILED_TO_LAUNCH_HELP, "Failed to launch help."},
+};
+
+static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
+                             [](const StringEntry& a, const StringEntry& b) { return a.nID < b.nID; }),
+              "the string table must stay sorted by number");
+
+} // namespace
+
+const char* AfxFindString(unsigned int nID)
+{
+    auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), nID,
+                               [](const StringEntry& entry, unsigned int id) { return entry.nID < id; });
+    if (it == std::end(kStrings) || it->nID != nID)
+        return nullptr;
+    return it->text;
+}
+
+std::string AfxLoadString(unsigned int nID)
+{
+    const char* text = AfxFindString(nID);
+    return text != nullptr ? std::string(text) : std::string();
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the release build's,
+# then the sanitizer build's.
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/packages.sh
+
+ensure_packages "${BUILD_PACKAGES[@]}"
+
+for preset in release asan; do
+    echo "== $preset =="
+    cmake --preset "$preset"
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done

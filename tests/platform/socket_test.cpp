@@ -1,0 +1,116 @@
+#include "platform/core/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/core/socket_watcher.h"
+#include "tests/support/fake_peer.h"
+
+namespace {
+
+sockaddr_in Loopback(UINT port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+TEST(AsyncSocket, ReceivesWholeDatagramsAndRefusesLongerOnes)
+{
+    CAsyncSocket sock;
+    ASSERT_TRUE(sock.Create());
+    FakePeer peer;
+    const UINT port = LocalPort(sock.m_hSocket);
+
+    BYTE buffer[520];
+    sockaddr_in sender{};
+    int senderLength = sizeof sender;
+    peer.SendTo(port, Bytes(520, 7));
+    ASSERT_TRUE(WaitReadable(sock.m_hSocket));
+    EXPECT_EQ(sock.ReceiveFrom(buffer, sizeof buffer, reinterpret_cast<sockaddr*>(&sender), &senderLength), 520);
+    EXPECT_EQ(ntohs(sender.sin_port), peer.Port());
+
+    peer.SendTo(port, Bytes(521, 7));
+    peer.SendTo(port, Bytes(3, 1));
+    ASSERT_TRUE(WaitReadable(sock.m_hSocket));
+    EXPECT_EQ(sock.ReceiveFrom(buffer, sizeof buffer, reinterpret_cast<sockaddr*>(&sender), &senderLength),
+              SOCKET_ERROR);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), EMSGSIZE);
+    // The long datagram is gone; the next one is read whole.
+    EXPECT_EQ(sock.ReceiveFrom(buffer, sizeof buffer, reinterpret_cast<sockaddr*>(&sender), &senderLength), 3);
+
+    const sockaddr_in peerAddress = Loopback(peer.Port());
+    ASSERT_TRUE(sock.Connect(reinterpret_cast<const sockaddr*>(&peerAddress), sizeof peerAddress));
+    peer.SendTo(port, Bytes(600, 7));
+    ASSERT_TRUE(WaitReadable(sock.m_hSocket));
+    EXPECT_EQ(sock.Receive(buffer, sizeof buffer), SOCKET_ERROR);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), EMSGSIZE);
+    EXPECT_EQ(sock.Receive(buffer, sizeof buffer), SOCKET_ERROR);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), EAGAIN);
+}
+
+TEST(AsyncSocket, SendsToADottedAddressOrAName)
+{
+    CAsyncSocket sock;
+    ASSERT_TRUE(sock.Create());
+    FakePeer peer;
+    EXPECT_EQ(sock.SendTo("abc", 3, peer.Port(), "127.0.0.1"), 3);
+    EXPECT_EQ(peer.Receive(), BytesOf("abc"));
+    EXPECT_EQ(sock.SendTo("name", 4, peer.Port(), "localhost"), 4);
+    EXPECT_EQ(peer.Receive(), BytesOf("name"));
+    EXPECT_EQ(sock.SendTo("x", 1, peer.Port(), "nosuchhost.invalid"), SOCKET_ERROR);
+    EXPECT_EQ(CAsyncSocket::GetLastError(), EINVAL);
+}
+
+class CountingSocket : public CAsyncSocket {
+public:
+    void OnReceive(int) override
+    {
+        ++calls;
+        if (closeOther != nullptr)
+            closeOther->Close();
+        BYTE buffer[16];
+        Receive(buffer, sizeof buffer);
+    }
+    int calls = 0;
+    CAsyncSocket* closeOther = nullptr;
+};
+
+TEST(PollSocketWatcher, OneCallPerWaitingDatagramAndNoneAfterClose)
+{
+    CPollSocketWatcher watcher;
+    CountingSocket first;
+    CountingSocket second;
+    CountingSocket unwatched;
+    ASSERT_TRUE(first.Create());
+    ASSERT_TRUE(second.Create());
+    ASSERT_TRUE(unwatched.Create(0, SOCK_DGRAM, 0));
+    FakePeer peer;
+
+    peer.SendTo(LocalPort(first.m_hSocket), Bytes{1});
+    peer.SendTo(LocalPort(first.m_hSocket), Bytes{2});
+    peer.SendTo(LocalPort(unwatched.m_hSocket), Bytes{3});
+    EXPECT_EQ(watcher.RunOnce(2000), 1);
+    EXPECT_EQ(watcher.RunOnce(2000), 1);
+    EXPECT_EQ(watcher.RunOnce(0), 0);
+    EXPECT_EQ(first.calls, 2);
+    EXPECT_EQ(unwatched.calls, 0);
+
+    // A socket closed during a round is not called in it.
+    first.closeOther = &second;
+    second.closeOther = &first;
+    peer.SendTo(LocalPort(first.m_hSocket), Bytes{4});
+    peer.SendTo(LocalPort(second.m_hSocket), Bytes{5});
+    ASSERT_TRUE(WaitReadable(second.m_hSocket));
+    EXPECT_EQ(watcher.RunOnce(2000), 1);
+    EXPECT_EQ(first.calls + second.calls, 3);
+    EXPECT_EQ(watcher.RunOnce(0), 0);
+}
+
+} // namespace

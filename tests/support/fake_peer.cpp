@@ -1,0 +1,139 @@
+#include "fake_peer.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+// A header of opcode and one 16-bit field followed by the body.
+Bytes Packet(WORD opcode, WORD field, const BYTE* body, size_t bodyLength)
+{
+    Bytes packet(4 + bodyLength);
+    packet[0] = static_cast<BYTE>(opcode >> 8);
+    packet[1] = static_cast<BYTE>(opcode);
+    packet[2] = static_cast<BYTE>(field >> 8);
+    packet[3] = static_cast<BYTE>(field);
+    std::copy(body, body + bodyLength, packet.begin() + 4);
+    return packet;
+}
+} // namespace
+
+Bytes DataPacket(WORD block, const Bytes& payload)
+{
+    return Packet(3, block, payload.data(), payload.size());
+}
+
+Bytes DataPacket(WORD block, size_t payloadLength, BYTE fill)
+{
+    return DataPacket(block, Bytes(payloadLength, fill));
+}
+
+Bytes AckPacket(WORD block)
+{
+    return Bytes{0, 4, static_cast<BYTE>(block >> 8), static_cast<BYTE>(block)};
+}
+
+Bytes ErrorPacket(WORD code, const std::string& text, bool terminated)
+{
+    // c_str() supplies the zero byte when the text is terminated.
+    return Packet(5, code, reinterpret_cast<const BYTE*>(text.c_str()), text.size() + (terminated ? 1 : 0));
+}
+
+Bytes PacketOfOpcode(WORD opcode, WORD block, size_t length)
+{
+    Bytes packet(length, 'p');
+    const BYTE header[4] = {static_cast<BYTE>(opcode >> 8), static_cast<BYTE>(opcode), static_cast<BYTE>(block >> 8),
+                            static_cast<BYTE>(block)};
+    for (size_t i = 0; i < length && i < 4; ++i)
+        packet[i] = header[i];
+    return packet;
+}
+
+Bytes BytesOf(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+FakePeer::FakePeer(const char* address) : m_address(address)
+{
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &local.sin_addr);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        throw std::runtime_error("fake peer: cannot bind a loopback port");
+    m_port = LocalPort(m_fd);
+}
+
+FakePeer::~FakePeer()
+{
+    Close();
+}
+
+void FakePeer::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+std::string FakePeer::HostString() const
+{
+    return m_address + ":" + std::to_string(m_port);
+}
+
+std::optional<Bytes> FakePeer::TryReceive()
+{
+    BYTE buffer[2048];
+    socklen_t length = sizeof m_lastSender;
+    ssize_t n =
+        ::recvfrom(m_fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&m_lastSender), &length);
+    if (n < 0)
+        return std::nullopt;
+    return Bytes(buffer, buffer + n);
+}
+
+std::optional<Bytes> FakePeer::Receive(int timeoutMs)
+{
+    if (!WaitReadable(m_fd, timeoutMs))
+        return std::nullopt;
+    return TryReceive();
+}
+
+void FakePeer::Reply(const Bytes& datagram)
+{
+    ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&m_lastSender),
+             sizeof m_lastSender);
+}
+
+void FakePeer::SendTo(UINT port, const Bytes& datagram, const char* address)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &to.sin_addr);
+    ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+UINT LocalPort(int fd)
+{
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    return ntohs(local.sin_port);
+}
+
+bool WaitReadable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 1;
+}
+
+bool NothingWaiting(int fd)
+{
+    return !WaitReadable(fd, 0);
+}

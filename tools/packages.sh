@@ -1,0 +1,23 @@
+# Sourced by run.sh and test.sh. ensure_packages installs the Debian packages
+# named that are not installed yet; apt-get update runs at most once a run.
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    if [ -z "${TARNWICK_APT_UPDATED:-}" ]; then
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+        export TARNWICK_APT_UPDATED=1
+    fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# What every build needs.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
