@@ -1,0 +1,60 @@
+#include "tftp_file.h"
+
+#include <algorithm>
+
+#include "netascii.h"
+
+CTFTPFile::CTFTPFile() : m_lReadPos(0), m_chLast(0xFF), m_nTransferMode(0) {}
+
+CTFTPFile::~CTFTPFile() = default;
+
+BOOL CTFTPFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError)
+{
+    m_nTransferMode = (nOpenFlags & typeText) != 0 ? MODE_ASCII : MODE_BINARY;
+    return CFile::Open(lpszFileName, nOpenFlags & ~static_cast<UINT>(typeText | typeBinary), pError);
+}
+
+int CTFTPFile::ReadData(BYTE* pBuffer, int nCount)
+{
+    if (m_nTransferMode != MODE_ASCII)
+        return static_cast<int>(Read(pBuffer, static_cast<UINT>(std::max(nCount, 0))));
+
+    // The previous call may have read past what it consumed: start again
+    // where it stopped consuming.
+    Seek(m_lReadPos, begin);
+    if (nCount <= 0)
+        return 0;
+    const size_t count = std::min<size_t>(static_cast<size_t>(nCount), sizeof m_scratch);
+    size_t delivered = 0;
+    for (;;) {
+        const size_t raw = Read(m_scratch, static_cast<UINT>(count));
+        if (raw == 0) {
+            m_lReadPos = static_cast<LONGLONG>(GetPosition());
+            break;
+        }
+        const NetasciiFilterResult result = FilterNetascii(m_scratch, raw, pBuffer + delivered, count - delivered);
+        delivered += result.nProduced;
+        if (delivered == count) {
+            m_lReadPos = static_cast<LONGLONG>(GetPosition() - (raw - result.nConsumed));
+            break;
+        }
+    }
+    return static_cast<int>(delivered);
+}
+
+void CTFTPFile::WriteData(const BYTE* pBuffer, int nCount)
+{
+    if (nCount <= 0)
+        return;
+    if (m_nTransferMode != MODE_ASCII) {
+        Write(pBuffer, static_cast<UINT>(nCount));
+        return;
+    }
+    // A block is at most 512 bytes; anything longer goes in 512-byte parts
+    // so the output buffer can never overflow.
+    for (int offset = 0; offset < nCount; offset += TFTP_BLOCK_SIZE) {
+        const size_t part = static_cast<size_t>(std::min(nCount - offset, TFTP_BLOCK_SIZE));
+        const size_t produced = RewriteNetascii(pBuffer + offset, part, m_output, &m_chLast);
+        Write(m_output, static_cast<UINT>(produced));
+    }
+}

@@ -1,0 +1,175 @@
+#include "tftp_session.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "platform/core/msgbox.h"
+#include "res/resource.h"
+
+namespace {
+// Copies at most size - 1 bytes and always terminates.
+void CopyBounded(char* pTarget, size_t nSize, const char* pSource)
+{
+    const size_t length = ::strnlen(pSource, nSize - 1);
+    std::memcpy(pTarget, pSource, length);
+    pTarget[length] = '\0';
+}
+} // namespace
+
+CTFTPSession::CTFTPSession(CWnd* pReportWnd)
+    : CTFTPSocket(pReportWnd), m_pReportWnd(pReportWnd), m_bLastBlockSent(FALSE), m_bOwnSendBuffer(FALSE),
+      m_bOwnReceiveBuffer(FALSE), m_bOwnFile(FALSE), m_pSendBuffer(nullptr),
+      m_pReceiveBuffer(nullptr), m_szRemoteName{}, m_szLocalPath{}, m_pFile(nullptr), m_bLastBlockStored(FALSE)
+{
+}
+
+CTFTPSession::~CTFTPSession()
+{
+    if (m_bOwnFile) {
+        delete m_pFile;
+        m_pFile = nullptr;
+        m_bOwnFile = FALSE;
+    }
+    if (m_bOwnSendBuffer) {
+        delete[] m_pSendBuffer;
+        m_pSendBuffer = nullptr;
+        m_bOwnSendBuffer = FALSE;
+    }
+    if (m_bOwnReceiveBuffer) {
+        delete[] m_pReceiveBuffer;
+        m_pReceiveBuffer = nullptr;
+        m_bOwnReceiveBuffer = FALSE;
+    }
+}
+
+CTFTPFile* CTFTPSession::CreateFileObject()
+{
+    return new (std::nothrow) CTFTPFile;
+}
+
+BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
+                         WORD wMode)
+{
+    CopyBounded(m_szLocalPath, sizeof m_szLocalPath, lpszLocalPath);
+    CopyBounded(m_szRemoteName, sizeof m_szRemoteName, lpszRemoteName);
+
+    m_pSendBuffer = new (std::nothrow) BYTE[TFTP_PACKET_BUFFER];
+    if (m_pSendBuffer == nullptr)
+        return FALSE;
+    m_bOwnSendBuffer = TRUE;
+    m_pReceiveBuffer = new (std::nothrow) BYTE[TFTP_PACKET_BUFFER];
+    if (m_pReceiveBuffer == nullptr)
+        return FALSE;
+    m_bOwnReceiveBuffer = TRUE;
+
+    m_pFile = CreateFileObject();
+    if (m_pFile == nullptr)
+        return FALSE;
+    m_bOwnFile = TRUE;
+
+    // A Get writes a new file and puts it in the target's place only when the
+    // transfer completes, so a failed Get never damages an existing file.
+    UINT flags = wDirection == DIRECTION_GET ? CFile::modeCreate | CFile::modeWrite | CFile::modeReplaceOnCommit
+                                             : CFile::modeRead;
+    flags |= wMode == MODE_BINARY ? CFile::typeBinary : CFile::typeText;
+
+    // The full names are used here; the bounded copies are only a record.
+    CFileException error;
+    std::string requestName;
+    if (wDirection == DIRECTION_GET) {
+        if (!m_pFile->Open(lpszRemoteName, flags, &error)) {
+            AfxMessageBox(IDS_OPEN_WRITE_FAILED, MB_OK);
+            return FALSE;
+        }
+        // The request asks for the name without the local directory part.
+        requestName = m_pFile->GetFileName();
+    } else {
+        if (!m_pFile->Open(lpszLocalPath, flags, &error)) {
+            AfxMessageBox(IDS_OPEN_READ_FAILED, MB_OK);
+            return FALSE;
+        }
+        requestName = lpszRemoteName;
+    }
+
+    if (!SendRequest(lpszHost, requestName.c_str(), wDirection, wMode))
+        return FALSE;
+    m_pReportWnd->PostMessage(WM_TFTP_STARTED, 0, 0);
+    return TRUE;
+}
+
+void CTFTPSession::OnReceive(int /*nErrorCode*/)
+{
+    if (m_pReceiveBuffer != nullptr)
+        Receive(m_pReceiveBuffer, TFTP_PACKET_BUFFER, 0);
+}
+
+int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
+{
+    const int result = CTFTPSocket::Receive(lpBuf, nBufLen, nFlags);
+    try {
+        switch (result & TFTP_RESULT_CLASS_MASK) {
+        case TFTP_RESULT_ACKED:
+            if (m_bLastBlockSent)
+                NotifyComplete();
+            else
+                SendNextBlock();
+            break;
+        case TFTP_RESULT_DATA:
+            StoreBlock(static_cast<const BYTE*>(lpBuf), result & TFTP_RESULT_VALUE_MASK);
+            break;
+        case TFTP_RESULT_ERROR:
+            OnTransferError();
+            break;
+        default:
+            break;
+        }
+    } catch (const CFileException& error) {
+        OnFileError(error);
+    }
+    return 0;
+}
+
+void CTFTPSession::SendNextBlock()
+{
+    const int count = m_pFile->ReadData(m_pSendBuffer + TFTP_HEADER_SIZE, TFTP_BLOCK_SIZE);
+    if (count < TFTP_BLOCK_SIZE)
+        m_bLastBlockSent = TRUE;
+    SendBlock(m_pSendBuffer, count, 0);
+    m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, count);
+}
+
+void CTFTPSession::StoreBlock(const BYTE* pDatagram, int nLength)
+{
+    if (m_bLastBlockStored)
+        return;
+    const int payload = nLength - TFTP_HEADER_SIZE;
+    m_pFile->WriteData(pDatagram + TFTP_HEADER_SIZE, payload);
+    if (payload < TFTP_BLOCK_SIZE) {
+        m_pFile->Commit();
+        m_bLastBlockStored = TRUE;
+    }
+    m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, payload);
+    if (payload < TFTP_BLOCK_SIZE)
+        NotifyComplete();
+}
+
+void CTFTPSession::OnTransferError()
+{
+    AfxMessageBox(IDS_UNSPECIFIED_ERROR, MB_OK);
+    m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+void CTFTPSession::OnFileError(const CFileException& error)
+{
+    // The transfer cannot go on without its file: nothing more is sent or
+    // resent, and the window ends it on WM_TFTP_FAILED.
+    m_wState = TFTP_STATE_CLOSED;
+    error.ReportError();
+    m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+void CTFTPSession::NotifyComplete()
+{
+    m_pReportWnd->PostMessage(WM_TFTP_COMPLETE, 0, 0);
+}

@@ -1,0 +1,53 @@
+// One Get or Put, from the request to the last block.
+#pragma once
+
+#include "platform/core/file.h"
+#include "tftp_file.h"
+#include "tftp_socket.h"
+
+// Adds the local file and the block buffers to the transfer socket, acts on
+// each validated reply and reports to the window by posted messages:
+// WM_TFTP_STARTED, WM_TFTP_PROGRESS per block, then WM_TFTP_COMPLETE or
+// WM_TFTP_FAILED (timeouts come from the socket). It never ends a transfer
+// itself; the window deletes it.
+class CTFTPSession : public CTFTPSocket {
+public:
+    explicit CTFTPSession(CWnd* pReportWnd);
+    // Closes the file and the socket. A Get that did not complete leaves the
+    // local file as it was before the transfer.
+    ~CTFTPSession() override;
+
+    // Opens the local file (Put: lpszLocalPath; Get: lpszRemoteName relative
+    // to the current directory) and sends the request. TRUE when both are
+    // done; on FALSE the user has been told why.
+    BOOL Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
+               WORD wMode);
+
+    // Always returns 0.
+    int Receive(void* lpBuf, int nBufLen, int nFlags = 0) override;
+    void OnReceive(int nErrorCode) override;
+
+protected:
+    // The file object of a transfer; a test gives one that fails.
+    virtual CTFTPFile* CreateFileObject();
+
+    CWnd* m_pReportWnd;
+    BOOL m_bLastBlockSent;
+    BOOL m_bOwnSendBuffer;
+    BOOL m_bOwnReceiveBuffer;
+    BOOL m_bOwnFile;
+    BYTE* m_pSendBuffer;
+    BYTE* m_pReceiveBuffer;
+    char m_szRemoteName[256];
+    char m_szLocalPath[256];
+    CTFTPFile* m_pFile;
+    // Get: the last block is stored and the file is in place; nothing more is written.
+    BOOL m_bLastBlockStored;
+
+private:
+    void SendNextBlock();
+    void StoreBlock(const BYTE* pDatagram, int nLength);
+    void OnTransferError();
+    void OnFileError(const CFileException& error);
+    void NotifyComplete();
+};

@@ -1,0 +1,274 @@
+#include "file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <utility>
+
+#include "msgbox.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+CFileException::CFileException(int cause, long lOsError, std::string strFileName)
+    : m_cause(cause), m_lOsError(lOsError), m_strFileName(std::move(strFileName))
+{
+}
+
+int CFileException::OsErrorToException(long lOsError)
+{
+    switch (lOsError) {
+    case 0:
+        return none;
+    case ENOENT:
+        return fileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return badPath;
+    case EMFILE:
+    case ENFILE:
+        return tooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+        return accessDenied;
+    case EBADF:
+        return invalidFile;
+    case EINVAL:
+    case ESPIPE:
+        return badSeek;
+    case EIO:
+        return hardIO;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return diskFull;
+    default:
+        return genericException;
+    }
+}
+
+void CFileException::ThrowOsError(long lOsError, const std::string& strFileName)
+{
+    throw CFileException(OsErrorToException(lOsError), lOsError, strFileName);
+}
+
+std::string CFileException::GetErrorMessage() const
+{
+    // The path goes in by plain replacement: it is never read as a format.
+    std::string text = AfxLoadString(AFX_IDP_FILE_NONE + static_cast<unsigned>(m_cause));
+    if (text.empty())
+        text = AfxLoadString(AFX_IDP_FILE_GENERIC);
+    const size_t placeholder = text.find("%1");
+    if (placeholder != std::string::npos)
+        text.replace(placeholder, 2, m_strFileName);
+    return text;
+}
+
+void CFileException::ReportError() const
+{
+    AfxMessageBox(GetErrorMessage(), MB_OK | MB_ICONSTOP);
+}
+
+namespace {
+
+std::string FullPath(const char* lpszFileName)
+{
+    if (lpszFileName[0] == '/')
+        return lpszFileName;
+    char directory[PATH_MAX];
+    if (::getcwd(directory, sizeof directory) == nullptr)
+        return lpszFileName;
+    std::string path(directory);
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + lpszFileName;
+}
+
+unsigned DefaultCreationMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
+
+} // namespace
+
+CFile::~CFile()
+{
+    Discard();
+}
+
+BOOL CFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError)
+{
+    Discard();
+    m_strFilePath = FullPath(lpszFileName);
+
+    auto fail = [&](int error) {
+        if (pError != nullptr)
+            *pError = CFileException(CFileException::OsErrorToException(error), error, m_strFilePath);
+        return FALSE;
+    };
+
+    int flags = O_CLOEXEC;
+    switch (nOpenFlags & 3) {
+    case modeRead:
+        flags |= O_RDONLY;
+        break;
+    case modeWrite:
+        flags |= O_WRONLY;
+        break;
+    default:
+        flags |= O_RDWR;
+        break;
+    }
+    if ((nOpenFlags & modeCreate) != 0)
+        flags |= O_CREAT | ((nOpenFlags & modeNoTruncate) != 0 ? 0 : O_TRUNC);
+
+    if ((nOpenFlags & modeCreate) == 0 || (nOpenFlags & modeReplaceOnCommit) == 0) {
+        m_hFile = ::open(lpszFileName, flags, 0666);
+        return m_hFile >= 0 ? TRUE : fail(errno);
+    }
+
+    // A replacement: the target as it is decides what may happen.
+    std::string target = m_strFilePath;
+    struct stat status {};
+    unsigned mode = DefaultCreationMode();
+    bool exists = false;
+    if (::lstat(target.c_str(), &status) == 0) {
+        if (S_ISLNK(status.st_mode)) {
+            // Replace the file the link names, not the link.
+            if (char* resolved = ::realpath(target.c_str(), nullptr)) {
+                target = resolved;
+                std::free(resolved);
+            }
+        }
+        exists = ::stat(target.c_str(), &status) == 0;
+        if (exists && S_ISDIR(status.st_mode))
+            return fail(EISDIR);
+        if (exists && !S_ISREG(status.st_mode)) {
+            // A device or pipe is written in place; it cannot be replaced.
+            m_hFile = ::open(target.c_str(), flags, 0666);
+            return m_hFile >= 0 ? TRUE : fail(errno);
+        }
+        if (exists && ::access(target.c_str(), W_OK) != 0)
+            return fail(errno);
+        if (exists)
+            mode = status.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return fail(errno);
+    }
+
+    const size_t slash = target.rfind('/');
+    const std::string directory = target.substr(0, slash + 1);
+    std::string temp = directory + "." + target.substr(slash + 1, 200) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    ::fchmod(fd, mode);
+    if (exists && ::fchown(fd, status.st_uid, status.st_gid) != 0) {
+        // Only the owner or root can give the file away; it stays ours.
+    }
+    m_hFile = fd;
+    m_strTempPath = std::move(temp);
+    m_strTargetPath = std::move(target);
+    return TRUE;
+}
+
+UINT CFile::Read(void* lpBuf, UINT nCount)
+{
+    UINT total = 0;
+    while (total < nCount) {
+        const ssize_t n = ::read(m_hFile, static_cast<char*>(lpBuf) + total, nCount - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            CFileException::ThrowOsError(errno, m_strFilePath);
+        if (n == 0)
+            break;
+        total += static_cast<UINT>(n);
+    }
+    return total;
+}
+
+void CFile::Write(const void* lpBuf, UINT nCount)
+{
+    UINT total = 0;
+    while (total < nCount) {
+        const ssize_t n = ::write(m_hFile, static_cast<const char*>(lpBuf) + total, nCount - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            CFileException::ThrowOsError(errno, m_strFilePath);
+        if (n == 0)
+            CFileException::ThrowOsError(ENOSPC, m_strFilePath);
+        total += static_cast<UINT>(n);
+    }
+}
+
+ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
+{
+    const int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : SEEK_END;
+    const off_t position = ::lseek(m_hFile, static_cast<off_t>(lOff), whence);
+    if (position < 0)
+        CFileException::ThrowOsError(errno, m_strFilePath);
+    return static_cast<ULONGLONG>(position);
+}
+
+ULONGLONG CFile::GetPosition() const
+{
+    const off_t position = ::lseek(m_hFile, 0, SEEK_CUR);
+    if (position < 0)
+        CFileException::ThrowOsError(errno, m_strFilePath);
+    return static_cast<ULONGLONG>(position);
+}
+
+void CFile::Commit()
+{
+    if (m_strTempPath.empty())
+        return;
+    // The data reaches the disk before the name does, so a crash leaves
+    // either the old file or the whole new one.
+    const int syncResult = ::fsync(m_hFile);
+    int error = syncResult != 0 ? errno : 0;
+    if (::close(m_hFile) != 0 && error == 0)
+        error = errno;
+    m_hFile = -1;
+    if (error != 0) {
+        Discard();
+        CFileException::ThrowOsError(error, m_strFilePath);
+    }
+    if (::rename(m_strTempPath.c_str(), m_strTargetPath.c_str()) != 0) {
+        const int error = errno;
+        Discard();
+        CFileException::ThrowOsError(error, m_strFilePath);
+    }
+    m_strTempPath.clear();
+}
+
+void CFile::Close()
+{
+    Discard();
+}
+
+void CFile::Discard() noexcept
+{
+    if (m_hFile >= 0)
+        ::close(m_hFile);
+    m_hFile = -1;
+    if (!m_strTempPath.empty())
+        ::unlink(m_strTempPath.c_str());
+    m_strTempPath.clear();
+}
+
+std::string CFile::GetFileName() const
+{
+    const size_t slash = m_strFilePath.rfind('/');
+    return slash == std::string::npos ? m_strFilePath : m_strFilePath.substr(slash + 1);
+}

@@ -1,0 +1,105 @@
+// Local files over POSIX descriptors, with the framework's flags and its
+// exception for failures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "afxtypes.h"
+
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+
+// A failed file operation: the cause, the errno behind it and the file's path.
+class CFileException {
+public:
+    enum {
+        none,
+        genericException,
+        fileNotFound,
+        badPath,
+        tooManyOpenFiles,
+        accessDenied,
+        invalidFile,
+        removeCurrentDir,
+        directoryFull,
+        badSeek,
+        hardIO,
+        sharingViolation,
+        lockViolation,
+        diskFull,
+        endOfFile
+    };
+
+    explicit CFileException(int cause = none, long lOsError = -1, std::string strFileName = {});
+
+    // The cause that an errno value stands for.
+    static int OsErrorToException(long lOsError);
+    [[noreturn]] static void ThrowOsError(long lOsError, const std::string& strFileName);
+
+    // The framework's text for the cause, with the file's path in place of %1.
+    std::string GetErrorMessage() const;
+    // Shows that text in a message box with the stop icon.
+    void ReportError() const;
+
+    int m_cause;
+    long m_lOsError;
+    std::string m_strFileName;
+};
+
+class CFile {
+public:
+    enum OpenFlags : UINT {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeNoInherit = 0x0080,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000,
+        typeText = 0x4000,
+        typeBinary = 0x8000,
+        // With modeCreate: write a new file beside the target and put it in the
+        // target's place only at Commit. Until then the target is untouched, and
+        // closing without Commit removes the new file.
+        modeReplaceOnCommit = 0x00100000,
+    };
+    enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+
+    CFile() = default;
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+    // Closes the file; an uncommitted replacement is removed.
+    virtual ~CFile();
+
+    // FALSE on failure, with the cause in *pError when given.
+    virtual BOOL Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
+
+    // Returns the bytes read; fewer than asked only at the end of the file.
+    virtual UINT Read(void* lpBuf, UINT nCount);
+    // Stores all nCount bytes or throws; a short write is "disk full".
+    virtual void Write(const void* lpBuf, UINT nCount);
+    virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
+    virtual ULONGLONG GetPosition() const;
+    // Puts a replacement file in its target's place (keeping an existing
+    // target's permission bits) and closes it. Does nothing otherwise.
+    virtual void Commit();
+    virtual void Close();
+
+    // The full path recorded by Open, and its part after the last '/'.
+    std::string GetFilePath() const { return m_strFilePath; }
+    std::string GetFileName() const;
+
+    int m_hFile = -1;
+
+private:
+    void Discard() noexcept;
+
+    std::string m_strFilePath;
+    std::string m_strTempPath;   // the new file while a replacement is pending
+    std::string m_strTargetPath; // where Commit puts it
+};

@@ -1,0 +1,99 @@
+#include "engine/netascii.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Rewrite(const std::string& in, BYTE* last)
+{
+    std::vector<BYTE> out(2 * in.size() + 1);
+    const size_t n = RewriteNetascii(reinterpret_cast<const BYTE*>(in.data()), in.size(), out.data(), last);
+    return std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+TEST(RewriteNetascii, LineEndsAndDroppedBytes)
+{
+    using namespace std::string_literals;
+    struct Row {
+        const char* name;
+        BYTE before; // the last byte of the previous block; 0xFF at the start
+        std::string in;
+        std::string out;
+        BYTE after;
+    };
+    const Row rows[] = {
+        {"lone LF", 0xFF, "a\nb", "a\r\nb", 'b'},
+        {"CR LF", 0xFF, "a\r\nb", "a\r\nb", 'b'},
+        {"lone CR", 0xFF, "a\rb", "a\r\nb", 'b'},
+        {"CR NUL", 0xFF, "a\r\0b"s, "a\r\nb", 'b'},
+        {"CR at the end", 0xFF, "ab\r", "ab\r", '\r'},
+        {"LF after a CR block", '\r', "\nxyz", "\nxyz", 'z'},
+        {"text after a CR block", '\r', "xyz", "\nxyz", 'z'},
+        {"NUL after a CR block", '\r', "\0xyz"s, "\nxyz", 'z'},
+        {"CR CR LF", 0xFF, "\r\r\n", "\r\n\r\n", '\n'},
+        {"dropped byte before LF", 0xFF, "a\x80\nb", "a\r\nb", 'b'},
+        {"dropped byte breaks a pair", 0xFF, "a\r\x80\nb", "a\r\r\nb", 'b'},
+        {"only dropped bytes", 0xFF, "\x01\x02\x7F\xFF", "", 0xFF},
+        {"NUL alone", 0xFF, "\0"s, "\0"s, 0},
+        {"controls that pass", 0xFF, "\t\a\b\v\f~ ", "\t\a\b\v\f~ ", ' '},
+        {"empty block", '\r', "", "", '\r'},
+    };
+    for (const Row& row : rows) {
+        BYTE last = row.before;
+        EXPECT_EQ(Rewrite(row.in, &last), row.out) << row.name;
+        EXPECT_EQ(last, row.after) << row.name;
+    }
+}
+
+TEST(RewriteNetascii, FullBlockOfLineFeedsFillsTheOutput)
+{
+    BYTE last = 0xFF;
+    std::string expected;
+    for (int i = 0; i < 512; ++i)
+        expected += "\r\n";
+    EXPECT_EQ(Rewrite(std::string(512, '\n'), &last), expected);
+    EXPECT_EQ(last, '\n');
+}
+
+TEST(FilterNetascii, StopsWhenTheOutputIsFull)
+{
+    struct Row {
+        std::string in;
+        size_t capacity;
+        size_t consumed;
+        std::string out;
+    };
+    using namespace std::string_literals;
+    const Row rows[] = {
+        {"abc", 10, 3, "abc"},
+        {"a\x80"
+         "bc",
+         2, 3, "ab"}, // the dropped byte is consumed on the way
+        {"ab\x80"
+         "c",
+         2, 2, "ab"},                      // a byte after the last delivered one is not
+        {"\r\0\r\n"s, 10, 4, "\r\0\r\n"s}, // line ends are not touched on this side
+        {"\x01\x06\x0E\x1F\x7F\xFF", 10, 6, ""},
+        {"\x07\x0D\x20\x7E", 10, 4, "\x07\x0D\x20\x7E"},
+    };
+    for (const Row& row : rows) {
+        std::vector<BYTE> out(row.capacity);
+        const NetasciiFilterResult result =
+            FilterNetascii(reinterpret_cast<const BYTE*>(row.in.data()), row.in.size(), out.data(), row.capacity);
+        EXPECT_EQ(result.nConsumed, row.consumed);
+        EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(result.nProduced)), row.out);
+    }
+}
+
+TEST(IsNetascii, TheSetByRanges)
+{
+    for (int b = 0; b < 256; ++b) {
+        const bool expected = b == 0 || (b >= 7 && b <= 13) || (b >= 32 && b <= 126);
+        EXPECT_EQ(IsNetascii(static_cast<BYTE>(b)), expected) << b;
+    }
+}
+
+} // namespace

@@ -1,0 +1,327 @@
+#include "engine/tftp_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/core/msgbox.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/fake_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string Describe(const MSG& msg)
+{
+    switch (msg.message) {
+    case WM_TFTP_PROGRESS:
+        return "progress " + std::to_string(msg.lParam);
+    case WM_TFTP_COMPLETE:
+        return "complete";
+    case WM_TFTP_STARTED:
+        return "started";
+    case WM_TFTP_FAILED:
+        return "failed";
+    case WM_TFTP_TIMEOUT:
+        return "timeout";
+    case WM_TFTP_REQUEST_SENT:
+        return "request sent";
+    default:
+        return "message " + std::to_string(msg.message);
+    }
+}
+
+class ProbeSession : public CTFTPSession {
+public:
+    using CTFTPSession::CTFTPSession;
+    using CTFTPSession::m_wState;
+
+    void ReceiveWaiting()
+    {
+        ASSERT_TRUE(WaitReadable(m_hSocket));
+        OnReceive(0);
+    }
+};
+
+class Session : public ::testing::Test {
+protected:
+    std::vector<std::string> TakeMessages()
+    {
+        std::vector<std::string> messages;
+        MSG msg;
+        while (owner.PeekMessage(&msg))
+            messages.push_back(Describe(msg));
+        return messages;
+    }
+
+    // Starts a transfer and takes its request off the wire.
+    Bytes Start(ProbeSession& session, WORD direction, const std::string& local, const std::string& remote,
+                WORD mode = MODE_BINARY)
+    {
+        EXPECT_TRUE(session.Start(server.HostString().c_str(), local.c_str(), remote.c_str(), direction, mode));
+        return server.Receive().value_or(Bytes{});
+    }
+
+    void FromTransfer(ProbeSession& session, const Bytes& datagram)
+    {
+        transfer.SendTo(LocalPort(session.m_hSocket), datagram);
+        session.ReceiveWaiting();
+    }
+
+    // Plays the server of a Put to its end: acknowledges every block and
+    // returns the payloads received.
+    Bytes ServePut(ProbeSession& session)
+    {
+        Bytes received;
+        WORD block = 0;
+        for (;;) {
+            FromTransfer(session, AckPacket(block));
+            const std::optional<Bytes> data = transfer.TryReceive();
+            if (!data)
+                return received;
+            block = GetWordOf(*data, 2);
+            received.insert(received.end(), data->begin() + 4, data->end());
+        }
+    }
+
+    static WORD GetWordOf(const Bytes& bytes, size_t offset)
+    {
+        return static_cast<WORD>((bytes[offset] << 8) | bytes[offset + 1]);
+    }
+
+    TempDir dir;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+    FakePeer server;
+    FakePeer transfer;
+};
+
+TEST_F(Session, PutSendsEveryBlockAndCompletesOnTheLastAck)
+{
+    struct Row {
+        size_t size;
+        std::vector<std::string> messages;
+    };
+    const Row rows[] = {
+        {0, {"request sent", "started", "progress 0", "complete"}},
+        {512, {"request sent", "started", "progress 512", "progress 0", "complete"}},
+        {513, {"request sent", "started", "progress 512", "progress 1", "complete"}},
+        {700, {"request sent", "started", "progress 512", "progress 188", "complete"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.size);
+        Bytes content(row.size);
+        for (size_t i = 0; i < row.size; ++i)
+            content[i] = static_cast<BYTE>(i * 7);
+        WriteFileBytes(dir / "local.bin", content);
+        ProbeSession session(&owner);
+        EXPECT_EQ(Start(session, DIRECTION_PUT, dir / "local.bin", "remote.bin"),
+                  BytesOf(std::string("\0\2remote.bin\0octet\0", 19)));
+        EXPECT_EQ(ServePut(session), content);
+        EXPECT_EQ(TakeMessages(), row.messages);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Session, GetStoresEveryBlockAndCompletesOnAShortOne)
+{
+    struct Row {
+        size_t size;
+        std::vector<std::string> messages;
+    };
+    const Row rows[] = {
+        {100, {"request sent", "started", "progress 100", "complete"}},
+        {512, {"request sent", "started", "progress 512", "progress 0", "complete"}},
+        {1024, {"request sent", "started", "progress 512", "progress 512", "progress 0", "complete"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.size);
+        Bytes content(row.size);
+        for (size_t i = 0; i < row.size; ++i)
+            content[i] = static_cast<BYTE>(255 - i % 256);
+        ProbeSession session(&owner);
+        EXPECT_EQ(Start(session, DIRECTION_GET, "", "got.bin"), BytesOf(std::string("\0\1got.bin\0octet\0", 16)));
+        for (size_t offset = 0, block = 1;; offset += 512, ++block) {
+            const size_t length = std::min<size_t>(512, row.size - offset);
+            FromTransfer(session, DataPacket(static_cast<WORD>(block),
+                                             Bytes(content.begin() + static_cast<std::ptrdiff_t>(offset),
+                                                   content.begin() + static_cast<std::ptrdiff_t>(offset + length))));
+            EXPECT_EQ(transfer.TryReceive(), AckPacket(static_cast<WORD>(block)));
+            if (length < 512)
+                break;
+        }
+        EXPECT_EQ(TakeMessages(), row.messages);
+        EXPECT_EQ(ReadFileBytes(dir / "got.bin"), content);
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"got.bin"});
+}
+
+TEST_F(Session, GetIntoASubdirectoryAsksForTheNameOnly)
+{
+    std::filesystem::create_directory(dir / "pub");
+    ProbeSession session(&owner);
+    EXPECT_EQ(Start(session, DIRECTION_GET, "", "pub/readme.txt", MODE_ASCII),
+              BytesOf(std::string("\0\1readme.txt\0netascii\0", 22)));
+    FromTransfer(session, DataPacket(1, BytesOf("line\n")));
+    EXPECT_EQ(ReadFileBytes(dir / "pub/readme.txt"), BytesOf("line\r\n"));
+}
+
+TEST_F(Session, FailedStartSendsAndPostsNothing)
+{
+    struct Row {
+        WORD direction;
+        const char* host; // empty: the fake server
+        const char* local;
+        const char* remote;
+        UINT text;
+    };
+    const Row rows[] = {
+        {DIRECTION_PUT, "", "no-such-file", "x", IDS_OPEN_READ_FAILED},
+        {DIRECTION_GET, "", "", "no-such-dir/x", IDS_OPEN_WRITE_FAILED},
+        {DIRECTION_GET, "", "", "existing-dir", IDS_OPEN_WRITE_FAILED},
+        {DIRECTION_GET, "nosuchhost.invalid", "", "x", IDS_DESTINATION_UNAVAILABLE},
+        {DIRECTION_PUT, "127.0.0.1:0", "existing-dir/../local", "x", IDS_DESTINATION_UNAVAILABLE},
+    };
+    std::filesystem::create_directory(dir / "existing-dir");
+    WriteFileBytes(dir / "local", Bytes{'l'});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.remote);
+        CMessageBoxRecorder recorder;
+        {
+            ProbeSession session(&owner);
+            const std::string host = *row.host != '\0' ? row.host : server.HostString();
+            EXPECT_FALSE(session.Start(host.c_str(), row.local, row.remote, row.direction, MODE_BINARY));
+        }
+        EXPECT_EQ(recorder.Texts(), std::vector<std::string>{AfxLoadString(row.text)});
+        EXPECT_TRUE(TakeMessages().empty());
+        EXPECT_EQ(server.TryReceive(), std::nullopt);
+    }
+    // A Get that never started left no file behind.
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"existing-dir", "local"}));
+}
+
+TEST_F(Session, DataInsteadOfAckFailsThePut)
+{
+    WriteFileBytes(dir / "local", Bytes(10, 'x'));
+    ProbeSession session(&owner);
+    Start(session, DIRECTION_PUT, dir / "local", "remote");
+    FromTransfer(session, DataPacket(0, 10));
+    EXPECT_EQ(transfer.TryReceive(), (Bytes{0, 5, 0, 4, 0}));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_UNSPECIFIED_ERROR)});
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
+}
+
+TEST_F(Session, RepeatedFinalAckCompletesAgain)
+{
+    WriteFileBytes(dir / "local", Bytes(10, 'x'));
+    ProbeSession session(&owner);
+    Start(session, DIRECTION_PUT, dir / "local", "remote");
+    ServePut(session);
+    FromTransfer(session, AckPacket(1));
+    EXPECT_EQ(TakeMessages(),
+              (std::vector<std::string>{"request sent", "started", "progress 10", "complete", "complete"}));
+}
+
+TEST_F(Session, OversizedDataDuringAGetWritesNothing)
+{
+    ProbeSession session(&owner);
+    Start(session, DIRECTION_GET, "", "got");
+    FromTransfer(session, DataPacket(1, 513));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_UNSPECIFIED_ERROR)});
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
+}
+
+TEST_F(Session, RefusedGetLeavesAnExistingFileAsItWas)
+{
+    const Bytes original(3000, 'o');
+    WriteFileBytes(dir / "config.txt", original);
+    {
+        ProbeSession session(&owner);
+        Start(session, DIRECTION_GET, "", "config.txt");
+        FromTransfer(session, ErrorPacket(1, "File not found"));
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_PEER_FILE_NOT_FOUND)});
+        EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
+    }
+    EXPECT_EQ(ReadFileBytes(dir / "config.txt"), original);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"config.txt"});
+}
+
+TEST_F(Session, GetEndedHalfWayLeavesAnExistingFileAsItWas)
+{
+    const Bytes original(100, 'o');
+    WriteFileBytes(dir / "image.bin", original);
+    {
+        ProbeSession session(&owner);
+        Start(session, DIRECTION_GET, "", "image.bin");
+        FromTransfer(session, DataPacket(1, 512));
+        FromTransfer(session, DataPacket(2, 512));
+        for (int tick = 0; tick < 18; ++tick)
+            session.OnTick();
+        EXPECT_EQ(TakeMessages(),
+                  (std::vector<std::string>{"request sent", "started", "progress 512", "progress 512", "timeout"}));
+    } // the window deletes the session
+    EXPECT_EQ(ReadFileBytes(dir / "image.bin"), original);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"image.bin"});
+}
+
+// A file whose writes find the disk full after the first block, or whose reads fail.
+class FailingFile : public CTFTPFile {
+public:
+    void Write(const void* lpBuf, UINT nCount) override
+    {
+        if (m_nWrites++ > 0)
+            CFileException::ThrowOsError(ENOSPC, GetFilePath());
+        CTFTPFile::Write(lpBuf, nCount);
+    }
+    UINT Read(void*, UINT) override { CFileException::ThrowOsError(EIO, GetFilePath()); }
+
+    int m_nWrites = 0;
+};
+
+class SessionWithFailingFile : public ProbeSession {
+public:
+    using ProbeSession::ProbeSession;
+
+protected:
+    CTFTPFile* CreateFileObject() override { return new FailingFile; }
+};
+
+TEST_F(Session, FullDiskEndsTheGetWithItsMessage)
+{
+    SessionWithFailingFile session(&owner);
+    EXPECT_TRUE(session.Start(server.HostString().c_str(), "", "big.bin", DIRECTION_GET, MODE_BINARY));
+    server.Receive();
+    FromTransfer(session, DataPacket(1, 512));
+    FromTransfer(session, DataPacket(2, 100));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Disk full while accessing " + (dir / "big.bin") + "."});
+    EXPECT_EQ(boxes.boxes[0].nType, MB_OK | MB_ICONSTOP);
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "progress 512", "failed"}));
+    EXPECT_EQ(session.m_wState, TFTP_STATE_CLOSED);
+
+    // Nothing is resent after the failure.
+    transfer.TryReceive();
+    transfer.TryReceive();
+    for (int tick = 0; tick < 20; ++tick)
+        session.OnTick();
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+    EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(Session, ReadErrorEndsThePutBeforeAnyDataGoesOut)
+{
+    WriteFileBytes(dir / "local", Bytes(10, 'x'));
+    SessionWithFailingFile session(&owner);
+    EXPECT_TRUE(session.Start(server.HostString().c_str(), (dir / "local").c_str(), "r", DIRECTION_PUT, MODE_ASCII));
+    server.Receive();
+    FromTransfer(session, AckPacket(0));
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"A hardware I/O error was reported while accessing " + (dir / "local") + "."});
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
+}
+
+} // namespace

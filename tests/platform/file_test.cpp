@@ -1,0 +1,173 @@
+#include "platform/core/file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/core/msgbox.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+constexpr UINT kReplace = CFile::modeCreate | CFile::modeWrite | CFile::modeReplaceOnCommit;
+
+unsigned Mode(const std::string& path)
+{
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+TEST(FileReplace, CommitPutsTheNewFileInPlaceKeepingTheModeBits)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "fw.bin", Bytes(1000, 'o'));
+    ::chmod((dir / "fw.bin").c_str(), 0640);
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open("fw.bin", kReplace));
+        file.Write("new", 3);
+        EXPECT_EQ(ReadFileBytes(dir / "fw.bin"), Bytes(1000, 'o')); // untouched until the commit
+        file.Commit();
+    }
+    EXPECT_EQ(ReadFileBytes(dir / "fw.bin"), (Bytes{'n', 'e', 'w'}));
+    EXPECT_EQ(Mode(dir / "fw.bin"), 0640u);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.bin"});
+}
+
+TEST(FileReplace, ANewFileGetsTheUsualModeBits)
+{
+    TempDir dir;
+    const mode_t mask = ::umask(022);
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open("new.cfg", kReplace));
+        file.Commit();
+    }
+    ::umask(mask);
+    EXPECT_EQ(Mode(dir / "new.cfg"), 0644u);
+}
+
+TEST(FileReplace, WithoutCommitTheTargetStaysAndNothingIsLeftBehind)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "keep.txt", Bytes{'k'});
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open("keep.txt", kReplace));
+        file.Write("partial", 7);
+    }
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open("absent.txt", kReplace));
+        file.Write("partial", 7);
+        file.Close();
+    }
+    EXPECT_EQ(ReadFileBytes(dir / "keep.txt"), Bytes{'k'});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.txt"});
+}
+
+TEST(FileReplace, ALinkIsFollowedToTheFileItNames)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "images");
+    WriteFileBytes(dir / "images/v1.bin", Bytes{'1'});
+    std::filesystem::create_symlink("images/v1.bin", dir / "current.bin");
+    CFile file;
+    ASSERT_TRUE(file.Open("current.bin", kReplace));
+    file.Write("2", 1);
+    file.Commit();
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "current.bin"));
+    EXPECT_EQ(ReadFileBytes(dir / "images/v1.bin"), Bytes{'2'});
+}
+
+TEST(FileReplace, TargetsThatCannotBeWrittenFailAtOpen)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    struct Row {
+        const char* name;
+        int cause;
+    };
+    const Row rows[] = {
+        {"sub", CFileException::accessDenied}, // a directory of that name
+        {"missing/x.bin", CFileException::fileNotFound},
+        {"/proc/tarnwick.bin", CFileException::fileNotFound},
+    };
+    for (const Row& row : rows) {
+        CFile file;
+        CFileException error;
+        EXPECT_FALSE(file.Open(row.name, kReplace, &error)) << row.name;
+        EXPECT_EQ(error.m_cause, row.cause) << row.name;
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"sub"});
+}
+
+TEST(FileReplace, AReadOnlyTargetIsRefusedAsATruncatingOpenWouldBe)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write any file";
+    TempDir dir;
+    WriteFileBytes(dir / "ro.bin", Bytes{'r'});
+    ::chmod((dir / "ro.bin").c_str(), 0444);
+    CFile file;
+    CFileException error;
+    EXPECT_FALSE(file.Open("ro.bin", kReplace, &error));
+    EXPECT_EQ(error.m_cause, CFileException::accessDenied);
+}
+
+TEST(File, AFullDeviceThrowsDiskFullWithThePath)
+{
+    CFile file;
+    ASSERT_TRUE(file.Open("/dev/full", CFile::modeWrite));
+    try {
+        file.Write("x", 1);
+        FAIL() << "no exception";
+    } catch (const CFileException& error) {
+        EXPECT_EQ(error.m_cause, CFileException::diskFull);
+        EXPECT_EQ(error.m_lOsError, ENOSPC);
+        EXPECT_EQ(error.GetErrorMessage(), "Disk full while accessing /dev/full.");
+    }
+}
+
+TEST(FileException, MessagesNameThePathAsPlainText)
+{
+    struct Row {
+        long error;
+        std::string text;
+    };
+    const Row rows[] = {
+        {ENOSPC, "Disk full while accessing /x/%s%n."},
+        {EDQUOT, "Disk full while accessing /x/%s%n."},
+        {EACCES, "Access to /x/%s%n was denied."},
+        {ENOENT, "/x/%s%n was not found."},
+        {EIO, "A hardware I/O error was reported while accessing /x/%s%n."},
+        {EXDEV, "An unknown error occurred while accessing /x/%s%n."},
+    };
+    for (const Row& row : rows) {
+        const CFileException error(CFileException::OsErrorToException(row.error), row.error, "/x/%s%n");
+        EXPECT_EQ(error.GetErrorMessage(), row.text);
+    }
+    CMessageBoxRecorder boxes;
+    CFileException(CFileException::diskFull, ENOSPC, "/f").ReportError();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].nType, MB_OK | MB_ICONSTOP);
+}
+
+TEST(File, PlainCreateTruncatesAndRecordsTheFullPath)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "old", Bytes(10, 'z'));
+    CFile file;
+    ASSERT_TRUE(file.Open("old", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(file.GetFilePath(), dir / "old");
+    EXPECT_EQ(file.GetFileName(), "old");
+    EXPECT_EQ(std::filesystem::file_size(dir / "old"), 0u);
+}
+
+} // namespace
