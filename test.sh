@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/packages.sh
 
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 for preset in release asan; do
     echo "== $preset =="

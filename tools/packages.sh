@@ -21,3 +21,5 @@ ensure_packages() {
 
 # What every build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
+# What the tests need besides: the TFTP server they transfer files with.
+TEST_PACKAGES=(tftpd-hpa)

@@ -1,0 +1,205 @@
+// Whole transfers against tftpd-hpa on loopback, compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/tftp_session.h"
+#include "platform/core/msgbox.h"
+#include "tests/support/session_driver.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tftpd_server.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+// 65,537 full blocks and an empty last one: the block number wraps past 65535.
+constexpr size_t kWrapSize = 33554944;
+
+// Random bytes of every value: for octet transfers.
+Bytes BinaryContent(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes content(size);
+    for (BYTE& b : content)
+        b = static_cast<BYTE>(random());
+    return content;
+}
+
+// Lines of printable text ending in `lineEnd`, sprinkled with `dropped` bytes
+// (which the netascii filter removes) when that is not empty.
+Bytes TextContent(size_t size, unsigned seed, const std::string& lineEnd, const Bytes& dropped)
+{
+    std::mt19937 random(seed);
+    Bytes content;
+    content.reserve(size);
+    while (content.size() < size) {
+        const unsigned pick = random() % 64;
+        if (pick == 0) {
+            content.insert(content.end(), lineEnd.begin(), lineEnd.end());
+        } else if (pick == 1 && !dropped.empty()) {
+            content.push_back(dropped[random() % dropped.size()]);
+        } else {
+            content.push_back(static_cast<BYTE>(0x20 + random() % 95));
+        }
+    }
+    content.resize(size); // may cut a line end in two at the very end
+    return content;
+}
+
+Bytes Replace(const Bytes& in, const std::string& from, const std::string& to)
+{
+    Bytes out;
+    out.reserve(in.size() * 2);
+    for (size_t i = 0; i < in.size();) {
+        if (in.size() - i >= from.size() && std::equal(from.begin(), from.end(), in.begin() + static_cast<long>(i))) {
+            out.insert(out.end(), to.begin(), to.end());
+            i += from.size();
+        } else {
+            out.push_back(in[i++]);
+        }
+    }
+    return out;
+}
+
+Bytes WithoutDropped(const Bytes& in)
+{
+    Bytes out;
+    for (BYTE b : in)
+        if (b == 0 || (b >= 7 && b <= 13) || (b >= 32 && b <= 126))
+            out.push_back(b);
+    return out;
+}
+
+// The server may close the file just after its last ACK: wait (bounded) for it.
+Bytes ReadWhenComplete(const std::filesystem::path& path, size_t expectedSize)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code error;
+        if (std::filesystem::file_size(path, error) == expectedSize && !error)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ReadFileBytes(path.string());
+}
+
+struct TransferCase {
+    WORD direction;
+    WORD mode;
+    size_t size;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<TransferCase>& info)
+{
+    return std::string(info.param.direction == DIRECTION_GET ? "Get" : "Put") +
+           (info.param.mode == MODE_BINARY ? "Octet" : "Netascii") + std::to_string(info.param.size);
+}
+
+void PrintTo(const TransferCase& c, std::ostream* os)
+{
+    *os << (c.direction == DIRECTION_GET ? "Get " : "Put ") << (c.mode == MODE_BINARY ? "octet " : "netascii ")
+        << c.size;
+}
+
+class TftpdTransfer : public ::testing::TestWithParam<TransferCase> {
+protected:
+    TempDir local;
+    TftpdServer server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(TftpdTransfer, ArrivesExactly)
+{
+    const TransferCase& c = GetParam();
+    const unsigned seed = static_cast<unsigned>(c.size * 4 + c.direction * 2 + c.mode);
+    const Bytes dropped{0x01, 0x7F, 0x80, 0xFF};
+    Bytes source;
+    Bytes expected;
+    if (c.mode == MODE_BINARY) {
+        source = BinaryContent(c.size, seed);
+        expected = source;
+    } else if (c.direction == DIRECTION_PUT) {
+        // Sent filtered; the server stores CR LF as LF.
+        source = TextContent(c.size, seed, "\r\n", dropped);
+        expected = Replace(WithoutDropped(source), "\r\n", "\n");
+    } else {
+        // The server sends LF as CR LF, which is stored as it comes.
+        source = TextContent(c.size, seed, "\n", {});
+        expected = Replace(source, "\n", "\r\n");
+    }
+
+    CTFTPSession session(&owner);
+    TransferOutcome outcome;
+    if (c.direction == DIRECTION_PUT) {
+        WriteFileBytes(local / "source.dat", source);
+        outcome = RunTransfer(session, owner, server.HostString().c_str(), (local / "source.dat").c_str(),
+                              "uploaded.dat", DIRECTION_PUT, c.mode);
+    } else {
+        WriteFileBytes((server.Root() / "remote.dat").string(), source);
+        outcome = RunTransfer(session, owner, server.HostString().c_str(), "", "remote.dat", DIRECTION_GET, c.mode);
+    }
+
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+    ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE);
+    ASSERT_GE(outcome.messages.size(), 3u);
+    EXPECT_EQ(outcome.messages[0], WM_TFTP_REQUEST_SENT);
+    EXPECT_EQ(outcome.messages[1], WM_TFTP_STARTED);
+    EXPECT_EQ(outcome.messages.back(), WM_TFTP_COMPLETE);
+
+    Bytes arrived;
+    if (c.direction == DIRECTION_PUT) {
+        arrived = ReadWhenComplete(server.Root() / "uploaded.dat", expected.size());
+        EXPECT_EQ(outcome.progressBytes, c.mode == MODE_BINARY ? source.size() : WithoutDropped(source).size());
+    } else {
+        arrived = ReadFileBytes(local / "remote.dat");
+        EXPECT_EQ(local.Names(), std::vector<std::string>{"remote.dat"});
+    }
+    ASSERT_EQ(arrived.size(), expected.size());
+    EXPECT_TRUE(arrived == expected) << "the contents differ";
+    if (c.mode == MODE_BINARY) {
+        EXPECT_EQ(outcome.progressMessages, c.size / 512 + 1);
+    }
+}
+
+std::vector<TransferCase> AllCases()
+{
+    std::vector<TransferCase> cases;
+    for (WORD direction : {DIRECTION_GET, DIRECTION_PUT})
+        for (WORD mode : {MODE_BINARY, MODE_ASCII})
+            for (size_t size :
+                 {size_t{0}, size_t{1}, size_t{511}, size_t{512}, size_t{513}, size_t{1048583}, kWrapSize})
+                cases.push_back(TransferCase{direction, mode, size});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tftpd, TftpdTransfer, ::testing::ValuesIn(AllCases()), CaseName);
+
+TEST(TftpdRefusal, MissingFileLeavesTheLocalFileAsItWas)
+{
+    TempDir local;
+    TftpdServer server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+    const Bytes original(777, 'k');
+    WriteFileBytes(local / "absent.bin", original);
+    {
+        CTFTPSession session(&owner);
+        const TransferOutcome outcome =
+            RunTransfer(session, owner, server.HostString().c_str(), "", "absent.bin", DIRECTION_GET, MODE_BINARY);
+        EXPECT_EQ(outcome.endMessage, WM_TFTP_FAILED);
+    } // the window deletes the session
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              "The requested file could not be found on the remote system.\nCheck filename and try again.");
+    EXPECT_EQ(ReadFileBytes(local / "absent.bin"), original);
+    EXPECT_EQ(local.Names(), std::vector<std::string>{"absent.bin"});
+}
+
+} // namespace

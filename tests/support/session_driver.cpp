@@ -1,0 +1,36 @@
+#include "session_driver.h"
+
+#include "platform/core/socket_watcher.h"
+
+TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host, const char* localPath,
+                            const char* remoteName, WORD direction, WORD mode, std::chrono::milliseconds tick,
+                            std::chrono::seconds limit)
+{
+    using Clock = std::chrono::steady_clock;
+    TransferOutcome outcome;
+    CPollSocketWatcher watcher;
+    if (!session.Start(host, localPath, remoteName, direction, mode))
+        return outcome;
+
+    const auto deadline = Clock::now() + limit;
+    auto nextTick = Clock::now() + tick;
+    while (outcome.endMessage == 0 && Clock::now() < deadline) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
+        watcher.RunOnce(static_cast<int>(std::max<long long>(wait.count(), 0)));
+        if (Clock::now() >= nextTick) {
+            session.OnTick();
+            nextTick += tick;
+        }
+        MSG msg;
+        while (owner.PeekMessage(&msg)) {
+            outcome.messages.push_back(msg.message);
+            if (msg.message == WM_TFTP_PROGRESS) {
+                outcome.progressBytes += static_cast<unsigned long long>(msg.lParam);
+                ++outcome.progressMessages;
+            }
+            if (msg.message == WM_TFTP_COMPLETE || msg.message == WM_TFTP_FAILED || msg.message == WM_TFTP_TIMEOUT)
+                outcome.endMessage = msg.message;
+        }
+    }
+    return outcome;
+}

@@ -1,0 +1,23 @@
+// Runs a transfer the way the program does, without a window: the poll()
+// watcher delivers readiness to OnReceive and OnTick is called every tick
+// period of the driver's own loop, until the session reports an end.
+#pragma once
+
+#include <chrono>
+#include <vector>
+
+#include "engine/tftp_session.h"
+#include "platform/core/wnd.h"
+
+struct TransferOutcome {
+    UINT endMessage = 0;        // WM_TFTP_COMPLETE, _FAILED or _TIMEOUT; 0 when none came in time
+    std::vector<UINT> messages; // every message, in order
+    unsigned long long progressBytes = 0;
+    unsigned progressMessages = 0;
+};
+
+// Starts the session (already constructed on `owner`) and drives it to its end.
+TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host, const char* localPath,
+                            const char* remoteName, WORD direction, WORD mode,
+                            std::chrono::milliseconds tick = std::chrono::milliseconds(500),
+                            std::chrono::seconds limit = std::chrono::seconds(300));

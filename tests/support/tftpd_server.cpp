@@ -1,0 +1,92 @@
+#include "tftpd_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "fake_peer.h"
+
+namespace {
+
+const char* const kTftpd = "/usr/sbin/in.tftpd";
+
+unsigned FreeUdpPort()
+{
+    FakePeer probe;
+    return probe.Port();
+}
+
+} // namespace
+
+TftpdServer::TftpdServer()
+{
+    if (::access(kTftpd, X_OK) != 0)
+        throw std::runtime_error("in.tftpd is not installed (Debian package tftpd-hpa; ./test.sh installs it)");
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-tftpd-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make the server's directory");
+    m_root = pattern;
+
+    // The free port may be taken between the look and the server's bind: try a few.
+    for (int attempt = 0; attempt < 5 && m_pid < 0; ++attempt) {
+        m_port = FreeUdpPort();
+        const std::string address = "127.0.0.1:" + std::to_string(m_port);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Its own process group, so the per-transfer children end with it,
+            // and no share in the test's output, which ctest waits to close.
+            ::setpgid(0, 0);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        m_pid = pid;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!Answers()) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid || std::chrono::steady_clock::now() > deadline) {
+                ::kill(-m_pid, SIGKILL);
+                ::waitpid(m_pid, &status, 0);
+                m_pid = -1;
+                break;
+            }
+        }
+    }
+    if (m_pid < 0)
+        throw std::runtime_error("in.tftpd did not start");
+}
+
+TftpdServer::~TftpdServer()
+{
+    if (m_pid > 0) {
+        ::kill(-m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_root, ignored);
+}
+
+bool TftpdServer::Answers() const
+{
+    // A read request for a file that is not there draws an ERROR once the
+    // server listens.
+    FakePeer client;
+    static const char kRequest[] = "\0\1.probe-absent\0octet";
+    client.SendTo(m_port, Bytes(kRequest, kRequest + sizeof kRequest));
+    const std::optional<Bytes> reply = client.Receive(100);
+    return reply.has_value() && reply->size() >= 4 && (*reply)[1] == 5;
+}
