@@ -9,8 +9,10 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 cmake --preset release
 cmake --build --preset release
 
-if [ ! -x build/tarnwick ]; then
-    echo "Built the transfer engine and its tests; the window is not built yet, so there is nothing to start."
-    exit 0
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "Tarnwick is built (build/tarnwick), but there is no display to show its window on."
+    echo "Run it from a desktop session, or under a virtual display: xvfb-run ./run.sh"
+    echo "(Debian package xvfb)."
+    exit 1
 fi
 exec build/tarnwick "$@"

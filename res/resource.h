@@ -40,6 +40,8 @@
 #define IDC_STATIC (-1)
 
 // Commands of the framework
+#define IDOK 1
+#define IDCANCEL 2
 #define ID_HELP 0xE146
 
 // String table

@@ -20,6 +20,6 @@ ensure_packages() {
 }
 
 # What every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-core)
 # What the tests need besides: the TFTP server they transfer files with.
 TEST_PACKAGES=(tftpd-hpa)

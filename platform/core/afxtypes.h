@@ -12,6 +12,8 @@ using LONG = std::int32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using INT_PTR = std::intptr_t;
 
 #ifndef TRUE
 #define TRUE 1
@@ -36,5 +38,6 @@ inline constexpr UINT MB_ICONWARNING = MB_ICONEXCLAMATION;
 inline constexpr UINT MB_ICONINFORMATION = 0x00000040;
 inline constexpr UINT MB_ICONMASK = 0x000000F0;
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
+// IDOK and IDCANCEL, the answers of a box and the dialogs' own commands, are
+// resource identifiers.
+#include "res/resource.h"

@@ -1,0 +1,23 @@
+#include "format.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+std::string AfxFormatString(const char* lpszFormat, ...)
+{
+    va_list args;
+    va_start(args, lpszFormat);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, lpszFormat, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), lpszFormat, args);
+        text.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    va_end(args);
+    return text;
+}

@@ -1,0 +1,8 @@
+// printf-style formatting into a string, for the program's own format strings.
+#pragma once
+
+#include <string>
+
+// The format must be one of the program's own strings; untrusted text only
+// ever goes in as an argument.
+std::string AfxFormatString(const char* lpszFormat, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,63 @@
+#include "controls.h"
+
+#include <unistd.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QSignalBlocker>
+
+#include "dialog.h"
+#include "res/strings.h"
+
+namespace {
+std::string CurrentDirectory()
+{
+    char path[4096];
+    return ::getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+}
+} // namespace
+
+int DlgDirList(CDialog& dialog, char* /*lpPathSpec*/, int nIDListBox, int nIDStaticPath, UINT nFileType)
+{
+    const std::string directory = CurrentDirectory();
+    if (auto* list = qobject_cast<QListWidget*>(dialog.GetDlgItem(nIDListBox))) {
+        // Filling is not a choice of the user's: no selection notifications.
+        const QSignalBlocker blocker(list);
+        list->clear();
+        for (const DirListEntry& entry : AfxListDirectory(directory, nFileType)) {
+            auto* item = new QListWidgetItem(QString::fromUtf8(entry.text.c_str()), list);
+            item->setData(Qt::UserRole, QByteArray::fromStdString(entry.name));
+        }
+    }
+    if (nIDStaticPath != 0)
+        dialog.SetDlgItemText(nIDStaticPath, directory);
+    return TRUE;
+}
+
+BOOL DlgDirSelect(CDialog& dialog, std::string* pName, int nIDListBox)
+{
+    const auto* list = qobject_cast<QListWidget*>(dialog.GetDlgItem(nIDListBox));
+    const QListWidgetItem* item = list != nullptr ? list->currentItem() : nullptr;
+    if (item == nullptr || list->currentRow() < 0)
+        return FALSE;
+    *pName = item->data(Qt::UserRole).toByteArray().toStdString();
+    return TRUE;
+}
+
+BOOL CToolTipCtrl::Create(CWnd* /*pParentWnd*/, DWORD /*dwStyle*/)
+{
+    return TRUE;
+}
+
+void CToolTipCtrl::Activate(BOOL bActivate)
+{
+    m_bActive = bActivate != FALSE;
+}
+
+BOOL CToolTipCtrl::AddTool(QWidget* pWidget, UINT nIDText)
+{
+    if (pWidget == nullptr)
+        return FALSE;
+    pWidget->setToolTip(m_bActive ? QString::fromStdString(AfxLoadString(nIDText)) : QString());
+    return TRUE;
+}

@@ -1,0 +1,32 @@
+// Services of the window's controls: directory lists and tooltips.
+#pragma once
+
+#include "platform/core/afxtypes.h"
+#include "platform/core/dirlist.h"
+
+class CDialog;
+class CWnd;
+class QWidget;
+
+// Fills list box nIDListBox with the current directory's entries of the given
+// type (see AfxListDirectory) and, when nIDStaticPath is not 0, shows the
+// current directory in that static text. lpPathSpec names what to list; only
+// the current directory ("" or "*.*") is listed. Each entry keeps its own
+// name for DlgDirSelect.
+int DlgDirList(CDialog& dialog, char* lpPathSpec, int nIDListBox, int nIDStaticPath, UINT nFileType);
+
+// The name (not the shown text) of the selected entry of a list that
+// DlgDirList filled; FALSE when none is selected.
+BOOL DlgDirSelect(CDialog& dialog, std::string* pName, int nIDListBox);
+
+// Tooltips on a window's controls.
+class CToolTipCtrl {
+public:
+    BOOL Create(CWnd* pParentWnd, DWORD dwStyle = 0);
+    void Activate(BOOL bActivate);
+    // The whole control is the hot area; the text is string nIDText.
+    BOOL AddTool(QWidget* pWidget, UINT nIDText);
+
+private:
+    bool m_bActive = false;
+};

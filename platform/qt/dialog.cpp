@@ -1,0 +1,546 @@
+#include "dialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimerEvent>
+
+#include "res/dialogs.h"
+#include "res/resource.h"
+#include "winapp.h"
+
+namespace {
+
+// A message posted to a dialog, delivered by the event loop in posting order.
+class CPostedMessage : public QEvent {
+public:
+    CPostedMessage(UINT message, WPARAM wParam, LPARAM lParam)
+        : QEvent(Type()), m_message(message), m_wParam(wParam), m_lParam(lParam)
+    {
+    }
+    static QEvent::Type Type()
+    {
+        static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    UINT m_message;
+    WPARAM m_wParam;
+    LPARAM m_lParam;
+};
+
+int MulDiv(int value, int numerator, int denominator)
+{
+    const long long product = static_cast<long long>(value) * numerator;
+    const long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
+
+// Static texts show '&' as a mnemonic marker unless SS_NOPREFIX says otherwise;
+// "&&" stands for one ampersand.
+QString StaticText(const char* text, STYLE style)
+{
+    const QString raw = QString::fromUtf8(text);
+    if ((style & SS_NOPREFIX) != 0)
+        return raw;
+    QString shown;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == QLatin1Char('&') && i + 1 < raw.size())
+            ++i;
+        else if (raw[i] == QLatin1Char('&'))
+            continue;
+        shown += raw[i];
+    }
+    return shown;
+}
+
+bool IsEnterKey(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+// The Qt side of a CDialog: turns Qt's events into the dialog's messages.
+class CDialogWidget : public QDialog {
+public:
+    CDialogWidget(CDialog& owner, QWidget* parent) : QDialog(parent), m_owner(owner) {}
+
+    void reject() override { m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+
+protected:
+    void customEvent(QEvent* event) override
+    {
+        if (event->type() == CPostedMessage::Type()) {
+            const auto* posted = static_cast<CPostedMessage*>(event);
+            m_owner.SendMessage(posted->m_message, posted->m_wParam, posted->m_lParam);
+        }
+    }
+
+    void timerEvent(QTimerEvent* event) override { m_owner.OnTimerEvent(event->timerId()); }
+
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->ignore();
+        m_owner.SendMessage(WM_CLOSE, 0, 0);
+    }
+
+    // Enter presses the focused push button, else the default push button
+    // when it is enabled, else (no default button) sends IDOK; Escape sends IDCANCEL.
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (IsEnterKey(event)) {
+            if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused != nullptr && focused->isEnabled()) {
+                focused->click();
+                return;
+            }
+            for (QPushButton* button : findChildren<QPushButton*>()) {
+                if (button->isDefault()) {
+                    if (button->isEnabled())
+                        button->click();
+                    return;
+                }
+            }
+            m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return;
+        }
+        if (event->key() == Qt::Key_Escape) {
+            reject();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+
+    // Enter in a list box counts as a double click on its current entry.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && IsEnterKey(static_cast<QKeyEvent*>(event))) {
+            if (auto* list = qobject_cast<QListWidget*>(watched); list != nullptr && list->currentRow() >= 0) {
+                const int id = list->property("controlId").toInt();
+                m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), LBN_DBLCLK), 0);
+                return true;
+            }
+        }
+        return QDialog::eventFilter(watched, event);
+    }
+
+private:
+    CDialog& m_owner;
+};
+
+DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return DialogBaseUnits{(width / 26 + 1) / 2, metrics.height()};
+}
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+CDialog::~CDialog()
+{
+    DestroyWindow();
+}
+
+const AFX_MSGMAP* CDialog::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, nullptr}};
+    static const AFX_MSGMAP messageMap = {nullptr, &entries[0]};
+    return &messageMap;
+}
+
+const AFX_MSGMAP* CDialog::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+QDialog* CDialog::GetSafeHwnd() const
+{
+    return m_pWidget;
+}
+
+QRect CDialog::MapDialogRect(const QRect& rect) const
+{
+    const int left = MulDiv(rect.x(), m_baseUnits.cx, 4);
+    const int top = MulDiv(rect.y(), m_baseUnits.cy, 8);
+    const int right = MulDiv(rect.x() + rect.width(), m_baseUnits.cx, 4);
+    const int bottom = MulDiv(rect.y() + rect.height(), m_baseUnits.cy, 8);
+    return QRect(left, top, right - left, bottom - top);
+}
+
+BOOL CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
+{
+    auto* parentDialog = dynamic_cast<CDialog*>(m_pParentWnd);
+    QWidget* parent = parentDialog != nullptr ? parentDialog->GetSafeHwnd() : nullptr;
+    m_pWidget = new CDialogWidget(*this, parent);
+
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if ((dialogTemplate.style & WS_SYSMENU) != 0)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if ((dialogTemplate.style & WS_MINIMIZEBOX) != 0)
+        flags |= Qt::WindowMinimizeButtonHint;
+    if ((dialogTemplate.exStyle & WS_EX_CONTEXTHELP) != 0)
+        flags |= Qt::WindowContextHelpButtonHint;
+    m_pWidget->setWindowFlags(flags);
+    m_pWidget->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+
+    QFont font = QApplication::font();
+    font.setPointSize(dialogTemplate.nPointSize);
+    m_pWidget->setFont(font);
+    m_baseUnits = AfxGetDialogBaseUnits(font);
+
+    // The client area is exactly the template's size.
+    m_pWidget->setFixedSize(MapDialogRect(QRect(0, 0, dialogTemplate.cx, dialogTemplate.cy)).size());
+    if ((dialogTemplate.style & DS_CENTER) != 0 && parent == nullptr) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(0, 0), m_pWidget->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_pWidget->move(frame.topLeft());
+        }
+    }
+    CreateControls(dialogTemplate);
+    return TRUE;
+}
+
+void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
+{
+    QWidget* firstGroupBox = nullptr;
+    for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
+        const DialogControl& control = dialogTemplate.controls[i];
+        const int id = control.nID;
+        const auto command = [this, id](UINT code) {
+            return [this, id, code]() { SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), code), 0); };
+        };
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(QString::fromUtf8(control.text), m_pWidget);
+            button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
+            QObject::connect(button, &QPushButton::clicked, m_pWidget, command(BN_CLICKED));
+            widget = button;
+            break;
+        }
+        case ControlKind::RadioButton: {
+            auto* radio = new QRadioButton(QString::fromUtf8(control.text), m_pWidget);
+            QObject::connect(radio, &QRadioButton::clicked, m_pWidget, command(BN_CLICKED));
+            widget = radio;
+            break;
+        }
+        case ControlKind::ListBox: {
+            auto* list = new QListWidget(m_pWidget);
+            list->setProperty("controlId", id);
+            list->setSelectionMode((control.style & LBS_NOSEL) != 0 ? QAbstractItemView::NoSelection
+                                                                    : QAbstractItemView::SingleSelection);
+            list->setVerticalScrollBarPolicy((control.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
+                                                                               : Qt::ScrollBarAlwaysOff);
+            list->setHorizontalScrollBarPolicy((control.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
+                                                                                 : Qt::ScrollBarAlwaysOff);
+            if ((control.style & LBS_NOTIFY) != 0) {
+                QObject::connect(list, &QListWidget::currentRowChanged, m_pWidget, command(LBN_SELCHANGE));
+                QObject::connect(list, &QListWidget::itemDoubleClicked, m_pWidget, command(LBN_DBLCLK));
+                list->installEventFilter(m_pWidget);
+            }
+            widget = list;
+            break;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(m_pWidget);
+            QObject::connect(edit, &QLineEdit::textChanged, m_pWidget, command(EN_UPDATE));
+            widget = edit;
+            break;
+        }
+        case ControlKind::Static: {
+            auto* label = new QLabel(StaticText(control.text, control.style), m_pWidget);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            if ((control.style & SS_SUNKEN) != 0) {
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                label->setLineWidth(1);
+            } else {
+                label->setWordWrap(true);
+            }
+            widget = label;
+            break;
+        }
+        case ControlKind::Icon: {
+            auto* label = new QLabel(m_pWidget);
+            const QIcon icon = AfxLoadIcon(static_cast<UINT>(std::atoi(control.text)));
+            label->setPixmap(icon.pixmap(32, 32));
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::GroupBox: {
+            auto* group = new QGroupBox(QString::fromUtf8(control.text), m_pWidget);
+            // Only a frame, with its title on the top line: clicks reach the
+            // controls it surrounds.
+            group->setAttribute(Qt::WA_TransparentForMouseEvents);
+            group->setStyleSheet(
+                QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                               "QGroupBox::title { subcontrol-origin: margin; left: 0.6em; padding: 0 0.2em; }"));
+            widget = group;
+            if (firstGroupBox == nullptr)
+                firstGroupBox = group;
+            break;
+        }
+        case ControlKind::Progress: {
+            auto* progress = new QProgressBar(m_pWidget);
+            progress->setRange(0, 100);
+            progress->setValue(0);
+            progress->setTextVisible(false);
+            widget = progress;
+            break;
+        }
+        }
+        widget->setGeometry(MapDialogRect(QRect(control.x, control.y, control.cx, control.cy)));
+        widget->setEnabled((control.style & WS_DISABLED) == 0);
+        const bool focusable = control.kind == ControlKind::PushButton || control.kind == ControlKind::RadioButton ||
+                               control.kind == ControlKind::ListBox || control.kind == ControlKind::Edit;
+        widget->setFocusPolicy(!focusable                          ? Qt::NoFocus
+                               : (control.style & WS_TABSTOP) != 0 ? Qt::StrongFocus
+                                                                   : Qt::ClickFocus);
+        if (id != IDC_STATIC)
+            m_controls[id] = widget;
+    }
+    // Group boxes are drawn behind the controls they surround.
+    for (QGroupBox* group : m_pWidget->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+        group->lower();
+}
+
+INT_PTR CDialog::DoModal()
+{
+    const DialogTemplate* dialogTemplate = AfxFindDialogTemplate(m_nIDTemplate);
+    if (dialogTemplate == nullptr || m_pWidget != nullptr || !CreateWindow(*dialogTemplate))
+        return -1;
+    m_bModal = true;
+    m_pWidget->setModal(true);
+    SendMessage(WM_INITDIALOG, 0, 0);
+    const int result = m_pWidget->exec();
+    DestroyWindow();
+    m_bModal = false;
+    return result;
+}
+
+BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
+{
+    m_nIDTemplate = nIDTemplate;
+    if (pParentWnd != nullptr)
+        m_pParentWnd = pParentWnd;
+    const DialogTemplate* dialogTemplate = AfxFindDialogTemplate(m_nIDTemplate);
+    if (dialogTemplate == nullptr || m_pWidget != nullptr || !CreateWindow(*dialogTemplate))
+        return FALSE;
+    SendMessage(WM_INITDIALOG, 0, 0);
+    if ((dialogTemplate->style & WS_VISIBLE) != 0)
+        m_pWidget->show();
+    return TRUE;
+}
+
+BOOL CDialog::DestroyWindow()
+{
+    if (m_pWidget == nullptr)
+        return FALSE;
+    SendMessage(WM_DESTROY, 0, 0);
+    for (const auto& [id, qtTimer] : m_timers)
+        m_pWidget->killTimer(qtTimer);
+    m_timers.clear();
+    m_controls.clear();
+    delete m_pWidget;
+    m_pWidget = nullptr;
+    return TRUE;
+}
+
+void CDialog::EndDialog(int nResult)
+{
+    if (m_pWidget != nullptr)
+        m_pWidget->done(nResult);
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    // The first tab stop takes the focus.
+    const DialogTemplate* dialogTemplate = AfxFindDialogTemplate(m_nIDTemplate);
+    for (size_t i = 0; dialogTemplate != nullptr && i < dialogTemplate->nControls; ++i) {
+        const DialogControl& control = dialogTemplate->controls[i];
+        QWidget* widget = GetDlgItem(control.nID);
+        if ((control.style & WS_TABSTOP) != 0 && widget != nullptr && widget->isEnabled()) {
+            widget->setFocus();
+            break;
+        }
+    }
+    return TRUE;
+}
+
+void CDialog::OnOK()
+{
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+BOOL CDialog::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_pWidget == nullptr)
+        return CWnd::PostMessage(message, wParam, lParam);
+    QCoreApplication::postEvent(m_pWidget, new CPostedMessage(message, wParam, lParam));
+    return TRUE;
+}
+
+LRESULT CDialog::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return WindowProc(message, wParam, lParam);
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
+         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
+            if (entry->nMessage != message)
+                continue;
+            if (message == WM_COMMAND && (entry->nCode != HIWORD(wParam) || entry->nID != LOWORD(wParam)))
+                continue;
+            return entry->pfn(*this, wParam, lParam);
+        }
+    }
+    return DefWindowProc(message, wParam, lParam);
+}
+
+LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_CLOSE:
+        OnCancel();
+        return 0;
+    case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED)
+            return 0;
+        if (LOWORD(wParam) == IDOK)
+            OnOK();
+        else if (LOWORD(wParam) == IDCANCEL)
+            OnCancel();
+        else if (LOWORD(wParam) == ID_HELP && AfxGetApp() != nullptr)
+            AfxGetApp()->OnHelp();
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+QWidget* CDialog::GetDlgItem(int nID) const
+{
+    const auto it = m_controls.find(nID);
+    return it != m_controls.end() ? it->second : nullptr;
+}
+
+void CDialog::SetDlgItemText(int nID, std::string_view text)
+{
+    const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QWidget* widget = GetDlgItem(nID);
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(value);
+    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        edit->setText(value);
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        button->setText(value);
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        group->setTitle(value);
+}
+
+std::string CDialog::GetDlgItemText(int nID) const
+{
+    QWidget* widget = GetDlgItem(nID);
+    QString value;
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        value = label->text();
+    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        value = edit->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        value = button->text();
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        value = group->title();
+    return value.toStdString();
+}
+
+void CDialog::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton)
+{
+    for (int id = nIDFirstButton; id <= nIDLastButton; ++id) {
+        if (auto* radio = qobject_cast<QRadioButton*>(GetDlgItem(id))) {
+            // An exclusive radio button cannot be unchecked directly.
+            radio->setAutoExclusive(false);
+            radio->setChecked(id == nIDCheckButton);
+            radio->setAutoExclusive(true);
+        }
+    }
+}
+
+int CDialog::GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const
+{
+    for (int id = nIDFirstButton; id <= nIDLastButton; ++id) {
+        if (auto* radio = qobject_cast<QRadioButton*>(GetDlgItem(id)); radio != nullptr && radio->isChecked())
+            return id;
+    }
+    return 0;
+}
+
+BOOL CDialog::EnableWindow(int nID, BOOL bEnable)
+{
+    QWidget* widget = GetDlgItem(nID);
+    if (widget == nullptr)
+        return FALSE;
+    const BOOL wasDisabled = !widget->isEnabled();
+    widget->setEnabled(bEnable != FALSE);
+    return wasDisabled;
+}
+
+BOOL CDialog::IsWindowEnabled(int nID) const
+{
+    const QWidget* widget = GetDlgItem(nID);
+    return widget != nullptr && widget->isEnabled();
+}
+
+UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse)
+{
+    if (m_pWidget == nullptr)
+        return 0;
+    KillTimer(nIDEvent);
+    const int qtTimer = m_pWidget->startTimer(static_cast<int>(nElapse));
+    if (qtTimer == 0)
+        return 0;
+    m_timers[nIDEvent] = qtTimer;
+    return nIDEvent;
+}
+
+BOOL CDialog::KillTimer(UINT_PTR nIDEvent)
+{
+    const auto it = m_timers.find(nIDEvent);
+    if (it == m_timers.end() || m_pWidget == nullptr)
+        return FALSE;
+    m_pWidget->killTimer(it->second);
+    m_timers.erase(it);
+    return TRUE;
+}
+
+void CDialog::OnTimerEvent(int nQtTimerId)
+{
+    for (const auto& [id, qtTimer] : m_timers) {
+        if (qtTimer == nQtTimerId) {
+            SendMessage(WM_TIMER, static_cast<WPARAM>(id), 0);
+            return;
+        }
+    }
+}

@@ -1,0 +1,98 @@
+// Dialogs built from the templates in res/, over QDialog.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "msgmap.h"
+#include "platform/core/wnd.h"
+
+class QDialog;
+class QFont;
+class QRect;
+class QWidget;
+class CDialogWidget;
+struct DialogTemplate;
+
+// The pixels per four horizontal and per eight vertical dialog units of a font:
+// the average width of the 52 letters and the font's height.
+struct DialogBaseUnits {
+    int cx;
+    int cy;
+};
+DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font);
+
+// A window made from a dialog template: each control of the template, with its
+// ID, text, style and rectangle. Controls send their notifications as
+// WM_COMMAND, posted messages arrive as WindowProc calls from the event loop,
+// and the message map names the handler of each.
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    // Destroys the window if it still exists.
+    ~CDialog() override;
+
+    // Creates the window, runs it modally until EndDialog and destroys it.
+    // Returns the value given to EndDialog (IDOK, IDCANCEL), or -1 when the
+    // window could not be created.
+    virtual INT_PTR DoModal();
+    // Creates the window modelessly; it is shown when its template says so.
+    virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    // Sends WM_DESTROY and deletes the window. Never call it from inside one
+    // of the window's own handlers.
+    BOOL DestroyWindow();
+    // Ends a modal run with nResult; hides a modeless window.
+    void EndDialog(int nResult);
+
+    virtual BOOL OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) override;
+    // Handles the message now, through the message map.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    QWidget* GetDlgItem(int nID) const;
+    void SetDlgItemText(int nID, std::string_view text);
+    std::string GetDlgItemText(int nID) const;
+    void CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
+    int GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const;
+    BOOL EnableWindow(int nID, BOOL bEnable);
+    BOOL IsWindowEnabled(int nID) const;
+
+    // Delivers OnTimer(nIDEvent) through WM_TIMER every nElapse ms; returns
+    // nIDEvent, or 0 when no window exists.
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
+    BOOL KillTimer(UINT_PTR nIDEvent);
+
+    // The Qt window; null while none exists.
+    QDialog* GetSafeHwnd() const;
+    UINT GetTemplateID() const { return m_nIDTemplate; }
+    CWnd* GetParent() const { return m_pParentWnd; }
+    // Dialog units of this window's template font to pixels.
+    QRect MapDialogRect(const QRect& rect) const;
+
+protected:
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // What happens to a message that the map does not name.
+    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+    static const AFX_MSGMAP* GetThisMessageMap();
+    virtual const AFX_MSGMAP* GetMessageMap() const;
+
+private:
+    friend class CDialogWidget;
+
+    BOOL CreateWindow(const DialogTemplate& dialogTemplate);
+    void CreateControls(const DialogTemplate& dialogTemplate);
+    void OnTimerEvent(int nQtTimerId);
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+    CDialogWidget* m_pWidget = nullptr;
+    std::map<int, QWidget*> m_controls;
+    std::map<UINT_PTR, int> m_timers; // our timer IDs to Qt's
+    DialogBaseUnits m_baseUnits{};
+    bool m_bModal = false;
+};

@@ -1,0 +1,40 @@
+#include "qt_msgbox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "winapp.h"
+
+CQtMessageBoxHandler::CQtMessageBoxHandler() : m_pPrevious(AfxSetMessageBoxHandler(this)) {}
+
+CQtMessageBoxHandler::~CQtMessageBoxHandler()
+{
+    AfxSetMessageBoxHandler(m_pPrevious);
+}
+
+int CQtMessageBoxHandler::Show(std::string_view text, UINT nType)
+{
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    switch (nType & MB_ICONMASK) {
+    case MB_ICONHAND:
+        icon = QMessageBox::Critical;
+        break;
+    case MB_ICONQUESTION:
+        icon = QMessageBox::Question;
+        break;
+    case MB_ICONINFORMATION:
+        icon = QMessageBox::Information;
+        break;
+    default:
+        break;
+    }
+    const bool withCancel = (nType & MB_TYPEMASK) == MB_OKCANCEL;
+    QMessageBox box(icon, QString::fromStdString(AfxGetAppTitle()), QString(),
+                    withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, QApplication::activeWindow());
+    // Server and user words pass through here: never rich text.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+}

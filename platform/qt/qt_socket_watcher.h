@@ -1,0 +1,25 @@
+// Socket readiness from the Qt event loop.
+#pragma once
+
+#include <map>
+
+#include "platform/core/socket_watcher.h"
+
+class QSocketNotifier;
+
+// Installs itself for its lifetime. One OnReceive call per notification; a
+// socket closed inside its own OnReceive is safe.
+class CQtSocketWatcher : public ISocketWatcher {
+public:
+    CQtSocketWatcher();
+    ~CQtSocketWatcher() override;
+    CQtSocketWatcher(const CQtSocketWatcher&) = delete;
+    CQtSocketWatcher& operator=(const CQtSocketWatcher&) = delete;
+
+    void Watch(CAsyncSocket* pSocket) override;
+    void Unwatch(CAsyncSocket* pSocket) override;
+
+private:
+    std::map<CAsyncSocket*, QSocketNotifier*> m_notifiers;
+    ISocketWatcher* m_pPrevious;
+};

@@ -1,0 +1,151 @@
+#include "winapp.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
+#include <QTextBrowser>
+#include <QUrl>
+
+#include "dialog.h"
+#include "platform/core/msgbox.h"
+#include "qt_msgbox.h"
+#include "qt_socket_watcher.h"
+#include "res/resource.h"
+
+namespace {
+CWinApp* g_pApp = nullptr;
+
+std::string ProgramPath()
+{
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return {};
+    return std::string(path, static_cast<size_t>(length));
+}
+} // namespace
+
+CWinApp::CWinApp(const char* lpszAppName)
+{
+    if (lpszAppName != nullptr)
+        m_strAppName = lpszAppName;
+    g_pApp = this;
+}
+
+CWinApp::~CWinApp()
+{
+    if (g_pApp == this)
+        g_pApp = nullptr;
+}
+
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
+
+int CWinApp::ExitInstance()
+{
+    CloseHelp();
+    return 0;
+}
+
+CWinApp* AfxGetApp()
+{
+    return g_pApp;
+}
+
+std::string AfxAppTitleFromPath(const std::string& path)
+{
+    std::string name = path.substr(path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    return name;
+}
+
+std::string AfxGetAppTitle()
+{
+    if (g_pApp != nullptr && !g_pApp->m_strAppName.empty())
+        return g_pApp->m_strAppName;
+    return AfxAppTitleFromPath(QCoreApplication::arguments().value(0).toStdString());
+}
+
+QIcon AfxLoadIcon(UINT nID)
+{
+    QIcon icon;
+    for (const char* size : {"16", "32", "48"})
+        icon.addFile(QStringLiteral(":/icons/%1-%2.png").arg(nID).arg(QLatin1String(size)));
+    return icon;
+}
+
+BOOL AfxSocketInit()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return FALSE;
+    ::close(fd);
+    return TRUE;
+}
+
+void CWinApp::OnHelp()
+{
+    // The topic of the window in front: its template number above 0x20000.
+    DWORD topic = 0x20000 + IDD_MAIN;
+    if (auto* main = dynamic_cast<CDialog*>(m_pMainWnd))
+        topic = 0x20000 + main->GetTemplateID();
+    WinHelp(topic);
+}
+
+void CWinApp::WinHelp(DWORD dwData)
+{
+    const std::string program = ProgramPath();
+    const QString file =
+        QString::fromStdString(program.substr(0, program.rfind('/') + 1) + AfxAppTitleFromPath(program) + ".html");
+    if (!QFileInfo(file).isFile()) {
+        AfxMessageBox(AFX_IDP_FAILED_TO_LAUNCH_HELP, MB_OK);
+        return;
+    }
+    if (m_pHelp == nullptr) {
+        m_pHelp = new QTextBrowser;
+        m_pHelp->setAttribute(Qt::WA_DeleteOnClose, false);
+        m_pHelp->setOpenExternalLinks(false);
+        m_pHelp->resize(560, 480);
+        m_pHelp->setWindowIcon(AfxLoadIcon(IDI_TARNWICK));
+    }
+    m_pHelp->setWindowTitle(QString::fromStdString(AfxGetAppTitle() + " Help"));
+    QUrl url = QUrl::fromLocalFile(file);
+    url.setFragment(QStringLiteral("ctx-%1").arg(dwData));
+    m_pHelp->setSource(url);
+    m_pHelp->show();
+    m_pHelp->raise();
+    m_pHelp->activateWindow();
+}
+
+void CWinApp::CloseHelp()
+{
+    delete m_pHelp;
+    m_pHelp = nullptr;
+}
+
+int AfxWinMain(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr)
+        return 1;
+    if (app->m_strAppName.empty())
+        app->m_strAppName = AfxAppTitleFromPath(argc > 0 ? argv[0] : "");
+    QApplication::setApplicationName(QString::fromStdString(app->m_strAppName));
+    QApplication::setWindowIcon(AfxLoadIcon(IDI_TARNWICK));
+
+    CQtSocketWatcher watcher;
+    CQtMessageBoxHandler boxes;
+    int result = 0;
+    if (app->InitInstance())
+        result = QApplication::exec();
+    const int exitCode = app->ExitInstance();
+    return result != 0 ? result : exitCode;
+}

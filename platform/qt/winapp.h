@@ -1,0 +1,56 @@
+// The application object, start-up and the services that belong to no window.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/core/afxtypes.h"
+
+class CWnd;
+class QIcon;
+class QTextBrowser;
+
+class CWinApp {
+public:
+    // The one application object; a program defines it as a global.
+    explicit CWinApp(const char* lpszAppName = nullptr);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // Runs once the platform is up. FALSE ends the program without entering
+    // the event loop.
+    virtual BOOL InitInstance();
+    virtual int ExitInstance();
+
+    // Shows the help file's topic for the window in front: the HTML file
+    // beside the program, named after it, at the anchor "ctx-" and the topic
+    // number. A missing file gives "Failed to launch help.".
+    void OnHelp();
+    void WinHelp(DWORD dwData);
+    // Closes the help window, if one is open.
+    void CloseHelp();
+
+    // The title of message boxes: the program file's name without extension.
+    std::string m_strAppName;
+    CWnd* m_pMainWnd = nullptr;
+
+private:
+    QTextBrowser* m_pHelp = nullptr;
+};
+
+CWinApp* AfxGetApp();
+std::string AfxGetAppTitle();
+
+// The program's entry: brings up Qt, the socket watcher and the message-box
+// service, then runs the application object's InitInstance.
+int AfxWinMain(int argc, char** argv);
+
+// Succeeds when the system lets the program make a UDP socket.
+BOOL AfxSocketInit();
+
+// Icon nID of the program's resources.
+QIcon AfxLoadIcon(UINT nID);
+
+// The program file's name without directory and extension.
+std::string AfxAppTitleFromPath(const std::string& path);

@@ -1,0 +1,74 @@
+#include "dialogs.h"
+
+#include <iterator>
+
+#include "resource.h"
+
+namespace {
+
+constexpr STYLE kListBox = LBS_SORT | LBS_NOTIFY | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | WS_BORDER | WS_TABSTOP;
+constexpr STYLE kEdit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
+
+constexpr DialogControl kMainControls[] = {
+    {ControlKind::ListBox, IDC_DIR_LIST, "", kListBox, 0, 17, 65, 140, 41},
+    {ControlKind::ListBox, IDC_FILE_LIST, "", kListBox, 0, 17, 109, 140, 79},
+    {ControlKind::Edit, IDC_REMOTE_FILE, "", kEdit, 0, 17, 18, 140, 12},
+    {ControlKind::Edit, IDC_REMOTE_HOST, "", kEdit, 0, 187, 18, 117, 12},
+    {ControlKind::RadioButton, IDC_MODE_ASCII, "Ascii", WS_TABSTOP, 0, 207, 130, 35, 10},
+    {ControlKind::RadioButton, IDC_MODE_BINARY, "Binary", WS_TABSTOP, 0, 253, 130, 36, 10},
+    {ControlKind::PushButton, IDC_PUT, "-->", BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP | WS_DISABLED, 0, 197, 157, 50,
+     14},
+    {ControlKind::PushButton, IDC_GET, "<--", WS_GROUP | WS_TABSTOP | WS_DISABLED, 0, 249, 157, 50, 14},
+    {ControlKind::PushButton, IDC_ABORT, "Abort", WS_TABSTOP | WS_DISABLED, 0, 197, 173, 101, 16},
+    {ControlKind::PushButton, IDOK, "Exit", WS_TABSTOP, 0, 114, 201, 50, 14},
+    {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 164, 201, 50, 14},
+    {ControlKind::Static, IDC_CURRENT_DIR, "", SS_SUNKEN, 0, 17, 53, 140, 9},
+    {ControlKind::GroupBox, IDC_STATIC, "Local Directory", 0, 0, 7, 42, 160, 153},
+    {ControlKind::GroupBox, IDC_STATIC, "Remote Host", 0, 0, 173, 7, 146, 29},
+    {ControlKind::GroupBox, IDC_STATIC, "Transmission Control", 0, 0, 173, 42, 146, 153},
+    {ControlKind::GroupBox, IDC_STATIC, "Mode", 0, 0, 197, 117, 99, 32},
+    {ControlKind::Progress, IDC_PROGRESS, "", 0, 0, 187, 64, 117, 9},
+    {ControlKind::Static, IDC_STATUS_LABELS, "Status:\nFile Size:\nSent (bytes):\nTransmission Rate:", 0, 0, 187, 75,
+     64, 33},
+    {ControlKind::Static, IDC_STATUS_VALUES, "", 0, 0, 251, 75, 52, 33},
+    {ControlKind::GroupBox, IDC_STATIC, "Status", 0, 0, 177, 54, 136, 58},
+    {ControlKind::GroupBox, IDC_STATIC, "Remote File", 0, 0, 7, 7, 159, 29},
+};
+
+constexpr DialogControl kAboutControls[] = {
+    {ControlKind::Icon, IDC_STATIC, "132", 0, 0, 7, 13, 20, 20},
+    {ControlKind::Static, IDC_STATIC, "Tarnwick V1.5", SS_NOPREFIX | WS_GROUP, 0, 42, 14, 85, 21},
+    {ControlKind::PushButton, IDOK, "OK", BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0, 178, 7, 32, 14},
+    {ControlKind::GroupBox, IDC_STATIC, "System Information", 0, 0, 7, 43, 203, 41},
+    {ControlKind::Static, IDC_DISK_SPACE, "", 0, 0, 115, 70, 76, 8},
+    {ControlKind::Static, IDC_STATIC, "Available System Memory:", WS_GROUP, 0, 15, 55, 87, 10},
+    {ControlKind::Static, IDC_STATIC, "Disk Space:", WS_GROUP, 0, 15, 68, 81, 8},
+    {ControlKind::Static, IDC_MEMORY, "", 0, 0, 115, 57, 76, 8},
+};
+
+constexpr DialogControl kLogControls[] = {
+    {ControlKind::ListBox, IDC_LOG_LIST, "",
+     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, 7, 7, 311,
+     79},
+};
+
+constexpr DialogTemplate kTemplates[] = {
+    {IDD_ABOUT, "About tarnwick", "MS Sans Serif", 8, 217, 90, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0,
+     kAboutControls, std::size(kAboutControls)},
+    {IDD_MAIN, "Tarnwick", "MS Sans Serif", 8, 327, 222,
+     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_3DLOOK | DS_CENTER,
+     WS_EX_APPWINDOW | WS_EX_CLIENTEDGE | WS_EX_CONTEXTHELP, kMainControls, std::size(kMainControls)},
+    {IDD_LOG, "Tarnwick Log Window", "MS Sans Serif", 8, 325, 93, WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_3DLOOK,
+     WS_EX_CLIENTEDGE, kLogControls, std::size(kLogControls)},
+};
+
+} // namespace
+
+const DialogTemplate* AfxFindDialogTemplate(unsigned nID)
+{
+    for (const DialogTemplate& dialogTemplate : kTemplates) {
+        if (dialogTemplate.nID == nID)
+            return &dialogTemplate;
+    }
+    return nullptr;
+}

@@ -1,0 +1,73 @@
+// The dialog templates as data: the window's caption, size and styles, and
+// every control in template order (which is also the tab order), with
+// rectangles in dialog units.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using STYLE = std::uint32_t;
+
+// Window and dialog styles
+inline constexpr STYLE WS_POPUP = 0x80000000;
+inline constexpr STYLE WS_VISIBLE = 0x10000000;
+inline constexpr STYLE WS_DISABLED = 0x08000000;
+inline constexpr STYLE WS_CAPTION = 0x00C00000;
+inline constexpr STYLE WS_BORDER = 0x00800000;
+inline constexpr STYLE WS_VSCROLL = 0x00200000;
+inline constexpr STYLE WS_HSCROLL = 0x00100000;
+inline constexpr STYLE WS_SYSMENU = 0x00080000;
+inline constexpr STYLE WS_GROUP = 0x00020000;
+inline constexpr STYLE WS_TABSTOP = 0x00010000;
+inline constexpr STYLE WS_MINIMIZEBOX = 0x00020000;
+inline constexpr STYLE DS_MODALFRAME = 0x0080;
+inline constexpr STYLE DS_3DLOOK = 0x0004;
+inline constexpr STYLE DS_CENTER = 0x0800;
+inline constexpr STYLE WS_EX_CLIENTEDGE = 0x00000200;
+inline constexpr STYLE WS_EX_APPWINDOW = 0x00040000;
+inline constexpr STYLE WS_EX_CONTEXTHELP = 0x00000400;
+
+// Control styles
+inline constexpr STYLE BS_DEFPUSHBUTTON = 0x0001;
+inline constexpr STYLE LBS_NOTIFY = 0x0001;
+inline constexpr STYLE LBS_SORT = 0x0002;
+inline constexpr STYLE LBS_NOINTEGRALHEIGHT = 0x0100;
+inline constexpr STYLE LBS_NOSEL = 0x4000;
+inline constexpr STYLE ES_AUTOHSCROLL = 0x0080;
+inline constexpr STYLE SS_NOPREFIX = 0x0080;
+inline constexpr STYLE SS_SUNKEN = 0x1000;
+
+enum class ControlKind {
+    PushButton,
+    RadioButton, // automatic
+    ListBox,
+    Edit,   // single line
+    Static, // text
+    Icon,   // static icon
+    GroupBox,
+    Progress,
+};
+
+struct DialogControl {
+    ControlKind kind;
+    int nID;          // IDC_STATIC for none
+    const char* text; // for an icon, the icon's resource number in decimal
+    STYLE style;
+    STYLE exStyle;
+    short x, y, cx, cy;
+};
+
+struct DialogTemplate {
+    unsigned nID;
+    const char* caption;
+    const char* fontFace;
+    int nPointSize;
+    short cx, cy;
+    STYLE style;
+    STYLE exStyle;
+    const DialogControl* controls;
+    std::size_t nControls;
+};
+
+// The template of that number, or nullptr.
+const DialogTemplate* AfxFindDialogTemplate(unsigned nID);

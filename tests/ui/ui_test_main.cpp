@@ -1,0 +1,15 @@
+// The window tests run on Qt's offscreen platform: no display is needed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "platform/qt/qt_socket_watcher.h"
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    CQtSocketWatcher watcher;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,60 @@
+// The main window: local directory browsing, the remote host and file, and
+// the transfer controls with their status panel.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include <QIcon>
+
+#include "engine/tftp_session.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/dialog.h"
+
+class CTransferDlg : public CDialog {
+public:
+    explicit CTransferDlg(CWnd* pParent = nullptr);
+    ~CTransferDlg() override;
+
+    // Enables Get, Put and Abort from the window's state.
+    void UpdateButtons();
+    // Shows the status word, file size, bytes moved and rate in the panel.
+    void UpdateStatus();
+
+protected:
+    BOOL OnInitDialog() override;
+
+    void OnDestroy();
+    void OnSelchangeFileList();
+    void OnDblclkDirList();
+    void OnUpdateRemoteFile();
+    void OnUpdateRemoteHost();
+
+    CWnd* m_pNotifyWnd;
+    CToolTipCtrl m_ToolTip;
+    CTFTPSession* m_pSession;
+    BOOL m_bBusy;
+    BOOL m_bHostEntered;
+    BOOL m_bRemoteFileEntered;
+    BOOL m_bLocalFileSelected;
+    // Sizes, counts and rates are 64-bit: files past 4 GiB show true figures.
+    ULONGLONG m_dwFileSize;
+    ULONGLONG m_dwRate;
+    ULONGLONG m_dwBytes;
+    std::string m_strLocalPath;
+    std::string m_strStatus;
+    QIcon m_hIcon;
+    WORD m_nDirection;
+    WORD m_nMode;
+    ULONGLONG m_nProgressSteps;
+    int m_nTimerTicks;
+    std::time_t m_tStart;
+    UINT_PTR m_nTimerID;
+    std::string m_strStatusFormat;
+    BOOL m_bSessionActive;
+
+    // The directory lists' path specification; the list calls may rewrite it.
+    char m_szPathSpec[1024];
+
+    DECLARE_MESSAGE_MAP()
+};
