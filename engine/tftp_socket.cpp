@@ -79,15 +79,16 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
 int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
 {
     BYTE* datagram = static_cast<BYTE*>(lpBuf);
-    int length;
+    // Every read names its sender: connecting the socket keeps later strays
+    // out, but not those already queued before the lock-in.
     sockaddr_in sender{};
-    if (m_bConnected) {
-        length = CSocket::Receive(datagram, nBufLen, 0);
-    } else {
-        int senderLength = sizeof sender;
-        length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, 0);
-        if (length != SOCKET_ERROR)
-            m_addrSender = sender;
+    int senderLength = sizeof sender;
+    const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, 0);
+    if (length != SOCKET_ERROR) {
+        if (m_bConnected &&
+            (sender.sin_addr.s_addr != m_addrSender.sin_addr.s_addr || sender.sin_port != m_addrSender.sin_port))
+            return TFTP_RESULT_NONE;
+        m_addrSender = sender;
     }
 
     if (length == SOCKET_ERROR) {

@@ -56,8 +56,9 @@ protected:
 
     // The server's request address, resolved once; the request's resends go here.
     sockaddr_in m_addrServer;
-    // The sender of the last datagram read before lock-in; ERROR packets that
-    // must go out before lock-in go to it.
+    // The sender of the last datagram read: before lock-in, where ERROR
+    // packets go; from lock-in on, the server's transfer port, the only
+    // sender whose datagrams are read.
     sockaddr_in m_addrSender;
 
 private:

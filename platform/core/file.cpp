@@ -131,10 +131,8 @@ BOOL CFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pErr
     if ((nOpenFlags & modeCreate) != 0)
         flags |= O_CREAT | ((nOpenFlags & modeNoTruncate) != 0 ? 0 : O_TRUNC);
 
-    if ((nOpenFlags & modeCreate) == 0 || (nOpenFlags & modeReplaceOnCommit) == 0) {
-        m_hFile = ::open(lpszFileName, flags, 0666);
-        return m_hFile >= 0 ? TRUE : fail(errno);
-    }
+    if ((nOpenFlags & modeCreate) == 0 || (nOpenFlags & modeReplaceOnCommit) == 0)
+        return OpenInPlace(lpszFileName, flags, pError);
 
     // A replacement: the target as it is decides what may happen.
     std::string target = m_strFilePath;
@@ -150,34 +148,67 @@ BOOL CFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pErr
             }
         }
         exists = ::stat(target.c_str(), &status) == 0;
+        if (exists && S_ISCHR(status.st_mode))
+            return OpenInPlace(target.c_str(), flags, pError); // a device cannot be replaced
         if (exists && S_ISDIR(status.st_mode))
             return fail(EISDIR);
-        if (exists && !S_ISREG(status.st_mode)) {
-            // A device or pipe is written in place; it cannot be replaced.
-            m_hFile = ::open(target.c_str(), flags, 0666);
-            return m_hFile >= 0 ? TRUE : fail(errno);
-        }
+        if (exists && !S_ISREG(status.st_mode))
+            return fail(EINVAL); // a pipe or socket is no file to store into
         if (exists && ::access(target.c_str(), W_OK) != 0)
             return fail(errno);
+        // Set-user and set-group bits are not carried over to content from elsewhere.
         if (exists)
-            mode = status.st_mode & 07777;
+            mode = status.st_mode & 0777;
     } else if (errno != ENOENT) {
         return fail(errno);
     }
 
     const size_t slash = target.rfind('/');
     const std::string directory = target.substr(0, slash + 1);
+    // The rename at the end must be allowed now, or nothing may start: in a
+    // sticky directory only the owner of the file or of the directory may
+    // replace another's file.
+    struct stat directoryStatus {};
+    if (exists && ::stat(directory.c_str(), &directoryStatus) == 0 && (directoryStatus.st_mode & S_ISVTX) != 0 &&
+        ::geteuid() != 0 && status.st_uid != ::geteuid() && directoryStatus.st_uid != ::geteuid())
+        return fail(EACCES);
     std::string temp = directory + "." + target.substr(slash + 1, 200) + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return fail(errno);
-    ::fchmod(fd, mode);
     if (exists && ::fchown(fd, status.st_uid, status.st_gid) != 0) {
-        // Only the owner or root can give the file away; it stays ours.
+        // Only root can give the file away; it stays ours.
     }
+    ::fchmod(fd, mode);
     m_hFile = fd;
     m_strTempPath = std::move(temp);
     m_strTargetPath = std::move(target);
+    return TRUE;
+}
+
+BOOL CFile::OpenInPlace(const char* lpszFileName, int nFlags, CFileException* pError)
+{
+    // Opening never waits (a pipe without a writer would hold the window), and
+    // only files and devices are opened: directories, pipes and sockets are not.
+    const int fd = ::open(lpszFileName, nFlags | O_NONBLOCK, 0666);
+    int error = fd < 0 ? errno : 0;
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) != 0)
+        error = errno;
+    else if (fd >= 0 && S_ISDIR(status.st_mode))
+        error = EISDIR;
+    else if (fd >= 0 && !S_ISREG(status.st_mode) && !S_ISCHR(status.st_mode))
+        error = EINVAL;
+    else if (fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        if (pError != nullptr)
+            *pError = CFileException(CFileException::OsErrorToException(error), error, m_strFilePath);
+        return FALSE;
+    }
+    m_hFile = fd;
     return TRUE;
 }
 

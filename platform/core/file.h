@@ -76,7 +76,8 @@ public:
     // Closes the file; an uncommitted replacement is removed.
     virtual ~CFile();
 
-    // FALSE on failure, with the cause in *pError when given.
+    // FALSE on failure, with the cause in *pError when given. Only files and
+    // devices open: a directory, pipe or socket fails, and opening never waits.
     virtual BOOL Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
 
     // Returns the bytes read; fewer than asked only at the end of the file.
@@ -97,6 +98,7 @@ public:
     int m_hFile = -1;
 
 private:
+    BOOL OpenInPlace(const char* lpszFileName, int nFlags, CFileException* pError);
     void Discard() noexcept;
 
     std::string m_strFilePath;

@@ -63,8 +63,10 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const 
         return FALSE;
     }
     m_hSocket = fd;
-    if ((lEvent & FD_READ) != 0 && AfxGetSocketWatcher() != nullptr)
-        AfxGetSocketWatcher()->Watch(this);
+    if ((lEvent & FD_READ) != 0 && AfxGetSocketWatcher() != nullptr) {
+        m_pWatcher = AfxGetSocketWatcher();
+        m_pWatcher->Watch(this);
+    }
     return TRUE;
 }
 
@@ -72,8 +74,9 @@ void CAsyncSocket::Close()
 {
     if (m_hSocket < 0)
         return;
-    if (AfxGetSocketWatcher() != nullptr)
-        AfxGetSocketWatcher()->Unwatch(this);
+    if (m_pWatcher != nullptr)
+        m_pWatcher->Unwatch(this);
+    m_pWatcher = nullptr;
     ::close(m_hSocket);
     m_hSocket = -1;
 }

@@ -8,6 +8,8 @@
 
 #include "afxtypes.h"
 
+class ISocketWatcher;
+
 // Notification mask bits accepted by Create; only reads are ever reported.
 inline constexpr long FD_READ = 0x01;
 inline constexpr long FD_WRITE = 0x02;
@@ -52,6 +54,8 @@ public:
 
     // Called by the socket watcher when a datagram waits; nErrorCode is 0.
     virtual void OnReceive(int nErrorCode);
+    // Called by a watcher that goes before the socket: nothing to leave then.
+    void DetachWatcher() { m_pWatcher = nullptr; }
 
     static int GetLastError();
 
@@ -63,6 +67,10 @@ public:
 
 protected:
     static void SetLastError(int nError);
+
+private:
+    // The watcher this socket registered with; it leaves that one on Close.
+    ISocketWatcher* m_pWatcher = nullptr;
 };
 
 // The framework's blocking socket; here it adds nothing, since every read

@@ -27,6 +27,8 @@ CPollSocketWatcher::CPollSocketWatcher() : m_pPrevious(AfxSetSocketWatcher(this)
 CPollSocketWatcher::~CPollSocketWatcher()
 {
     AfxSetSocketWatcher(m_pPrevious);
+    for (CAsyncSocket* socket : m_sockets)
+        socket->DetachWatcher();
 }
 
 void CPollSocketWatcher::Watch(CAsyncSocket* pSocket)
@@ -38,8 +40,6 @@ void CPollSocketWatcher::Watch(CAsyncSocket* pSocket)
 void CPollSocketWatcher::Unwatch(CAsyncSocket* pSocket)
 {
     std::erase(m_sockets, pSocket);
-    // A socket closed while a round is being delivered is not called.
-    std::replace(m_ready.begin(), m_ready.end(), pSocket, static_cast<CAsyncSocket*>(nullptr));
 }
 
 int CPollSocketWatcher::RunOnce(int nTimeoutMs)
@@ -50,19 +50,19 @@ int CPollSocketWatcher::RunOnce(int nTimeoutMs)
         fds.push_back(pollfd{socket->m_hSocket, POLLIN, 0});
     if (::poll(fds.data(), fds.size(), nTimeoutMs) <= 0)
         return 0;
-    m_ready.clear();
+    std::vector<CAsyncSocket*> ready;
     for (size_t i = 0; i < fds.size(); ++i) {
         // An error waiting on the socket is reported the same way: the read fails.
         if ((fds[i].revents & (POLLIN | POLLERR)) != 0)
-            m_ready.push_back(m_sockets[i]);
+            ready.push_back(m_sockets[i]);
     }
     int calls = 0;
-    for (size_t i = 0; i < m_ready.size(); ++i) {
-        if (m_ready[i] == nullptr)
+    for (CAsyncSocket* socket : ready) {
+        // Still watched: not closed by an earlier call of this round.
+        if (std::find(m_sockets.begin(), m_sockets.end(), socket) == m_sockets.end())
             continue;
-        m_ready[i]->OnReceive(0);
+        socket->OnReceive(0);
         ++calls;
     }
-    m_ready.clear();
     return calls;
 }

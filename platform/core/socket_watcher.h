@@ -6,8 +6,8 @@
 class CAsyncSocket;
 
 // The process-wide watcher that a socket registers with when it is created
-// and leaves when it is closed. The program installs one over its event loop;
-// engine tests and headless drivers use CPollSocketWatcher.
+// and leaves when it is closed. A watcher that goes first detaches its sockets. The program installs one over its event
+// loop; engine tests and headless drivers use CPollSocketWatcher.
 class ISocketWatcher {
 public:
     virtual ~ISocketWatcher() = default;
@@ -21,7 +21,8 @@ ISocketWatcher* AfxGetSocketWatcher();
 
 // A poll() loop: each call of RunOnce waits up to nTimeoutMs for readiness and
 // calls OnReceive once on each socket that has a datagram waiting. A socket
-// closed by an earlier call in the same round is not called.
+// closed by an earlier call in the same round is not called; rounds may nest
+// (a message box's loop inside OnReceive).
 class CPollSocketWatcher : public ISocketWatcher {
 public:
     CPollSocketWatcher();
@@ -37,6 +38,5 @@ public:
 
 private:
     std::vector<CAsyncSocket*> m_sockets;
-    std::vector<CAsyncSocket*> m_ready;
     ISocketWatcher* m_pPrevious;
 };

@@ -9,8 +9,10 @@ CQtSocketWatcher::CQtSocketWatcher() : m_pPrevious(AfxSetSocketWatcher(this)) {}
 CQtSocketWatcher::~CQtSocketWatcher()
 {
     AfxSetSocketWatcher(m_pPrevious);
-    for (const auto& [socket, notifier] : m_notifiers)
+    for (const auto& [socket, notifier] : m_notifiers) {
+        socket->DetachWatcher();
         delete notifier;
+    }
 }
 
 void CQtSocketWatcher::Watch(CAsyncSocket* pSocket)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -185,9 +187,14 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
         {DIRECTION_GET, "", "", "existing-dir", IDS_OPEN_WRITE_FAILED},
         {DIRECTION_GET, "nosuchhost.invalid", "", "x", IDS_DESTINATION_UNAVAILABLE},
         {DIRECTION_PUT, "127.0.0.1:0", "existing-dir/../local", "x", IDS_DESTINATION_UNAVAILABLE},
+        {DIRECTION_PUT, "", "existing-dir", "x", IDS_OPEN_READ_FAILED},
+        // A pipe is no file: opening it must neither wait for a writer nor be tried.
+        {DIRECTION_PUT, "", "pipe", "x", IDS_OPEN_READ_FAILED},
+        {DIRECTION_GET, "", "", "pipe", IDS_OPEN_WRITE_FAILED},
     };
     std::filesystem::create_directory(dir / "existing-dir");
     WriteFileBytes(dir / "local", Bytes{'l'});
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.remote);
         CMessageBoxRecorder recorder;
@@ -201,7 +208,7 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
         EXPECT_EQ(server.TryReceive(), std::nullopt);
     }
     // A Get that never started left no file behind.
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"existing-dir", "local"}));
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"existing-dir", "local", "pipe"}));
 }
 
 TEST_F(Session, DataInsteadOfAckFailsThePut)
@@ -250,6 +257,32 @@ TEST_F(Session, RefusedGetLeavesAnExistingFileAsItWas)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"config.txt"});
 }
 
+TEST_F(Session, RefusedGetOfANewNameLeavesNoFile)
+{
+    {
+        ProbeSession session(&owner);
+        Start(session, DIRECTION_GET, "", "new.bin");
+        FromTransfer(session, ErrorPacket(2, "Access violation"));
+    }
+    EXPECT_TRUE(dir.Names().empty());
+}
+
+TEST_F(Session, DataAfterTheLastBlockChangesNothing)
+{
+    ProbeSession session(&owner);
+    Start(session, DIRECTION_GET, "", "short.txt");
+    FromTransfer(session, DataPacket(1, BytesOf("done")));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(1));
+    TakeMessages();
+
+    FromTransfer(session, DataPacket(1, BytesOf("done"))); // a repeat: not acknowledged again
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+    FromTransfer(session, DataPacket(2, BytesOf("more"))); // past the end: nothing is stored
+    EXPECT_EQ(TakeMessages(), std::vector<std::string>{});
+    EXPECT_EQ(ReadFileBytes(dir / "short.txt"), BytesOf("done"));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST_F(Session, GetEndedHalfWayLeavesAnExistingFileAsItWas)
 {
     const Bytes original(100, 'o');
@@ -278,8 +311,15 @@ public:
         CTFTPFile::Write(lpBuf, nCount);
     }
     UINT Read(void*, UINT) override { CFileException::ThrowOsError(EIO, GetFilePath()); }
+    void Commit() override
+    {
+        if (m_bFailCommit)
+            CFileException::ThrowOsError(EXDEV, GetFilePath());
+        CTFTPFile::Commit();
+    }
 
     int m_nWrites = 0;
+    static inline bool m_bFailCommit = false;
 };
 
 class SessionWithFailingFile : public ProbeSession {
@@ -292,23 +332,44 @@ protected:
 
 TEST_F(Session, FullDiskEndsTheGetWithItsMessage)
 {
-    SessionWithFailingFile session(&owner);
-    EXPECT_TRUE(session.Start(server.HostString().c_str(), "", "big.bin", DIRECTION_GET, MODE_BINARY));
-    server.Receive();
-    FromTransfer(session, DataPacket(1, 512));
-    FromTransfer(session, DataPacket(2, 100));
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Disk full while accessing " + (dir / "big.bin") + "."});
-    EXPECT_EQ(boxes.boxes[0].nType, MB_OK | MB_ICONSTOP);
-    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "progress 512", "failed"}));
-    EXPECT_EQ(session.m_wState, TFTP_STATE_CLOSED);
+    {
+        SessionWithFailingFile session(&owner);
+        EXPECT_TRUE(session.Start(server.HostString().c_str(), "", "big.bin", DIRECTION_GET, MODE_BINARY));
+        server.Receive();
+        FromTransfer(session, DataPacket(1, 512));
+        FromTransfer(session, DataPacket(2, 100));
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Disk full while accessing " + (dir / "big.bin") + "."});
+        EXPECT_EQ(boxes.boxes[0].nType, MB_OK | MB_ICONSTOP);
+        EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "progress 512", "failed"}));
+        EXPECT_EQ(session.m_wState, TFTP_STATE_CLOSED);
 
-    // Nothing is resent after the failure.
-    transfer.TryReceive();
-    transfer.TryReceive();
-    for (int tick = 0; tick < 20; ++tick)
-        session.OnTick();
-    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
-    EXPECT_TRUE(TakeMessages().empty());
+        // Nothing is resent after the failure.
+        transfer.TryReceive();
+        transfer.TryReceive();
+        for (int tick = 0; tick < 20; ++tick)
+            session.OnTick();
+        EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+        EXPECT_TRUE(TakeMessages().empty());
+    }
+    EXPECT_TRUE(dir.Names().empty());
+}
+
+TEST_F(Session, AFileThatCannotBePutInPlaceFailsTheGet)
+{
+    WriteFileBytes(dir / "target.bin", Bytes{'o', 'l', 'd'});
+    FailingFile::m_bFailCommit = true;
+    {
+        SessionWithFailingFile session(&owner);
+        EXPECT_TRUE(session.Start(server.HostString().c_str(), "", "target.bin", DIRECTION_GET, MODE_BINARY));
+        server.Receive();
+        FromTransfer(session, DataPacket(1, 3));
+    }
+    FailingFile::m_bFailCommit = false;
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"An unknown error occurred while accessing " + (dir / "target.bin") + "."});
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
+    EXPECT_EQ(ReadFileBytes(dir / "target.bin"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"target.bin"});
 }
 
 TEST_F(Session, ReadErrorEndsThePutBeforeAnyDataGoesOut)

@@ -255,6 +255,22 @@ TEST_F(SocketExchange, LockInToTheTransferPortAndIgnoreOtherPorts)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+TEST_F(SocketExchange, StraysQueuedBeforeTheLockInAreIgnoredAfterIt)
+{
+    Request(DIRECTION_GET);
+    FakePeer stranger;
+    transfer.SendTo(EnginePort(), DataPacket(1, 512));
+    stranger.SendTo(EnginePort(), ErrorPacket(0, "stray from another port"));
+    stranger.SendTo(EnginePort(), DataPacket(2, 512));
+    EXPECT_EQ(sock.ReceiveWaiting(), TFTP_RESULT_DATA + 516);
+    EXPECT_EQ(sock.ReceiveWaiting(), TFTP_RESULT_NONE);
+    EXPECT_EQ(sock.ReceiveWaiting(), TFTP_RESULT_NONE);
+    EXPECT_EQ(sock.m_wState, TFTP_STATE_WAIT_DATA);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(stranger.TryReceive(), std::nullopt);
+    EXPECT_EQ(FromTransfer(DataPacket(2, 10)), TFTP_RESULT_DATA + 14);
+}
+
 TEST_F(SocketExchange, FirstReplyFromAnotherAddressIsLockedIn)
 {
     Request(DIRECTION_PUT);
@@ -456,6 +472,30 @@ TEST_F(SocketExchange, FailedLockInShowsTheErrorBeforeClosing)
     EXPECT_EQ(probe.m_wState, TFTP_STATE_CLOSED);
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_DESTINATION_UNREACHABLE)});
     EXPECT_EQ(transfer.TryReceive(), kError4); // to the sender of the reply
+}
+
+TEST_F(SocketExchange, TicksGoOnWhileTheLockInFailureIsShown)
+{
+    LockInFails probe(&owner);
+    const Bytes request = BytesOf(std::string("\0\1a.txt\0octet\0", 14));
+    ASSERT_TRUE(probe.SendRequest(server.HostString().c_str(), "a.txt", DIRECTION_GET, MODE_BINARY));
+    server.Receive();
+    TakeMessages();
+    // The box's own loop keeps the timer running: the request is resent and
+    // the transfer times out behind it.
+    boxes.onShow = [&](const CMessageBoxRecorder::Box&) {
+        for (int tick = 0; tick < 18; ++tick)
+            probe.OnTick();
+        return IDOK;
+    };
+    transfer.SendTo(LocalPort(probe.m_hSocket), DataPacket(1, 10));
+    EXPECT_EQ(probe.ReceiveWaiting(), TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN);
+    EXPECT_EQ(server.TryReceive(), request);
+    EXPECT_EQ(server.TryReceive(), request);
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
+    EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_TIMEOUT});
+    EXPECT_EQ(probe.m_wState, TFTP_STATE_CLOSED);
+    EXPECT_EQ(transfer.TryReceive(), kError4);
 }
 
 TEST(SendRequest, UnusableHostShowsTheDestinationTextAndStaysIdle)

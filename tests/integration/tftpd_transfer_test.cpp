@@ -31,9 +31,9 @@ Bytes BinaryContent(size_t size, unsigned seed)
     return content;
 }
 
-// Lines of printable text ending in `lineEnd`, sprinkled with `dropped` bytes
-// (which the netascii filter removes) when that is not empty.
-Bytes TextContent(size_t size, unsigned seed, const std::string& lineEnd, const Bytes& dropped)
+// Lines of printable text ending in `lineEnd`, sprinkled with the `extra`
+// bytes when that is not empty.
+Bytes TextContent(size_t size, unsigned seed, const std::string& lineEnd, const Bytes& extra)
 {
     std::mt19937 random(seed);
     Bytes content;
@@ -42,8 +42,8 @@ Bytes TextContent(size_t size, unsigned seed, const std::string& lineEnd, const 
         const unsigned pick = random() % 64;
         if (pick == 0) {
             content.insert(content.end(), lineEnd.begin(), lineEnd.end());
-        } else if (pick == 1 && !dropped.empty()) {
-            content.push_back(dropped[random() % dropped.size()]);
+        } else if (pick == 1 && !extra.empty()) {
+            content.push_back(extra[random() % extra.size()]);
         } else {
             content.push_back(static_cast<BYTE>(0x20 + random() % 95));
         }
@@ -130,9 +130,17 @@ TEST_P(TftpdTransfer, ArrivesExactly)
         source = TextContent(c.size, seed, "\r\n", dropped);
         expected = Replace(WithoutDropped(source), "\r\n", "\n");
     } else {
-        // The server sends LF as CR LF, which is stored as it comes.
-        source = TextContent(c.size, seed, "\n", {});
-        expected = Replace(source, "\n", "\r\n");
+        // The server sends LF as CR LF and a bare CR as CR NUL; both are stored
+        // as CR LF, and bytes outside the set are dropped.
+        source = TextContent(c.size, seed, "\n", {'\r', 0x00, 0x01, 0x80, 0xFF});
+        for (BYTE b : WithoutDropped(source)) {
+            if (b == '\r' || b == '\n') {
+                expected.push_back('\r');
+                expected.push_back('\n');
+            } else {
+                expected.push_back(b);
+            }
+        }
     }
 
     CTFTPSession session(&owner);

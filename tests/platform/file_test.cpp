@@ -40,6 +40,40 @@ TEST(FileReplace, CommitPutsTheNewFileInPlaceKeepingTheModeBits)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.bin"});
 }
 
+TEST(FileReplace, SetUserAndSetGroupBitsAreNotCarriedOver)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "tool", Bytes{'t'});
+    ::chmod((dir / "tool").c_str(), 06755);
+    CFile file;
+    ASSERT_TRUE(file.Open("tool", kReplace));
+    file.Commit();
+    EXPECT_EQ(Mode(dir / "tool"), 0755u);
+}
+
+TEST(File, DirectoriesAndPipesDoNotOpen)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+    struct Row {
+        const char* name;
+        UINT flags;
+    };
+    const Row rows[] = {
+        {"sub", CFile::modeRead},
+        {"pipe", CFile::modeRead},
+        {"pipe", CFile::modeWrite},
+        {"pipe", kReplace},
+    };
+    for (const Row& row : rows) {
+        CFile file;
+        EXPECT_FALSE(file.Open(row.name, row.flags)) << row.name << " " << row.flags;
+    }
+    CFile device;
+    EXPECT_TRUE(device.Open("/dev/null", kReplace));
+}
+
 TEST(FileReplace, ANewFileGetsTheUsualModeBits)
 {
     TempDir dir;
