@@ -51,6 +51,7 @@ CTFTPFile* CTFTPSession::CreateFileObject()
 BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
                          WORD wMode)
 {
+    const CCallScope scope(*this);
     CopyBounded(m_szLocalPath, sizeof m_szLocalPath, lpszLocalPath);
     CopyBounded(m_szRemoteName, sizeof m_szRemoteName, lpszRemoteName);
 
@@ -100,7 +101,8 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
 
 void CTFTPSession::OnReceive(int /*nErrorCode*/)
 {
-    if (m_pReceiveBuffer != nullptr)
+    const CCallScope scope(*this);
+    if (m_pReceiveBuffer != nullptr && !m_bDeletePending)
         Receive(m_pReceiveBuffer, TFTP_PACKET_BUFFER, 0);
 }
 

@@ -177,8 +177,26 @@ int CTFTPSocket::SendToPeer(const BYTE* pPacket, int nLength)
     return SendTo(pPacket, nLength, reinterpret_cast<const sockaddr*>(&m_addrSender), sizeof m_addrSender, 0);
 }
 
+CTFTPSocket::CCallScope::~CCallScope()
+{
+    if (--m_socket.m_nCallDepth == 0 && m_socket.m_bDeletePending)
+        delete &m_socket;
+}
+
+void CTFTPSocket::DeleteWhenIdle()
+{
+    if (m_nCallDepth == 0) {
+        delete this;
+        return;
+    }
+    m_bDeletePending = TRUE;
+    m_wState = TFTP_STATE_CLOSED;
+    Close();
+}
+
 void CTFTPSocket::OnTick()
 {
+    const CCallScope scope(*this);
     if (m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED)
         return;
     if (++m_nTicks != 6)

@@ -35,7 +35,27 @@ public:
     // an accepted reply, and after the second resend posts WM_TFTP_TIMEOUT.
     virtual void OnTick();
 
+    // Ends the transfer and deletes the object: at once, or, when one of its
+    // own calls is still running (a message box it shows runs the event loop,
+    // which may reach the window's end of the transfer), as soon as that call
+    // returns. In between the socket is closed and nothing more is done.
+    void DeleteWhenIdle();
+
 protected:
+    // Marks a call from outside (readiness, tick, start) for the whole of its
+    // run; the object is deleted at the end of the outermost one when that was
+    // asked for meanwhile.
+    class CCallScope {
+    public:
+        explicit CCallScope(CTFTPSocket& socket) : m_socket(socket) { ++m_socket.m_nCallDepth; }
+        ~CCallScope();
+        CCallScope(const CCallScope&) = delete;
+        CCallScope& operator=(const CCallScope&) = delete;
+
+    private:
+        CTFTPSocket& m_socket;
+    };
+
     int SendAck(BYTE* pPacket, int nLength, int nFlags);
     int SendError(WORD wCode);
     void ReportSocketError();
@@ -60,6 +80,9 @@ protected:
     // packets go; from lock-in on, the server's transfer port, the only
     // sender whose datagrams are read.
     sockaddr_in m_addrSender;
+
+    int m_nCallDepth = 0;
+    BOOL m_bDeletePending = FALSE;
 
 private:
     int SendToPeer(const BYTE* pPacket, int nLength);

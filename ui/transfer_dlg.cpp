@@ -5,8 +5,13 @@
 #include <unistd.h>
 
 #include <QDialog>
+#include <QProgressBar>
+
+#include <algorithm>
+#include <limits>
 
 #include "platform/core/format.h"
+#include "platform/core/msgbox.h"
 #include "platform/qt/winapp.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -14,16 +19,49 @@
 BEGIN_MESSAGE_MAP(CTransferDlg, CDialog)
 ON_WM_DESTROY()
 ON_LBN_SELCHANGE(IDC_FILE_LIST, OnSelchangeFileList)
+ON_BN_CLICKED(IDC_GET, OnGet)
+ON_BN_CLICKED(IDC_PUT, OnPut)
+ON_BN_CLICKED(IDC_MODE_ASCII, OnModeAscii)
+ON_BN_CLICKED(IDC_MODE_BINARY, OnModeBinary)
+ON_BN_CLICKED(IDC_ABORT, OnAbort)
 ON_LBN_DBLCLK(IDC_DIR_LIST, OnDblclkDirList)
 ON_EN_UPDATE(IDC_REMOTE_FILE, OnUpdateRemoteFile)
+ON_MESSAGE(WM_TFTP_STARTED, OnTftpStarted)
+ON_MESSAGE(WM_TFTP_FAILED, OnTftpFailed)
+ON_MESSAGE(WM_TFTP_COMPLETE, OnTftpComplete)
+ON_MESSAGE(WM_TFTP_TIMEOUT, OnTftpTimeout)
+ON_MESSAGE(WM_TFTP_REQUEST_SENT, OnTftpRequestSent)
+ON_MESSAGE(WM_TFTP_PROGRESS, OnTftpProgress)
 ON_EN_UPDATE(IDC_REMOTE_HOST, OnUpdateRemoteHost)
+ON_WM_TIMER()
 END_MESSAGE_MAP()
+
+namespace {
+
+constexpr UINT_PTR kTransferTimer = 1;
+constexpr UINT kTickMilliseconds = 500;
+constexpr size_t kMaxTextBytes = 255;
+
+// At most nMax bytes of text, cut only between characters.
+std::string Bounded(std::string text, size_t nMax)
+{
+    if (text.size() <= nMax)
+        return text;
+    size_t end = nMax;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text;
+}
+
+} // namespace
 
 CTransferDlg::CTransferDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_pSession(nullptr), m_bBusy(FALSE), m_bHostEntered(FALSE),
       m_bRemoteFileEntered(FALSE), m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0),
       m_hIcon(AfxLoadIcon(IDI_TARNWICK)), m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0),
-      m_nTimerTicks(0), m_tStart(0), m_nTimerID(0), m_bSessionActive(FALSE), m_szPathSpec{}
+      m_nTimerTicks(0), m_tStart(0), m_nTimerID(0), m_bSessionActive(FALSE), m_szPathSpec{}, m_nProgressShift(0),
+      m_nProgressPosition(0)
 {
 }
 
@@ -84,7 +122,7 @@ BOOL CTransferDlg::OnInitDialog()
 void CTransferDlg::OnDestroy()
 {
     if (m_bSessionActive && m_pSession != nullptr) {
-        delete m_pSession;
+        m_pSession->DeleteWhenIdle();
         m_pSession = nullptr;
         m_bSessionActive = FALSE;
     }
@@ -161,4 +199,197 @@ void CTransferDlg::UpdateStatus()
                    AfxFormatString(m_strStatusFormat.c_str(), m_strStatus.c_str(),
                                    static_cast<unsigned long>(m_dwFileSize), static_cast<unsigned long>(m_dwBytes),
                                    static_cast<unsigned long>(m_dwRate)));
+}
+
+std::time_t CTransferDlg::GetCurrentTime() const
+{
+    return std::time(nullptr);
+}
+
+CTFTPSession* CTransferDlg::CreateSession()
+{
+    return new CTFTPSession(m_pNotifyWnd);
+}
+
+void CTransferDlg::OnGet()
+{
+    m_nDirection = DIRECTION_GET;
+    StartTransfer(DIRECTION_GET);
+    UpdateButtons();
+}
+
+void CTransferDlg::OnPut()
+{
+    m_nDirection = DIRECTION_PUT;
+    StartTransfer(DIRECTION_PUT);
+    UpdateButtons();
+}
+
+void CTransferDlg::OnModeAscii()
+{
+    m_nMode = MODE_ASCII;
+}
+
+void CTransferDlg::OnModeBinary()
+{
+    m_nMode = MODE_BINARY;
+}
+
+void CTransferDlg::StartTransfer(WORD wDirection)
+{
+    // 1.
+    m_nTimerID = 0;
+
+    // 2, 3. The typed texts, at most 255 bytes each.
+    const std::string host = Bounded(GetDlgItemText(IDC_REMOTE_HOST), kMaxTextBytes);
+    std::string remote = Bounded(GetDlgItemText(IDC_REMOTE_FILE), kMaxTextBytes);
+
+    // 4. A Put without a remote name keeps the local file's name.
+    if (remote.empty())
+        remote = Bounded(m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1), kMaxTextBytes);
+
+    // 5. The directory keeps its case: on this file system another case is another directory.
+    char directory[4096];
+    if (::getcwd(directory, sizeof directory) == nullptr)
+        directory[0] = '\0';
+
+    // 6, 7. User and server text only ever go in as arguments.
+    const char* mode = m_nMode == MODE_ASCII ? "ASCII" : "Binary";
+    const std::string confirmation =
+        wDirection == DIRECTION_GET
+            ? AfxFormatString(AfxFindString(IDS_CONFIRM_GET), remote.c_str(), host.c_str(), directory, mode)
+            : AfxFormatString(AfxFindString(IDS_CONFIRM_PUT), m_strLocalPath.c_str(), host.c_str(), remote.c_str(),
+                              mode);
+    if (AfxMessageBox(confirmation, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+
+    // 8.
+    if (wDirection == DIRECTION_GET && ::access(remote.c_str(), F_OK) == 0 &&
+        AfxMessageBox(IDS_OVERWRITE, MB_OKCANCEL) != IDOK)
+        return;
+
+    // 9.
+    SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(wDirection == DIRECTION_GET ? IDS_GET_CAPTIONS : IDS_PUT_CAPTIONS));
+
+    // 10.
+    m_dwRate = 0;
+    m_dwBytes = 0;
+    m_nProgressSteps = 0;
+    m_bBusy = TRUE;
+
+    // 11, 12.
+    m_pSession = CreateSession();
+    m_bSessionActive = TRUE;
+    m_nTimerID = SetTimer(kTransferTimer, kTickMilliseconds);
+
+    // 13. The session has told the user why when it cannot start.
+    if (!m_pSession->Start(host.c_str(), m_strLocalPath.c_str(), remote.c_str(), wDirection, m_nMode))
+        OnAbort();
+}
+
+void CTransferDlg::OnAbort()
+{
+    m_bBusy = FALSE;
+    if (m_nTimerID != 0)
+        KillTimer(m_nTimerID);
+    if (m_bSessionActive) {
+        // One of the session's own calls may still be running below us (its
+        // message box runs the event loop): it goes when that call returns.
+        if (m_pSession != nullptr)
+            m_pSession->DeleteWhenIdle();
+        m_pSession = nullptr;
+        m_bSessionActive = FALSE;
+    }
+    m_strStatus = AfxLoadString(IDS_IDLE);
+    SetProgress(0);
+    UpdateStatus();
+    UpdateButtons();
+}
+
+ULONGLONG CTransferDlg::RateSinceStart() const
+{
+    std::time_t elapsed = GetCurrentTime() - m_tStart;
+    if (elapsed <= 0)
+        elapsed = 1;
+    return m_dwBytes * 8 / static_cast<ULONGLONG>(elapsed);
+}
+
+void CTransferDlg::SetProgress(ULONGLONG nSteps)
+{
+    m_nProgressPosition = nSteps;
+    if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS)))
+        bar->setValue(static_cast<int>(std::min<ULONGLONG>(nSteps >> m_nProgressShift, bar->maximum())));
+}
+
+void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
+{
+    // A tick queued before the transfer ended.
+    if (!m_bSessionActive) {
+        KillTimer(m_nTimerID);
+        return;
+    }
+    if (++m_nTimerTicks > 1) {
+        m_dwRate = RateSinceStart();
+        if (m_nDirection == DIRECTION_PUT) {
+            SetProgress(m_nProgressPosition + m_nProgressSteps);
+            m_nProgressSteps = 0;
+        }
+        UpdateStatus();
+        m_nTimerTicks = 0;
+    }
+    m_pSession->OnTick();
+}
+
+LRESULT CTransferDlg::OnTftpProgress(WPARAM, LPARAM lParam)
+{
+    m_dwBytes += static_cast<ULONGLONG>(lParam);
+    ++m_nProgressSteps;
+    return 1;
+}
+
+LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
+{
+    m_dwRate = RateSinceStart();
+    OnAbort();
+    return 1;
+}
+
+LRESULT CTransferDlg::OnTftpStarted(WPARAM, LPARAM)
+{
+    if (m_nDirection == DIRECTION_PUT) {
+        m_strStatus = AfxLoadString(IDS_TRANSMITTING);
+        // One step per block; the whole file fits the bar, however large.
+        const ULONGLONG steps = m_dwFileSize / TFTP_BLOCK_SIZE;
+        m_nProgressShift = 0;
+        while ((steps >> m_nProgressShift) > static_cast<ULONGLONG>(std::numeric_limits<int>::max()))
+            ++m_nProgressShift;
+        if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS)))
+            bar->setRange(0, std::max(1, static_cast<int>(steps >> m_nProgressShift)));
+        SetProgress(0);
+    } else {
+        m_strStatus = AfxLoadString(IDS_RECEIVING);
+    }
+    m_tStart = GetCurrentTime();
+    UpdateStatus();
+    return 1;
+}
+
+LRESULT CTransferDlg::OnTftpFailed(WPARAM, LPARAM)
+{
+    OnAbort();
+    return 1;
+}
+
+LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
+{
+    OnAbort();
+    AfxMessageBox(IDS_SESSION_TIMEOUT, MB_OK);
+    return 1;
+}
+
+LRESULT CTransferDlg::OnTftpRequestSent(WPARAM, LPARAM)
+{
+    m_strStatus = AfxLoadString(IDS_STARTING);
+    UpdateStatus();
+    return 1;
 }

@@ -19,10 +19,33 @@ public:
     // Enables Get, Put and Abort from the window's state.
     void UpdateButtons();
     // Shows the status word, file size, bytes moved and rate in the panel.
-    void UpdateStatus();
+    // (Virtual so that a test can watch the status words go by.)
+    virtual void UpdateStatus();
 
 protected:
     BOOL OnInitDialog() override;
+
+    // The clock of the rate, in whole seconds.
+    virtual std::time_t GetCurrentTime() const;
+    // The transfer object of a Get or Put.
+    virtual CTFTPSession* CreateSession();
+
+    void OnGet();
+    void OnPut();
+    void OnModeAscii();
+    void OnModeBinary();
+    // Asks, then starts a transfer; see the confirmation and overwrite prompts.
+    void StartTransfer(WORD wDirection);
+    // The end of every transfer: Abort, completion, failure, timeout and a
+    // failed start. The panel keeps the figures of the last transfer.
+    void OnAbort();
+    void OnTimer(UINT_PTR nIDEvent);
+    LRESULT OnTftpProgress(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTftpComplete(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTftpStarted(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTftpFailed(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTftpTimeout(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTftpRequestSent(WPARAM wParam, LPARAM lParam);
 
     void OnDestroy();
     void OnSelchangeFileList();
@@ -55,6 +78,14 @@ protected:
 
     // The directory lists' path specification; the list calls may rewrite it.
     char m_szPathSpec[1024];
+    // The progress bar's steps (blocks) are shifted right by this much, so that
+    // the range of any file fits the bar; m_nProgressPosition counts them all.
+    int m_nProgressShift;
+    ULONGLONG m_nProgressPosition;
+
+private:
+    ULONGLONG RateSinceStart() const;
+    void SetProgress(ULONGLONG nSteps);
 
     DECLARE_MESSAGE_MAP()
 };

@@ -301,6 +301,36 @@ TEST_F(Session, GetEndedHalfWayLeavesAnExistingFileAsItWas)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"image.bin"});
 }
 
+class CountedSession : public ProbeSession {
+public:
+    CountedSession(CWnd* pReportWnd, int* pDeleted) : ProbeSession(pReportWnd), m_pDeleted(pDeleted) {}
+    ~CountedSession() override { ++*m_pDeleted; }
+
+private:
+    int* m_pDeleted;
+};
+
+TEST_F(Session, DeletionAskedForInsideItsOwnBoxWaitsForTheCall)
+{
+    int deleted = 0;
+    auto* session = new CountedSession(&owner, &deleted);
+    Start(*session, DIRECTION_GET, "", "x.bin");
+    boxes.onShow = [&](const CMessageBoxRecorder::Box&) {
+        session->DeleteWhenIdle(); // the window ends the transfer from the box's loop
+        EXPECT_EQ(deleted, 0);
+        return IDOK;
+    };
+    transfer.SendTo(LocalPort(session->m_hSocket), ErrorPacket(1, ""));
+    ASSERT_TRUE(WaitReadable(session->m_hSocket));
+    session->OnReceive(0);
+    EXPECT_EQ(deleted, 1);
+    EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
+
+    auto* idle = new CountedSession(&owner, &deleted);
+    idle->DeleteWhenIdle();
+    EXPECT_EQ(deleted, 2);
+}
+
 // A file whose writes find the disk full after the first block, or whose reads fail.
 class FailingFile : public CTFTPFile {
 public:

@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+#include "platform/core/msgbox.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/fake_peer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tftpd_server.h"
+#include "ui/transfer_dlg.h"
+
+namespace {
+
+// A session that counts its deletions.
+class CountedSession : public CTFTPSession {
+public:
+    CountedSession(CWnd* pReportWnd, int* pDeleted) : CTFTPSession(pReportWnd), m_pDeleted(pDeleted) {}
+    ~CountedSession() override { ++*m_pDeleted; }
+
+private:
+    int* m_pDeleted;
+};
+
+// The main window with a clock the test sets, its sessions counted, and the
+// status words it shows recorded.
+class TestDlg : public CTransferDlg {
+public:
+    std::time_t now = 1000;
+    int deleted = 0;
+    int created = 0;
+    CTFTPSession* last = nullptr;
+    std::vector<std::string> words;
+
+    bool Busy() const { return m_bBusy != FALSE; }
+    UINT_PTR TimerID() const { return m_nTimerID; }
+
+protected:
+    std::time_t GetCurrentTime() const override { return now; }
+    CTFTPSession* CreateSession() override
+    {
+        ++created;
+        last = new CountedSession(m_pNotifyWnd, &deleted);
+        return last;
+    }
+    void UpdateStatus() override
+    {
+        if (words.empty() || words.back() != m_strStatus)
+            words.push_back(m_strStatus);
+        CTransferDlg::UpdateStatus();
+    }
+};
+
+class TransferControl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WriteFileBytes(local / "b.txt", Bytes(100, 'b'));
+        ASSERT_TRUE(dlg.Create(IDD_MAIN));
+        dlg.words.clear();
+    }
+
+    void Type(int id, const std::string& text)
+    {
+        auto* edit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(id));
+        edit->clear();
+        QTest::keyClicks(edit, QString::fromStdString(text));
+    }
+
+    void ChooseFile(const std::string& name)
+    {
+        auto* list = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_FILE_LIST));
+        DlgDirList(dlg, nullptr, IDC_FILE_LIST, 0, 0);
+        const auto found = list->findItems(QString::fromStdString(name), Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        list->setCurrentItem(found[0]);
+    }
+
+    void Click(int id) { QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(id)), Qt::LeftButton); }
+
+    // Runs the event loop until the condition holds (bounded).
+    bool RunUntil(const std::function<bool()>& condition, int seconds = 60)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        }
+        return true;
+    }
+
+    void Settle() { QCoreApplication::processEvents(); }
+
+    std::string Status() { return dlg.GetDlgItemText(IDC_STATUS_VALUES); }
+    bool Enabled(int id) { return dlg.IsWindowEnabled(id) != FALSE; }
+
+    TempDir local;
+    CMessageBoxRecorder boxes;
+    TestDlg dlg;
+};
+
+TEST_F(TransferControl, ConfirmationTextsAndCancel)
+{
+    FakePeer server;
+    Type(IDC_REMOTE_FILE, "fw %s.bin");
+    Type(IDC_REMOTE_HOST, server.HostString());
+    boxes.answers = {IDCANCEL};
+    Click(IDC_GET);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              "Please confirm the following operation:\nRetrieve file:\tfw %s.bin\nfrom host:\t\t" +
+                  server.HostString() + "\nto directory:\t" + local.Path().string() + "\nusing Binary mode?");
+    EXPECT_EQ(boxes.boxes[0].nType, MB_OKCANCEL | MB_ICONQUESTION);
+
+    ChooseFile("b.txt");
+    Type(IDC_REMOTE_FILE, "");
+    QTest::mouseClick(qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_MODE_ASCII)), Qt::LeftButton);
+    boxes.answers = {IDCANCEL};
+    Click(IDC_PUT);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].text, "Please confirm the following operation:\nSend file:\t" + (local / "b.txt") +
+                                       "\nto host:\t" + server.HostString() + "\nas file:\tb.txt\nusing ASCII mode?");
+
+    Settle();
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
+    EXPECT_EQ(dlg.created, 0);
+    EXPECT_EQ(dlg.TimerID(), 0u);
+    EXPECT_TRUE(Enabled(IDC_PUT));
+    EXPECT_FALSE(Enabled(IDC_ABORT));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_REMOTE_FILE), "");
+    EXPECT_EQ(Status(), "Idle\n100\n0\n0 bps");
+}
+
+TEST_F(TransferControl, OverwritePromptOnlyForAnExistingFile)
+{
+    FakePeer server;
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Type(IDC_REMOTE_FILE, "b.txt");
+    boxes.answers = {IDOK, IDCANCEL};
+    Click(IDC_GET);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].text, AfxLoadString(IDS_OVERWRITE));
+    EXPECT_EQ(boxes.boxes[1].nType, MB_OKCANCEL);
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
+    EXPECT_EQ(dlg.created, 0);
+
+    Type(IDC_REMOTE_FILE, "new.txt");
+    Click(IDC_GET);
+    EXPECT_EQ(boxes.boxes.size(), 3u); // the confirmation alone
+    EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1new.txt\0octet\0", 16)));
+    Click(IDC_ABORT);
+}
+
+TEST_F(TransferControl, AbortDuringAGetKeepsTheFiguresAndTheOldFile)
+{
+    FakePeer server;
+    FakePeer transfer;
+    WriteFileBytes(local / "config.txt", Bytes(10, 'o'));
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Type(IDC_REMOTE_FILE, "config.txt");
+    Click(IDC_GET);
+    ASSERT_TRUE(server.Receive());
+    EXPECT_TRUE(dlg.Busy());
+    EXPECT_FALSE(Enabled(IDC_GET));
+    EXPECT_FALSE(Enabled(IDC_PUT));
+    EXPECT_TRUE(Enabled(IDC_ABORT));
+
+    transfer.SendTo(server.LastSenderPort(), DataPacket(1, 512));
+    ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
+    Settle();
+    dlg.SendMessage(WM_TIMER, 1);
+    dlg.SendMessage(WM_TIMER, 1); // the once-a-second refresh
+    EXPECT_EQ(Status(), "Receiving\n0\n512\n4096 bps");
+
+    Click(IDC_ABORT);
+    EXPECT_EQ(Status(), "Idle\n0\n512\n4096 bps");
+    EXPECT_FALSE(dlg.Busy());
+    EXPECT_EQ(dlg.deleted, 1);
+    EXPECT_EQ(ReadFileBytes(local / "config.txt"), Bytes(10, 'o'));
+    EXPECT_EQ(local.Names(), (std::vector<std::string>{"b.txt", "config.txt"}));
+    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting", "Receiving", "Idle"}));
+}
+
+TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
+{
+    FakePeer silent;
+    Type(IDC_REMOTE_HOST, silent.HostString());
+    Type(IDC_REMOTE_FILE, "nothing.bin");
+    Click(IDC_GET);
+    Settle();
+    std::string statusAtBox;
+    boxes.onShow = [&](const CMessageBoxRecorder::Box&) {
+        statusAtBox = Status();
+        return IDOK;
+    };
+    for (int tick = 0; tick < 18; ++tick)
+        dlg.SendMessage(WM_TIMER, 1);
+    Settle();
+    EXPECT_EQ(boxes.Texts().back(), AfxLoadString(IDS_SESSION_TIMEOUT));
+    EXPECT_EQ(boxes.boxes.back().nType, MB_OK);
+    EXPECT_EQ(statusAtBox.substr(0, 5), "Idle\n");
+    EXPECT_TRUE(Enabled(IDC_GET));
+    EXPECT_FALSE(Enabled(IDC_ABORT));
+    EXPECT_EQ(dlg.deleted, 1);
+    EXPECT_TRUE(local.Names() == std::vector<std::string>{"b.txt"});
+}
+
+TEST_F(TransferControl, FinalRateCountsWholeSeconds)
+{
+    struct Row {
+        std::time_t seconds;
+        const char* status;
+    };
+    const Row rows[] = {{2, "Idle\n100\n100\n400 bps"}, {0, "Idle\n100\n100\n800 bps"}};
+    for (const Row& row : rows) {
+        FakePeer server;
+        FakePeer transfer;
+        ChooseFile("b.txt");
+        Type(IDC_REMOTE_HOST, server.HostString());
+        Click(IDC_PUT);
+        ASSERT_TRUE(server.Receive());
+        Settle();
+        transfer.SendTo(server.LastSenderPort(), AckPacket(0));
+        ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
+        dlg.now += row.seconds;
+        transfer.SendTo(server.LastSenderPort(), AckPacket(1));
+        ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
+        EXPECT_EQ(Status(), row.status);
+        EXPECT_EQ(qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS))->value(), 0);
+    }
+}
+
+TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
+{
+    // The final ACK queues WM_TFTP_COMPLETE; a server ERROR then opens a box
+    // whose loop handles it: the session must outlive its own call.
+    FakePeer server;
+    FakePeer transfer;
+    ChooseFile("b.txt");
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Click(IDC_PUT);
+    ASSERT_TRUE(server.Receive());
+    Settle();
+    const UINT port = server.LastSenderPort();
+    CTFTPSession* session = dlg.last;
+    transfer.SendTo(port, AckPacket(0));
+    ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
+
+    transfer.SendTo(port, AckPacket(1));
+    ASSERT_TRUE(WaitReadable(session->m_hSocket));
+    session->OnReceive(0); // WM_TFTP_COMPLETE is queued, not handled
+    transfer.SendTo(port, ErrorPacket(0, "late error"));
+    ASSERT_TRUE(WaitReadable(session->m_hSocket));
+    boxes.onShow = [&](const CMessageBoxRecorder::Box&) {
+        Settle(); // the box's own event loop
+        EXPECT_FALSE(dlg.Busy());
+        EXPECT_EQ(dlg.deleted, 0);
+        return IDOK;
+    };
+    session->OnReceive(0);
+    EXPECT_EQ(dlg.deleted, 1);
+    boxes.onShow = nullptr;
+    Settle(); // the WM_TFTP_FAILED posted after the box
+    EXPECT_EQ(dlg.deleted, 1);
+    EXPECT_FALSE(dlg.Busy());
+    EXPECT_EQ(Status().substr(0, 5), "Idle\n");
+    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
+}
+
+struct WindowTransferCase {
+    WORD direction;
+    WORD mode;
+};
+
+class WindowTransfer : public TransferControl, public ::testing::WithParamInterface<WindowTransferCase> {};
+
+TEST_P(WindowTransfer, MovesTheFileExactly)
+{
+    const auto [direction, mode] = GetParam();
+    TftpdServer server;
+    Bytes content;
+    for (int i = 0; i < 70000; ++i)
+        content.push_back(static_cast<BYTE>(i % 61 == 0 ? '\n' : 'A' + i % 26));
+    if (mode == MODE_ASCII)
+        QTest::mouseClick(qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_MODE_ASCII)), Qt::LeftButton);
+    Type(IDC_REMOTE_HOST, server.HostString());
+    if (direction == DIRECTION_PUT) {
+        WriteFileBytes(local / "upload.cfg", content);
+        ChooseFile("upload.cfg");
+        dlg.words.clear();
+        Click(IDC_PUT);
+    } else {
+        WriteFileBytes((server.Root() / "download.cfg").string(), content);
+        Type(IDC_REMOTE_FILE, "download.cfg");
+        Click(IDC_GET);
+    }
+    ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
+    EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation only
+    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting",
+                                                   direction == DIRECTION_PUT ? "Transmitting" : "Receiving", "Idle"}));
+
+    Bytes expected = content;
+    Bytes arrived;
+    if (direction == DIRECTION_GET) {
+        if (mode == MODE_ASCII) {
+            expected.clear();
+            for (BYTE b : content) {
+                if (b == '\n')
+                    expected.push_back('\r');
+                expected.push_back(b);
+            }
+        }
+        arrived = ReadFileBytes(local / "download.cfg");
+    } else {
+        ASSERT_TRUE(RunUntil([&] {
+            std::error_code error;
+            return std::filesystem::file_size(server.Root() / "upload.cfg", error) == content.size();
+        }));
+        arrived = ReadFileBytes((server.Root() / "upload.cfg").string());
+    }
+    EXPECT_TRUE(arrived == expected);
+    const std::string size = direction == DIRECTION_PUT ? std::to_string(content.size()) : "0";
+    const std::string moved = std::to_string(
+        mode == MODE_ASCII && direction == DIRECTION_GET ? content.size() + 70000 / 61 + 1 : content.size());
+    EXPECT_EQ(Status(), "Idle\n" + size + "\n" + moved + "\n" + std::to_string(std::stoull(moved) * 8) + " bps");
+}
+
+INSTANTIATE_TEST_SUITE_P(Tftpd, WindowTransfer,
+                         ::testing::Values(WindowTransferCase{DIRECTION_GET, MODE_BINARY},
+                                           WindowTransferCase{DIRECTION_GET, MODE_ASCII},
+                                           WindowTransferCase{DIRECTION_PUT, MODE_BINARY},
+                                           WindowTransferCase{DIRECTION_PUT, MODE_ASCII}),
+                         [](const auto& info) {
+                             return std::string(info.param.direction == DIRECTION_GET ? "Get" : "Put") +
+                                    (info.param.mode == MODE_BINARY ? "Octet" : "Netascii");
+                         });
+
+} // namespace
