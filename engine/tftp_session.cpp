@@ -6,6 +6,7 @@
 
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
+#include "res/strings.h"
 
 namespace {
 // Copies at most size - 1 bytes and always terminates.
@@ -80,14 +81,14 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
     std::string requestName;
     if (wDirection == DIRECTION_GET) {
         if (!m_pFile->Open(lpszRemoteName, flags, &error)) {
-            AfxMessageBox(IDS_OPEN_WRITE_FAILED, MB_OK);
+            ShowError(AfxLoadString(IDS_OPEN_WRITE_FAILED));
             return FALSE;
         }
         // The request asks for the name without the local directory part.
         requestName = m_pFile->GetFileName();
     } else {
         if (!m_pFile->Open(lpszLocalPath, flags, &error)) {
-            AfxMessageBox(IDS_OPEN_READ_FAILED, MB_OK);
+            ShowError(AfxLoadString(IDS_OPEN_READ_FAILED));
             return FALSE;
         }
         requestName = lpszRemoteName;
@@ -158,7 +159,7 @@ void CTFTPSession::StoreBlock(const BYTE* pDatagram, int nLength)
 
 void CTFTPSession::OnTransferError()
 {
-    AfxMessageBox(IDS_UNSPECIFIED_ERROR, MB_OK);
+    ShowError(AfxLoadString(IDS_UNSPECIFIED_ERROR));
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
@@ -167,7 +168,7 @@ void CTFTPSession::OnFileError(const CFileException& error)
     // The transfer cannot go on without its file: nothing more is sent or
     // resent, and the window ends it on WM_TFTP_FAILED.
     m_wState = TFTP_STATE_CLOSED;
-    error.ReportError();
+    ShowError(error.GetErrorMessage(), MB_OK | MB_ICONSTOP);
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 

@@ -1,5 +1,8 @@
 #include "tftp_socket.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -9,6 +12,15 @@
 #include "platform/core/msgbox.h"
 #include "tftp_errors.h"
 #include "tftp_packet.h"
+
+namespace {
+std::string AddressText(const sockaddr_in& address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + " port " + std::to_string(ntohs(address.sin_port));
+}
+} // namespace
 
 CTFTPSocket::CTFTPSocket(CWnd* pOwner)
     : m_pOwner(pOwner), m_nRetries(0), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE),
@@ -64,6 +76,8 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
         return FALSE;
     }
 
+    Log(std::string(wDirection == DIRECTION_GET ? "Read" : "Write") + " request for \"" + lpszName + "\" (" +
+        TftpModeString(wMode) + ") sent to " + AddressText(m_addrServer));
     if (wDirection == DIRECTION_GET) {
         m_wState = TFTP_STATE_RRQ_SENT;
         m_wExpected = 1;
@@ -112,6 +126,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     if ((resultClass == TFTP_RESULT_ACKED || resultClass == TFTP_RESULT_DATA) && !m_bConnected) {
         if (Connect(reinterpret_cast<const sockaddr*>(&m_addrSender), sizeof m_addrSender)) {
             m_bConnected = TRUE;
+            Log("Server answers from " + AddressText(m_addrSender));
         } else {
             ReportSocketError();
             verdict = TftpVerdict{TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN, false, true, TFTP_ERROR_ILLEGAL_OPERATION};
@@ -203,26 +218,47 @@ void CTFTPSocket::OnTick()
         return;
     if (++m_nRetries > 2) {
         m_wState = TFTP_STATE_CLOSED;
+        Log("No answer: the transfer timed out");
         if (m_pOwner != nullptr)
             m_pOwner->PostMessage(WM_TFTP_TIMEOUT, 0, 0);
         return;
     }
-    if (m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT)
+    if (m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT) {
+        Log("No answer: request sent again");
         SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0);
-    else
+    } else {
+        Log(std::string("No answer: ") + (GetWord(m_pBuffer) == TFTP_OPCODE_ACK ? "ACK " : "DATA ") +
+            std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
         Send(m_pBuffer, m_nLastLength, 0);
+    }
     m_nTicks = 0;
 }
 
 void CTFTPSocket::ReportSocketError()
 {
-    AfxMessageBox(SocketErrorText(GetLastError()), MB_OK, 0);
+    ShowError(SocketErrorText(GetLastError()));
+}
+
+void CTFTPSocket::Log(std::string_view line)
+{
+    if (m_pLog != nullptr)
+        m_pLog->LogLine(line);
+}
+
+void CTFTPSocket::ShowError(std::string_view text, UINT nType)
+{
+    if (m_pLog != nullptr) {
+        std::string line = "Error: " + std::string(text);
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        m_pLog->LogLine(line);
+    }
+    AfxMessageBox(text, nType, 0);
 }
 
 void CTFTPSocket::ReportPeerError(const BYTE* pPacket, int nLength)
 {
     // The peer's text is untrusted: bounded by the datagram, shown as plain text.
-    AfxMessageBox(PeerErrorText(pPacket, nLength), MB_OK, 0);
+    ShowError(PeerErrorText(pPacket, nLength));
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }

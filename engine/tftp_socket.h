@@ -3,9 +3,11 @@
 
 #include <netinet/in.h>
 
+#include "platform/core/msgbox.h"
 #include "platform/core/socket.h"
 #include "platform/core/wnd.h"
 #include "tftp.h"
+#include "transfer_log.h"
 
 // One object serves one transfer. It sends the request, classifies every
 // reply against its state, locks onto the server's transfer port at the first
@@ -41,7 +43,14 @@ public:
     // returns. In between the socket is closed and nothing more is done.
     void DeleteWhenIdle();
 
+    // Where the transfer's events are told; none by default.
+    void SetLog(ITransferLog* pLog) { m_pLog = pLog; }
+
 protected:
+    void Log(std::string_view line);
+    // Shows an error text in a message box, telling the log first.
+    void ShowError(std::string_view text, UINT nType = MB_OK);
+
     // Marks a call from outside (readiness, tick, start) for the whole of its
     // run; the object is deleted at the end of the outermost one when that was
     // asked for meanwhile.
@@ -83,6 +92,7 @@ protected:
 
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
+    ITransferLog* m_pLog = nullptr;
 
 private:
     int SendToPeer(const BYTE* pPacket, int nLength);

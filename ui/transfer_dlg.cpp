@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "about_box.h"
+#include "log_dlg.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "platform/qt/winapp.h"
@@ -17,6 +19,7 @@
 #include "res/strings.h"
 
 BEGIN_MESSAGE_MAP(CTransferDlg, CDialog)
+ON_WM_SYSCOMMAND()
 ON_WM_DESTROY()
 ON_LBN_SELCHANGE(IDC_FILE_LIST, OnSelchangeFileList)
 ON_BN_CLICKED(IDC_GET, OnGet)
@@ -72,7 +75,17 @@ BOOL CTransferDlg::OnInitDialog()
     // 1. The dialog's own initialisation.
     CDialog::OnInitDialog();
 
-    // 2. The system menu: Maximize and Size greyed, the About item appended.
+    // 2. The system menu: Maximize and Size greyed, the About and log items appended.
+    if (CMenu* pSysMenu = GetSystemMenu(FALSE)) {
+        pSysMenu->EnableMenuItem(SC_MAXIMIZE, MF_BYCOMMAND | MF_GRAYED);
+        pSysMenu->EnableMenuItem(SC_SIZE, MF_BYCOMMAND | MF_GRAYED);
+        const std::string about = AfxLoadString(IDS_ABOUTBOX);
+        if (!about.empty()) {
+            pSysMenu->AppendMenu(MF_SEPARATOR);
+            pSysMenu->AppendMenu(MF_STRING, IDM_ABOUT, about.c_str());
+            pSysMenu->AppendMenu(MF_STRING, IDM_LOG_WINDOW, AfxFindString(IDS_LOG_WINDOW));
+        }
+    }
 
     // 3. The window's icons.
     GetSafeHwnd()->setWindowIcon(m_hIcon);
@@ -85,6 +98,7 @@ BOOL CTransferDlg::OnInitDialog()
     m_dwBytes = 0;
     m_dwFileSize = 0;
     m_dwRate = 0;
+    g_bLogVisible = FALSE;
     m_bHostEntered = FALSE;
     m_bLocalFileSelected = FALSE;
     m_bRemoteFileEntered = FALSE;
@@ -105,7 +119,9 @@ BOOL CTransferDlg::OnInitDialog()
     // 9.
     UpdateStatus();
 
-    // 10. The log window is created here, hidden.
+    // 10. The log window, hidden until the system menu shows it.
+    g_pLogDlg = new CLogDlg;
+    g_pLogDlg->Create(IDD_LOG, this);
 
     // 11.
     m_ToolTip.Create(this, 0);
@@ -126,8 +142,61 @@ void CTransferDlg::OnDestroy()
         m_pSession = nullptr;
         m_bSessionActive = FALSE;
     }
+    if (g_pLogDlg != nullptr) {
+        delete g_pLogDlg;
+        g_pLogDlg = nullptr;
+    }
     if (AfxGetApp() != nullptr)
         AfxGetApp()->CloseHelp();
+}
+
+void CTransferDlg::OnSysCommand(UINT nID, LPARAM lParam)
+{
+    switch (nID & 0xFFF0) {
+    case IDM_ABOUT: {
+        CAboutBox about;
+        about.DoModal();
+        break;
+    }
+    case IDM_LOG_WINDOW:
+        ToggleLogWindow();
+        break;
+    default:
+        DefWindowProc(WM_SYSCOMMAND, nID, lParam);
+        break;
+    }
+}
+
+void CTransferDlg::ToggleLogWindow()
+{
+    CMenu* pSysMenu = GetSystemMenu(FALSE);
+    if (g_pLogDlg == nullptr)
+        return;
+    if (!g_bLogVisible) {
+        if (pSysMenu != nullptr)
+            pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_CHECKED);
+        // Directly below the main window, as wide as it, 180 pixels high.
+        const QRect frame = GetSafeHwnd()->frameGeometry();
+        g_pLogDlg->MoveWindow(frame.left(), frame.bottom() + 1, frame.width(), 180);
+        g_pLogDlg->GetSafeHwnd()->setAttribute(Qt::WA_ShowWithoutActivating);
+        g_pLogDlg->ShowWindow(SW_SHOW);
+        g_bLogVisible = TRUE;
+        // Typing goes on in the main window.
+        GetSafeHwnd()->activateWindow();
+        GetSafeHwnd()->setFocus();
+    } else {
+        if (pSysMenu != nullptr)
+            pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_UNCHECKED);
+        g_pLogDlg->ShowWindow(SW_HIDE);
+        g_pLogDlg->ClearLog();
+        g_bLogVisible = FALSE;
+    }
+}
+
+void CTransferDlg::Log(const std::string& line)
+{
+    if (g_pLogDlg != nullptr)
+        g_pLogDlg->LogLine(line);
 }
 
 void CTransferDlg::OnDblclkDirList()
@@ -279,6 +348,7 @@ void CTransferDlg::StartTransfer(WORD wDirection)
 
     // 11, 12.
     m_pSession = CreateSession();
+    m_pSession->SetLog(g_pLogDlg);
     m_bSessionActive = TRUE;
     m_nTimerID = SetTimer(kTransferTimer, kTickMilliseconds);
 
@@ -350,6 +420,11 @@ LRESULT CTransferDlg::OnTftpProgress(WPARAM, LPARAM lParam)
 LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
 {
     m_dwRate = RateSinceStart();
+    if (m_bSessionActive) {
+        const std::time_t elapsed = std::max<std::time_t>(GetCurrentTime() - m_tStart, 1);
+        Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + std::to_string(elapsed) + " s, " +
+            std::to_string(m_dwRate) + " bps");
+    }
     OnAbort();
     return 1;
 }
@@ -383,6 +458,9 @@ LRESULT CTransferDlg::OnTftpFailed(WPARAM, LPARAM)
 LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
 {
     OnAbort();
+    std::string line = "Error: " + AfxLoadString(IDS_SESSION_TIMEOUT);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    Log(line);
     AfxMessageBox(IDS_SESSION_TIMEOUT, MB_OK);
     return 1;
 }

@@ -48,6 +48,7 @@ protected:
     LRESULT OnTftpRequestSent(WPARAM wParam, LPARAM lParam);
 
     void OnDestroy();
+    void OnSysCommand(UINT nID, LPARAM lParam);
     void OnSelchangeFileList();
     void OnDblclkDirList();
     void OnUpdateRemoteFile();
@@ -85,6 +86,8 @@ protected:
 
 private:
     ULONGLONG RateSinceStart() const;
+    void ToggleLogWindow();
+    void Log(const std::string& line);
     void SetProgress(ULONGLONG nSteps);
 
     DECLARE_MESSAGE_MAP()

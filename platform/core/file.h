@@ -7,9 +7,6 @@
 
 #include "afxtypes.h"
 
-using LONGLONG = std::int64_t;
-using ULONGLONG = std::uint64_t;
-
 // A failed file operation: the cause, the errno behind it and the file's path.
 class CFileException {
 public:

@@ -1,8 +1,10 @@
 #include "dialog.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -10,11 +12,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimerEvent>
+
+#include <algorithm>
 
 #include "res/dialogs.h"
 #include "res/resource.h"
@@ -89,6 +94,9 @@ protected:
 
     void timerEvent(QTimerEvent* event) override { m_owner.OnTimerEvent(event->timerId()); }
 
+    // A right click on the window's background opens its system menu.
+    void contextMenuEvent(QContextMenuEvent* event) override { m_owner.ShowSystemMenu(event->pos()); }
+
     void closeEvent(QCloseEvent* event) override
     {
         event->ignore();
@@ -116,6 +124,10 @@ protected:
         }
         if (event->key() == Qt::Key_Escape) {
             reject();
+            return;
+        }
+        if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+            m_owner.ShowSystemMenu(QPoint(0, 0));
             return;
         }
         QDialog::keyPressEvent(event);
@@ -180,7 +192,11 @@ QRect CDialog::MapDialogRect(const QRect& rect) const
 
 BOOL CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
 {
-    auto* parentDialog = dynamic_cast<CDialog*>(m_pParentWnd);
+    // A modal box without a parent stands over the main window.
+    CWnd* owner = m_pParentWnd;
+    if (owner == nullptr && m_bModal && AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd != this)
+        owner = AfxGetApp()->m_pMainWnd;
+    auto* parentDialog = dynamic_cast<CDialog*>(owner);
     QWidget* parent = parentDialog != nullptr ? parentDialog->GetSafeHwnd() : nullptr;
     m_pWidget = new CDialogWidget(*this, parent);
 
@@ -193,6 +209,11 @@ BOOL CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
         flags |= Qt::WindowContextHelpButtonHint;
     m_pWidget->setWindowFlags(flags);
     m_pWidget->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+    m_bMinimizeBox = (dialogTemplate.style & WS_MINIMIZEBOX) != 0;
+    if ((dialogTemplate.style & WS_SYSMENU) != 0) {
+        m_pSystemMenu = std::make_unique<CMenu>();
+        AfxFillSystemMenu(*m_pSystemMenu);
+    }
 
     QFont font = QApplication::font();
     font.setPointSize(dialogTemplate.nPointSize);
@@ -320,9 +341,13 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
 INT_PTR CDialog::DoModal()
 {
     const DialogTemplate* dialogTemplate = AfxFindDialogTemplate(m_nIDTemplate);
-    if (dialogTemplate == nullptr || m_pWidget != nullptr || !CreateWindow(*dialogTemplate))
+    if (dialogTemplate == nullptr || m_pWidget != nullptr)
         return -1;
     m_bModal = true;
+    if (!CreateWindow(*dialogTemplate)) {
+        m_bModal = false;
+        return -1;
+    }
     m_pWidget->setModal(true);
     SendMessage(WM_INITDIALOG, 0, 0);
     const int result = m_pWidget->exec();
@@ -354,6 +379,7 @@ BOOL CDialog::DestroyWindow()
         m_pWidget->killTimer(qtTimer);
     m_timers.clear();
     m_controls.clear();
+    m_pSystemMenu.reset();
     delete m_pWidget;
     m_pWidget = nullptr;
     return TRUE;
@@ -421,6 +447,27 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/)
 {
     switch (message) {
+    case WM_SYSCOMMAND:
+        // What the platform does; moving and sizing belong to the window manager.
+        if (m_pWidget == nullptr)
+            return 0;
+        switch (static_cast<UINT>(wParam) & 0xFFF0) {
+        case SC_MINIMIZE:
+            m_pWidget->showMinimized();
+            break;
+        case SC_MAXIMIZE:
+            m_pWidget->showMaximized();
+            break;
+        case SC_RESTORE:
+            m_pWidget->showNormal();
+            break;
+        case SC_CLOSE:
+            SendMessage(WM_CLOSE, 0, 0);
+            break;
+        default:
+            break;
+        }
+        return 0;
     case WM_INITDIALOG:
         return OnInitDialog();
     case WM_CLOSE:
@@ -543,4 +590,51 @@ void CDialog::OnTimerEvent(int nQtTimerId)
             return;
         }
     }
+}
+
+CMenu* CDialog::GetSystemMenu(BOOL /*bRevert*/)
+{
+    return m_pSystemMenu.get();
+}
+
+void CDialog::ShowSystemMenu(const QPoint& position)
+{
+    if (m_pSystemMenu == nullptr || m_pWidget == nullptr)
+        return;
+    AfxUpdateSystemMenu(*m_pSystemMenu, *m_pWidget, m_bMinimizeBox);
+    QAction* chosen = m_pSystemMenu->GetQMenu()->exec(m_pWidget->mapToGlobal(position));
+    if (chosen != nullptr)
+        SendMessage(WM_SYSCOMMAND, chosen->data().toUInt(), 0);
+}
+
+void CDialog::MoveWindow(int x, int y, int nWidth, int nHeight)
+{
+    if (m_pWidget == nullptr)
+        return;
+    // The frame goes to (x, y) and measures nWidth x nHeight. A window not
+    // shown yet has no frame to measure: its owner's frame is the same kind.
+    const QWidget* measured = m_pWidget;
+    if (m_pWidget->frameGeometry() == m_pWidget->geometry() && m_pWidget->parentWidget() != nullptr)
+        measured = m_pWidget->parentWidget()->window();
+    const int extraWidth = measured->frameGeometry().width() - measured->geometry().width();
+    const int extraHeight = measured->frameGeometry().height() - measured->geometry().height();
+    m_pWidget->setFixedSize(std::max(0, nWidth - extraWidth), std::max(0, nHeight - extraHeight));
+    m_pWidget->move(x, y);
+}
+
+BOOL CDialog::ShowWindow(int nCmdShow)
+{
+    if (m_pWidget == nullptr)
+        return FALSE;
+    const BOOL wasVisible = m_pWidget->isVisible();
+    if (nCmdShow == SW_HIDE)
+        m_pWidget->hide();
+    else
+        m_pWidget->show();
+    return wasVisible;
+}
+
+BOOL CDialog::IsWindowVisible() const
+{
+    return m_pWidget != nullptr && m_pWidget->isVisible();
 }

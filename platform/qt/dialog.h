@@ -2,13 +2,16 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "menu.h"
 #include "msgmap.h"
 #include "platform/core/wnd.h"
 
 class QDialog;
+class QPoint;
 class QFont;
 class QRect;
 class QWidget;
@@ -17,6 +20,9 @@ struct DialogTemplate;
 
 // The pixels per four horizontal and per eight vertical dialog units of a font:
 // the average width of the 52 letters and the font's height.
+inline constexpr int SW_HIDE = 0;
+inline constexpr int SW_SHOW = 5;
+
 struct DialogBaseUnits {
     int cx;
     int cy;
@@ -73,6 +79,17 @@ public:
     // Dialog units of this window's template font to pixels.
     QRect MapDialogRect(const QRect& rect) const;
 
+    // The window's own menu (a right click on its background, or Alt+Space);
+    // null for a window without one. Each choice arrives as WM_SYSCOMMAND.
+    CMenu* GetSystemMenu(BOOL bRevert);
+    // Opens the system menu at a point of the window's client area.
+    void ShowSystemMenu(const QPoint& position);
+
+    // Places the window's frame and sets its size in pixels.
+    void MoveWindow(int x, int y, int nWidth, int nHeight);
+    BOOL ShowWindow(int nCmdShow);
+    BOOL IsWindowVisible() const;
+
 protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // What happens to a message that the map does not name.
@@ -95,4 +112,6 @@ private:
     std::map<UINT_PTR, int> m_timers; // our timer IDs to Qt's
     DialogBaseUnits m_baseUnits{};
     bool m_bModal = false;
+    bool m_bMinimizeBox = false;
+    std::unique_ptr<CMenu> m_pSystemMenu;
 };

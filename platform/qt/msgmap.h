@@ -56,7 +56,7 @@ protected:                                                                      
     }                                                                                                                  \
     const AFX_MSGMAP* theClass::GetThisMessageMap()                                                                    \
     {                                                                                                                  \
-        using ThisClass = theClass;                                                                                    \
+        using ThisClass [[maybe_unused]] = theClass;                                                                   \
         using TheBaseClass = baseClass;                                                                                \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 

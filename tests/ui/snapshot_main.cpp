@@ -11,6 +11,8 @@
 #include "platform/qt/dialog.h"
 #include "platform/qt/qt_socket_watcher.h"
 #include "res/resource.h"
+#include "ui/about_box.h"
+#include "ui/log_dlg.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -39,9 +41,13 @@ int main(int argc, char** argv)
     bool ok = true;
     CTransferDlg main;
     ok = main.Create(IDD_MAIN) && Save(main, folder + "main.png") && ok;
-    CDialog about(IDD_ABOUT);
+    CAboutBox about;
     ok = about.Create(IDD_ABOUT) && Save(about, folder + "about.png") && ok;
-    CDialog log(IDD_LOG);
-    ok = log.Create(IDD_LOG) && Save(log, folder + "log.png") && ok;
+    // The log window as the system menu shows it, with a transfer's lines.
+    main.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    g_pLogDlg->LogLine("Read request for \"firmware.bin\" (octet) sent to 192.0.2.10 port 69");
+    g_pLogDlg->LogLine("Server answers from 192.0.2.10 port 50123");
+    g_pLogDlg->LogLine("Transfer complete: 4194304 bytes in 3 s, 11184810 bps");
+    ok = Save(*g_pLogDlg, folder + "log.png") && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,11 @@
+// Where a transfer tells what happens to it: one line per event (request,
+// lock-in, resend, error, timeout), never one per block.
+#pragma once
+
+#include <string_view>
+
+class ITransferLog {
+public:
+    virtual ~ITransferLog() = default;
+    virtual void LogLine(std::string_view line) = 0;
+};

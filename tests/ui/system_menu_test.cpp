@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+#include "platform/core/msgbox.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/fake_peer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tftpd_server.h"
+#include "ui/about_box.h"
+#include "ui/log_dlg.h"
+#include "ui/transfer_dlg.h"
+
+namespace {
+
+class SystemMenu : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dlg.Create(IDD_MAIN));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.GetSafeHwnd()));
+    }
+
+    CMenu& Menu() { return *dlg.GetSystemMenu(FALSE); }
+    QWidget* LogWindow() { return g_pLogDlg->GetSafeHwnd(); }
+    QListWidget* LogList() { return qobject_cast<QListWidget*>(g_pLogDlg->GetDlgItem(IDC_LOG_LIST)); }
+    std::vector<std::string> LogLines()
+    {
+        std::vector<std::string> lines;
+        for (int row = 0; row < LogList()->count(); ++row)
+            lines.push_back(LogList()->item(row)->text().mid(9).toStdString()); // without "HH:MM:SS "
+        return lines;
+    }
+    bool Checked() { return Menu().FindItem(IDM_LOG_WINDOW)->isChecked(); }
+
+    // The caption of the modal box that the command opened (closed again at once).
+    std::string ModalCaptionOf(UINT command)
+    {
+        std::string caption;
+        QTimer::singleShot(0, [&caption] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                caption = box->windowTitle().toStdString();
+                box->close();
+            }
+        });
+        dlg.SendMessage(WM_SYSCOMMAND, command, 0);
+        return caption;
+    }
+
+    bool RunUntil(const std::function<bool()>& condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        return condition();
+    }
+
+    TempDir dir;
+    CMessageBoxRecorder boxes;
+    CTransferDlg dlg;
+};
+
+TEST_F(SystemMenu, ItemsAndGreyingAfterStartUp)
+{
+    struct Item {
+        std::string text;
+        bool enabled;
+    };
+    std::vector<Item> items;
+    for (QAction* action : Menu().GetQMenu()->actions())
+        items.push_back(Item{action->isSeparator() ? "-" : action->text().toStdString(), action->isEnabled()});
+    AfxUpdateSystemMenu(Menu(), *dlg.GetSafeHwnd(), true); // as just before it opens
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {"&Restore", true},           {"&Move", true},       {"&Size", false},         {"Mi&nimize", true},
+        {"Ma&ximize", false},         {"-", true},           {"&Close\tAlt+F4", true}, {"-", true},
+        {"&About Tarnwick...", true}, {"&Log Window", true},
+    };
+    ASSERT_EQ(items.size(), expected.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i].text, expected[i].first) << i;
+        if (items[i].text != "&Restore") { // in step with the window only when the menu opens
+            EXPECT_EQ(items[i].enabled, expected[i].second) << items[i].text;
+        }
+    }
+    EXPECT_FALSE(Menu().FindItem(SC_RESTORE)->isEnabled()); // the window is not minimised
+    EXPECT_FALSE(Checked());
+    EXPECT_EQ(Menu().FindItem(IDM_ABOUT)->data().toUInt(), 16u);
+}
+
+TEST_F(SystemMenu, EveryIdFrom16To31OpensTheAboutBox)
+{
+    for (UINT id = 16; id <= 31; ++id)
+        EXPECT_EQ(ModalCaptionOf(id), "About tarnwick") << id;
+    EXPECT_EQ(ModalCaptionOf(48), "");
+}
+
+TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)
+{
+    for (UINT id : {32u, 39u, 47u}) {
+        dlg.SendMessage(WM_SYSCOMMAND, id, 0);
+        ASSERT_TRUE(LogWindow()->isVisible()) << id;
+        EXPECT_TRUE(g_bLogVisible);
+        EXPECT_TRUE(Checked());
+        const QRect main = dlg.GetSafeHwnd()->frameGeometry();
+        const QRect log = LogWindow()->frameGeometry();
+        EXPECT_EQ(log.topLeft(), main.bottomLeft() + QPoint(0, 1));
+        EXPECT_EQ(log.width(), main.width());
+        EXPECT_EQ(log.height(), 180);
+        EXPECT_EQ(LogList()->count(), 0);
+        EXPECT_NE(QApplication::activeWindow(), LogWindow());
+        g_pLogDlg->LogLine("a line");
+        EXPECT_EQ(LogList()->count(), 1);
+
+        dlg.SendMessage(WM_SYSCOMMAND, id + 1 > 47 ? 32 : id + 1, 0);
+        EXPECT_FALSE(LogWindow()->isVisible());
+        EXPECT_FALSE(g_bLogVisible);
+        EXPECT_FALSE(Checked());
+        EXPECT_EQ(LogList()->count(), 0);
+        g_pLogDlg->LogLine("while hidden");
+        EXPECT_EQ(LogList()->count(), 0);
+    }
+}
+
+TEST_F(SystemMenu, EnterOrEscapeInTheLogWindowHidesItAndTheNextToggleHides)
+{
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+        dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+        QTest::keyClick(LogWindow(), key);
+        EXPECT_FALSE(LogWindow()->isVisible());
+        EXPECT_TRUE(g_bLogVisible);
+        EXPECT_TRUE(Checked());
+        dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+        EXPECT_FALSE(LogWindow()->isVisible());
+        EXPECT_FALSE(g_bLogVisible);
+        EXPECT_FALSE(Checked());
+    }
+}
+
+TEST_F(SystemMenu, PlatformCommandsKeepTheirMeaning)
+{
+    dlg.SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(dlg.GetSafeHwnd()->isMinimized());
+    dlg.SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_FALSE(dlg.GetSafeHwnd()->isMinimized());
+    dlg.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(dlg.GetSafeHwnd()->isVisible());
+}
+
+TEST_F(SystemMenu, LogLinesOfATransferAndOfATimeout)
+{
+    TftpdServer server;
+    WriteFileBytes((server.Root() / "r.bin").string(), std::vector<BYTE>(1000, 'r'));
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    auto* host = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_HOST));
+    auto* remote = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_FILE));
+    host->setText(QString::fromStdString(server.HostString()));
+    remote->setText("r.bin");
+    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_GET)), Qt::LeftButton);
+    ASSERT_TRUE(RunUntil([&] { return !dlg.IsWindowEnabled(IDC_ABORT); }));
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Read request for \"r.bin\" (octet) sent to 127.0.0.1 port " + std::to_string(server.Port()));
+    EXPECT_EQ(lines[1].rfind("Server answers from 127.0.0.1 port ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].find("port " + std::to_string(server.Port())), std::string::npos);
+    EXPECT_EQ(lines[2].rfind("Transfer complete: 1000 bytes in ", 0), 0u) << lines[2];
+
+    LogList()->clear();
+    FakePeer silent;
+    host->setText(QString::fromStdString(silent.HostString()));
+    remote->setText("none.bin");
+    QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_GET)), Qt::LeftButton);
+    for (int tick = 0; tick < 18; ++tick)
+        dlg.SendMessage(WM_TIMER, 1, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "Read request for \"none.bin\" (octet) sent to 127.0.0.1 port " + std::to_string(silent.Port()),
+                  "No answer: request sent again",
+                  "No answer: request sent again",
+                  "No answer: the transfer timed out",
+                  "Error: A session timeout occurred.  Your session has been aborted. Check network "
+                  "settings and try again.",
+              }));
+}
+
+class FiguresAboutBox : public CAboutBox {
+public:
+    ULONGLONG memory = 0;
+    bool diskOk = true;
+    ULONGLONG freeBytes = 0;
+
+protected:
+    ULONGLONG GetTotalPhysicalMemory() const override { return memory; }
+    bool GetCurrentDiskFree(ULONGLONG* pFreeBytes, std::string* pMountPoint) const override
+    {
+        *pFreeBytes = freeBytes;
+        *pMountPoint = "/srv";
+        return diskOk;
+    }
+};
+
+TEST(AboutBox, FiguresInKilobytes)
+{
+    struct Row {
+        ULONGLONG memory;
+        bool diskOk;
+        ULONGLONG freeBytes;
+        const char* memoryText;
+        const char* diskText;
+    };
+    const Row rows[] = {
+        {64ull << 20, true, 10ull << 20, "65536 KB", "10240 KB Free on /srv"},
+        {(1ull << 20) - 1, true, 1023, "1023 KB", "0 KB Free on /srv"},
+        {16ull << 30, true, (7ull << 30) + 4096, "16777216 KB", "7340036 KB Free on /srv"},
+        {1ull << 20, false, 0, "1024 KB", "Unavailable"},
+    };
+    for (const Row& row : rows) {
+        FiguresAboutBox about;
+        about.memory = row.memory;
+        about.diskOk = row.diskOk;
+        about.freeBytes = row.freeBytes;
+        ASSERT_TRUE(about.Create(IDD_ABOUT));
+        EXPECT_EQ(about.GetDlgItemText(IDC_MEMORY), row.memoryText);
+        EXPECT_EQ(about.GetDlgItemText(IDC_DISK_SPACE), row.diskText);
+    }
+}
+
+TEST(AboutBox, MountPointOfADirectory)
+{
+    EXPECT_EQ(AfxMountPointOf("/"), "/");
+    EXPECT_EQ(AfxMountPointOf("/proc/self/"), "/proc");
+    TempDir dir;
+    const std::string mount = AfxMountPointOf(dir.Path().string());
+    EXPECT_EQ(dir.Path().string().rfind(mount, 0), 0u) << mount;
+}
+
+} // namespace
