@@ -2,17 +2,17 @@
 
 BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    m_queue.push_back(MSG{message, wParam, lParam});
+    m_queue.Push(MSG{message, wParam, lParam});
     return TRUE;
 }
 
 BOOL CWnd::PeekMessage(MSG* pMsg, BOOL bRemove)
 {
-    if (m_queue.empty())
+    if (m_queue.Empty())
         return FALSE;
     if (pMsg != nullptr)
-        *pMsg = m_queue.front();
+        *pMsg = m_queue.Front();
     if (bRemove)
-        m_queue.pop_front();
+        m_queue.Pop();
     return TRUE;
 }

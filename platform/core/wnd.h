@@ -1,9 +1,9 @@
 // The message target the engine reports to.
 #pragma once
 
-#include <deque>
 
 #include "afxtypes.h"
+#include "ring_queue.h"
 
 struct MSG {
     UINT message;
@@ -30,5 +30,5 @@ public:
     BOOL PeekMessage(MSG* pMsg, BOOL bRemove = TRUE);
 
 private:
-    std::deque<MSG> m_queue;
+    CRingQueue<MSG> m_queue;
 };

@@ -21,28 +21,12 @@
 
 #include <algorithm>
 
+#include "message_queue.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "winapp.h"
 
 namespace {
-
-// A message posted to a dialog, delivered by the event loop in posting order.
-class CPostedMessage : public QEvent {
-public:
-    CPostedMessage(UINT message, WPARAM wParam, LPARAM lParam)
-        : QEvent(Type()), m_message(message), m_wParam(wParam), m_lParam(lParam)
-    {
-    }
-    static QEvent::Type Type()
-    {
-        static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
-    UINT m_message;
-    WPARAM m_wParam;
-    LPARAM m_lParam;
-};
 
 int MulDiv(int value, int numerator, int denominator)
 {
@@ -84,15 +68,11 @@ public:
     void reject() override { m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
 
 protected:
-    void customEvent(QEvent* event) override
+    void timerEvent(QTimerEvent* event) override
     {
-        if (event->type() == CPostedMessage::Type()) {
-            const auto* posted = static_cast<CPostedMessage*>(event);
-            m_owner.SendMessage(posted->m_message, posted->m_wParam, posted->m_lParam);
-        }
+        const CMessageQueue::CDispatch dispatch;
+        m_owner.OnTimerEvent(event->timerId());
     }
-
-    void timerEvent(QTimerEvent* event) override { m_owner.OnTimerEvent(event->timerId()); }
 
     // A right click on the window's background opens its system menu.
     void contextMenuEvent(QContextMenuEvent* event) override { m_owner.ShowSystemMenu(event->pos()); }
@@ -375,6 +355,7 @@ BOOL CDialog::DestroyWindow()
     if (m_pWidget == nullptr)
         return FALSE;
     SendMessage(WM_DESTROY, 0, 0);
+    CMessageQueue::Instance().Forget(this);
     for (const auto& [id, qtTimer] : m_timers)
         m_pWidget->killTimer(qtTimer);
     m_timers.clear();
@@ -420,7 +401,7 @@ BOOL CDialog::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (m_pWidget == nullptr)
         return CWnd::PostMessage(message, wParam, lParam);
-    QCoreApplication::postEvent(m_pWidget, new CPostedMessage(message, wParam, lParam));
+    CMessageQueue::Instance().Post(this, message, wParam, lParam);
     return TRUE;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include "message_queue.h"
 #include "platform/core/socket.h"
 
 CQtSocketWatcher::CQtSocketWatcher() : m_pPrevious(AfxSetSocketWatcher(this)) {}
@@ -20,7 +21,11 @@ void CQtSocketWatcher::Watch(CAsyncSocket* pSocket)
     if (m_notifiers.count(pSocket) != 0)
         return;
     auto* notifier = new QSocketNotifier(pSocket->m_hSocket, QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [pSocket]() { pSocket->OnReceive(0); });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [pSocket]() {
+        // What the socket posts is delivered when its call has returned.
+        const CMessageQueue::CDispatch dispatch;
+        pSocket->OnReceive(0);
+    });
     m_notifiers[pSocket] = notifier;
 }
 
