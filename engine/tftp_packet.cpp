@@ -83,8 +83,10 @@ TftpVerdict ClassifyDatagram(WORD wState, WORD wExpected, const BYTE* pDatagram,
     const WORD opcode = GetWord(pDatagram);
     if (opcode == 0 || opcode > TFTP_OPCODE_ERROR)
         return Fail(TFTP_REASON_OPCODE, 0);
+    // An ERROR ends a running transfer; once it has ended, another one (a
+    // hostile server's flood) is not shown again.
     if (opcode == TFTP_OPCODE_ERROR)
-        return TftpVerdict{TFTP_RESULT_NONE, true, true, 0};
+        return wState == TFTP_STATE_CLOSED ? Ignore() : TftpVerdict{TFTP_RESULT_NONE, true, true, 0};
 
     const WORD block = GetWord(pDatagram + 2);
     switch (wState) {

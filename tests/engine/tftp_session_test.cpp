@@ -362,6 +362,8 @@ protected:
 
 TEST_F(Session, FullDiskEndsTheGetWithItsMessage)
 {
+    const Bytes original(2000, 'o');
+    WriteFileBytes(dir / "big.bin", original);
     {
         SessionWithFailingFile session(&owner);
         EXPECT_TRUE(session.Start(server.HostString().c_str(), "", "big.bin", DIRECTION_GET, MODE_BINARY));
@@ -381,7 +383,8 @@ TEST_F(Session, FullDiskEndsTheGetWithItsMessage)
         EXPECT_EQ(transfer.TryReceive(), std::nullopt);
         EXPECT_TRUE(TakeMessages().empty());
     }
-    EXPECT_TRUE(dir.Names().empty());
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"big.bin"});
+    EXPECT_EQ(ReadFileBytes(dir / "big.bin"), original);
 }
 
 TEST_F(Session, AFileThatCannotBePutInPlaceFailsTheGet)

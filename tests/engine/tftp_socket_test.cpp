@@ -398,8 +398,18 @@ TEST_P(ServerError, IsShownThenReportedAndNeverAnswered)
 
 INSTANTIATE_TEST_SUITE_P(AnyState, ServerError,
                          ::testing::Values(TFTP_STATE_IDLE, TFTP_STATE_RRQ_SENT, TFTP_STATE_WAIT_DATA,
-                                           TFTP_STATE_WRQ_SENT, TFTP_STATE_WAIT_ACK, TFTP_STATE_CLOSED),
+                                           TFTP_STATE_WRQ_SENT, TFTP_STATE_WAIT_ACK),
                          [](const auto& info) { return "State" + std::to_string(info.param); });
+
+TEST_F(SocketExchange, ServerErrorAfterTheEndIsNotShownAgain)
+{
+    Reach(TFTP_STATE_CLOSED);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(FromTransfer(ErrorPacket(0, "again")), TFTP_RESULT_NONE);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+}
 
 TEST_F(SocketExchange, ServerErrorIsPostedOnlyAfterItsBoxIsClosed)
 {
