@@ -10,6 +10,7 @@
 
 #include "engine/tftp_session.h"
 #include "platform/core/msgbox.h"
+#include "tests/support/lossy_relay.h"
 #include "tests/support/session_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
@@ -107,21 +108,13 @@ void PrintTo(const TransferCase& c, std::ostream* os)
         << c.size;
 }
 
-class TftpdTransfer : public ::testing::TestWithParam<TransferCase> {
-protected:
-    TempDir local;
-    TftpdServer server;
-    CMessageBoxRecorder boxes;
-    CWnd owner;
-};
-
-TEST_P(TftpdTransfer, ArrivesExactly)
+// The file to send and what must arrive, by the translation rules of the mode.
+void Prepare(const TransferCase& c, Bytes* pSource, Bytes* pExpected)
 {
-    const TransferCase& c = GetParam();
     const unsigned seed = static_cast<unsigned>(c.size * 4 + c.direction * 2 + c.mode);
     const Bytes dropped{0x01, 0x7F, 0x80, 0xFF};
-    Bytes source;
-    Bytes expected;
+    Bytes& source = *pSource;
+    Bytes& expected = *pExpected;
     if (c.mode == MODE_BINARY) {
         source = BinaryContent(c.size, seed);
         expected = source;
@@ -142,6 +135,22 @@ TEST_P(TftpdTransfer, ArrivesExactly)
             }
         }
     }
+}
+
+class TftpdTransfer : public ::testing::TestWithParam<TransferCase> {
+protected:
+    TempDir local;
+    TftpdServer server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(TftpdTransfer, ArrivesExactly)
+{
+    const TransferCase& c = GetParam();
+    Bytes source;
+    Bytes expected;
+    Prepare(c, &source, &expected);
 
     CTFTPSession session(&owner);
     TransferOutcome outcome;
@@ -188,6 +197,73 @@ std::vector<TransferCase> AllCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(Tftpd, TftpdTransfer, ::testing::ValuesIn(AllCases()), CaseName);
+
+// 1 MiB both ways in both modes through a relay that drops, duplicates and
+// reorders. The engine's ticks come every 10 ms and the server resends after
+// 20 ms, so the test takes seconds.
+class LossyLink : public ::testing::TestWithParam<TransferCase> {
+protected:
+    TempDir local;
+    TftpdServer server{20000};
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(LossyLink, TransfersArriveExactly)
+{
+    const TransferCase& c = GetParam();
+    Bytes source;
+    Bytes expected;
+    Prepare(c, &source, &expected);
+    LinkFaults faults;
+    faults.seed = static_cast<unsigned>(c.direction * 10 + c.mode);
+    LossyRelay relay(server.Port(), faults);
+
+    CTFTPSession session(&owner);
+    TransferOutcome outcome;
+    const auto tick = std::chrono::milliseconds(10);
+    if (c.direction == DIRECTION_PUT) {
+        WriteFileBytes(local / "source.dat", source);
+        outcome = RunTransfer(session, owner, relay.HostString().c_str(), (local / "source.dat").c_str(),
+                              "uploaded.dat", DIRECTION_PUT, c.mode, tick);
+    } else {
+        WriteFileBytes((server.Root() / "remote.dat").string(), source);
+        outcome =
+            RunTransfer(session, owner, relay.HostString().c_str(), "", "remote.dat", DIRECTION_GET, c.mode, tick);
+    }
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+    ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE);
+    EXPECT_GT(relay.Dropped(), 10);
+    EXPECT_GT(relay.Duplicated(), 10);
+    EXPECT_GT(relay.Delayed(), 10);
+
+    const Bytes arrived = c.direction == DIRECTION_PUT
+                              ? ReadWhenComplete(server.Root() / "uploaded.dat", expected.size())
+                              : ReadFileBytes(local / "remote.dat");
+    ASSERT_EQ(arrived.size(), expected.size());
+    EXPECT_TRUE(arrived == expected) << "the contents differ";
+
+    if (c.direction == DIRECTION_PUT) {
+        // Each block goes out once, and again only from a tick: duplicated
+        // ACKs never multiply the DATA the client sends.
+        const auto perBlock = relay.ClientDataPerBlock();
+        int total = 0;
+        int most = 0;
+        for (const auto& [block, count] : perBlock) {
+            total += count;
+            most = std::max(most, count);
+        }
+        EXPECT_LE(most, 4);
+        EXPECT_LT(total, static_cast<int>(perBlock.size()) * 13 / 10);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyLink,
+                         ::testing::Values(TransferCase{DIRECTION_GET, MODE_BINARY, 1 << 20},
+                                           TransferCase{DIRECTION_GET, MODE_ASCII, 1 << 20},
+                                           TransferCase{DIRECTION_PUT, MODE_BINARY, 1 << 20},
+                                           TransferCase{DIRECTION_PUT, MODE_ASCII, 1 << 20}),
+                         CaseName);
 
 TEST(TftpdRefusal, MissingFileLeavesTheLocalFileAsItWas)
 {

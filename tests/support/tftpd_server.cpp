@@ -27,7 +27,7 @@ unsigned FreeUdpPort()
 
 } // namespace
 
-TftpdServer::TftpdServer()
+TftpdServer::TftpdServer(unsigned retransmitMicroseconds)
 {
     if (::access(kTftpd, X_OK) != 0)
         throw std::runtime_error("in.tftpd is not installed (Debian package tftpd-hpa; ./test.sh installs it)");
@@ -49,8 +49,10 @@ TftpdServer::TftpdServer()
             ::dup2(null, 0);
             ::dup2(null, 1);
             ::dup2(null, 2);
-            ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root",
-                    static_cast<char*>(nullptr));
+            const std::string retransmit =
+                std::to_string(retransmitMicroseconds != 0 ? retransmitMicroseconds : 1000000);
+            ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root", "-T",
+                    retransmit.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         m_pid = pid;

@@ -8,9 +8,10 @@
 
 class TftpdServer {
 public:
-    // Starts in.tftpd in the foreground and waits until it answers.
+    // Starts in.tftpd in the foreground and waits until it answers; a
+    // retransmission time in microseconds other than 0 replaces its 1 s.
     // Throws std::runtime_error when it cannot be started.
-    TftpdServer();
+    explicit TftpdServer(unsigned retransmitMicroseconds = 0);
     ~TftpdServer();
     TftpdServer(const TftpdServer&) = delete;
     TftpdServer& operator=(const TftpdServer&) = delete;
