@@ -13,3 +13,9 @@ for preset in release asan; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
 done
+
+# A short run of each fuzz target, where clang is at hand (fuzz/run.sh for longer runs).
+if command -v clang++ >/dev/null 2>&1; then
+    echo "== fuzz (smoke) =="
+    fuzz/run.sh 10
+fi

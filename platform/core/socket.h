@@ -18,6 +18,8 @@ inline constexpr long FD_ACCEPT = 0x08;
 inline constexpr long FD_CONNECT = 0x10;
 inline constexpr long FD_CLOSE = 0x20;
 
+// The I/O calls are virtual so that a fake socket can stand in for the
+// network (fuzzing the transfer socket).
 class CAsyncSocket {
 public:
     CAsyncSocket() = default;
@@ -29,19 +31,19 @@ public:
     // Makes a non-blocking socket bound to all local addresses at nSocketPort
     // (0: a port the system chooses). With FD_READ in lEvent, the installed
     // socket watcher calls OnReceive whenever a datagram waits.
-    BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_DGRAM,
-                long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
-                const char* lpszSocketAddress = nullptr);
+    virtual BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_DGRAM,
+                        long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+                        const char* lpszSocketAddress = nullptr);
     void Close();
 
     // Sends to a host given as a dotted IPv4 address or a name (resolved to its
     // first IPv4 address). A name that does not resolve fails with EINVAL.
     int SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, const char* lpszHostAddress, int nFlags = 0);
-    int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, int nSockAddrLen, int nFlags = 0);
+    virtual int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, int nSockAddrLen, int nFlags = 0);
 
     // Reads one whole datagram and its sender. A datagram longer than nBufLen
     // is discarded and the call fails with EMSGSIZE; it is never cut short.
-    int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags = 0);
+    virtual int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags = 0);
 
     // From a successful Connect on, only datagrams from that address and port
     // arrive and Send goes there.
