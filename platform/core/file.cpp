@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "msgbox.h"
@@ -181,6 +183,7 @@ BOOL CFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pErr
     }
     ::fchmod(fd, mode);
     m_hFile = fd;
+    SetUpBuffer(O_WRONLY);
     m_strTempPath = std::move(temp);
     m_strTargetPath = std::move(target);
     return TRUE;
@@ -209,10 +212,25 @@ BOOL CFile::OpenInPlace(const char* lpszFileName, int nFlags, CFileException* pE
         return FALSE;
     }
     m_hFile = fd;
+    SetUpBuffer(nFlags & O_ACCMODE);
     return TRUE;
 }
 
-UINT CFile::Read(void* lpBuf, UINT nCount)
+void CFile::SetUpBuffer(int nAccessMode)
+{
+    m_buffering = Buffering::none;
+    m_nBufferStart = 0;
+    m_nBufferLength = 0;
+    m_nBufferPos = 0;
+    struct stat status {};
+    if (::fstat(m_hFile, &status) != 0 || !S_ISREG(status.st_mode) || nAccessMode == O_RDWR)
+        return;
+    m_buffering = nAccessMode == O_RDONLY ? Buffering::reading : Buffering::writing;
+    if (m_pBuffer == nullptr)
+        m_pBuffer = std::make_unique<BYTE[]>(kBufferSize);
+}
+
+UINT CFile::RawRead(void* lpBuf, UINT nCount)
 {
     UINT total = 0;
     while (total < nCount) {
@@ -228,9 +246,9 @@ UINT CFile::Read(void* lpBuf, UINT nCount)
     return total;
 }
 
-void CFile::Write(const void* lpBuf, UINT nCount)
+void CFile::RawWrite(const void* lpBuf, size_t nCount)
 {
-    UINT total = 0;
+    size_t total = 0;
     while (total < nCount) {
         const ssize_t n = ::write(m_hFile, static_cast<const char*>(lpBuf) + total, nCount - total);
         if (n < 0 && errno == EINTR)
@@ -239,21 +257,96 @@ void CFile::Write(const void* lpBuf, UINT nCount)
             CFileException::ThrowOsError(errno, m_strFilePath);
         if (n == 0)
             CFileException::ThrowOsError(ENOSPC, m_strFilePath);
+        total += static_cast<size_t>(n);
+    }
+}
+
+UINT CFile::Read(void* lpBuf, UINT nCount)
+{
+    if (m_buffering != Buffering::reading)
+        return RawRead(lpBuf, nCount);
+    BYTE* out = static_cast<BYTE*>(lpBuf);
+    UINT total = 0;
+    while (total < nCount) {
+        if (m_nBufferPos == m_nBufferLength) {
+            m_nBufferStart += m_nBufferLength;
+            m_nBufferPos = 0;
+            m_nBufferLength = 0;
+            if (nCount - total >= kBufferSize) {
+                const UINT n = RawRead(out + total, nCount - total);
+                m_nBufferStart += n;
+                return total + n;
+            }
+            m_nBufferLength = RawRead(m_pBuffer.get(), kBufferSize);
+            if (m_nBufferLength == 0)
+                break;
+        }
+        const size_t n = std::min<size_t>(m_nBufferLength - m_nBufferPos, nCount - total);
+        std::memcpy(out + total, m_pBuffer.get() + m_nBufferPos, n);
+        m_nBufferPos += n;
         total += static_cast<UINT>(n);
     }
+    return total;
+}
+
+void CFile::Write(const void* lpBuf, UINT nCount)
+{
+    if (m_buffering != Buffering::writing) {
+        RawWrite(lpBuf, nCount);
+        return;
+    }
+    if (m_nBufferLength + nCount > kBufferSize)
+        Flush();
+    if (nCount >= kBufferSize) {
+        RawWrite(lpBuf, nCount);
+        m_nBufferStart += nCount;
+        return;
+    }
+    std::memcpy(m_pBuffer.get() + m_nBufferLength, lpBuf, nCount);
+    m_nBufferLength += nCount;
+}
+
+void CFile::Flush()
+{
+    if (m_buffering != Buffering::writing || m_nBufferLength == 0)
+        return;
+    // What fails to go out is not tried again.
+    const size_t pending = m_nBufferLength;
+    m_nBufferLength = 0;
+    m_nBufferStart += pending;
+    RawWrite(m_pBuffer.get(), pending);
 }
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
 {
+    Flush();
+    if (m_buffering == Buffering::reading && nFrom != end) {
+        const LONGLONG target = nFrom == begin ? lOff : static_cast<LONGLONG>(GetPosition()) + lOff;
+        // Within what the buffer holds: no system call.
+        if (target >= static_cast<LONGLONG>(m_nBufferStart) &&
+            target <= static_cast<LONGLONG>(m_nBufferStart + m_nBufferLength)) {
+            m_nBufferPos = static_cast<size_t>(target - static_cast<LONGLONG>(m_nBufferStart));
+            return static_cast<ULONGLONG>(target);
+        }
+        lOff = target;
+        nFrom = begin;
+    }
     const int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : SEEK_END;
     const off_t position = ::lseek(m_hFile, static_cast<off_t>(lOff), whence);
     if (position < 0)
         CFileException::ThrowOsError(errno, m_strFilePath);
+    m_nBufferStart = static_cast<ULONGLONG>(position);
+    m_nBufferLength = 0;
+    m_nBufferPos = 0;
     return static_cast<ULONGLONG>(position);
 }
 
 ULONGLONG CFile::GetPosition() const
 {
+    if (m_buffering == Buffering::reading)
+        return m_nBufferStart + m_nBufferPos;
+    if (m_buffering == Buffering::writing)
+        return m_nBufferStart + m_nBufferLength;
     const off_t position = ::lseek(m_hFile, 0, SEEK_CUR);
     if (position < 0)
         CFileException::ThrowOsError(errno, m_strFilePath);
@@ -262,6 +355,7 @@ ULONGLONG CFile::GetPosition() const
 
 void CFile::Commit()
 {
+    Flush();
     if (m_strTempPath.empty())
         return;
     // The data reaches the disk before the name does, so a crash leaves
@@ -285,14 +379,27 @@ void CFile::Commit()
 
 void CFile::Close()
 {
+    // A replacement that was not committed is dropped, not written.
+    if (m_strTempPath.empty())
+        Flush();
     Discard();
 }
 
 void CFile::Discard() noexcept
 {
+    if (m_hFile >= 0 && m_buffering == Buffering::writing && m_nBufferLength > 0 && m_strTempPath.empty()) {
+        // Closing without Close: what can still be written is.
+        try {
+            Flush();
+        } catch (const CFileException&) {
+        }
+    }
     if (m_hFile >= 0)
         ::close(m_hFile);
     m_hFile = -1;
+    m_buffering = Buffering::none;
+    m_nBufferLength = 0;
+    m_nBufferPos = 0;
     if (!m_strTempPath.empty())
         ::unlink(m_strTempPath.c_str());
     m_strTempPath.clear();

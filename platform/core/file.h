@@ -2,7 +2,9 @@
 // exception for failures.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "afxtypes.h"
@@ -79,12 +81,17 @@ public:
 
     // Returns the bytes read; fewer than asked only at the end of the file.
     virtual UINT Read(void* lpBuf, UINT nCount);
-    // Stores all nCount bytes or throws; a short write is "disk full".
+    // Stores all nCount bytes or throws; a short write is "disk full". A
+    // regular file opened for writing only is written through a buffer, so a
+    // failure may be reported by a later Write, Flush, Commit or Close.
     virtual void Write(const void* lpBuf, UINT nCount);
+    // Writes what the buffer holds.
+    void Flush();
     virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
     virtual ULONGLONG GetPosition() const;
     // Puts a replacement file in its target's place (keeping an existing
-    // target's permission bits) and closes it. Does nothing otherwise.
+    // target's permission bits) and closes it. Otherwise it writes what the
+    // buffer holds.
     virtual void Commit();
     virtual void Close();
 
@@ -96,7 +103,20 @@ public:
 
 private:
     BOOL OpenInPlace(const char* lpszFileName, int nFlags, CFileException* pError);
+    void SetUpBuffer(int nAccessMode);
+    UINT RawRead(void* lpBuf, UINT nCount);
+    void RawWrite(const void* lpBuf, size_t nCount);
     void Discard() noexcept;
+
+    // A regular file opened for reading only, or for writing only, moves its
+    // bytes through one buffer: one system call per 64 KiB, not per block.
+    enum class Buffering { none, reading, writing };
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+    Buffering m_buffering = Buffering::none;
+    std::unique_ptr<BYTE[]> m_pBuffer;
+    ULONGLONG m_nBufferStart = 0;    // the file offset of the buffer's first byte
+    std::size_t m_nBufferLength = 0; // reading: the bytes it holds; writing: those waiting
+    std::size_t m_nBufferPos = 0;    // reading: the next byte to deliver
 
     std::string m_strFilePath;
     std::string m_strTempPath;   // the new file while a replacement is pending

@@ -61,6 +61,24 @@ TEST(TFTPFileRead, TextModeFiltersAndResumesWhereItStoppedConsuming)
         EXPECT_EQ(ReadCounts(row.content, CFile::typeText), row.counts) << row.name;
 }
 
+TEST(TFTPFileRead, TextAcrossTheFileBuffersEdges)
+{
+    // Dropped bytes around every 64 KiB edge of the file's buffer.
+    Bytes content;
+    Bytes expected;
+    for (size_t i = 0; i < 200000; ++i) {
+        const bool drop = (i % 65536) > 65500 || (i % 65536) < 30 || i % 1000 == 7;
+        const BYTE b = drop ? 0x80 : static_cast<BYTE>('a' + i % 26);
+        content.push_back(b);
+        if (!drop)
+            expected.push_back(b);
+    }
+    Bytes delivered;
+    const std::vector<int> counts = ReadCounts(content, CFile::typeText, &delivered);
+    EXPECT_EQ(delivered, expected);
+    EXPECT_EQ(counts.back(), static_cast<int>(expected.size() % 512));
+}
+
 TEST(TFTPFileRead, ReadPositionAfterConsumingPastDroppedBytes)
 {
     Bytes content = Concat(Bytes(100, 0x80), Bytes(900, 'b'));

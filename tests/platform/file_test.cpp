@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -191,6 +192,63 @@ TEST(FileException, MessagesNameThePathAsPlainText)
     CFileException(CFileException::diskFull, ENOSPC, "/f").ReportError();
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].nType, MB_OK | MB_ICONSTOP);
+}
+
+Bytes Pattern(size_t size)
+{
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<BYTE>((i * 131) ^ (i >> 9));
+    return bytes;
+}
+
+TEST(File, BufferedReadsAndSeeksDeliverTheFileAcrossBufferEdges)
+{
+    TempDir dir;
+    const Bytes content = Pattern(200 * 1024 + 77);
+    WriteFileBytes(dir / "big", content);
+    CFile file;
+    ASSERT_TRUE(file.Open("big", CFile::modeRead));
+    // Reads of many sizes, each after a seek back into what was read, as the
+    // netascii reader does; and one read larger than the buffer.
+    Bytes delivered;
+    ULONGLONG position = 0;
+    for (UINT size : {512u, 1u, 70000u, 300u, 65536u, 512u, 100000u}) {
+        position = file.Seek(static_cast<LONGLONG>(position) - (position > 100 ? 100 : 0), CFile::begin);
+        if (!delivered.empty())
+            delivered.resize(static_cast<size_t>(position));
+        Bytes chunk(size);
+        const UINT n = file.Read(chunk.data(), size);
+        chunk.resize(n);
+        delivered.insert(delivered.end(), chunk.begin(), chunk.end());
+        position = file.GetPosition();
+        EXPECT_EQ(position, delivered.size());
+    }
+    EXPECT_EQ(delivered, content);
+    Bytes rest(10);
+    EXPECT_EQ(file.Read(rest.data(), 10), 0u);
+}
+
+TEST(File, BufferedWritesReachTheFileAtCloseAndAtCommit)
+{
+    TempDir dir;
+    const Bytes content = Pattern(700 * 512 + 3);
+    for (bool replace : {false, true}) {
+        CFile file;
+        ASSERT_TRUE(file.Open("out", replace ? kReplace : CFile::modeCreate | CFile::modeWrite));
+        for (size_t offset = 0; offset < content.size(); offset += 512) {
+            const UINT n = static_cast<UINT>(std::min<size_t>(512, content.size() - offset));
+            file.Write(content.data() + offset, n);
+            EXPECT_EQ(file.GetPosition(), offset + n);
+        }
+        file.Write(content.data(), 0);
+        if (replace)
+            file.Commit();
+        else
+            file.Close();
+        EXPECT_EQ(ReadFileBytes(dir / "out"), content) << replace;
+        std::filesystem::remove(dir / "out");
+    }
 }
 
 TEST(File, PlainCreateTruncatesAndRecordsTheFullPath)
