@@ -14,6 +14,10 @@ for preset in release asan; do
     ctest --preset "$preset"
 done
 
+# An installation into a temporary prefix, and the Debian package.
+echo "== install =="
+tools/check_install.sh build
+
 # A short run of each fuzz target, where clang is at hand (fuzz/run.sh for longer runs).
 if command -v clang++ >/dev/null 2>&1; then
     echo "== fuzz (smoke) =="

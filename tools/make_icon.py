@@ -81,6 +81,17 @@ def draw16():
     return c
 
 
+def draw48():
+    c = Canvas(48)
+    c.page(2, 3, 20, 30, WHITE, 5, [11, 15, 19, 23, 27])
+    c.page(27, 17, 45, 44, YELLOW, 5, [25, 29, 33, 37, 41])
+    c.arrow(13, 37, 9, BLUE, True, 6)
+    c.arrow(10, 34, 38, RED, False, 6)
+    c.arrow(13, 37, 10, BLUE, True, 6)
+    c.arrow(10, 34, 39, RED, False, 6)
+    return c
+
+
 def png(canvas, scale=1):
     size = canvas.size * scale
     raw = b""
@@ -137,16 +148,7 @@ def main():
     (out / "tarnwick.ico").write_bytes(ico([big, small]))
     (out / "tarnwick-16.png").write_bytes(png(small))
     (out / "tarnwick-32.png").write_bytes(png(big))
-    (out / "tarnwick-48.png").write_bytes(png(scale_canvas(big, 48)))
-
-
-def scale_canvas(canvas, size):
-    """Nearest-neighbour enlargement for the larger desktop icon."""
-    c = Canvas(size)
-    for y in range(size):
-        for x in range(size):
-            c.px[y][x] = canvas.px[y * canvas.size // size][x * canvas.size // size]
-    return c
+    (out / "tarnwick-48.png").write_bytes(png(draw48()))
 
 
 if __name__ == "__main__":

@@ -21,5 +21,6 @@ ensure_packages() {
 
 # What every build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-core)
-# What the tests need besides: the TFTP server they transfer files with.
-TEST_PACKAGES=(tftpd-hpa)
+# What the tests need besides: the TFTP server they transfer files with, and
+# the tools that check an installation.
+TEST_PACKAGES=(tftpd-hpa desktop-file-utils appstream dpkg-dev xvfb xauth xdotool)

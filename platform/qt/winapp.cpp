@@ -99,12 +99,25 @@ void CWinApp::OnHelp()
     WinHelp(topic);
 }
 
+QString AfxFindHelpFile()
+{
+    // Beside the program, or where an installation puts it: ../share/NAME/.
+    const std::string program = ProgramPath();
+    const std::string directory = program.substr(0, program.rfind('/') + 1);
+    const std::string name = AfxAppTitleFromPath(program);
+    for (const std::string& candidate :
+         {directory + name + ".html", directory + "../share/" + name + "/" + name + ".html"}) {
+        const QFileInfo info(QString::fromStdString(candidate));
+        if (info.isFile())
+            return info.canonicalFilePath();
+    }
+    return {};
+}
+
 void CWinApp::WinHelp(DWORD dwData)
 {
-    const std::string program = ProgramPath();
-    const QString file =
-        QString::fromStdString(program.substr(0, program.rfind('/') + 1) + AfxAppTitleFromPath(program) + ".html");
-    if (!QFileInfo(file).isFile()) {
+    const QString file = AfxFindHelpFile();
+    if (file.isEmpty()) {
         AfxMessageBox(AFX_IDP_FAILED_TO_LAUNCH_HELP, MB_OK);
         return;
     }

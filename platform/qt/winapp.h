@@ -8,6 +8,7 @@
 
 class CWnd;
 class QIcon;
+class QString;
 class QTextBrowser;
 
 class CWinApp {
@@ -23,9 +24,9 @@ public:
     virtual BOOL InitInstance();
     virtual int ExitInstance();
 
-    // Shows the help file's topic for the window in front: the HTML file
-    // beside the program, named after it, at the anchor "ctx-" and the topic
-    // number. A missing file gives "Failed to launch help.".
+    // Shows the help file's topic for the window in front (AfxFindHelpFile)
+    // at the anchor "ctx-" and the topic number. A missing file gives
+    // "Failed to launch help.".
     void OnHelp();
     void WinHelp(DWORD dwData);
     // Closes the help window, if one is open.
@@ -48,6 +49,10 @@ int AfxWinMain(int argc, char** argv);
 
 // Succeeds when the system lets the program make a UDP socket.
 BOOL AfxSocketInit();
+
+// The help file: NAME.html beside the program, else ../share/NAME/NAME.html
+// from the program's directory; empty when there is none.
+QString AfxFindHelpFile();
 
 // Icon nID of the program's resources.
 QIcon AfxLoadIcon(UINT nID);

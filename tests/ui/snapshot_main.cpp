@@ -1,11 +1,15 @@
 // Takes a picture of each dialog, as the program builds it, on whatever Qt
 // platform it runs on (offscreen without a display), and writes them as
-// PNG files into the folder given (default: the current one).
+// PNG files into the folder given (default: the current one). With --demo
+// the main window is shown in use: a host and a remote file typed, a local
+// file chosen (the README's picture).
 #include <cstdio>
 #include <string>
 
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPixmap>
 
 #include "platform/qt/dialog.h"
@@ -36,11 +40,20 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     CQtSocketWatcher watcher;
-    const std::string folder = argc > 1 ? std::string(argv[1]) + "/" : std::string();
+    const bool demo = argc > 1 && std::string(argv[1]) == "--demo";
+    const int folderArg = demo ? 2 : 1;
+    const std::string folder = argc > folderArg ? std::string(argv[folderArg]) + "/" : std::string();
 
     bool ok = true;
     CTransferDlg main;
-    ok = main.Create(IDD_MAIN) && Save(main, folder + "main.png") && ok;
+    ok = main.Create(IDD_MAIN) && ok;
+    if (demo) {
+        qobject_cast<QLineEdit*>(main.GetDlgItem(IDC_REMOTE_HOST))->setText("192.0.2.10");
+        qobject_cast<QLineEdit*>(main.GetDlgItem(IDC_REMOTE_FILE))->setText("core-r1.cfg");
+        if (auto* files = qobject_cast<QListWidget*>(main.GetDlgItem(IDC_FILE_LIST)); files->count() > 0)
+            files->setCurrentRow(0);
+    }
+    ok = Save(main, folder + "main.png") && ok;
     CAboutBox about;
     ok = about.Create(IDD_ABOUT) && Save(about, folder + "about.png") && ok;
     // The log window as the system menu shows it, with a transfer's lines.
