@@ -137,6 +137,22 @@ void Prepare(const TransferCase& c, Bytes* pSource, Bytes* pExpected)
     }
 }
 
+// Puts the case's file (source.dat) to uploaded.dat on the server, or gets
+// remote.dat from it, through `host`.
+TransferOutcome RunCase(const TransferCase& c, const Bytes& source, const std::string& host, const TempDir& local,
+                        const TftpdServer& server, CWnd& owner,
+                        std::chrono::milliseconds tick = std::chrono::milliseconds(500))
+{
+    CTFTPSession session(&owner);
+    if (c.direction == DIRECTION_PUT) {
+        WriteFileBytes(local / "source.dat", source);
+        return RunTransfer(session, owner, host.c_str(), (local / "source.dat").c_str(), "uploaded.dat", DIRECTION_PUT,
+                           c.mode, tick);
+    }
+    WriteFileBytes((server.Root() / "remote.dat").string(), source);
+    return RunTransfer(session, owner, host.c_str(), "", "remote.dat", DIRECTION_GET, c.mode, tick);
+}
+
 class TftpdTransfer : public ::testing::TestWithParam<TransferCase> {
 protected:
     TempDir local;
@@ -152,16 +168,7 @@ TEST_P(TftpdTransfer, ArrivesExactly)
     Bytes expected;
     Prepare(c, &source, &expected);
 
-    CTFTPSession session(&owner);
-    TransferOutcome outcome;
-    if (c.direction == DIRECTION_PUT) {
-        WriteFileBytes(local / "source.dat", source);
-        outcome = RunTransfer(session, owner, server.HostString().c_str(), (local / "source.dat").c_str(),
-                              "uploaded.dat", DIRECTION_PUT, c.mode);
-    } else {
-        WriteFileBytes((server.Root() / "remote.dat").string(), source);
-        outcome = RunTransfer(session, owner, server.HostString().c_str(), "", "remote.dat", DIRECTION_GET, c.mode);
-    }
+    const TransferOutcome outcome = RunCase(c, source, server.HostString(), local, server, owner);
 
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
     ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE);
@@ -218,19 +225,8 @@ TEST_P(LossyLink, TransfersArriveExactly)
     LinkFaults faults;
     faults.seed = static_cast<unsigned>(c.direction * 10 + c.mode);
     LossyRelay relay(server.Port(), faults);
-
-    CTFTPSession session(&owner);
-    TransferOutcome outcome;
-    const auto tick = std::chrono::milliseconds(10);
-    if (c.direction == DIRECTION_PUT) {
-        WriteFileBytes(local / "source.dat", source);
-        outcome = RunTransfer(session, owner, relay.HostString().c_str(), (local / "source.dat").c_str(),
-                              "uploaded.dat", DIRECTION_PUT, c.mode, tick);
-    } else {
-        WriteFileBytes((server.Root() / "remote.dat").string(), source);
-        outcome =
-            RunTransfer(session, owner, relay.HostString().c_str(), "", "remote.dat", DIRECTION_GET, c.mode, tick);
-    }
+    const TransferOutcome outcome =
+        RunCase(c, source, relay.HostString(), local, server, owner, std::chrono::milliseconds(10));
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
     ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE);
     EXPECT_GT(relay.Dropped(), 10);

@@ -104,6 +104,21 @@ protected:
 
     void Settle() { QCoreApplication::processEvents(); }
 
+    // Puts b.txt (100 bytes) to `server` until its one block has gone out from
+    // `transfer`'s ACK 0; returns the client's port.
+    UINT PutUntilTheBlockIsOut(FakePeer& server, FakePeer& transfer)
+    {
+        ChooseFile("b.txt");
+        Type(IDC_REMOTE_HOST, server.HostString());
+        Click(IDC_PUT);
+        EXPECT_TRUE(server.Receive());
+        Settle();
+        const UINT port = server.LastSenderPort();
+        transfer.SendTo(port, AckPacket(0));
+        EXPECT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
+        return port;
+    }
+
     std::string Status() { return dlg.GetDlgItemText(IDC_STATUS_VALUES); }
     bool Enabled(int id) { return dlg.IsWindowEnabled(id) != FALSE; }
 
@@ -228,15 +243,9 @@ TEST_F(TransferControl, FinalRateCountsWholeSeconds)
     for (const Row& row : rows) {
         FakePeer server;
         FakePeer transfer;
-        ChooseFile("b.txt");
-        Type(IDC_REMOTE_HOST, server.HostString());
-        Click(IDC_PUT);
-        ASSERT_TRUE(server.Receive());
-        Settle();
-        transfer.SendTo(server.LastSenderPort(), AckPacket(0));
-        ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
+        const UINT port = PutUntilTheBlockIsOut(server, transfer);
         dlg.now += row.seconds;
-        transfer.SendTo(server.LastSenderPort(), AckPacket(1));
+        transfer.SendTo(port, AckPacket(1));
         ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
         EXPECT_EQ(Status(), row.status);
         EXPECT_EQ(qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS))->value(), 0);
@@ -249,15 +258,8 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     // whose loop handles it: the session must outlive its own call.
     FakePeer server;
     FakePeer transfer;
-    ChooseFile("b.txt");
-    Type(IDC_REMOTE_HOST, server.HostString());
-    Click(IDC_PUT);
-    ASSERT_TRUE(server.Receive());
-    Settle();
-    const UINT port = server.LastSenderPort();
+    const UINT port = PutUntilTheBlockIsOut(server, transfer);
     CTFTPSession* session = dlg.last;
-    transfer.SendTo(port, AckPacket(0));
-    ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
 
     transfer.SendTo(port, AckPacket(1));
     ASSERT_TRUE(WaitReadable(session->m_hSocket));
