@@ -207,11 +207,11 @@ INSTANTIATE_TEST_SUITE_P(Tftpd, TftpdTransfer, ::testing::ValuesIn(AllCases()), 
 
 // 1 MiB both ways in both modes through a relay that drops, duplicates and
 // reorders. The engine's ticks come every 10 ms and the server resends after
-// 20 ms, so the test takes seconds.
+// 50 ms, so the test takes seconds.
 class LossyLink : public ::testing::TestWithParam<TransferCase> {
 protected:
     TempDir local;
-    TftpdServer server{20000};
+    TftpdServer server{50000};
     CMessageBoxRecorder boxes;
     CWnd owner;
 };

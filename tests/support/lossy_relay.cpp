@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <stdexcept>
@@ -74,6 +75,14 @@ void LossyRelay::Run(LinkFaults faults)
     listen.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     sockaddr_in transfer = listen; // the server's transfer port, once it has answered
     std::vector<Held> held;
+    // Whether the last datagram each way was dropped.
+    bool droppedLast[2] = {false, false};
+    const auto drop = [&](int way) {
+        droppedLast[way] = !droppedLast[way] && chance(random) < faults.loss;
+        if (droppedLast[way])
+            ++m_nDropped;
+        return droppedLast[way];
+    };
 
     const auto deliver = [&](int fd, const sockaddr_in& to, const BYTE* bytes, size_t length) {
         for (int copy = 0; copy < (chance(random) < faults.duplicate ? 2 : 1); ++copy) {
@@ -123,9 +132,8 @@ void LossyRelay::Run(LinkFaults faults)
                     const std::lock_guard<std::mutex> lock(m_mutex);
                     ++m_clientData[static_cast<WORD>((buffer[2] << 8) | buffer[3])];
                 }
-                if (chance(random) < faults.loss)
-                    ++m_nDropped;
-                else // requests go to the listening port, the rest to the transfer port
+                // Requests go to the listening port, the rest to the transfer port.
+                if (!drop(0))
                     deliver(m_serverSide, opcode == 1 || opcode == 2 ? listen : transfer, buffer,
                             static_cast<size_t>(n));
             }
@@ -136,9 +144,7 @@ void LossyRelay::Run(LinkFaults faults)
                 ::recvfrom(m_serverSide, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n >= 0) {
                 transfer = from;
-                if (chance(random) < faults.loss)
-                    ++m_nDropped;
-                else
+                if (!drop(1))
                     deliver(m_clientSide, client, buffer, static_cast<size_t>(n));
             }
         }

@@ -13,6 +13,9 @@
 
 #include "platform/core/afxtypes.h"
 
+// Two datagrams in a row one way are never both dropped: a lost packet's
+// next resend gets through, within the two resends a transfer makes before
+// it gives up (and within the server's own retries).
 struct LinkFaults {
     double loss = 0.05;      // of each datagram, either way
     double duplicate = 0.05; // a second copy follows

@@ -24,13 +24,36 @@ bool g_bCounting = false;
 long g_nAllocations = 0;
 } // namespace
 
-void* operator new(std::size_t size)
+// Every form of new and delete, so that all of them meet in malloc and free.
+namespace {
+void* Allocate(std::size_t size) noexcept
 {
     if (g_bCounting)
         ++g_nAllocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
+    return std::malloc(size == 0 ? 1 : size);
+}
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (void* p = Allocate(size))
         return p;
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return Allocate(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return Allocate(size);
 }
 
 void operator delete(void* p) noexcept
@@ -38,7 +61,27 @@ void operator delete(void* p) noexcept
     std::free(p);
 }
 
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
 void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
 {
     std::free(p);
 }
