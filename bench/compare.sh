@@ -6,11 +6,12 @@
 # once to warm up, then RUNS times (default 5); each copy is checked byte for
 # byte. Measured twice: server and client pinned to CPU 0, then unpinned.
 #
-#   bench/compare.sh [RUNS]
+#   bench/compare.sh [RUNS [pinned|unpinned|both]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
 runs="${1:-5}"
+which="${2:-both}"
 
 ensure_packages "${BUILD_PACKAGES[@]}" tftpd-hpa tftp-hpa curl atftp time
 cmake --preset release >/dev/null
@@ -92,5 +93,5 @@ measure() { # $1: title, $2: prefix for both server and client
     done
 }
 
-measure "pinned to CPU 0 (server and client)" "taskset -c 0"
-measure "unpinned" ""
+[ "$which" = unpinned ] || measure "pinned to CPU 0 (server and client)" "taskset -c 0"
+[ "$which" = pinned ] || measure "unpinned" ""

@@ -79,6 +79,7 @@ int main(int argc, char** argv)
         return Usage();
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_NO_GLIB", "1"); // as the program itself runs
     QApplication application(argc, argv);
     CQtSocketWatcher watcher;
     CAnswerer boxes;

@@ -1,5 +1,6 @@
 #include "qt_socket_watcher.h"
 
+#include <QEvent>
 #include <QSocketNotifier>
 
 #include "message_queue.h"
@@ -16,17 +17,38 @@ CQtSocketWatcher::~CQtSocketWatcher()
     }
 }
 
-void CQtSocketWatcher::Watch(CAsyncSocket* pSocket)
-{
-    if (m_notifiers.count(pSocket) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(pSocket->m_hSocket, QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [pSocket]() {
+namespace {
+
+// Takes the readiness event itself: this runs once per block, and a signal
+// and its slot would cost more than the rest of the block's work.
+class CSocketNotifier : public QSocketNotifier {
+public:
+    explicit CSocketNotifier(CAsyncSocket* pSocket)
+        : QSocketNotifier(pSocket->m_hSocket, QSocketNotifier::Read), m_pSocket(pSocket)
+    {
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::SockAct)
+            return QSocketNotifier::event(event);
         // What the socket posts is delivered when its call has returned.
         const CMessageQueue::CDispatch dispatch;
-        pSocket->OnReceive(0);
-    });
-    m_notifiers[pSocket] = notifier;
+        m_pSocket->OnReceive(0);
+        return true;
+    }
+
+private:
+    CAsyncSocket* m_pSocket;
+};
+
+} // namespace
+
+void CQtSocketWatcher::Watch(CAsyncSocket* pSocket)
+{
+    if (m_notifiers.count(pSocket) == 0)
+        m_notifiers[pSocket] = new CSocketNotifier(pSocket);
 }
 
 void CQtSocketWatcher::Unwatch(CAsyncSocket* pSocket)

@@ -145,6 +145,10 @@ void CWinApp::CloseHelp()
 
 int AfxWinMain(int argc, char** argv)
 {
+    // Qt's own event dispatcher: the GLib one costs more per wake-up, and a
+    // transfer wakes the loop once per block. A user's setting stands.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QApplication application(argc, argv);
     CWinApp* app = AfxGetApp();
     if (app == nullptr)
