@@ -77,7 +77,7 @@ protected:
     std::string m_strStatusFormat;
     BOOL m_bSessionActive;
 
-    // The directory lists' path specification; the list calls may rewrite it.
+    // The directory lists' path pattern; the list calls may rewrite it.
     char m_szPathSpec[1024];
     // The progress bar's steps (blocks) are shifted right by this much, so that
     // the range of any file fits the bar; m_nProgressPosition counts them all.
