@@ -5,6 +5,8 @@
 # (under a virtual X display, pressing Alt+H).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/packages.sh
+ensure_packages desktop-file-utils appstream dpkg-dev xvfb xauth xdotool
 build="${1:-build}"
 prefix="$(mktemp -d /tmp/tarnwick-install-XXXXXX)"
 trap 'rm -rf "$prefix"' EXIT

@@ -4,8 +4,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <QWidget>
-
 #include "platform/core/format.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -57,25 +55,22 @@ BOOL CAboutBox::OnInitDialog()
 {
     CDialog::OnInitDialog();
 
-    SetDlgItemText(IDC_MEMORY, AfxFormatString(AfxFindString(IDS_MEMORY_FORMAT),
-                                               static_cast<unsigned long>(GetTotalPhysicalMemory() >> 10)));
+    SetDlgItemText(IDC_MEMORY, AfxFormatString(AfxWidenFormat(AfxLoadString(IDS_MEMORY_FORMAT)).c_str(),
+                                               static_cast<unsigned long long>(GetTotalPhysicalMemory() >> 10)));
 
     // The mount point stands where a drive letter and its colon would.
     ULONGLONG freeBytes = 0;
     std::string mountPoint;
     std::string disk;
     if (GetCurrentDiskFree(&freeBytes, &mountPoint)) {
-        std::string format = AfxLoadString(IDS_DISK_SPACE_FORMAT);
+        std::string format = AfxWidenFormat(AfxLoadString(IDS_DISK_SPACE_FORMAT));
         const size_t drive = format.find("%c:");
         if (drive != std::string::npos)
             format.replace(drive, 3, "%s");
-        disk = AfxFormatString(format.c_str(), static_cast<unsigned long>(freeBytes >> 10), mountPoint.c_str());
+        disk = AfxFormatString(format.c_str(), static_cast<unsigned long long>(freeBytes >> 10), mountPoint.c_str());
     } else {
         disk = AfxLoadString(IDS_UNAVAILABLE);
     }
     SetDlgItemText(IDC_DISK_SPACE, disk);
-    // A long mount point may not fit the line: the whole text is the tooltip.
-    if (QWidget* label = GetDlgItem(IDC_DISK_SPACE))
-        label->setToolTip(QString::fromStdString(disk));
     return TRUE;
 }

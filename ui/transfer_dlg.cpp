@@ -68,7 +68,11 @@ CTransferDlg::CTransferDlg(CWnd* pParent)
 {
 }
 
-CTransferDlg::~CTransferDlg() = default;
+CTransferDlg::~CTransferDlg()
+{
+    // While OnDestroy can still run: it ends a transfer and the log window.
+    DestroyWindow();
+}
 
 BOOL CTransferDlg::OnInitDialog()
 {
@@ -264,10 +268,10 @@ void CTransferDlg::UpdateButtons()
 
 void CTransferDlg::UpdateStatus()
 {
-    SetDlgItemText(IDC_STATUS_VALUES,
-                   AfxFormatString(m_strStatusFormat.c_str(), m_strStatus.c_str(),
-                                   static_cast<unsigned long>(m_dwFileSize), static_cast<unsigned long>(m_dwBytes),
-                                   static_cast<unsigned long>(m_dwRate)));
+    SetDlgItemText(IDC_STATUS_VALUES, AfxFormatString(AfxWidenFormat(m_strStatusFormat).c_str(), m_strStatus.c_str(),
+                                                      static_cast<unsigned long long>(m_dwFileSize),
+                                                      static_cast<unsigned long long>(m_dwBytes),
+                                                      static_cast<unsigned long long>(m_dwRate)));
 }
 
 std::time_t CTransferDlg::GetCurrentTime() const

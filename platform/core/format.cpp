@@ -21,3 +21,10 @@ std::string AfxFormatString(const char* lpszFormat, ...)
     va_end(args);
     return text;
 }
+
+std::string AfxWidenFormat(std::string format)
+{
+    for (size_t at = format.find("%lu"); at != std::string::npos; at = format.find("%lu", at + 4))
+        format.replace(at, 3, "%llu");
+    return format;
+}

@@ -6,3 +6,7 @@
 // The format must be one of the program's own strings; untrusted text only
 // ever goes in as an argument.
 std::string AfxFormatString(const char* lpszFormat, ...) __attribute__((format(printf, 1, 2)));
+
+// The format with each "%lu" made "%llu": the table's formats name unsigned
+// longs, and sizes, counts and rates are 64-bit on every platform.
+std::string AfxWidenFormat(std::string format);

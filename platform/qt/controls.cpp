@@ -37,9 +37,10 @@ int DlgDirList(CDialog& dialog, char* /*lpPathSpec*/, int nIDListBox, int nIDSta
 BOOL DlgDirSelect(CDialog& dialog, std::string* pName, int nIDListBox)
 {
     const auto* list = qobject_cast<QListWidget*>(dialog.GetDlgItem(nIDListBox));
-    const QListWidgetItem* item = list != nullptr ? list->currentItem() : nullptr;
-    if (item == nullptr || list->currentRow() < 0)
+    const auto selected = list != nullptr ? list->selectedItems() : QList<QListWidgetItem*>();
+    if (selected.isEmpty())
         return FALSE;
+    const QListWidgetItem* item = selected.front();
     *pName = item->data(Qt::UserRole).toByteArray().toStdString();
     return TRUE;
 }

@@ -58,6 +58,11 @@ bool IsEnterKey(const QKeyEvent* event)
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
+bool IsSystemMenuKey(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier;
+}
+
 } // namespace
 
 // The Qt side of a CDialog: turns Qt's events into the dialog's messages.
@@ -74,8 +79,14 @@ protected:
         m_owner.OnTimerEvent(event->timerId());
     }
 
-    // A right click on the window's background opens its system menu.
-    void contextMenuEvent(QContextMenuEvent* event) override { m_owner.ShowSystemMenu(event->pos()); }
+    // A right click on the window's background (or a text or frame on it)
+    // opens its system menu; one on a control does not.
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        QWidget* under = childAt(event->pos());
+        if (under == nullptr || qobject_cast<QLabel*>(under) != nullptr)
+            m_owner.ShowSystemMenu(event->pos());
+    }
 
     void closeEvent(QCloseEvent* event) override
     {
@@ -106,20 +117,33 @@ protected:
             reject();
             return;
         }
-        if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+        if (IsSystemMenuKey(event)) {
             m_owner.ShowSystemMenu(QPoint(0, 0));
             return;
         }
         QDialog::keyPressEvent(event);
     }
 
-    // Enter in a list box counts as a double click on its current entry.
+    // On the controls: Alt+Space opens the system menu, even in an edit box;
+    // Enter in a list box whose double click the window handles counts as a
+    // double click on its current entry (elsewhere Enter goes to the dialog).
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::KeyPress && IsEnterKey(static_cast<QKeyEvent*>(event))) {
-            if (auto* list = qobject_cast<QListWidget*>(watched); list != nullptr && list->currentRow() >= 0) {
-                const int id = list->property("controlId").toInt();
-                m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), LBN_DBLCLK), 0);
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+            return QDialog::eventFilter(watched, event);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsSystemMenuKey(key)) {
+            if (event->type() == QEvent::KeyPress)
+                m_owner.ShowSystemMenu(QPoint(0, 0));
+            event->accept();
+            return true;
+        }
+        auto* list = qobject_cast<QListWidget*>(watched);
+        if (event->type() == QEvent::KeyPress && IsEnterKey(key) && list != nullptr && list->currentItem() != nullptr) {
+            const UINT id = static_cast<UINT>(list->property("controlId").toInt());
+            if (m_owner.HandlesCommand(LBN_DBLCLK, id)) {
+                list->currentItem()->setSelected(true);
+                m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(id, LBN_DBLCLK), 0);
                 return true;
             }
         }
@@ -247,9 +271,10 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
             list->setHorizontalScrollBarPolicy((control.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
                                                                                  : Qt::ScrollBarAlwaysOff);
             if ((control.style & LBS_NOTIFY) != 0) {
-                QObject::connect(list, &QListWidget::currentRowChanged, m_pWidget, command(LBN_SELCHANGE));
+                // A change of the selection, not of the focus: tabbing into the
+                // list makes an entry current without choosing it.
+                QObject::connect(list, &QListWidget::itemSelectionChanged, m_pWidget, command(LBN_SELCHANGE));
                 QObject::connect(list, &QListWidget::itemDoubleClicked, m_pWidget, command(LBN_DBLCLK));
-                list->installEventFilter(m_pWidget);
             }
             widget = list;
             break;
@@ -304,6 +329,7 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
         }
         }
         widget->setGeometry(MapDialogRect(QRect(control.x, control.y, control.cx, control.cy)));
+        widget->installEventFilter(m_pWidget);
         widget->setEnabled((control.style & WS_DISABLED) == 0);
         const bool focusable = control.kind == ControlKind::PushButton || control.kind == ControlKind::RadioButton ||
                                control.kind == ControlKind::ListBox || control.kind == ControlKind::Edit;
@@ -408,6 +434,18 @@ BOOL CDialog::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT CDialog::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     return WindowProc(message, wParam, lParam);
+}
+
+bool CDialog::HandlesCommand(UINT nCode, UINT nID) const
+{
+    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
+         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
+            if (entry->nMessage == WM_COMMAND && entry->nCode == nCode && entry->nID == nID)
+                return true;
+        }
+    }
+    return false;
 }
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)

@@ -36,7 +36,9 @@ DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font);
 class CDialog : public CWnd {
 public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
-    // Destroys the window if it still exists.
+    // Destroys the window if it still exists. By then the derived class is
+    // gone, so its WM_DESTROY handler does not run: a class with one destroys
+    // its window in its own destructor.
     ~CDialog() override;
 
     // Creates the window, runs it modally until EndDialog and destroys it.
@@ -58,6 +60,8 @@ public:
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) override;
     // Handles the message now, through the message map.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Whether the message map names a handler for this control notification.
+    bool HandlesCommand(UINT nCode, UINT nID) const;
 
     QWidget* GetDlgItem(int nID) const;
     void SetDlgItemText(int nID, std::string_view text);

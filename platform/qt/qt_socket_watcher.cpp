@@ -15,6 +15,8 @@ CQtSocketWatcher::~CQtSocketWatcher()
         socket->DetachWatcher();
         delete notifier;
     }
+    for (const QPointer<QSocketNotifier>& notifier : m_closing)
+        delete notifier.data();
 }
 
 namespace {
@@ -35,9 +37,14 @@ protected:
             return QSocketNotifier::event(event);
         // What the socket posts is delivered when its call has returned.
         const CMessageQueue::CDispatch dispatch;
+        m_bDispatching = true;
         m_pSocket->OnReceive(0);
+        m_bDispatching = false;
         return true;
     }
+
+public:
+    bool m_bDispatching = false;
 
 private:
     CAsyncSocket* m_pSocket;
@@ -56,9 +63,16 @@ void CQtSocketWatcher::Unwatch(CAsyncSocket* pSocket)
     const auto it = m_notifiers.find(pSocket);
     if (it == m_notifiers.end())
         return;
-    // The socket may be closing inside its own notification: the notifier
-    // goes when control is back in the event loop.
-    it->second->setEnabled(false);
-    it->second->deleteLater();
+    // A socket closing inside its own notification: its notifier goes when
+    // control is back in the event loop, or with the watcher at the latest.
+    auto* notifier = static_cast<CSocketNotifier*>(it->second);
     m_notifiers.erase(it);
+    if (!notifier->m_bDispatching) {
+        delete notifier;
+        return;
+    }
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+    std::erase_if(m_closing, [](const QPointer<QSocketNotifier>& gone) { return gone.isNull(); });
+    m_closing.emplace_back(notifier);
 }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <map>
+#include <vector>
+
+#include <QPointer>
+#include <QSocketNotifier>
 
 #include "platform/core/socket_watcher.h"
-
-class QSocketNotifier;
 
 // Installs itself for its lifetime. One OnReceive call per notification; a
 // socket closed inside its own OnReceive is safe.
@@ -21,5 +23,7 @@ public:
 
 private:
     std::map<CAsyncSocket*, QSocketNotifier*> m_notifiers;
+    // Notifiers of sockets closed inside their own notification, not yet deleted.
+    std::vector<QPointer<QSocketNotifier>> m_closing;
     ISocketWatcher* m_pPrevious;
 };

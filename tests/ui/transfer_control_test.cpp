@@ -20,6 +20,7 @@
 #include "tests/support/fake_peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
+#include "ui/log_dlg.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -40,6 +41,7 @@ class TestDlg : public CTransferDlg {
 public:
     std::time_t now = 1000;
     int deleted = 0;
+    int* pDeleted = &deleted; // where the sessions' deletions are counted
     int created = 0;
     CTFTPSession* last = nullptr;
     std::vector<std::string> words;
@@ -52,7 +54,7 @@ protected:
     CTFTPSession* CreateSession() override
     {
         ++created;
-        last = new CountedSession(m_pNotifyWnd, &deleted);
+        last = new CountedSession(m_pNotifyWnd, pDeleted);
         return last;
     }
     void UpdateStatus() override
@@ -280,6 +282,29 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     EXPECT_FALSE(dlg.Busy());
     EXPECT_EQ(Status().substr(0, 5), "Idle\n");
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
+}
+
+TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
+{
+    TempDir local;
+    CMessageBoxRecorder boxes;
+    FakePeer server;
+    int deleted = 0;
+    {
+        TestDlg dlg;
+        dlg.pDeleted = &deleted; // outlives the window
+        ASSERT_TRUE(dlg.Create(IDD_MAIN));
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_HOST))->setText(QString::fromStdString(server.HostString()));
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_FILE))->setText("x.bin");
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_GET)), Qt::LeftButton);
+        ASSERT_TRUE(dlg.Busy());
+        ASSERT_TRUE(server.Receive());
+    } // the window goes while the transfer runs
+    EXPECT_EQ(deleted, 1);
+    EXPECT_EQ(g_pLogDlg, nullptr);
+    // A late datagram for the ended transfer reaches nothing.
+    server.Reply(DataPacket(1, 10));
+    QCoreApplication::processEvents();
 }
 
 struct WindowTransferCase {

@@ -221,6 +221,25 @@ TEST_F(MainWindow, ChoosingAFileShowsItsPathAndSize)
     EXPECT_EQ(Status(), "Idle\n2\n0\n0 bps");
 }
 
+TEST_F(MainWindow, TabbingIntoTheFileListChoosesNothing)
+{
+    dlg.GetDlgItem(IDC_REMOTE_HOST)->setFocus();
+    qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_HOST))->setText("h");
+    dlg.GetDlgItem(IDC_DIR_LIST)->setFocus();
+    QTest::keyClick(dlg.GetDlgItem(IDC_DIR_LIST), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), dlg.GetDlgItem(IDC_FILE_LIST));
+    EXPECT_FALSE(dlg.IsWindowEnabled(IDC_PUT));
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_CURRENT_DIR), dir.Path().string());
+
+    // An arrow key does choose, and Enter there presses the default button (Put).
+    QTest::keyClick(dlg.GetDlgItem(IDC_FILE_LIST), Qt::Key_Down);
+    EXPECT_TRUE(dlg.IsWindowEnabled(IDC_PUT));
+    boxes.answers = {IDCANCEL};
+    QTest::keyClick(dlg.GetDlgItem(IDC_FILE_LIST), Qt::Key_Return);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text.rfind("Please confirm the following operation:\nSend file:", 0), 0u);
+}
+
 TEST_F(MainWindow, EnablingRules)
 {
     auto* remote = Item<QLineEdit>(IDC_REMOTE_FILE);
