@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "dialog.h"
 #include "winapp.h"
 
 CQtMessageBoxHandler::CQtMessageBoxHandler() : m_pPrevious(AfxSetMessageBoxHandler(this)) {}
@@ -29,8 +30,13 @@ int CQtMessageBoxHandler::Show(std::string_view text, UINT nType)
         break;
     }
     const bool withCancel = (nType & MB_TYPEMASK) == MB_OKCANCEL;
+    // Over the window in front, or the main window when the program is not in front.
+    QWidget* owner = QApplication::activeWindow();
+    if (const auto* main = AfxGetApp() != nullptr ? dynamic_cast<CDialog*>(AfxGetApp()->m_pMainWnd) : nullptr;
+        owner == nullptr && main != nullptr)
+        owner = main->GetSafeHwnd();
     QMessageBox box(icon, QString::fromStdString(AfxGetAppTitle()), QString(),
-                    withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, QApplication::activeWindow());
+                    withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, owner);
     // Server and user words pass through here: never rich text.
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));

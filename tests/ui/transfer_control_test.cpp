@@ -284,6 +284,27 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
 }
 
+TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
+{
+    // A sparse file of 2 TiB: 2^32 blocks, more than the bar's int can count.
+    FakePeer server;
+    ASSERT_EQ(::truncate((local / "b.txt").c_str(), 2ll << 40), 0);
+    ChooseFile("b.txt");
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Click(IDC_PUT);
+    Settle();
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    EXPECT_EQ(bar->maximum(), 1 << 30); // every block counted, four to a step
+    for (int block = 0; block < 40; ++block)
+        dlg.SendMessage(WM_TFTP_PROGRESS, 0, 512);
+    dlg.SendMessage(WM_TIMER, 1);
+    dlg.SendMessage(WM_TIMER, 1); // the once-a-second advance
+    EXPECT_EQ(bar->value(), 10);
+    EXPECT_EQ(Status(), "Transmitting\n2199023255552\n20480\n163840 bps");
+    Click(IDC_ABORT);
+    EXPECT_EQ(bar->value(), 0);
+}
+
 TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
 {
     TempDir local;
