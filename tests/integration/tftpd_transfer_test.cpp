@@ -228,7 +228,9 @@ TEST_P(LossyLink, TransfersArriveExactly)
     const TransferOutcome outcome =
         RunCase(c, source, relay.HostString(), local, server, owner, std::chrono::milliseconds(10));
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
-    ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE);
+    ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE)
+        << "after " << outcome.progressMessages << " blocks; " << relay.Dropped() << " dropped, " << relay.Duplicated()
+        << " duplicated, " << relay.Delayed() << " delayed";
     EXPECT_GT(relay.Dropped(), 10);
     EXPECT_GT(relay.Duplicated(), 10);
     EXPECT_GT(relay.Delayed(), 10);

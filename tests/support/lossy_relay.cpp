@@ -77,6 +77,7 @@ void LossyRelay::Run(LinkFaults faults)
     std::vector<Held> held;
     // Whether the last datagram each way was dropped.
     bool droppedLast[2] = {false, false};
+    long lastBlock = -1; // the block number of a short DATA from the client
     const auto drop = [&](int way) {
         droppedLast[way] = !droppedLast[way] && chance(random) < faults.loss;
         if (droppedLast[way])
@@ -131,6 +132,8 @@ void LossyRelay::Run(LinkFaults faults)
                 if (opcode == 3) {
                     const std::lock_guard<std::mutex> lock(m_mutex);
                     ++m_clientData[static_cast<WORD>((buffer[2] << 8) | buffer[3])];
+                    if (n < 516)
+                        lastBlock = (buffer[2] << 8) | buffer[3];
                 }
                 // Requests go to the listening port, the rest to the transfer port.
                 if (!drop(0))
@@ -144,7 +147,8 @@ void LossyRelay::Run(LinkFaults faults)
                 ::recvfrom(m_serverSide, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n >= 0) {
                 transfer = from;
-                if (!drop(1))
+                const bool finalAck = n >= 4 && buffer[1] == 4 && ((buffer[2] << 8) | buffer[3]) == lastBlock;
+                if (finalAck || !drop(1))
                     deliver(m_clientSide, client, buffer, static_cast<size_t>(n));
             }
         }

@@ -15,7 +15,9 @@
 
 // Two datagrams in a row one way are never both dropped: a lost packet's
 // next resend gets through, within the two resends a transfer makes before
-// it gives up (and within the server's own retries).
+// it gives up (and within the server's own retries). The ACK of a Put's last
+// block is never dropped: the protocol leaves that loss to how long the
+// server lingers after it, which is not what a client's test is about.
 struct LinkFaults {
     double loss = 0.05;      // of each datagram, either way
     double duplicate = 0.05; // a second copy follows
