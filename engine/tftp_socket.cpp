@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -247,11 +246,8 @@ void CTFTPSocket::Log(std::string_view line)
 
 void CTFTPSocket::ShowError(std::string_view text, UINT nType)
 {
-    if (m_pLog != nullptr) {
-        std::string line = "Error: " + std::string(text);
-        std::replace(line.begin(), line.end(), '\n', ' ');
-        m_pLog->LogLine(line);
-    }
+    if (m_pLog != nullptr)
+        m_pLog->LogLine(ErrorLogLine(text));
     AfxMessageBox(text, nType, 0);
 }
 

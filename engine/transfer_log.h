@@ -2,6 +2,7 @@
 // lock-in, resend, error, timeout), never one per block.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 class ITransferLog {
@@ -9,3 +10,6 @@ public:
     virtual ~ITransferLog() = default;
     virtual void LogLine(std::string_view line) = 0;
 };
+
+// The log's line for an error shown to the user: its text on one line.
+std::string ErrorLogLine(std::string_view text);

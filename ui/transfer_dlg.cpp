@@ -209,8 +209,7 @@ void CTransferDlg::OnDblclkDirList()
     if (!DlgDirSelect(*this, &name, IDC_DIR_LIST))
         return;
     // A refused change leaves the current directory; the lists show it again.
-    if (::chdir(name.c_str()) != 0) {
-    }
+    (void)!::chdir(name.c_str());
 
     std::strcpy(m_szPathSpec, "*.*");
     DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, IDC_CURRENT_DIR, 0);
@@ -380,12 +379,15 @@ void CTransferDlg::OnAbort()
     UpdateButtons();
 }
 
+std::time_t CTransferDlg::SecondsSinceStart() const
+{
+    // Whole seconds; none counts as one.
+    return std::max<std::time_t>(GetCurrentTime() - m_tStart, 1);
+}
+
 ULONGLONG CTransferDlg::RateSinceStart() const
 {
-    std::time_t elapsed = GetCurrentTime() - m_tStart;
-    if (elapsed <= 0)
-        elapsed = 1;
-    return m_dwBytes * 8 / static_cast<ULONGLONG>(elapsed);
+    return m_dwBytes * 8 / static_cast<ULONGLONG>(SecondsSinceStart());
 }
 
 void CTransferDlg::SetProgress(ULONGLONG nSteps)
@@ -425,9 +427,8 @@ LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
 {
     m_dwRate = RateSinceStart();
     if (m_bSessionActive) {
-        const std::time_t elapsed = std::max<std::time_t>(GetCurrentTime() - m_tStart, 1);
-        Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + std::to_string(elapsed) + " s, " +
-            std::to_string(m_dwRate) + " bps");
+        Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + std::to_string(SecondsSinceStart()) +
+            " s, " + std::to_string(m_dwRate) + " bps");
     }
     OnAbort();
     return 1;
@@ -462,9 +463,7 @@ LRESULT CTransferDlg::OnTftpFailed(WPARAM, LPARAM)
 LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
 {
     OnAbort();
-    std::string line = "Error: " + AfxLoadString(IDS_SESSION_TIMEOUT);
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    Log(line);
+    Log(ErrorLogLine(AfxLoadString(IDS_SESSION_TIMEOUT)));
     AfxMessageBox(IDS_SESSION_TIMEOUT, MB_OK);
     return 1;
 }

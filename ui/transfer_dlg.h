@@ -85,6 +85,7 @@ protected:
     ULONGLONG m_nProgressPosition;
 
 private:
+    std::time_t SecondsSinceStart() const;
     ULONGLONG RateSinceStart() const;
     void ToggleLogWindow();
     void Log(const std::string& line);
