@@ -20,6 +20,7 @@ inline constexpr int TFTP_MAX_NAME = 255;      // longest file name in a request
 inline constexpr UINT TFTP_SERVER_PORT = 69;
 
 // Error codes the client sends
+inline constexpr WORD TFTP_ERROR_NOT_DEFINED = 0; // with a text saying why
 inline constexpr WORD TFTP_ERROR_ILLEGAL_OPERATION = 4;
 inline constexpr WORD TFTP_ERROR_UNKNOWN_TID = 5;
 

@@ -1,5 +1,6 @@
 #include "tftp_packet.h"
 
+#include <algorithm>
 #include <cstring>
 
 const char* TftpModeString(WORD wMode)
@@ -42,6 +43,16 @@ int BuildError(BYTE* pPacket, WORD wCode)
     PutWord(pPacket + 2, wCode);
     pPacket[4] = 0;
     return 5;
+}
+
+int BuildError(BYTE* pPacket, int nCapacity, WORD wCode, std::string_view text)
+{
+    PutWord(pPacket, TFTP_OPCODE_ERROR);
+    PutWord(pPacket + 2, wCode);
+    const size_t length = std::min(text.size(), static_cast<size_t>(nCapacity - TFTP_HEADER_SIZE - 1));
+    std::memcpy(pPacket + TFTP_HEADER_SIZE, text.data(), length);
+    pPacket[TFTP_HEADER_SIZE + length] = 0;
+    return static_cast<int>(TFTP_HEADER_SIZE + length + 1);
 }
 
 namespace {

@@ -30,6 +30,9 @@ int BuildRequest(BYTE* pBuffer, int nCapacity, WORD wDirection, const char* lpsz
 int BuildAck(BYTE* pPacket, WORD wBlock);
 int BuildDataHeader(BYTE* pPacket, WORD wBlock);
 int BuildError(BYTE* pPacket, WORD wCode);
+// The client's ERROR packet with a text: the 4-byte header, the text and its
+// zero byte, the text cut to fit nCapacity (at least 5). Returns the bytes written.
+int BuildError(BYTE* pPacket, int nCapacity, WORD wCode, std::string_view text);
 
 // What Receive does with one datagram, decided from the socket's state and
 // the block number it awaits.

@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "local_name.h"
+#include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -21,7 +23,8 @@ void CopyBounded(char* pTarget, size_t nSize, const char* pSource)
 CTFTPSession::CTFTPSession(CWnd* pReportWnd)
     : CTFTPSocket(pReportWnd), m_pReportWnd(pReportWnd), m_bLastBlockSent(FALSE), m_bOwnSendBuffer(FALSE),
       m_bOwnReceiveBuffer(FALSE), m_bOwnFile(FALSE), m_pSendBuffer(nullptr),
-      m_pReceiveBuffer(nullptr), m_szRemoteName{}, m_szLocalPath{}, m_pFile(nullptr), m_bLastBlockStored(FALSE)
+      m_pReceiveBuffer(nullptr), m_szRemoteName{}, m_szLocalPath{}, m_pFile(nullptr), m_bLastBlockStored(FALSE),
+      m_nPutSize(0)
 {
 }
 
@@ -78,23 +81,27 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
 
     // The full names are used here; the bounded copies are only a record.
     CFileException error;
-    std::string requestName;
     if (wDirection == DIRECTION_GET) {
-        if (!m_pFile->Open(lpszRemoteName, flags, &error)) {
+        // The request names the remote file exactly as typed; the local file
+        // is its last component, in the current directory and nowhere else.
+        const std::string localName(LocalNameOfRemote(lpszRemoteName));
+        if (localName.empty()) {
+            ShowError(AfxFormatString(AfxFindString(IDS_GET_NO_FILE_NAME), lpszRemoteName));
+            return FALSE;
+        }
+        if (!m_pFile->Open(localName.c_str(), flags, &error)) {
             ShowError(AfxLoadString(IDS_OPEN_WRITE_FAILED));
             return FALSE;
         }
-        // The request asks for the name without the local directory part.
-        requestName = m_pFile->GetFileName();
     } else {
         if (!m_pFile->Open(lpszLocalPath, flags, &error)) {
             ShowError(AfxLoadString(IDS_OPEN_READ_FAILED));
             return FALSE;
         }
-        requestName = lpszRemoteName;
+        m_nPutSize = m_pFile->GetLength();
     }
 
-    if (!SendRequest(lpszHost, requestName.c_str(), wDirection, wMode))
+    if (!SendRequest(lpszHost, lpszRemoteName, wDirection, wMode))
         return FALSE;
     m_pReportWnd->PostMessage(WM_TFTP_STARTED, 0, 0);
     return TRUE;
@@ -136,8 +143,15 @@ int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
 void CTFTPSession::SendNextBlock()
 {
     const int count = m_pFile->ReadData(m_pSendBuffer + TFTP_HEADER_SIZE, TFTP_BLOCK_SIZE);
-    if (count < TFTP_BLOCK_SIZE)
+    if (count < TFTP_BLOCK_SIZE) {
+        // The file ended before the size it had at the start: a short block
+        // now would make a truncated copy look whole on the server.
+        if (m_pFile->GetPosition() < m_nPutSize) {
+            OnFileShrank();
+            return;
+        }
         m_bLastBlockSent = TRUE;
+    }
     SendBlock(m_pSendBuffer, count, 0);
     m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, count);
 }
@@ -169,6 +183,14 @@ void CTFTPSession::OnFileError(const CFileException& error)
     // resent, and the window ends it on WM_TFTP_FAILED.
     m_wState = TFTP_STATE_CLOSED;
     ShowError(error.GetErrorMessage(), MB_OK | MB_ICONSTOP);
+    m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+void CTFTPSession::OnFileShrank()
+{
+    m_wState = TFTP_STATE_CLOSED;
+    SendError(TFTP_ERROR_NOT_DEFINED, "Local file changed during transfer");
+    ShowError(AfxFormatString(AfxFindString(IDS_PUT_FILE_CHANGED), m_pFile->GetFilePath().c_str()));
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 

@@ -17,9 +17,10 @@ public:
     // local file as it was before the transfer.
     ~CTFTPSession() override;
 
-    // Opens the local file (Put: lpszLocalPath; Get: lpszRemoteName relative
-    // to the current directory) and sends the request. TRUE when both are
-    // done; on FALSE the user has been told why.
+    // Opens the local file and sends the request, which names lpszRemoteName
+    // as given. Put reads lpszLocalPath; Get writes the remote name's last
+    // component in the current directory (LocalNameOfRemote). TRUE when both
+    // are done; on FALSE the user has been told why.
     BOOL Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
                WORD wMode);
 
@@ -43,11 +44,15 @@ protected:
     CTFTPFile* m_pFile;
     // Get: the last block is stored and the file is in place; nothing more is written.
     BOOL m_bLastBlockStored;
+    // Put: the local file's size when it was opened. A file that ends before
+    // it stops the transfer; one that grows is sent to its end.
+    ULONGLONG m_nPutSize;
 
 private:
     void SendNextBlock();
     void StoreBlock(const BYTE* pDatagram, int nLength);
     void OnTransferError();
     void OnFileError(const CFileException& error);
+    void OnFileShrank();
     void NotifyComplete();
 };

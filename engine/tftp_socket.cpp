@@ -177,10 +177,10 @@ int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
     return Send(pPacket, TFTP_HEADER_SIZE, 0);
 }
 
-int CTFTPSocket::SendError(WORD wCode)
+int CTFTPSocket::SendError(WORD wCode, std::string_view text)
 {
-    BYTE packet[5];
-    const int length = BuildError(packet, wCode);
+    BYTE packet[TFTP_PACKET_BUFFER];
+    const int length = text.empty() ? BuildError(packet, wCode) : BuildError(packet, sizeof packet, wCode, text);
     return SendToPeer(packet, length);
 }
 

@@ -66,7 +66,8 @@ protected:
     };
 
     int SendAck(BYTE* pPacket, int nLength, int nFlags);
-    int SendError(WORD wCode);
+    // Sends an ERROR packet to the peer; an empty text gives the bare 5-byte form.
+    int SendError(WORD wCode, std::string_view text = {});
     void ReportSocketError();
     void ReportPeerError(const BYTE* pPacket, int nLength);
 

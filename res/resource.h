@@ -79,6 +79,8 @@
 #define IDS_TIP_PUT 134
 #define IDS_TIP_REMOTE_FILE 135
 #define IDS_TIP_REMOTE_HOST 136
+#define IDS_GET_NO_FILE_NAME 140
+#define IDS_PUT_FILE_CHANGED 141
 
 // Strings of the framework: file errors, in the order of CFileException's causes
 #define AFX_IDP_FILE_NONE 0xF0E0

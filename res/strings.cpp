@@ -62,6 +62,10 @@ constexpr StringEntry kStrings[] = {
     {IDS_TIP_PUT, "Send File (Put)"},
     {IDS_TIP_REMOTE_FILE, "File to retrieve, or rename file to on send"},
     {IDS_TIP_REMOTE_HOST, "Host name or IP address of destination device"},
+    {IDS_GET_NO_FILE_NAME, "The remote file name \"%s\" does not end in a file name.\nType the name of a file, such as "
+                           "pxelinux.cfg/default: it is stored under its last part, in the directory shown."},
+    {IDS_PUT_FILE_CHANGED, "%s became shorter while it was being sent.\nThe transfer was stopped, and the server was "
+                           "told that its copy is incomplete."},
     {AFX_IDP_FILE_NONE, "No error occurred."},
     {AFX_IDP_FILE_GENERIC, "An unknown error occurred while accessing %1."},
     {AFX_IDP_FILE_NOT_FOUND, "%1 was not found."},

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "about_box.h"
+#include "engine/local_name.h"
 #include "log_dlg.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
@@ -320,6 +321,14 @@ void CTransferDlg::StartTransfer(WORD wDirection)
     if (remote.empty())
         remote = Bounded(m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1), kMaxTextBytes);
 
+    // A Get stores the remote name's last component in the directory shown;
+    // a name without one is refused before anything is asked or sent.
+    const std::string localName(LocalNameOfRemote(remote));
+    if (wDirection == DIRECTION_GET && localName.empty()) {
+        AfxMessageBox(AfxFormatString(AfxFindString(IDS_GET_NO_FILE_NAME), remote.c_str()), MB_OK);
+        return;
+    }
+
     // 5. The directory keeps its case: on this file system another case is another directory.
     char directory[4096];
     if (::getcwd(directory, sizeof directory) == nullptr)
@@ -336,7 +345,7 @@ void CTransferDlg::StartTransfer(WORD wDirection)
         return;
 
     // 8.
-    if (wDirection == DIRECTION_GET && ::access(remote.c_str(), F_OK) == 0 &&
+    if (wDirection == DIRECTION_GET && ::access(localName.c_str(), F_OK) == 0 &&
         AfxMessageBox(IDS_OVERWRITE, MB_OKCANCEL) != IDOK)
         return;
 

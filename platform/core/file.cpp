@@ -353,6 +353,14 @@ ULONGLONG CFile::GetPosition() const
     return static_cast<ULONGLONG>(position);
 }
 
+ULONGLONG CFile::GetLength() const
+{
+    struct stat status {};
+    if (::fstat(m_hFile, &status) != 0)
+        return 0;
+    return S_ISREG(status.st_mode) ? static_cast<ULONGLONG>(status.st_size) : 0;
+}
+
 void CFile::Commit()
 {
     Flush();

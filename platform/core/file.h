@@ -89,6 +89,8 @@ public:
     void Flush();
     virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
     virtual ULONGLONG GetPosition() const;
+    // The file's size on disk now; 0 for a device, or when it cannot be read.
+    ULONGLONG GetLength() const;
     // Puts a replacement file in its target's place (keeping an existing
     // target's permission bits) and closes it. Otherwise it writes what the
     // buffer holds.

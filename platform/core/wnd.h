@@ -1,7 +1,6 @@
 // The message target the engine reports to.
 #pragma once
 
-
 #include "afxtypes.h"
 #include "ring_queue.h"
 

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "dialog.h"
+#include "program_end.h"
 #include "winapp.h"
 
 CQtMessageBoxHandler::CQtMessageBoxHandler() : m_pPrevious(AfxSetMessageBoxHandler(this)) {}
@@ -15,6 +16,9 @@ CQtMessageBoxHandler::~CQtMessageBoxHandler()
 
 int CQtMessageBoxHandler::Show(std::string_view text, UINT nType)
 {
+    // The program is ending: nobody would answer.
+    if (AfxIsProgramEnding())
+        return IDCANCEL;
     QMessageBox::Icon icon = QMessageBox::Warning;
     switch (nType & MB_ICONMASK) {
     case MB_ICONHAND:

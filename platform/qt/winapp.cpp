@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
@@ -11,6 +13,7 @@
 
 #include "dialog.h"
 #include "platform/core/msgbox.h"
+#include "program_end.h"
 #include "qt_msgbox.h"
 #include "qt_socket_watcher.h"
 #include "res/resource.h"
@@ -143,7 +146,9 @@ void CWinApp::CloseHelp()
     m_pHelp = nullptr;
 }
 
-int AfxWinMain(int argc, char** argv)
+namespace {
+// Runs the application; *pEndSignal is the signal that ended it, if one did.
+int RunApplication(int argc, char** argv, int* pEndSignal)
 {
     // Qt's own event dispatcher: the GLib one costs more per wake-up, and a
     // transfer wakes the loop once per block. A user's setting stands.
@@ -160,9 +165,23 @@ int AfxWinMain(int argc, char** argv)
 
     CQtSocketWatcher watcher;
     CQtMessageBoxHandler boxes;
+    CProgramEndWatcher end;
     int result = 0;
     if (app->InitInstance())
         result = QApplication::exec();
     const int exitCode = app->ExitInstance();
+    *pEndSignal = end.EndSignal();
     return result != 0 ? result : exitCode;
+}
+} // namespace
+
+int AfxWinMain(int argc, char** argv)
+{
+    int endSignal = 0;
+    const int result = RunApplication(argc, argv, &endSignal);
+    // Ended by a signal, after the clean-up: the parent (a shell, a session
+    // manager) learns so as it expects, from the signal itself.
+    if (endSignal != 0)
+        std::raise(endSignal);
+    return result;
 }

@@ -43,8 +43,11 @@ private:
 CWinApp* AfxGetApp();
 std::string AfxGetAppTitle();
 
-// The program's entry: brings up Qt, the socket watcher and the message-box
-// service, then runs the application object's InitInstance.
+// The program's entry: brings up Qt, the socket watcher, the message-box
+// service and the watch for the program's end (signals, the main window
+// destroyed from outside), then runs the application object's InitInstance.
+// A program ended by SIGTERM, SIGINT or SIGHUP cleans up, then ends by that
+// signal.
 int AfxWinMain(int argc, char** argv);
 
 // Succeeds when the system lets the program make a UDP socket.

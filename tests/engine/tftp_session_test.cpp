@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -162,14 +163,48 @@ TEST_F(Session, GetStoresEveryBlockAndCompletesOnAShortOne)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"got.bin"});
 }
 
-TEST_F(Session, GetIntoASubdirectoryAsksForTheNameOnly)
+TEST_F(Session, GetAsksForTheNameAsTypedAndStoresItsLastPartHere)
 {
-    std::filesystem::create_directory(dir / "pub");
-    ProbeSession session(&owner);
-    EXPECT_EQ(Start(session, DIRECTION_GET, "", "pub/readme.txt", MODE_ASCII),
-              BytesOf(std::string("\0\1readme.txt\0netascii\0", 22)));
-    FromTransfer(session, DataPacket(1, BytesOf("line\n")));
-    EXPECT_EQ(ReadFileBytes(dir / "pub/readme.txt"), BytesOf("line\r\n"));
+    // The current directory is work/; nothing may land anywhere else.
+    std::filesystem::create_directories(dir / "work/pxelinux.cfg");
+    std::filesystem::create_directory(dir / "elsewhere");
+    std::filesystem::current_path(dir / "work");
+    const std::string absolute = dir / "elsewhere/abs.txt";
+    struct Row {
+        std::string remote;
+        const char* local; // nullptr: refused before anything is sent
+    };
+    const Row rows[] = {
+        {"plain.txt", "plain.txt"},
+        {absolute, "abs.txt"},
+        {"../dotdot.txt", "dotdot.txt"},
+        {"pxelinux.cfg/default", "default"},
+        {"boot/", nullptr},
+        {"/", nullptr},
+        {".", nullptr},
+        {"a/..", nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.remote);
+        CMessageBoxRecorder recorder;
+        ProbeSession session(&owner);
+        if (row.local == nullptr) {
+            EXPECT_FALSE(
+                session.Start(server.HostString().c_str(), "", row.remote.c_str(), DIRECTION_GET, MODE_BINARY));
+            EXPECT_EQ(recorder.Texts(), std::vector<std::string>{
+                                            AfxFormatString(AfxFindString(IDS_GET_NO_FILE_NAME), row.remote.c_str())});
+            EXPECT_EQ(server.TryReceive(), std::nullopt);
+            continue;
+        }
+        EXPECT_EQ(Start(session, DIRECTION_GET, "", row.remote),
+                  BytesOf(std::string("\0\1", 2) + row.remote + std::string("\0octet\0", 7)));
+        FromTransfer(session, DataPacket(1, BytesOf(row.remote)));
+        EXPECT_EQ(ReadFileBytes(dir / ("work/" + std::string(row.local))), BytesOf(row.remote));
+        EXPECT_TRUE(recorder.boxes.empty());
+    }
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"elsewhere", "work"}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "elsewhere"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "work/pxelinux.cfg"));
 }
 
 TEST_F(Session, FailedStartSendsAndPostsNothing)
@@ -183,7 +218,6 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
     };
     const Row rows[] = {
         {DIRECTION_PUT, "", "no-such-file", "x", IDS_OPEN_READ_FAILED},
-        {DIRECTION_GET, "", "", "no-such-dir/x", IDS_OPEN_WRITE_FAILED},
         {DIRECTION_GET, "", "", "existing-dir", IDS_OPEN_WRITE_FAILED},
         {DIRECTION_GET, "nosuchhost.invalid", "", "x", IDS_DESTINATION_UNAVAILABLE},
         {DIRECTION_PUT, "127.0.0.1:0", "existing-dir/../local", "x", IDS_DESTINATION_UNAVAILABLE},
@@ -209,6 +243,58 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
     }
     // A Get that never started left no file behind.
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"existing-dir", "local", "pipe"}));
+}
+
+TEST_F(Session, APutWhoseFileShrinksEndsWithAnErrorNeverAShortBlock)
+{
+    // Past the 64 KiB the file layer reads at once, so the change is seen.
+    const size_t size = 200 * 1024;
+    struct Row {
+        WORD mode;
+        long newSize; // the file's size once block 10 has gone
+        bool fails;
+    };
+    const Row rows[] = {
+        {MODE_BINARY, 10240, true},
+        {MODE_ASCII, 10240, true},
+        {MODE_BINARY, 0, true},
+        {MODE_BINARY, static_cast<long>(size) + 1000, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.newSize);
+        const std::string path = dir / "local.txt";
+        Bytes content(size);
+        for (size_t i = 0; i < size; ++i)
+            content[i] = static_cast<BYTE>('a' + i % 26);
+        WriteFileBytes(path, content);
+        CMessageBoxRecorder recorder;
+        ProbeSession session(&owner);
+        Start(session, DIRECTION_PUT, path, "remote", row.mode);
+
+        Bytes received;
+        std::optional<Bytes> datagram;
+        for (WORD block = 0;; ++block) {
+            if (block == 10)
+                std::filesystem::resize_file(path, static_cast<std::uintmax_t>(row.newSize));
+            FromTransfer(session, AckPacket(block));
+            datagram = transfer.TryReceive();
+            if (!datagram || (*datagram)[1] != TFTP_OPCODE_DATA)
+                break;
+            received.insert(received.end(), datagram->begin() + 4, datagram->end());
+        }
+        const std::vector<std::string> messages = TakeMessages();
+        if (row.fails) {
+            EXPECT_EQ(datagram, BytesOf(std::string("\0\5\0\0Local file changed during transfer\0", 39)));
+            EXPECT_EQ(received.size() % 512, 0u) << "a short block went out";
+            EXPECT_EQ(recorder.Texts(),
+                      std::vector<std::string>{AfxFormatString(AfxFindString(IDS_PUT_FILE_CHANGED), path.c_str())});
+            EXPECT_EQ(messages.back(), "failed");
+            EXPECT_EQ(session.m_wState, TFTP_STATE_CLOSED);
+        } else {
+            EXPECT_EQ(received, ReadFileBytes(path));
+            EXPECT_EQ(messages.back(), "complete");
+        }
+    }
 }
 
 TEST_F(Session, DataInsteadOfAckFailsThePut)

@@ -165,7 +165,8 @@ TEST_F(TransferControl, OverwritePromptOnlyForAnExistingFile)
 {
     FakePeer server;
     Type(IDC_REMOTE_HOST, server.HostString());
-    Type(IDC_REMOTE_FILE, "b.txt");
+    // The local file is the remote name's last part, in the directory shown.
+    Type(IDC_REMOTE_FILE, "/srv/tftp/b.txt");
     boxes.answers = {IDOK, IDCANCEL};
     Click(IDC_GET);
     ASSERT_EQ(boxes.boxes.size(), 2u);
@@ -179,6 +180,28 @@ TEST_F(TransferControl, OverwritePromptOnlyForAnExistingFile)
     EXPECT_EQ(boxes.boxes.size(), 3u); // the confirmation alone
     EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1new.txt\0octet\0", 16)));
     Click(IDC_ABORT);
+}
+
+TEST_F(TransferControl, AGetNameWithoutAFileNameIsRefusedBeforeAnythingIsAsked)
+{
+    FakePeer server;
+    Type(IDC_REMOTE_HOST, server.HostString());
+    for (const char* remote : {"pxelinux.cfg/", "/", ".", "..", "boot/..", "a/."}) {
+        SCOPED_TRACE(remote);
+        boxes.boxes.clear();
+        Type(IDC_REMOTE_FILE, remote);
+        Click(IDC_GET);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].text, "The remote file name \"" + std::string(remote) +
+                                           "\" does not end in a file name.\nType the name of a file, such as "
+                                           "pxelinux.cfg/default: it is stored under its last part, in the "
+                                           "directory shown.");
+        EXPECT_EQ(boxes.boxes[0].nType, MB_OK);
+    }
+    Settle();
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
+    EXPECT_EQ(dlg.created, 0);
+    EXPECT_TRUE(Enabled(IDC_GET));
 }
 
 TEST_F(TransferControl, AbortDuringAGetKeepsTheFiguresAndTheOldFile)
