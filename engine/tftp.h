@@ -10,13 +10,15 @@ inline constexpr WORD TFTP_OPCODE_DATA = 3;
 inline constexpr WORD TFTP_OPCODE_ACK = 4;
 inline constexpr WORD TFTP_OPCODE_ERROR = 5;
 
-// Sizes
-inline constexpr int TFTP_BLOCK_SIZE = 512;    // largest DATA payload
-inline constexpr int TFTP_HEADER_SIZE = 4;     // opcode and one 16-bit field
-inline constexpr int TFTP_MIN_DATAGRAM = 4;    // shortest datagram accepted
-inline constexpr int TFTP_MAX_DATAGRAM = 516;  // header plus a full block
-inline constexpr int TFTP_PACKET_BUFFER = 520; // every packet buffer
-inline constexpr int TFTP_MAX_NAME = 255;      // longest file name in a request
+// Sizes. Every buffer is derived from the block size.
+inline constexpr int TFTP_BLOCK_SIZE = 512;                                  // largest DATA payload
+inline constexpr int TFTP_HEADER_SIZE = 4;                                   // opcode and one 16-bit field
+inline constexpr int TFTP_MIN_DATAGRAM = TFTP_HEADER_SIZE;                   // shortest datagram accepted
+inline constexpr int TFTP_MAX_DATAGRAM = TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE; // header plus a full block
+// Every packet buffer: room past the largest datagram, so that one a few
+// bytes too long is read whole and refused rather than cut.
+inline constexpr int TFTP_PACKET_BUFFER = TFTP_MAX_DATAGRAM + 4;
+inline constexpr int TFTP_MAX_NAME = 255; // longest file name in a request
 inline constexpr UINT TFTP_SERVER_PORT = 69;
 
 // Error codes the client sends
@@ -40,14 +42,26 @@ inline constexpr int TFTP_REASON_OPCODE = 3;
 inline constexpr int TFTP_REASON_BLOCK = 4;
 inline constexpr int TFTP_REASON_NOT_ACK = 5;
 inline constexpr int TFTP_REASON_LOCK_IN = 6;
+inline constexpr int TFTP_REASON_SEND = 7; // a send failed; already shown
 
-// States of the transfer socket
-inline constexpr WORD TFTP_STATE_IDLE = 0;
-inline constexpr WORD TFTP_STATE_RRQ_SENT = 2;
-inline constexpr WORD TFTP_STATE_WRQ_SENT = 3;
-inline constexpr WORD TFTP_STATE_WAIT_ACK = 4;
-inline constexpr WORD TFTP_STATE_WAIT_DATA = 5;
-inline constexpr WORD TFTP_STATE_CLOSED = 7;
+// States of the transfer socket. A state is its own type: it converts to a
+// 16-bit value, but no count or other number becomes a state.
+enum TftpState : WORD {
+    TFTP_STATE_IDLE = 0,
+    TFTP_STATE_RRQ_SENT = 2,
+    TFTP_STATE_WRQ_SENT = 3,
+    TFTP_STATE_WAIT_ACK = 4,
+    TFTP_STATE_WAIT_DATA = 5,
+    TFTP_STATE_CLOSED = 7,
+};
+
+// Retransmission. The window calls OnTick every TFTP_TICK_MS. A packet
+// without an accepted reply is sent again after TFTP_TICKS_PER_RESEND ticks;
+// when TFTP_RESENDS resends have brought nothing, the transfer times out
+// (after about 9 seconds).
+inline constexpr UINT TFTP_TICK_MS = 500;
+inline constexpr int TFTP_TICKS_PER_RESEND = 6;
+inline constexpr int TFTP_RESENDS = 2;
 
 // Directions equal the request opcodes; modes select the request's mode string.
 inline constexpr WORD DIRECTION_GET = 1;

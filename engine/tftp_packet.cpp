@@ -87,7 +87,7 @@ TftpVerdict AwaitAck(WORD wOpcode, WORD wBlock, WORD wExpected)
 }
 } // namespace
 
-TftpVerdict ClassifyDatagram(WORD wState, WORD wExpected, const BYTE* pDatagram, int nLength)
+TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength)
 {
     if (nLength < TFTP_MIN_DATAGRAM || nLength > TFTP_MAX_DATAGRAM)
         return Fail(TFTP_REASON_RECEIVE, 0);

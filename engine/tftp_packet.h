@@ -43,7 +43,7 @@ struct TftpVerdict {
     WORD wErrorCode; // ERROR code to send back; 0 when none is sent
 };
 
-TftpVerdict ClassifyDatagram(WORD wState, WORD wExpected, const BYTE* pDatagram, int nLength);
+TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength);
 
 // The text an ERROR datagram carries: from offset 4 up to its zero byte, or to
 // the end of the datagram when no zero byte comes first. Never reads past

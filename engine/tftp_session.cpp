@@ -152,7 +152,10 @@ void CTFTPSession::SendNextBlock()
         }
         m_bLastBlockSent = TRUE;
     }
-    SendBlock(m_pSendBuffer, count, 0);
+    if (!SendSucceeded(SendBlock(m_pSendBuffer, count, 0))) {
+        OnTransferError();
+        return;
+    }
     m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, count);
 }
 
@@ -189,7 +192,8 @@ void CTFTPSession::OnFileError(const CFileException& error)
 void CTFTPSession::OnFileShrank()
 {
     m_wState = TFTP_STATE_CLOSED;
-    SendError(TFTP_ERROR_NOT_DEFINED, "Local file changed during transfer");
+    // The transfer ends here whether or not the server hears of it.
+    (void)SendError(TFTP_ERROR_NOT_DEFINED, "Local file changed during transfer");
     ShowError(AfxFormatString(AfxFindString(IDS_PUT_FILE_CHANGED), m_pFile->GetFilePath().c_str()));
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
 }

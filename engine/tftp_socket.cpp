@@ -142,13 +142,15 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         m_nTicks = 0;
         m_nRetries = 0;
         m_wState = TFTP_STATE_WAIT_DATA;
-        SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0);
+        if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+            return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         return verdict.nResult;
     case TFTP_RESULT_ERROR:
         if (verdict.bClose)
             m_wState = TFTP_STATE_CLOSED;
+        // The transfer is over whether or not the peer hears of it.
         if (verdict.wErrorCode != 0)
-            SendError(verdict.wErrorCode);
+            (void)SendError(verdict.wErrorCode);
         return verdict.nResult;
     default:
         return TFTP_RESULT_NONE;
@@ -177,6 +179,18 @@ int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
     return Send(pPacket, TFTP_HEADER_SIZE, 0);
 }
 
+BOOL CTFTPSocket::SendSucceeded(int nResult)
+{
+    if (nResult != SOCKET_ERROR)
+        return TRUE;
+    const int error = GetLastError();
+    if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
+        return TRUE;
+    m_wState = TFTP_STATE_CLOSED;
+    ReportSocketError();
+    return FALSE;
+}
+
 int CTFTPSocket::SendError(WORD wCode, std::string_view text)
 {
     BYTE packet[TFTP_PACKET_BUFFER];
@@ -197,6 +211,11 @@ CTFTPSocket::CCallScope::~CCallScope()
         delete &m_socket;
 }
 
+void CTFTPSocketDeleter::operator()(CTFTPSocket* pSocket) const
+{
+    pSocket->DeleteWhenIdle();
+}
+
 void CTFTPSocket::DeleteWhenIdle()
 {
     if (m_nCallDepth == 0) {
@@ -213,24 +232,28 @@ void CTFTPSocket::OnTick()
     const CCallScope scope(*this);
     if (m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED)
         return;
-    if (++m_nTicks != 6)
+    if (++m_nTicks != TFTP_TICKS_PER_RESEND)
         return;
-    if (++m_nRetries > 2) {
+    if (++m_nRetries > TFTP_RESENDS) {
         m_wState = TFTP_STATE_CLOSED;
         Log("No answer: the transfer timed out");
         if (m_pOwner != nullptr)
             m_pOwner->PostMessage(WM_TFTP_TIMEOUT, 0, 0);
         return;
     }
+    int result;
     if (m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT) {
         Log("No answer: request sent again");
-        SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0);
+        result =
+            SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0);
     } else {
         Log(std::string("No answer: ") + (GetWord(m_pBuffer) == TFTP_OPCODE_ACK ? "ACK " : "DATA ") +
             std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
-        Send(m_pBuffer, m_nLastLength, 0);
+        result = Send(m_pBuffer, m_nLastLength, 0);
     }
     m_nTicks = 0;
+    if (!SendSucceeded(result) && m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
 void CTFTPSocket::ReportSocketError()

@@ -9,6 +9,14 @@
 #include "tftp.h"
 #include "transfer_log.h"
 
+class CTFTPSocket;
+
+// Lets go of a transfer object through DeleteWhenIdle, so that a unique_ptr
+// can own a transfer whose own call may still be running when it is reset.
+struct CTFTPSocketDeleter {
+    void operator()(CTFTPSocket* pSocket) const;
+};
+
 // One object serves one transfer. It sends the request, classifies every
 // reply against its state, locks onto the server's transfer port at the first
 // accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends the
@@ -29,8 +37,8 @@ public:
     int Receive(void* lpBuf, int nBufLen, int nFlags = 0) override;
 
     // Numbers the DATA block whose payload the caller placed at offset 4 of
-    // pPacket, keeps a copy for resending and sends it. Returns 0 without
-    // sending when the payload is longer than 512 bytes.
+    // pPacket, keeps a copy for resending and sends it. Returns the send's
+    // result, or 0 without sending when the payload is longer than a block.
     int SendBlock(BYTE* pPacket, int nPayloadLength, int nFlags = 0);
 
     // One 500 ms period: resends the last packet at every sixth tick without
@@ -66,6 +74,11 @@ protected:
     };
 
     int SendAck(BYTE* pPacket, int nLength, int nFlags);
+    // Judges the result of a send during the transfer. A datagram the system
+    // could not queue just now counts as lost on the way: the resend covers
+    // it. Any other failure ends the transfer: the state becomes
+    // TFTP_STATE_CLOSED, the error is shown, and FALSE is returned.
+    BOOL SendSucceeded(int nResult);
     // Sends an ERROR packet to the peer; an empty text gives the bare 5-byte form.
     int SendError(WORD wCode, std::string_view text = {});
     void ReportSocketError();
@@ -82,7 +95,7 @@ protected:
     WORD m_wDirection;
     WORD m_wBlock;
     WORD m_wExpected;
-    WORD m_wState;
+    TftpState m_wState;
 
     // The server's request address, resolved once; the request's resends go here.
     sockaddr_in m_addrServer;

@@ -69,7 +69,7 @@ public:
     bool failConnect = false;
 };
 
-bool ValidState(WORD state)
+bool ValidState(TftpState state)
 {
     return state == TFTP_STATE_IDLE || state == TFTP_STATE_RRQ_SENT || state == TFTP_STATE_WRQ_SENT ||
            state == TFTP_STATE_WAIT_ACK || state == TFTP_STATE_WAIT_DATA || state == TFTP_STATE_CLOSED;

@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -42,9 +43,9 @@ std::string AfxMountPointOf(const std::string& path)
 
 bool CAboutBox::GetCurrentDiskFree(ULONGLONG* pFreeBytes, std::string* pMountPoint) const
 {
-    char directory[4096];
+    const std::string directory = AfxGetCurrentDirectory();
     struct statvfs volume {};
-    if (::getcwd(directory, sizeof directory) == nullptr || ::statvfs(directory, &volume) != 0)
+    if (directory.empty() || ::statvfs(directory.c_str(), &volume) != 0)
         return false;
     *pFreeBytes = static_cast<ULONGLONG>(volume.f_bavail) * static_cast<ULONGLONG>(volume.f_frsize);
     *pMountPoint = AfxMountPointOf(directory);

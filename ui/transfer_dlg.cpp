@@ -13,6 +13,7 @@
 #include "about_box.h"
 #include "engine/local_name.h"
 #include "log_dlg.h"
+#include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "platform/qt/winapp.h"
@@ -43,7 +44,6 @@ END_MESSAGE_MAP()
 namespace {
 
 constexpr UINT_PTR kTransferTimer = 1;
-constexpr UINT kTickMilliseconds = 500;
 constexpr size_t kMaxTextBytes = 255;
 
 // At most nMax bytes of text, cut only between characters.
@@ -61,11 +61,10 @@ std::string Bounded(std::string text, size_t nMax)
 } // namespace
 
 CTransferDlg::CTransferDlg(CWnd* pParent)
-    : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_pSession(nullptr), m_bBusy(FALSE), m_bHostEntered(FALSE),
-      m_bRemoteFileEntered(FALSE), m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0),
-      m_hIcon(AfxLoadIcon(IDI_TARNWICK)), m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0),
-      m_nTimerTicks(0), m_tStart(0), m_nTimerID(0), m_bSessionActive(FALSE), m_szPathSpec{}, m_nProgressShift(0),
-      m_nProgressPosition(0)
+    : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_bHostEntered(FALSE), m_bRemoteFileEntered(FALSE),
+      m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0), m_hIcon(AfxLoadIcon(IDI_TARNWICK)),
+      m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0), m_nTimerTicks(0), m_tStart(0),
+      m_nTimerID(0), m_szPathSpec{}, m_nProgressShift(0), m_nProgressPosition(0)
 {
 }
 
@@ -77,10 +76,10 @@ CTransferDlg::~CTransferDlg()
 
 BOOL CTransferDlg::OnInitDialog()
 {
-    // 1. The dialog's own initialisation.
     CDialog::OnInitDialog();
 
-    // 2. The system menu: Maximize and Size greyed, the About and log items appended.
+    // Moving is the window manager's and the size is fixed: Maximize and Size
+    // are greyed. The About box and the log window hang below.
     if (CMenu* pSysMenu = GetSystemMenu(FALSE)) {
         pSysMenu->EnableMenuItem(SC_MAXIMIZE, MF_BYCOMMAND | MF_GRAYED);
         pSysMenu->EnableMenuItem(SC_SIZE, MF_BYCOMMAND | MF_GRAYED);
@@ -91,15 +90,10 @@ BOOL CTransferDlg::OnInitDialog()
             pSysMenu->AppendMenu(MF_STRING, IDM_LOG_WINDOW, AfxFindString(IDS_LOG_WINDOW));
         }
     }
-
-    // 3. The window's icons.
     GetSafeHwnd()->setWindowIcon(m_hIcon);
 
-    // 4.
     m_strStatusFormat = AfxLoadString(IDS_STATUS_FORMAT);
     m_strStatus = AfxLoadString(IDS_IDLE);
-
-    // 5.
     m_dwBytes = 0;
     m_dwFileSize = 0;
     m_dwRate = 0;
@@ -107,28 +101,21 @@ BOOL CTransferDlg::OnInitDialog()
     m_bHostEntered = FALSE;
     m_bLocalFileSelected = FALSE;
     m_bRemoteFileEntered = FALSE;
-    m_bBusy = FALSE;
-    m_bSessionActive = FALSE;
     m_nTimerTicks = 0;
     m_nMode = MODE_BINARY;
     m_nDirection = DIRECTION_PUT;
     m_nProgressSteps = 0;
-
-    // 6.
     CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, IDC_MODE_BINARY);
 
-    // 7, 8. Sub-directories, then the files of the current directory.
+    // Sub-directories, then the files of the current directory.
     DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
     DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
-
-    // 9.
     UpdateStatus();
 
-    // 10. The log window, hidden until the system menu shows it.
+    // The log window exists from the start, hidden until the system menu shows it.
     g_pLogDlg = new CLogDlg;
     g_pLogDlg->Create(IDD_LOG, this);
 
-    // 11.
     m_ToolTip.Create(this, 0);
     m_ToolTip.Activate(TRUE);
     m_ToolTip.AddTool(GetDlgItem(IDC_GET), IDS_TIP_GET);
@@ -136,17 +123,13 @@ BOOL CTransferDlg::OnInitDialog()
     m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_FILE), IDS_TIP_REMOTE_FILE);
     m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST), IDS_TIP_REMOTE_HOST);
 
-    // 12. The buttons keep the template's enabling until the first change.
+    // The buttons keep the template's enabling until the first change.
     return TRUE;
 }
 
 void CTransferDlg::OnDestroy()
 {
-    if (m_bSessionActive && m_pSession != nullptr) {
-        m_pSession->DeleteWhenIdle();
-        m_pSession = nullptr;
-        m_bSessionActive = FALSE;
-    }
+    m_pSession.reset();
     if (g_pLogDlg != nullptr) {
         delete g_pLogDlg;
         g_pLogDlg = nullptr;
@@ -228,12 +211,11 @@ void CTransferDlg::OnSelchangeFileList()
     std::string name;
     if (!DlgDirSelect(*this, &name, IDC_FILE_LIST))
         return;
-    char directory[1024];
-    if (::getcwd(directory, sizeof directory) == nullptr)
-        return;
     // The path keeps its case: on this file system another case is another file.
-    std::string path = directory;
-    if (path.empty() || path.back() != '/')
+    std::string path = AfxGetCurrentDirectory();
+    if (path.empty())
+        return;
+    if (path.back() != '/')
         path += '/';
     path += name;
 
@@ -261,9 +243,9 @@ void CTransferDlg::OnUpdateRemoteHost()
 
 void CTransferDlg::UpdateButtons()
 {
-    EnableWindow(IDC_GET, m_bRemoteFileEntered && m_bHostEntered && !m_bBusy);
-    EnableWindow(IDC_PUT, m_bLocalFileSelected && m_bHostEntered && !m_bBusy);
-    EnableWindow(IDC_ABORT, m_bBusy);
+    EnableWindow(IDC_GET, m_bRemoteFileEntered && m_bHostEntered && !IsBusy());
+    EnableWindow(IDC_PUT, m_bLocalFileSelected && m_bHostEntered && !IsBusy());
+    EnableWindow(IDC_ABORT, IsBusy());
 }
 
 void CTransferDlg::UpdateStatus()
@@ -310,14 +292,12 @@ void CTransferDlg::OnModeBinary()
 
 void CTransferDlg::StartTransfer(WORD wDirection)
 {
-    // 1.
     m_nTimerID = 0;
 
-    // 2, 3. The typed texts, at most 255 bytes each.
+    // The typed texts, at most 255 bytes each. A Put without a remote name
+    // keeps the local file's name.
     const std::string host = Bounded(GetDlgItemText(IDC_REMOTE_HOST), kMaxTextBytes);
     std::string remote = Bounded(GetDlgItemText(IDC_REMOTE_FILE), kMaxTextBytes);
-
-    // 4. A Put without a remote name keeps the local file's name.
     if (remote.empty())
         remote = Bounded(m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1), kMaxTextBytes);
 
@@ -329,59 +309,40 @@ void CTransferDlg::StartTransfer(WORD wDirection)
         return;
     }
 
-    // 5. The directory keeps its case: on this file system another case is another directory.
-    char directory[4096];
-    if (::getcwd(directory, sizeof directory) == nullptr)
-        directory[0] = '\0';
-
-    // 6, 7. User and server text only ever go in as arguments.
+    // The directory keeps its case: on this file system another case is
+    // another directory. User and server text only ever go in as arguments.
+    const std::string directory = AfxGetCurrentDirectory();
     const char* mode = m_nMode == MODE_ASCII ? "ASCII" : "Binary";
     const std::string confirmation =
         wDirection == DIRECTION_GET
-            ? AfxFormatString(AfxFindString(IDS_CONFIRM_GET), remote.c_str(), host.c_str(), directory, mode)
+            ? AfxFormatString(AfxFindString(IDS_CONFIRM_GET), remote.c_str(), host.c_str(), directory.c_str(), mode)
             : AfxFormatString(AfxFindString(IDS_CONFIRM_PUT), m_strLocalPath.c_str(), host.c_str(), remote.c_str(),
                               mode);
     if (AfxMessageBox(confirmation, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-
-    // 8.
     if (wDirection == DIRECTION_GET && ::access(localName.c_str(), F_OK) == 0 &&
         AfxMessageBox(IDS_OVERWRITE, MB_OKCANCEL) != IDOK)
         return;
 
-    // 9.
     SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(wDirection == DIRECTION_GET ? IDS_GET_CAPTIONS : IDS_PUT_CAPTIONS));
-
-    // 10.
     m_dwRate = 0;
     m_dwBytes = 0;
     m_nProgressSteps = 0;
-    m_bBusy = TRUE;
 
-    // 11, 12.
-    m_pSession = CreateSession();
+    m_pSession.reset(CreateSession());
     m_pSession->SetLog(g_pLogDlg);
-    m_bSessionActive = TRUE;
-    m_nTimerID = SetTimer(kTransferTimer, kTickMilliseconds);
+    m_nTimerID = SetTimer(kTransferTimer, TFTP_TICK_MS);
 
-    // 13. The session has told the user why when it cannot start.
+    // The session has told the user why when it cannot start.
     if (!m_pSession->Start(host.c_str(), m_strLocalPath.c_str(), remote.c_str(), wDirection, m_nMode))
         OnAbort();
 }
 
 void CTransferDlg::OnAbort()
 {
-    m_bBusy = FALSE;
     if (m_nTimerID != 0)
         KillTimer(m_nTimerID);
-    if (m_bSessionActive) {
-        // One of the session's own calls may still be running below us (its
-        // message box runs the event loop): it goes when that call returns.
-        if (m_pSession != nullptr)
-            m_pSession->DeleteWhenIdle();
-        m_pSession = nullptr;
-        m_bSessionActive = FALSE;
-    }
+    m_pSession.reset();
     m_strStatus = AfxLoadString(IDS_IDLE);
     SetProgress(0);
     UpdateStatus();
@@ -409,7 +370,7 @@ void CTransferDlg::SetProgress(ULONGLONG nSteps)
 void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
 {
     // A tick queued before the transfer ended.
-    if (!m_bSessionActive) {
+    if (!IsBusy()) {
         KillTimer(m_nTimerID);
         return;
     }
@@ -435,7 +396,7 @@ LRESULT CTransferDlg::OnTftpProgress(WPARAM, LPARAM lParam)
 LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
 {
     m_dwRate = RateSinceStart();
-    if (m_bSessionActive) {
+    if (IsBusy()) {
         Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + std::to_string(SecondsSinceStart()) +
             " s, " + std::to_string(m_dwRate) + " bps");
     }

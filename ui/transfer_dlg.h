@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include <QIcon>
@@ -56,8 +57,9 @@ protected:
 
     CWnd* m_pNotifyWnd;
     CToolTipCtrl m_ToolTip;
-    CTFTPSession* m_pSession;
-    BOOL m_bBusy;
+    // The running transfer, if any: the window is busy exactly while it
+    // exists. Reset ends it (deletion waits for a call of its own to return).
+    std::unique_ptr<CTFTPSession, CTFTPSocketDeleter> m_pSession;
     BOOL m_bHostEntered;
     BOOL m_bRemoteFileEntered;
     BOOL m_bLocalFileSelected;
@@ -75,7 +77,6 @@ protected:
     std::time_t m_tStart;
     UINT_PTR m_nTimerID;
     std::string m_strStatusFormat;
-    BOOL m_bSessionActive;
 
     // The directory lists' path pattern; the list calls may rewrite it.
     char m_szPathSpec[1024];
@@ -83,6 +84,8 @@ protected:
     // the range of any file fits the bar; m_nProgressPosition counts them all.
     int m_nProgressShift;
     ULONGLONG m_nProgressPosition;
+
+    bool IsBusy() const { return m_pSession != nullptr; }
 
 private:
     std::time_t SecondsSinceStart() const;

@@ -3,8 +3,11 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 
 std::vector<DirListEntry> AfxListDirectory(const std::string& directory, UINT nFileType)
 {
@@ -36,4 +39,11 @@ std::vector<DirListEntry> AfxListDirectory(const std::string& directory, UINT nF
         return folded != 0 ? folded < 0 : a.text < b.text;
     });
     return entries;
+}
+
+std::string AfxGetCurrentDirectory()
+{
+    // getcwd allocates what the path needs: no fixed buffer cuts a long path.
+    const std::unique_ptr<char, decltype(&std::free)> path(::getcwd(nullptr, 0), &std::free);
+    return path != nullptr ? std::string(path.get()) : std::string();
 }

@@ -20,3 +20,6 @@ struct DirListEntry {
 // Links count as what they point to; hidden (dot) entries are left out.
 // Sorted by the shown text, ignoring case. There are no drives to list.
 std::vector<DirListEntry> AfxListDirectory(const std::string& directory, UINT nFileType);
+
+// The process's current directory, however long; empty when it cannot be read.
+std::string AfxGetCurrentDirectory();

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "dirlist.h"
 #include "msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -73,22 +74,16 @@ std::string CFileException::GetErrorMessage() const
     return text;
 }
 
-void CFileException::ReportError() const
-{
-    AfxMessageBox(GetErrorMessage(), MB_OK | MB_ICONSTOP);
-}
-
 namespace {
 
 std::string FullPath(const char* lpszFileName)
 {
     if (lpszFileName[0] == '/')
         return lpszFileName;
-    char directory[PATH_MAX];
-    if (::getcwd(directory, sizeof directory) == nullptr)
+    std::string path = AfxGetCurrentDirectory();
+    if (path.empty())
         return lpszFileName;
-    std::string path(directory);
-    if (path.empty() || path.back() != '/')
+    if (path.back() != '/')
         path += '/';
     return path + lpszFileName;
 }
@@ -411,10 +406,4 @@ void CFile::Discard() noexcept
     if (!m_strTempPath.empty())
         ::unlink(m_strTempPath.c_str());
     m_strTempPath.clear();
-}
-
-std::string CFile::GetFileName() const
-{
-    const size_t slash = m_strFilePath.rfind('/');
-    return slash == std::string::npos ? m_strFilePath : m_strFilePath.substr(slash + 1);
 }

@@ -38,8 +38,6 @@ public:
 
     // The framework's text for the cause, with the file's path in place of %1.
     std::string GetErrorMessage() const;
-    // Shows that text in a message box with the stop icon.
-    void ReportError() const;
 
     int m_cause;
     long m_lOsError;
@@ -97,9 +95,8 @@ public:
     virtual void Commit();
     virtual void Close();
 
-    // The full path recorded by Open, and its part after the last '/'.
+    // The full path recorded by Open.
     std::string GetFilePath() const { return m_strFilePath; }
-    std::string GetFileName() const;
 
     int m_hFile = -1;
 

@@ -15,11 +15,6 @@ IMessageBoxHandler* AfxSetMessageBoxHandler(IMessageBoxHandler* pHandler)
     return previous;
 }
 
-IMessageBoxHandler* AfxGetMessageBoxHandler()
-{
-    return g_pHandler;
-}
-
 int AfxMessageBox(std::string_view text, UINT nType, UINT /*nIDHelp*/)
 {
     if (g_pHandler != nullptr)

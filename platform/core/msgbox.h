@@ -20,7 +20,6 @@ public:
 // handler installed the text goes to standard error and a box with a Cancel
 // button answers IDCANCEL, so nothing starts without a confirmation.
 IMessageBoxHandler* AfxSetMessageBoxHandler(IMessageBoxHandler* pHandler);
-IMessageBoxHandler* AfxGetMessageBoxHandler();
 
 int AfxMessageBox(std::string_view text, UINT nType = MB_OK, UINT nIDHelp = 0);
 // Shows string nIDPrompt of the string table.

@@ -177,15 +177,4 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags)
     return result;
 }
 
-BOOL CAsyncSocket::GetSockName(sockaddr* lpSockAddr, int* lpSockAddrLen) const
-{
-    socklen_t length = static_cast<socklen_t>(*lpSockAddrLen);
-    if (::getsockname(m_hSocket, lpSockAddr, &length) != 0) {
-        SetLastError(errno);
-        return FALSE;
-    }
-    *lpSockAddrLen = static_cast<int>(length);
-    return TRUE;
-}
-
 void CAsyncSocket::OnReceive(int /*nErrorCode*/) {}

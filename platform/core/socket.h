@@ -52,8 +52,6 @@ public:
     // Reads one whole datagram; too long a datagram fails as in ReceiveFrom.
     virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);
 
-    BOOL GetSockName(sockaddr* lpSockAddr, int* lpSockAddrLen) const;
-
     // Called by the socket watcher when a datagram waits; nErrorCode is 0.
     virtual void OnReceive(int nErrorCode);
     // Called by a watcher that goes before the socket: nothing to leave then.

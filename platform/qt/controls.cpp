@@ -9,17 +9,9 @@
 #include "dialog.h"
 #include "res/strings.h"
 
-namespace {
-std::string CurrentDirectory()
-{
-    char path[4096];
-    return ::getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
-}
-} // namespace
-
 int DlgDirList(CDialog& dialog, char* /*lpPathSpec*/, int nIDListBox, int nIDStaticPath, UINT nFileType)
 {
-    const std::string directory = CurrentDirectory();
+    const std::string directory = AfxGetCurrentDirectory();
     if (auto* list = qobject_cast<QListWidget*>(dialog.GetDlgItem(nIDListBox))) {
         // Filling is not a choice of the user's: no selection notifications.
         const QSignalBlocker blocker(list);

@@ -554,15 +554,6 @@ void CDialog::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDChe
     }
 }
 
-int CDialog::GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const
-{
-    for (int id = nIDFirstButton; id <= nIDLastButton; ++id) {
-        if (auto* radio = qobject_cast<QRadioButton*>(GetDlgItem(id)); radio != nullptr && radio->isChecked())
-            return id;
-    }
-    return 0;
-}
-
 BOOL CDialog::EnableWindow(int nID, BOOL bEnable)
 {
     QWidget* widget = GetDlgItem(nID);
@@ -651,9 +642,4 @@ BOOL CDialog::ShowWindow(int nCmdShow)
     else
         m_pWidget->show();
     return wasVisible;
-}
-
-BOOL CDialog::IsWindowVisible() const
-{
-    return m_pWidget != nullptr && m_pWidget->isVisible();
 }

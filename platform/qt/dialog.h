@@ -67,7 +67,6 @@ public:
     void SetDlgItemText(int nID, std::string_view text);
     std::string GetDlgItemText(int nID) const;
     void CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
-    int GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const;
     BOOL EnableWindow(int nID, BOOL bEnable);
     BOOL IsWindowEnabled(int nID) const;
 
@@ -92,7 +91,6 @@ public:
     // Places the window's frame and sets its size in pixels.
     void MoveWindow(int x, int y, int nWidth, int nHeight);
     BOOL ShowWindow(int nCmdShow);
-    BOOL IsWindowVisible() const;
 
 protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);

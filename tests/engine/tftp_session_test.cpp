@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/tftp_errors.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
@@ -47,6 +48,21 @@ public:
     {
         ASSERT_TRUE(WaitReadable(m_hSocket));
         OnReceive(0);
+    }
+};
+
+// Sends fail with a chosen errno once `failSends` is set.
+class SessionWithFailingSend : public ProbeSession {
+public:
+    using ProbeSession::ProbeSession;
+    int failSends = 0;
+
+    int Send(const void* lpBuf, int nBufLen, int nFlags) override
+    {
+        if (failSends == 0)
+            return ProbeSession::Send(lpBuf, nBufLen, nFlags);
+        SetLastError(failSends);
+        return SOCKET_ERROR;
     }
 };
 
@@ -293,6 +309,55 @@ TEST_F(Session, APutWhoseFileShrinksEndsWithAnErrorNeverAShortBlock)
         } else {
             EXPECT_EQ(received, ReadFileBytes(path));
             EXPECT_EQ(messages.back(), "complete");
+        }
+    }
+}
+
+TEST_F(Session, AFailedSendEndsTheTransferUnlessTheDatagramWasOnlyDropped)
+{
+    enum class Where { ack, data, resend };
+    struct Row {
+        Where where;
+        int error;
+        std::vector<std::string> boxes; // empty: the transfer goes on
+    };
+    const std::string refused = SocketErrorText(ECONNREFUSED);
+    const std::string unspecified = AfxLoadString(IDS_UNSPECIFIED_ERROR);
+    const Row rows[] = {
+        {Where::ack, ECONNREFUSED, {refused, unspecified}},
+        {Where::data, ECONNREFUSED, {refused, unspecified}},
+        {Where::resend, ECONNREFUSED, {refused}},
+        {Where::ack, ENOBUFS, {}},
+        {Where::data, EAGAIN, {}},
+        {Where::resend, ENOBUFS, {}},
+    };
+    WriteFileBytes(dir / "local", Bytes(600, 'p'));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.where) * 1000 + row.error);
+        CMessageBoxRecorder recorder;
+        SessionWithFailingSend session(&owner);
+        const bool get = row.where != Where::data;
+        Start(session, get ? DIRECTION_GET : DIRECTION_PUT, dir / "local", "remote");
+        if (row.where == Where::resend) {
+            FromTransfer(session, DataPacket(1, 512));
+            session.failSends = row.error;
+            for (int tick = 0; tick < TFTP_TICKS_PER_RESEND; ++tick)
+                session.OnTick();
+        } else {
+            session.failSends = row.error;
+            FromTransfer(session, get ? DataPacket(1, 512) : AckPacket(0));
+        }
+        const std::vector<std::string> messages = TakeMessages();
+        EXPECT_EQ(recorder.Texts(), row.boxes);
+        if (row.boxes.empty()) {
+            EXPECT_NE(messages.back(), "failed");
+            EXPECT_NE(session.m_wState, TFTP_STATE_CLOSED);
+        } else {
+            EXPECT_EQ(messages.back(), "failed");
+            EXPECT_EQ(session.m_wState, TFTP_STATE_CLOSED);
+        }
+        // What this row sent is no concern of the next.
+        while (transfer.TryReceive()) {
         }
     }
 }

@@ -46,7 +46,7 @@ public:
     CTFTPSession* last = nullptr;
     std::vector<std::string> words;
 
-    bool Busy() const { return m_bBusy != FALSE; }
+    bool Busy() const { return IsBusy(); }
     UINT_PTR TimerID() const { return m_nTimerID; }
 
 protected:
