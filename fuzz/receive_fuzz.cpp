@@ -9,6 +9,7 @@
 
 #include "engine/tftp_socket.h"
 #include "platform/core/msgbox.h"
+#include "tests/support/msgbox_recorder.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/core/afxstrings.h"
 #include "resource.h"
 
 namespace {
@@ -66,22 +67,6 @@ constexpr StringEntry kStrings[] = {
                            "pxelinux.cfg/default: it is stored under its last part, in the directory shown."},
     {IDS_PUT_FILE_CHANGED, "%s became shorter while it was being sent.\nThe transfer was stopped, and the server was "
                            "told that its copy is incomplete."},
-    {AFX_IDP_FILE_NONE, "No error occurred."},
-    {AFX_IDP_FILE_GENERIC, "An unknown error occurred while accessing %1."},
-    {AFX_IDP_FILE_NOT_FOUND, "%1 was not found."},
-    {AFX_IDP_FILE_BAD_PATH, "%1 contains an invalid path."},
-    {AFX_IDP_FILE_TOO_MANY_OPEN, "%1 could not be opened because there are too many open files."},
-    {AFX_IDP_FILE_ACCESS_DENIED, "Access to %1 was denied."},
-    {AFX_IDP_FILE_INVALID_FILE, "An invalid file handle was associated with %1."},
-    {AFX_IDP_FILE_REMOVE_CURRENT, "%1 could not be removed because it is the current directory."},
-    {AFX_IDP_FILE_DIR_FULL, "%1 could not be created because the directory is full."},
-    {AFX_IDP_FILE_BAD_SEEK, "Seek failed on %1"},
-    {AFX_IDP_FILE_HARD_IO, "A hardware I/O error was reported while accessing %1."},
-    {AFX_IDP_FILE_SHARING, "A sharing violation occurred while accessing %1."},
-    {AFX_IDP_FILE_LOCKING, "A locking violation occurred while accessing %1."},
-    {AFX_IDP_FILE_DISKFULL, "Disk full while accessing %1."},
-    {AFX_IDP_FILE_EOF, "An attempt was made to access %1 past its end."},
-    {AFX_IDP_FAILED_TO_LAUNCH_HELP, "Failed to launch help."},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
@@ -95,7 +80,7 @@ const char* AfxFindString(unsigned int nID)
     auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), nID,
                                [](const StringEntry& entry, unsigned int id) { return entry.nID < id; });
     if (it == std::end(kStrings) || it->nID != nID)
-        return nullptr;
+        return AfxFindFrameworkString(nID);
     return it->text;
 }
 
@@ -103,4 +88,9 @@ std::string AfxLoadString(unsigned int nID)
 {
     const char* text = AfxFindString(nID);
     return text != nullptr ? std::string(text) : std::string();
+}
+
+int AfxMessageBox(UINT nIDPrompt, UINT nType, UINT nIDHelp)
+{
+    return AfxMessageBox(AfxLoadString(nIDPrompt), nType, nIDHelp);
 }

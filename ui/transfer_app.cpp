@@ -2,6 +2,7 @@
 
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
+#include "res/strings.h"
 #include "transfer_dlg.h"
 
 BOOL CTransferApp::InitInstance()

@@ -41,5 +41,5 @@ inline constexpr UINT MB_ICONINFORMATION = 0x00000040;
 inline constexpr UINT MB_ICONMASK = 0x000000F0;
 
 // IDOK and IDCANCEL, the answers of a box and the dialogs' own commands, are
-// resource identifiers.
-#include "res/resource.h"
+// resource identifiers of the framework's.
+#include "afxres.h"

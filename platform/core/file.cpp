@@ -11,10 +11,10 @@
 #include <cstring>
 #include <utility>
 
+#include "afxres.h"
+#include "afxstrings.h"
 #include "dirlist.h"
 #include "msgbox.h"
-#include "res/resource.h"
-#include "res/strings.h"
 
 CFileException::CFileException(int cause, long lOsError, std::string strFileName)
     : m_cause(cause), m_lOsError(lOsError), m_strFileName(std::move(strFileName))
@@ -65,9 +65,8 @@ void CFileException::ThrowOsError(long lOsError, const std::string& strFileName)
 std::string CFileException::GetErrorMessage() const
 {
     // The path goes in by plain replacement: it is never read as a format.
-    std::string text = AfxLoadString(AFX_IDP_FILE_NONE + static_cast<unsigned>(m_cause));
-    if (text.empty())
-        text = AfxLoadString(AFX_IDP_FILE_GENERIC);
+    const char* format = AfxFindFrameworkString(AFX_IDP_FILE_NONE + static_cast<UINT>(m_cause));
+    std::string text = format != nullptr ? format : AfxFindFrameworkString(AFX_IDP_FILE_GENERIC);
     const size_t placeholder = text.find("%1");
     if (placeholder != std::string::npos)
         text.replace(placeholder, 2, m_strFileName);

@@ -17,6 +17,7 @@
 #include "qt_msgbox.h"
 #include "qt_socket_watcher.h"
 #include "res/resource.h"
+#include "res/strings.h"
 
 namespace {
 CWinApp* g_pApp = nullptr;

@@ -15,6 +15,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
+#include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

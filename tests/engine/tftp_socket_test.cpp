@@ -11,6 +11,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
+#include "tests/support/msgbox_recorder.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "engine/tftp_session.h"
 #include "platform/core/msgbox.h"
 #include "tests/support/lossy_relay.h"
+#include "tests/support/msgbox_recorder.h"
 #include "tests/support/session_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"

@@ -15,6 +15,7 @@
 
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
+#include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
 #include "ui/transfer_dlg.h"

@@ -18,6 +18,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
+#include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
 #include "ui/log_dlg.h"

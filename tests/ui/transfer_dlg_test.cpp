@@ -21,6 +21,7 @@
 #include "platform/core/msgbox.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
+#include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "res/resource.h"
+#include "tests/support/msgbox_recorder.h"
 
 namespace {
 
@@ -20,11 +20,10 @@ TEST(MessageBox, RecorderKeepsTextsAndStylesAndAnswersInTurn)
     {
         CMessageBoxRecorder recorder;
         recorder.answers = {IDCANCEL};
-        EXPECT_EQ(AfxMessageBox(IDS_OVERWRITE, MB_OKCANCEL | MB_ICONEXCLAMATION), IDCANCEL);
+        EXPECT_EQ(AfxMessageBox("Overwrite?", MB_OKCANCEL | MB_ICONEXCLAMATION), IDCANCEL);
         EXPECT_EQ(AfxMessageBox("%s%n"), IDOK);
         ASSERT_EQ(recorder.boxes.size(), 2u);
-        EXPECT_EQ(recorder.boxes[0].text, "The file you are retrieving already exists in the selected directory.\nDo "
-                                          "you want to overwrite it?");
+        EXPECT_EQ(recorder.boxes[0].text, "Overwrite?");
         EXPECT_EQ(recorder.boxes[0].nType, MB_OKCANCEL | MB_ICONEXCLAMATION);
         EXPECT_EQ(recorder.boxes[1].text, "%s%n");
     }
