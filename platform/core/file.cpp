@@ -15,6 +15,7 @@
 #include "afxstrings.h"
 #include "dirlist.h"
 #include "msgbox.h"
+#include "replace_file.h"
 
 CFileException::CFileException(int cause, long lOsError, std::string strFileName)
     : m_cause(cause), m_lOsError(lOsError), m_strFileName(std::move(strFileName))
@@ -87,13 +88,6 @@ std::string FullPath(const char* lpszFileName)
     return path + lpszFileName;
 }
 
-unsigned DefaultCreationMode()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666u & ~static_cast<unsigned>(mask);
-}
-
 } // namespace
 
 CFile::~CFile()
@@ -130,56 +124,16 @@ BOOL CFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pErr
     if ((nOpenFlags & modeCreate) == 0 || (nOpenFlags & modeReplaceOnCommit) == 0)
         return OpenInPlace(lpszFileName, flags, pError);
 
-    // A replacement: the target as it is decides what may happen.
-    std::string target = m_strFilePath;
-    struct stat status {};
-    unsigned mode = DefaultCreationMode();
-    bool exists = false;
-    if (::lstat(target.c_str(), &status) == 0) {
-        if (S_ISLNK(status.st_mode)) {
-            // Replace the file the link names, not the link.
-            if (char* resolved = ::realpath(target.c_str(), nullptr)) {
-                target = resolved;
-                std::free(resolved);
-            }
-        }
-        exists = ::stat(target.c_str(), &status) == 0;
-        if (exists && S_ISCHR(status.st_mode))
-            return OpenInPlace(target.c_str(), flags, pError); // a device cannot be replaced
-        if (exists && S_ISDIR(status.st_mode))
-            return fail(EISDIR);
-        if (exists && !S_ISREG(status.st_mode))
-            return fail(EINVAL); // a pipe or socket is no file to store into
-        if (exists && ::access(target.c_str(), W_OK) != 0)
-            return fail(errno);
-        // Set-user and set-group bits are not carried over to content from elsewhere.
-        if (exists)
-            mode = status.st_mode & 0777;
-    } else if (errno != ENOENT) {
-        return fail(errno);
-    }
-
-    const size_t slash = target.rfind('/');
-    const std::string directory = target.substr(0, slash + 1);
-    // The rename at the end must be allowed now, or nothing may start: in a
-    // sticky directory only the owner of the file or of the directory may
-    // replace another's file.
-    struct stat directoryStatus {};
-    if (exists && ::stat(directory.c_str(), &directoryStatus) == 0 && (directoryStatus.st_mode & S_ISVTX) != 0 &&
-        ::geteuid() != 0 && status.st_uid != ::geteuid() && directoryStatus.st_uid != ::geteuid())
-        return fail(EACCES);
-    std::string temp = directory + "." + target.substr(slash + 1, 200) + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno);
-    if (exists && ::fchown(fd, status.st_uid, status.st_gid) != 0) {
-        // Only root can give the file away; it stays ours.
-    }
-    ::fchmod(fd, mode);
-    m_hFile = fd;
+    ReplacementFile replacement;
+    bool openInPlace = false;
+    if (const int error = AfxBeginReplacement(m_strFilePath, &replacement, &openInPlace); error != 0)
+        return fail(error);
+    if (openInPlace)
+        return OpenInPlace(replacement.targetPath.c_str(), flags, pError);
+    m_hFile = replacement.fd;
     SetUpBuffer(O_WRONLY);
-    m_strTempPath = std::move(temp);
-    m_strTargetPath = std::move(target);
+    m_strTempPath = std::move(replacement.tempPath);
+    m_strTargetPath = std::move(replacement.targetPath);
     return TRUE;
 }
 
@@ -360,19 +314,10 @@ void CFile::Commit()
     Flush();
     if (m_strTempPath.empty())
         return;
-    // The data reaches the disk before the name does, so a crash leaves
-    // either the old file or the whole new one.
-    const int syncResult = ::fsync(m_hFile);
-    int error = syncResult != 0 ? errno : 0;
-    if (::close(m_hFile) != 0 && error == 0)
-        error = errno;
+    ReplacementFile replacement{m_hFile, m_strTempPath, m_strTargetPath};
+    const int error = AfxCommitReplacement(replacement);
     m_hFile = -1;
     if (error != 0) {
-        Discard();
-        CFileException::ThrowOsError(error, m_strFilePath);
-    }
-    if (::rename(m_strTempPath.c_str(), m_strTargetPath.c_str()) != 0) {
-        const int error = errno;
         Discard();
         CFileException::ThrowOsError(error, m_strFilePath);
     }

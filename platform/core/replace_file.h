@@ -1,0 +1,29 @@
+// Replacing a file only when its new content is whole: the new content is
+// written to a file of its own beside the target and renamed over it at the
+// end, so that the target is never seen half-written.
+#pragma once
+
+#include <string>
+
+struct ReplacementFile {
+    int fd = -1;            // the new file, open for writing
+    std::string tempPath;   // its name, ".NAME.XXXXXX" beside the target
+    std::string targetPath; // the file it replaces: a link's target, not the link
+};
+
+// Prepares the replacement of the file at the full path strPath. The target
+// as it is decides: a directory, pipe or socket, a file this process may not
+// write, or one that the rename at the end could not replace (another's file
+// in a sticky directory) is refused. Otherwise the new file is created
+// exclusively beside the target, with the target's owner and permission bits
+// (without set-user and set-group bits), or the creation mode for a new
+// file. Returns 0, or the errno of the refusal. A device cannot be replaced:
+// then *pOpenInPlace is set, pReplacement->targetPath names it and no file
+// is created.
+int AfxBeginReplacement(const std::string& strPath, ReplacementFile* pReplacement, bool* pOpenInPlace);
+
+// Puts the new file in the target's place: its data reaches the disk before
+// its name does, so a crash leaves either the old file or the whole new one.
+// Closes the descriptor. Returns 0, or the errno of the failure, and then the
+// new file is left for the caller to remove.
+int AfxCommitReplacement(ReplacementFile& replacement);
