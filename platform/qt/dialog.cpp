@@ -3,163 +3,21 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
-#include <QContextMenuEvent>
-#include <QDialog>
-#include <QFontMetrics>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTimerEvent>
 
 #include <algorithm>
 
+#include "dialog_controls.h"
+#include "dialog_widget.h"
 #include "message_queue.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "winapp.h"
-
-namespace {
-
-int MulDiv(int value, int numerator, int denominator)
-{
-    const long long product = static_cast<long long>(value) * numerator;
-    const long long half = denominator / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
-}
-
-// Static texts show '&' as a mnemonic marker unless SS_NOPREFIX says otherwise;
-// "&&" stands for one ampersand.
-QString StaticText(const char* text, STYLE style)
-{
-    const QString raw = QString::fromUtf8(text);
-    if ((style & SS_NOPREFIX) != 0)
-        return raw;
-    QString shown;
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (raw[i] == QLatin1Char('&') && i + 1 < raw.size())
-            ++i;
-        else if (raw[i] == QLatin1Char('&'))
-            continue;
-        shown += raw[i];
-    }
-    return shown;
-}
-
-bool IsEnterKey(const QKeyEvent* event)
-{
-    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-}
-
-bool IsSystemMenuKey(const QKeyEvent* event)
-{
-    return event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier;
-}
-
-} // namespace
-
-// The Qt side of a CDialog: turns Qt's events into the dialog's messages.
-class CDialogWidget : public QDialog {
-public:
-    CDialogWidget(CDialog& owner, QWidget* parent) : QDialog(parent), m_owner(owner) {}
-
-    void reject() override { m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
-
-protected:
-    void timerEvent(QTimerEvent* event) override
-    {
-        const CMessageQueue::CDispatch dispatch;
-        m_owner.OnTimerEvent(event->timerId());
-    }
-
-    // A right click on the window's background (or a text or frame on it)
-    // opens its system menu; one on a control does not.
-    void contextMenuEvent(QContextMenuEvent* event) override
-    {
-        QWidget* under = childAt(event->pos());
-        if (under == nullptr || qobject_cast<QLabel*>(under) != nullptr)
-            m_owner.ShowSystemMenu(event->pos());
-    }
-
-    void closeEvent(QCloseEvent* event) override
-    {
-        event->ignore();
-        m_owner.SendMessage(WM_CLOSE, 0, 0);
-    }
-
-    // Enter presses the focused push button, else the default push button
-    // when it is enabled, else (no default button) sends IDOK; Escape sends IDCANCEL.
-    void keyPressEvent(QKeyEvent* event) override
-    {
-        if (IsEnterKey(event)) {
-            if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused != nullptr && focused->isEnabled()) {
-                focused->click();
-                return;
-            }
-            for (QPushButton* button : findChildren<QPushButton*>()) {
-                if (button->isDefault()) {
-                    if (button->isEnabled())
-                        button->click();
-                    return;
-                }
-            }
-            m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            return;
-        }
-        if (event->key() == Qt::Key_Escape) {
-            reject();
-            return;
-        }
-        if (IsSystemMenuKey(event)) {
-            m_owner.ShowSystemMenu(QPoint(0, 0));
-            return;
-        }
-        QDialog::keyPressEvent(event);
-    }
-
-    // On the controls: Alt+Space opens the system menu, even in an edit box;
-    // Enter in a list box whose double click the window handles counts as a
-    // double click on its current entry (elsewhere Enter goes to the dialog).
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
-            return QDialog::eventFilter(watched, event);
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (IsSystemMenuKey(key)) {
-            if (event->type() == QEvent::KeyPress)
-                m_owner.ShowSystemMenu(QPoint(0, 0));
-            event->accept();
-            return true;
-        }
-        auto* list = qobject_cast<QListWidget*>(watched);
-        if (event->type() == QEvent::KeyPress && IsEnterKey(key) && list != nullptr && list->currentItem() != nullptr) {
-            const UINT id = static_cast<UINT>(list->property("controlId").toInt());
-            if (m_owner.HandlesCommand(LBN_DBLCLK, id)) {
-                list->currentItem()->setSelected(true);
-                m_owner.SendMessage(WM_COMMAND, MAKEWPARAM(id, LBN_DBLCLK), 0);
-                return true;
-            }
-        }
-        return QDialog::eventFilter(watched, event);
-    }
-
-private:
-    CDialog& m_owner;
-};
-
-DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font)
-{
-    const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return DialogBaseUnits{(width / 26 + 1) / 2, metrics.height()};
-}
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
@@ -187,14 +45,10 @@ QDialog* CDialog::GetSafeHwnd() const
 
 QRect CDialog::MapDialogRect(const QRect& rect) const
 {
-    const int left = MulDiv(rect.x(), m_baseUnits.cx, 4);
-    const int top = MulDiv(rect.y(), m_baseUnits.cy, 8);
-    const int right = MulDiv(rect.x() + rect.width(), m_baseUnits.cx, 4);
-    const int bottom = MulDiv(rect.y() + rect.height(), m_baseUnits.cy, 8);
-    return QRect(left, top, right - left, bottom - top);
+    return AfxMapDialogUnits(rect, m_baseUnits);
 }
 
-BOOL CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
+void CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
 {
     // A modal box without a parent stands over the main window.
     CWnd* owner = m_pParentWnd;
@@ -234,100 +88,17 @@ BOOL CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
         }
     }
     CreateControls(dialogTemplate);
-    return TRUE;
 }
 
 void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
 {
-    QWidget* firstGroupBox = nullptr;
     for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
         const DialogControl& control = dialogTemplate.controls[i];
         const int id = control.nID;
-        const auto command = [this, id](UINT code) {
-            return [this, id, code]() { SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), code), 0); };
+        const auto notify = [this, id](UINT nCode) {
+            SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), nCode), 0);
         };
-        QWidget* widget = nullptr;
-        switch (control.kind) {
-        case ControlKind::PushButton: {
-            auto* button = new QPushButton(QString::fromUtf8(control.text), m_pWidget);
-            button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
-            QObject::connect(button, &QPushButton::clicked, m_pWidget, command(BN_CLICKED));
-            widget = button;
-            break;
-        }
-        case ControlKind::RadioButton: {
-            auto* radio = new QRadioButton(QString::fromUtf8(control.text), m_pWidget);
-            QObject::connect(radio, &QRadioButton::clicked, m_pWidget, command(BN_CLICKED));
-            widget = radio;
-            break;
-        }
-        case ControlKind::ListBox: {
-            auto* list = new QListWidget(m_pWidget);
-            list->setProperty("controlId", id);
-            list->setSelectionMode((control.style & LBS_NOSEL) != 0 ? QAbstractItemView::NoSelection
-                                                                    : QAbstractItemView::SingleSelection);
-            list->setVerticalScrollBarPolicy((control.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
-                                                                               : Qt::ScrollBarAlwaysOff);
-            list->setHorizontalScrollBarPolicy((control.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
-                                                                                 : Qt::ScrollBarAlwaysOff);
-            if ((control.style & LBS_NOTIFY) != 0) {
-                // A change of the selection, not of the focus: tabbing into the
-                // list makes an entry current without choosing it.
-                QObject::connect(list, &QListWidget::itemSelectionChanged, m_pWidget, command(LBN_SELCHANGE));
-                QObject::connect(list, &QListWidget::itemDoubleClicked, m_pWidget, command(LBN_DBLCLK));
-            }
-            widget = list;
-            break;
-        }
-        case ControlKind::Edit: {
-            auto* edit = new QLineEdit(m_pWidget);
-            QObject::connect(edit, &QLineEdit::textChanged, m_pWidget, command(EN_UPDATE));
-            widget = edit;
-            break;
-        }
-        case ControlKind::Static: {
-            auto* label = new QLabel(StaticText(control.text, control.style), m_pWidget);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            if ((control.style & SS_SUNKEN) != 0) {
-                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-                label->setLineWidth(1);
-            } else {
-                label->setWordWrap(true);
-            }
-            widget = label;
-            break;
-        }
-        case ControlKind::Icon: {
-            auto* label = new QLabel(m_pWidget);
-            const QIcon icon = AfxLoadIcon(static_cast<UINT>(std::atoi(control.text)));
-            label->setPixmap(icon.pixmap(32, 32));
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            widget = label;
-            break;
-        }
-        case ControlKind::GroupBox: {
-            auto* group = new QGroupBox(QString::fromUtf8(control.text), m_pWidget);
-            // Only a frame, with its title on the top line: clicks reach the
-            // controls it surrounds.
-            group->setAttribute(Qt::WA_TransparentForMouseEvents);
-            group->setStyleSheet(
-                QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
-                               "QGroupBox::title { subcontrol-origin: margin; left: 0.6em; padding: 0 0.2em; }"));
-            widget = group;
-            if (firstGroupBox == nullptr)
-                firstGroupBox = group;
-            break;
-        }
-        case ControlKind::Progress: {
-            auto* progress = new QProgressBar(m_pWidget);
-            progress->setRange(0, 100);
-            progress->setValue(0);
-            progress->setTextVisible(false);
-            widget = progress;
-            break;
-        }
-        }
+        QWidget* widget = AfxCreateDialogControl(control, m_pWidget, notify);
         widget->setGeometry(MapDialogRect(QRect(control.x, control.y, control.cx, control.cy)));
         widget->installEventFilter(m_pWidget);
         widget->setEnabled((control.style & WS_DISABLED) == 0);
@@ -350,10 +121,7 @@ INT_PTR CDialog::DoModal()
     if (dialogTemplate == nullptr || m_pWidget != nullptr)
         return -1;
     m_bModal = true;
-    if (!CreateWindow(*dialogTemplate)) {
-        m_bModal = false;
-        return -1;
-    }
+    CreateWindow(*dialogTemplate);
     m_pWidget->setModal(true);
     SendMessage(WM_INITDIALOG, 0, 0);
     const int result = m_pWidget->exec();
@@ -368,8 +136,9 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
     if (pParentWnd != nullptr)
         m_pParentWnd = pParentWnd;
     const DialogTemplate* dialogTemplate = AfxFindDialogTemplate(m_nIDTemplate);
-    if (dialogTemplate == nullptr || m_pWidget != nullptr || !CreateWindow(*dialogTemplate))
+    if (dialogTemplate == nullptr || m_pWidget != nullptr)
         return FALSE;
+    CreateWindow(*dialogTemplate);
     SendMessage(WM_INITDIALOG, 0, 0);
     if ((dialogTemplate->style & WS_VISIBLE) != 0)
         m_pWidget->show();

@@ -6,28 +6,21 @@
 #include <string>
 #include <string_view>
 
+#include "dialog_units.h"
 #include "menu.h"
 #include "msgmap.h"
 #include "platform/core/wnd.h"
 
 class QDialog;
 class QPoint;
-class QFont;
 class QRect;
 class QWidget;
 class CDialogWidget;
 struct DialogTemplate;
 
-// The pixels per four horizontal and per eight vertical dialog units of a font:
-// the average width of the 52 letters and the font's height.
+// ShowWindow's commands.
 inline constexpr int SW_HIDE = 0;
 inline constexpr int SW_SHOW = 5;
-
-struct DialogBaseUnits {
-    int cx;
-    int cy;
-};
-DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font);
 
 // A window made from a dialog template: each control of the template, with its
 // ID, text, style and rectangle. Controls send their notifications as
@@ -42,8 +35,8 @@ public:
     ~CDialog() override;
 
     // Creates the window, runs it modally until EndDialog and destroys it.
-    // Returns the value given to EndDialog (IDOK, IDCANCEL), or -1 when the
-    // window could not be created.
+    // Returns the value given to EndDialog (IDOK, IDCANCEL), or -1 when no
+    // template has the dialog's ID or its window exists already.
     virtual INT_PTR DoModal();
     // Creates the window modelessly; it is shown when its template says so.
     virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
@@ -103,7 +96,7 @@ protected:
 private:
     friend class CDialogWidget;
 
-    BOOL CreateWindow(const DialogTemplate& dialogTemplate);
+    void CreateWindow(const DialogTemplate& dialogTemplate);
     void CreateControls(const DialogTemplate& dialogTemplate);
     void OnTimerEvent(int nQtTimerId);
 

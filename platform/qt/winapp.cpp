@@ -96,7 +96,7 @@ BOOL AfxSocketInit()
 
 void CWinApp::OnHelp()
 {
-    // The topic of the window in front: its template number above 0x20000.
+    // The main window's topic: its template number above 0x20000.
     DWORD topic = 0x20000 + IDD_MAIN;
     if (auto* main = dynamic_cast<CDialog*>(m_pMainWnd))
         topic = 0x20000 + main->GetTemplateID();

@@ -24,7 +24,7 @@ public:
     virtual BOOL InitInstance();
     virtual int ExitInstance();
 
-    // Shows the help file's topic for the window in front (AfxFindHelpFile)
+    // Shows the help file's topic for the main window (AfxFindHelpFile)
     // at the anchor "ctx-" and the topic number. A missing file gives
     // "Failed to launch help.".
     void OnHelp();

@@ -1,0 +1,116 @@
+#include "dialog_controls.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cstdlib>
+
+#include "msgmap.h"
+#include "res/dialogs.h"
+#include "winapp.h"
+
+namespace {
+
+// Static texts show '&' as a mnemonic marker unless SS_NOPREFIX says otherwise;
+// "&&" stands for one ampersand.
+QString StaticText(const char* text, STYLE style)
+{
+    const QString raw = QString::fromUtf8(text);
+    if ((style & SS_NOPREFIX) != 0)
+        return raw;
+    QString shown;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == QLatin1Char('&') && i + 1 < raw.size())
+            ++i;
+        else if (raw[i] == QLatin1Char('&'))
+            continue;
+        shown += raw[i];
+    }
+    return shown;
+}
+
+} // namespace
+
+QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
+                                const std::function<void(UINT nCode)>& notify)
+{
+    const int id = control.nID;
+    switch (control.kind) {
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(QString::fromUtf8(control.text), pParent);
+        button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
+        QObject::connect(button, &QPushButton::clicked, pParent, [notify] { notify(BN_CLICKED); });
+        return button;
+    }
+    case ControlKind::RadioButton: {
+        auto* radio = new QRadioButton(QString::fromUtf8(control.text), pParent);
+        QObject::connect(radio, &QRadioButton::clicked, pParent, [notify] { notify(BN_CLICKED); });
+        return radio;
+    }
+    case ControlKind::ListBox: {
+        auto* list = new QListWidget(pParent);
+        list->setProperty("controlId", id);
+        list->setSelectionMode((control.style & LBS_NOSEL) != 0 ? QAbstractItemView::NoSelection
+                                                                : QAbstractItemView::SingleSelection);
+        list->setVerticalScrollBarPolicy((control.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
+                                                                           : Qt::ScrollBarAlwaysOff);
+        list->setHorizontalScrollBarPolicy((control.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
+                                                                             : Qt::ScrollBarAlwaysOff);
+        if ((control.style & LBS_NOTIFY) != 0) {
+            // A change of the selection, not of the focus: tabbing into the
+            // list makes an entry current without choosing it.
+            QObject::connect(list, &QListWidget::itemSelectionChanged, pParent, [notify] { notify(LBN_SELCHANGE); });
+            QObject::connect(list, &QListWidget::itemDoubleClicked, pParent, [notify] { notify(LBN_DBLCLK); });
+        }
+        return list;
+    }
+    case ControlKind::Edit: {
+        auto* edit = new QLineEdit(pParent);
+        QObject::connect(edit, &QLineEdit::textChanged, pParent, [notify] { notify(EN_UPDATE); });
+        return edit;
+    }
+    case ControlKind::Static: {
+        auto* label = new QLabel(StaticText(control.text, control.style), pParent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        if ((control.style & SS_SUNKEN) != 0) {
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            label->setLineWidth(1);
+        } else {
+            label->setWordWrap(true);
+        }
+        return label;
+    }
+    case ControlKind::Icon: {
+        auto* label = new QLabel(pParent);
+        const QIcon icon = AfxLoadIcon(static_cast<UINT>(std::atoi(control.text)));
+        label->setPixmap(icon.pixmap(32, 32));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+    }
+    case ControlKind::GroupBox: {
+        auto* group = new QGroupBox(QString::fromUtf8(control.text), pParent);
+        // Only a frame, with its title on the top line: clicks reach the
+        // controls it surrounds.
+        group->setAttribute(Qt::WA_TransparentForMouseEvents);
+        group->setStyleSheet(
+            QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                           "QGroupBox::title { subcontrol-origin: margin; left: 0.6em; padding: 0 0.2em; }"));
+        return group;
+    }
+    case ControlKind::Progress: {
+        auto* progress = new QProgressBar(pParent);
+        progress->setRange(0, 100);
+        progress->setValue(0);
+        progress->setTextVisible(false);
+        return progress;
+    }
+    }
+    return nullptr;
+}

@@ -1,0 +1,32 @@
+#include "dialog_units.h"
+
+#include <QFontMetrics>
+#include <QRect>
+#include <QString>
+
+namespace {
+
+int MulDiv(int value, int numerator, int denominator)
+{
+    const long long product = static_cast<long long>(value) * numerator;
+    const long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
+
+} // namespace
+
+DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return DialogBaseUnits{(width / 26 + 1) / 2, metrics.height()};
+}
+
+QRect AfxMapDialogUnits(const QRect& rect, DialogBaseUnits units)
+{
+    const int left = MulDiv(rect.x(), units.cx, 4);
+    const int top = MulDiv(rect.y(), units.cy, 8);
+    const int right = MulDiv(rect.x() + rect.width(), units.cx, 4);
+    const int bottom = MulDiv(rect.y() + rect.height(), units.cy, 8);
+    return QRect(left, top, right - left, bottom - top);
+}

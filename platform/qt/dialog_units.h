@@ -1,0 +1,17 @@
+// Dialog units: a template's coordinates, in quarters of the dialog font's
+// average character width and eighths of its height.
+#pragma once
+
+class QFont;
+class QRect;
+
+// The pixels per four horizontal and per eight vertical dialog units of a
+// font: the average width of the 52 letters A-Z, a-z and the font's height.
+struct DialogBaseUnits {
+    int cx;
+    int cy;
+};
+DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font);
+
+// A rectangle in dialog units to pixels, rounding each edge to the nearest.
+QRect AfxMapDialogUnits(const QRect& rect, DialogBaseUnits units);
