@@ -14,6 +14,7 @@
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "tests/support/counted_session.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
@@ -453,19 +454,10 @@ TEST_F(Session, GetEndedHalfWayLeavesAnExistingFileAsItWas)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"image.bin"});
 }
 
-class CountedSession : public ProbeSession {
-public:
-    CountedSession(CWnd* pReportWnd, int* pDeleted) : ProbeSession(pReportWnd), m_pDeleted(pDeleted) {}
-    ~CountedSession() override { ++*m_pDeleted; }
-
-private:
-    int* m_pDeleted;
-};
-
 TEST_F(Session, DeletionAskedForInsideItsOwnBoxWaitsForTheCall)
 {
     int deleted = 0;
-    auto* session = new CountedSession(&owner, &deleted);
+    auto* session = new CountedSession<ProbeSession>(&owner, &deleted);
     Start(*session, DIRECTION_GET, "", "x.bin");
     boxes.onShow = [&](const CMessageBoxRecorder::Box&) {
         session->DeleteWhenIdle(); // the window ends the transfer from the box's loop
@@ -478,7 +470,7 @@ TEST_F(Session, DeletionAskedForInsideItsOwnBoxWaitsForTheCall)
     EXPECT_EQ(deleted, 1);
     EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
 
-    auto* idle = new CountedSession(&owner, &deleted);
+    auto* idle = new CountedSession<ProbeSession>(&owner, &deleted);
     idle->DeleteWhenIdle();
     EXPECT_EQ(deleted, 2);
 }
@@ -527,9 +519,10 @@ TEST_F(Session, FullDiskEndsTheGetWithItsMessage)
         EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "progress 512", "failed"}));
         EXPECT_EQ(session.m_wState, TFTP_STATE_CLOSED);
 
-        // Nothing is resent after the failure.
-        transfer.TryReceive();
-        transfer.TryReceive();
+        // Both blocks were acknowledged before the second was stored, and
+        // nothing is resent after the failure.
+        EXPECT_EQ(transfer.TryReceive(), AckPacket(1));
+        EXPECT_EQ(transfer.TryReceive(), AckPacket(2));
         for (int tick = 0; tick < 20; ++tick)
             session.OnTick();
         EXPECT_EQ(transfer.TryReceive(), std::nullopt);

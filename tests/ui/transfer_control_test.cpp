@@ -17,6 +17,7 @@
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "tests/support/counted_session.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
@@ -25,16 +26,6 @@
 #include "ui/transfer_dlg.h"
 
 namespace {
-
-// A session that counts its deletions.
-class CountedSession : public CTFTPSession {
-public:
-    CountedSession(CWnd* pReportWnd, int* pDeleted) : CTFTPSession(pReportWnd), m_pDeleted(pDeleted) {}
-    ~CountedSession() override { ++*m_pDeleted; }
-
-private:
-    int* m_pDeleted;
-};
 
 // The main window with a clock the test sets, its sessions counted, and the
 // status words it shows recorded.
@@ -55,7 +46,7 @@ protected:
     CTFTPSession* CreateSession() override
     {
         ++created;
-        last = new CountedSession(m_pNotifyWnd, pDeleted);
+        last = new CountedSession<>(m_pNotifyWnd, pDeleted);
         return last;
     }
     void UpdateStatus() override
@@ -347,9 +338,11 @@ TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
     } // the window goes while the transfer runs
     EXPECT_EQ(deleted, 1);
     EXPECT_EQ(g_pLogDlg, nullptr);
-    // A late datagram for the ended transfer reaches nothing.
+    // A late datagram for the ended transfer reaches nothing: no box, no file.
     server.Reply(DataPacket(1, 10));
     QCoreApplication::processEvents();
+    EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation
+    EXPECT_TRUE(local.Names().empty());
 }
 
 struct WindowTransferCase {
