@@ -165,6 +165,6 @@ TEST_P(HostileServer, EndsAsTheRulesSay)
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, HostileServer, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

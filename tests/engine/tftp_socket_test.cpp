@@ -203,7 +203,7 @@ TEST_P(Transition, ResultStateAndWire)
 }
 
 INSTANTIATE_TEST_SUITE_P(Receive, Transition, ::testing::ValuesIn(kTransitions),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SocketExchange, RequestBytesInBothModes)
 {
@@ -400,7 +400,7 @@ TEST_P(ServerError, IsShownThenReportedAndNeverAnswered)
 INSTANTIATE_TEST_SUITE_P(AnyState, ServerError,
                          ::testing::Values(TFTP_STATE_IDLE, TFTP_STATE_RRQ_SENT, TFTP_STATE_WAIT_DATA,
                                            TFTP_STATE_WRQ_SENT, TFTP_STATE_WAIT_ACK),
-                         [](const auto& info) { return "State" + std::to_string(info.param); });
+                         [](const auto& test) { return "State" + std::to_string(test.param); });
 
 TEST_F(SocketExchange, ServerErrorAfterTheEndIsNotShownAgain)
 {

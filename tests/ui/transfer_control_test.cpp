@@ -408,9 +408,9 @@ INSTANTIATE_TEST_SUITE_P(Tftpd, WindowTransfer,
                                            WindowTransferCase{DIRECTION_GET, MODE_ASCII},
                                            WindowTransferCase{DIRECTION_PUT, MODE_BINARY},
                                            WindowTransferCase{DIRECTION_PUT, MODE_ASCII}),
-                         [](const auto& info) {
-                             return std::string(info.param.direction == DIRECTION_GET ? "Get" : "Put") +
-                                    (info.param.mode == MODE_BINARY ? "Octet" : "Netascii");
+                         [](const auto& test) {
+                             return std::string(test.param.direction == DIRECTION_GET ? "Get" : "Put") +
+                                    (test.param.mode == MODE_BINARY ? "Octet" : "Netascii");
                          });
 
 } // namespace
