@@ -24,15 +24,15 @@ int CTFTPFile::ReadData(BYTE* pBuffer, int nCount)
     Seek(m_lReadPos, begin);
     if (nCount <= 0)
         return 0;
-    const size_t count = std::min<size_t>(static_cast<size_t>(nCount), sizeof m_scratch);
+    const size_t count = std::min<size_t>(static_cast<size_t>(nCount), sizeof m_abScratch);
     size_t delivered = 0;
     for (;;) {
-        const size_t raw = Read(m_scratch, static_cast<UINT>(count));
+        const size_t raw = Read(m_abScratch, static_cast<UINT>(count));
         if (raw == 0) {
             m_lReadPos = static_cast<LONGLONG>(GetPosition());
             break;
         }
-        const NetasciiFilterResult result = FilterNetascii(m_scratch, raw, pBuffer + delivered, count - delivered);
+        const NetasciiFilterResult result = FilterNetascii(m_abScratch, raw, pBuffer + delivered, count - delivered);
         delivered += result.nProduced;
         if (delivered == count) {
             m_lReadPos = static_cast<LONGLONG>(GetPosition() - (raw - result.nConsumed));
@@ -54,7 +54,7 @@ void CTFTPFile::WriteData(const BYTE* pBuffer, int nCount)
     // so the output buffer can never overflow.
     for (int offset = 0; offset < nCount; offset += TFTP_BLOCK_SIZE) {
         const size_t part = static_cast<size_t>(std::min(nCount - offset, TFTP_BLOCK_SIZE));
-        const size_t produced = RewriteNetascii(pBuffer + offset, part, m_output, &m_chLast);
-        Write(m_output, static_cast<UINT>(produced));
+        const size_t produced = RewriteNetascii(pBuffer + offset, part, m_abOutput, &m_chLast);
+        Write(m_abOutput, static_cast<UINT>(produced));
     }
 }

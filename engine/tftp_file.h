@@ -30,6 +30,6 @@ public:
     int m_nTransferMode;
 
 private:
-    BYTE m_scratch[TFTP_PACKET_BUFFER];
-    BYTE m_output[2 * TFTP_BLOCK_SIZE];
+    BYTE m_abScratch[TFTP_PACKET_BUFFER];
+    BYTE m_abOutput[2 * TFTP_BLOCK_SIZE];
 };

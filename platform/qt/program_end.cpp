@@ -87,10 +87,10 @@ class CProgramEndWatcher::CImpl : public QAbstractNativeEventFilter {
 public:
     CImpl()
     {
-        if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        if (::pipe2(m_hPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
-        g_nSignalPipe = m_pipe[1];
-        m_pNotifier = std::make_unique<QSocketNotifier>(m_pipe[0], QSocketNotifier::Read);
+        g_nSignalPipe = m_hPipe[1];
+        m_pNotifier = std::make_unique<QSocketNotifier>(m_hPipe[0], QSocketNotifier::Read);
         QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [this] { OnSignalPipe(); });
         struct sigaction action {};
         action.sa_handler = OnEndSignal;
@@ -105,14 +105,14 @@ public:
     {
         if (QCoreApplication::instance() != nullptr)
             QCoreApplication::instance()->removeNativeEventFilter(this);
-        if (m_pipe[0] < 0)
+        if (m_hPipe[0] < 0)
             return;
         for (int signal : kEndSignals)
             std::signal(signal, SIG_DFL);
         g_nSignalPipe = -1;
         m_pNotifier.reset();
-        ::close(m_pipe[0]);
-        ::close(m_pipe[1]);
+        ::close(m_hPipe[0]);
+        ::close(m_hPipe[1]);
     }
 
     // X events reach here before Qt handles them. Qt does not notice that
@@ -140,7 +140,7 @@ public:
     {
         unsigned char numbers[16];
         ssize_t count;
-        while ((count = ::read(m_pipe[0], numbers, sizeof numbers)) > 0) {
+        while ((count = ::read(m_hPipe[0], numbers, sizeof numbers)) > 0) {
             if (m_nEndSignal == 0)
                 m_nEndSignal = numbers[0];
         }
@@ -148,7 +148,7 @@ public:
             AfxEndProgram();
     }
 
-    int m_pipe[2] = {-1, -1};
+    int m_hPipe[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> m_pNotifier;
     int m_nEndSignal = 0;
     WId m_nDestroyedWindow = 0;
