@@ -102,6 +102,8 @@ private:
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
+    // The Qt window, while it exists. Not a unique_ptr: a window with an
+    // owner is also its owner's child in Qt, and DestroyWindow decides when it goes.
     CDialogWidget* m_pWidget = nullptr;
     std::map<int, QWidget*> m_controls;
     std::map<UINT_PTR, int> m_timers; // our timer IDs to Qt's

@@ -4,12 +4,9 @@
 #include <QMenu>
 #include <QWidget>
 
-CMenu::CMenu() : m_pMenu(new QMenu) {}
+CMenu::CMenu() : m_pMenu(std::make_unique<QMenu>()) {}
 
-CMenu::~CMenu()
-{
-    delete m_pMenu;
-}
+CMenu::~CMenu() = default;
 
 QAction* CMenu::FindItem(UINT nID) const
 {

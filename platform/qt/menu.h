@@ -1,6 +1,8 @@
 // Menus by command ID, and the system menu of a window.
 #pragma once
 
+#include <memory>
+
 #include "platform/core/afxtypes.h"
 
 class QAction;
@@ -40,10 +42,10 @@ public:
 
     // The item of that command ID, or nullptr.
     QAction* FindItem(UINT nID) const;
-    QMenu* GetQMenu() const { return m_pMenu; }
+    QMenu* GetQMenu() const { return m_pMenu.get(); }
 
 private:
-    QMenu* m_pMenu;
+    std::unique_ptr<QMenu> m_pMenu;
 };
 
 // The standard system menu: Restore, Move, Size, Minimize, Maximize, Close.

@@ -11,10 +11,9 @@ CQtSocketWatcher::CQtSocketWatcher() : m_pPrevious(AfxSetSocketWatcher(this)) {}
 CQtSocketWatcher::~CQtSocketWatcher()
 {
     AfxSetSocketWatcher(m_pPrevious);
-    for (const auto& [socket, notifier] : m_notifiers) {
+    for (const auto& [socket, notifier] : m_notifiers)
         socket->DetachWatcher();
-        delete notifier;
-    }
+    m_notifiers.clear();
     for (const QPointer<QSocketNotifier>& notifier : m_closing)
         delete notifier.data();
 }
@@ -55,7 +54,7 @@ private:
 void CQtSocketWatcher::Watch(CAsyncSocket* pSocket)
 {
     if (m_notifiers.count(pSocket) == 0)
-        m_notifiers[pSocket] = new CSocketNotifier(pSocket);
+        m_notifiers[pSocket] = std::make_unique<CSocketNotifier>(pSocket);
 }
 
 void CQtSocketWatcher::Unwatch(CAsyncSocket* pSocket)
@@ -65,12 +64,11 @@ void CQtSocketWatcher::Unwatch(CAsyncSocket* pSocket)
         return;
     // A socket closing inside its own notification: its notifier goes when
     // control is back in the event loop, or with the watcher at the latest.
-    auto* notifier = static_cast<CSocketNotifier*>(it->second);
+    std::unique_ptr<QSocketNotifier> owned = std::move(it->second);
     m_notifiers.erase(it);
-    if (!notifier->m_bDispatching) {
-        delete notifier;
+    if (!static_cast<CSocketNotifier*>(owned.get())->m_bDispatching)
         return;
-    }
+    auto* notifier = owned.release();
     notifier->setEnabled(false);
     notifier->deleteLater();
     std::erase_if(m_closing, [](const QPointer<QSocketNotifier>& gone) { return gone.isNull(); });

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include <QPointer>
@@ -22,7 +23,7 @@ public:
     void Unwatch(CAsyncSocket* pSocket) override;
 
 private:
-    std::map<CAsyncSocket*, QSocketNotifier*> m_notifiers;
+    std::map<CAsyncSocket*, std::unique_ptr<QSocketNotifier>> m_notifiers;
     // Notifiers of sockets closed inside their own notification, not yet deleted.
     std::vector<QPointer<QSocketNotifier>> m_closing;
     ISocketWatcher* m_pPrevious;

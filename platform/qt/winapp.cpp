@@ -126,7 +126,7 @@ void CWinApp::WinHelp(DWORD dwData)
         return;
     }
     if (m_pHelp == nullptr) {
-        m_pHelp = new QTextBrowser;
+        m_pHelp = std::make_unique<QTextBrowser>();
         m_pHelp->setAttribute(Qt::WA_DeleteOnClose, false);
         m_pHelp->setOpenExternalLinks(false);
         m_pHelp->resize(560, 480);
@@ -143,8 +143,7 @@ void CWinApp::WinHelp(DWORD dwData)
 
 void CWinApp::CloseHelp()
 {
-    delete m_pHelp;
-    m_pHelp = nullptr;
+    m_pHelp.reset();
 }
 
 namespace {

@@ -37,7 +37,7 @@ public:
     CWnd* m_pMainWnd = nullptr;
 
 private:
-    QTextBrowser* m_pHelp = nullptr;
+    std::unique_ptr<QTextBrowser> m_pHelp;
 };
 
 CWinApp* AfxGetApp();
