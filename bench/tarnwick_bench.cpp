@@ -1,16 +1,26 @@
-// One Get or Put through Tarnwick's real window on Qt's offscreen platform:
-// the dialog, its handlers, the posted messages, the socket notifier and the
-// timer, exactly as the program runs a transfer, with the confirmation
-// answered. For timing by bench/compare.sh.
+// One Get or Put through Tarnwick's real window, on Qt's offscreen platform or
+// on an X display: the dialog, its handlers, the posted messages, the socket
+// notifier and the timer, exactly as the program runs a transfer, with the
+// confirmation answered. For timing by bench/compare.sh.
 //
-//   tarnwick_bench get HOST[:PORT] REMOTE           (into the current directory)
-//   tarnwick_bench put HOST[:PORT] LOCALPATH REMOTE
+//   tarnwick_bench [--platform offscreen|xcb] get HOST[:PORT] REMOTE   (into the current directory)
+//   tarnwick_bench [--platform offscreen|xcb] put HOST[:PORT] LOCALPATH REMOTE
 //
 // Exit status 0 when the transfer completed, 1 otherwise; any message other
-// than the confirmation goes to standard error.
+// than the confirmation goes to standard error. With TARNWICK_BENCH_PHASES
+// set to a file, one line is appended to it:
+//
+//   startup_ms steady_ms blocks end_ms
+//
+// startup: from the process's start to the first block; steady: from the
+// first block to the last but one; end: the last block, which for a Get
+// includes making the file durable and putting it in place.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <QApplication>
@@ -44,14 +54,33 @@ private:
     IMessageBoxHandler* m_pPrevious;
 };
 
-// Ends the run when the window goes idle again.
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// Ends the run when the window goes idle again, and notes when the blocks
+// went by. The posted progress message of a block is handled right after it.
 class CBenchDlg : public CTransferDlg {
 public:
     bool completed = false;
+    unsigned long long blocks = 0;
+    Clock::time_point first{};
+    Clock::time_point lastButOne{};
+    Clock::time_point last{};
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
+        if (message == WM_TFTP_PROGRESS) {
+            const Clock::time_point now = Clock::now();
+            if (blocks++ == 0)
+                first = now;
+            lastButOne = last;
+            last = now;
+        }
         const LRESULT result = CTransferDlg::WindowProc(message, wParam, lParam);
         if (message == WM_TFTP_COMPLETE || message == WM_TFTP_FAILED || message == WM_TFTP_TIMEOUT) {
             completed = message == WM_TFTP_COMPLETE;
@@ -63,22 +92,42 @@ protected:
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: tarnwick_bench get HOST[:PORT] REMOTE\n"
-                         "       tarnwick_bench put HOST[:PORT] LOCALPATH REMOTE\n");
+    std::fprintf(stderr, "usage: tarnwick_bench [--platform offscreen|xcb] get HOST[:PORT] REMOTE\n"
+                         "       tarnwick_bench [--platform offscreen|xcb] put HOST[:PORT] LOCALPATH REMOTE\n");
     return 2;
+}
+
+void WritePhases(const CBenchDlg& dlg, Clock::time_point start)
+{
+    const char* path = std::getenv("TARNWICK_BENCH_PHASES");
+    if (path == nullptr || dlg.blocks < 2)
+        return;
+    if (FILE* file = std::fopen(path, "a")) {
+        std::fprintf(file, "%.2f %.2f %llu %.2f\n", Milliseconds(dlg.first - start),
+                     Milliseconds(dlg.lastButOne - dlg.first), dlg.blocks - 2, Milliseconds(dlg.last - dlg.lastButOne));
+        std::fclose(file);
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const Clock::time_point start = Clock::now();
+    const char* platform = "offscreen";
+    if (argc > 2 && std::strcmp(argv[1], "--platform") == 0) {
+        platform = argv[2];
+        argv[2] = argv[0];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 4)
         return Usage();
     const std::string direction = argv[1];
     if ((direction != "get" || argc != 4) && (direction != "put" || argc != 5))
         return Usage();
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", platform);
     qputenv("QT_NO_GLIB", "1"); // as the program itself runs
     QApplication application(argc, argv);
     CQtSocketWatcher watcher;
@@ -106,7 +155,9 @@ int main(int argc, char** argv)
         files->setCurrentItem(found[0]);
     }
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(direction == "get" ? IDC_GET : IDC_PUT, BN_CLICKED), 0);
+    dlg.ShowWindow(SW_SHOW); // painted as a user sees it
     QApplication::exec();
+    WritePhases(dlg, start);
     dlg.DestroyWindow();
     return dlg.completed && !boxes.failed ? 0 : 1;
 }

@@ -82,6 +82,7 @@ private:
     ULONGLONG m_nBufferStart = 0;    // the file offset of the buffer's first byte
     std::size_t m_nBufferLength = 0; // reading: the bytes it holds; writing: those waiting
     std::size_t m_nBufferPos = 0;    // reading: the next byte to deliver
+    ULONGLONG m_nWrittenBack = 0;    // a replacement: the bytes handed to write-back so far
 
     std::string m_strFilePath;
     std::string m_strTempPath;   // the new file while a replacement is pending

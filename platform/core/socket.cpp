@@ -5,12 +5,15 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+
 #include <cstring>
 
 #include "socket_watcher.h"
 
 namespace {
 int g_nLastError = 0;
+CReceiveWait* g_pReceiveWait = nullptr;
 
 // Sets the last error and answers SOCKET_ERROR when a system call failed.
 int Checked(ssize_t result)
@@ -33,6 +36,29 @@ void CAsyncSocket::SetLastError(int nError)
     g_nLastError = nError;
 }
 
+CReceiveWait::CReceiveWait() : m_pOuter(g_pReceiveWait)
+{
+    g_pReceiveWait = this;
+}
+
+CReceiveWait::~CReceiveWait()
+{
+    g_pReceiveWait = m_pOuter;
+}
+
+int CAsyncSocket::ReadFlags()
+{
+    // The socket's receive timeout bounds the wait.
+    return g_pReceiveWait != nullptr ? 0 : MSG_DONTWAIT;
+}
+
+int CAsyncSocket::NoteRead(int nResult)
+{
+    if (nResult == SOCKET_ERROR && g_pReceiveWait != nullptr && (g_nLastError == EAGAIN || g_nLastError == EWOULDBLOCK))
+        g_pReceiveWait->m_bTimedOut = true;
+    return nResult;
+}
+
 CAsyncSocket::~CAsyncSocket()
 {
     Close();
@@ -52,9 +78,19 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const 
         SetLastError(EINVAL);
         return FALSE;
     }
-    int fd = ::socket(AF_INET, nSocketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // A blocking socket whose calls never block unasked: every send and
+    // every read outside a CReceiveWait says MSG_DONTWAIT, and the receive
+    // timeout bounds a read inside one. A wait inside the read itself costs
+    // the system less than a poll followed by a read.
+    int fd = ::socket(AF_INET, nSocketType | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         SetLastError(errno);
+        return FALSE;
+    }
+    const timeval wait{0, CReceiveWait::kReceiveWaitMs * 1000};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
+        SetLastError(errno);
+        ::close(fd);
         return FALSE;
     }
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
@@ -121,8 +157,8 @@ int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockA
         SetLastError(EINVAL);
         return SOCKET_ERROR;
     }
-    return Checked(::sendto(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL, lpSockAddr,
-                            static_cast<socklen_t>(nSockAddrLen)));
+    return Checked(::sendto(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL | MSG_DONTWAIT,
+                            lpSockAddr, static_cast<socklen_t>(nSockAddrLen)));
 }
 
 int CAsyncSocket::ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags)
@@ -133,8 +169,8 @@ int CAsyncSocket::ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, in
     }
     socklen_t addressLength = static_cast<socklen_t>(*lpSockAddrLen);
     // MSG_TRUNC makes the kernel report the datagram's real length.
-    int result = Checked(
-        ::recvfrom(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC, lpSockAddr, &addressLength));
+    int result = NoteRead(Checked(::recvfrom(m_hSocket, lpBuf, static_cast<size_t>(nBufLen),
+                                             nFlags | MSG_TRUNC | ReadFlags(), lpSockAddr, &addressLength)));
     if (result == SOCKET_ERROR)
         return SOCKET_ERROR;
     if (result > nBufLen) {
@@ -160,7 +196,7 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags)
         SetLastError(EINVAL);
         return SOCKET_ERROR;
     }
-    return Checked(::send(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL));
+    return Checked(::send(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL | MSG_DONTWAIT));
 }
 
 int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags)
@@ -169,7 +205,8 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags)
         SetLastError(EINVAL);
         return SOCKET_ERROR;
     }
-    int result = Checked(::recv(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC));
+    int result =
+        NoteRead(Checked(::recv(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC | ReadFlags())));
     if (result != SOCKET_ERROR && result > nBufLen) {
         SetLastError(EMSGSIZE);
         return SOCKET_ERROR;

@@ -1,6 +1,7 @@
-// Non-blocking IPv4 datagram sockets with the framework's calling conventions:
-// calls return SOCKET_ERROR (or FALSE) on failure and leave the reason for
-// GetLastError, which is an errno value.
+// IPv4 datagram sockets with the framework's calling conventions: calls
+// return SOCKET_ERROR (or FALSE) on failure and leave the reason for
+// GetLastError, which is an errno value. No call waits: a read with nothing
+// queued fails at once with EAGAIN, except inside a CReceiveWait.
 #pragma once
 
 #include <netinet/in.h>
@@ -17,6 +18,28 @@ inline constexpr long FD_OOB = 0x04;
 inline constexpr long FD_ACCEPT = 0x08;
 inline constexpr long FD_CONNECT = 0x10;
 inline constexpr long FD_CLOSE = 0x20;
+
+// While one lives, a socket read that finds nothing queued waits up to
+// kReceiveWaitMs for a datagram before it fails with EAGAIN; TimedOut then
+// says so. For a socket watcher only: after a datagram has been answered, it
+// can read the reply where it is, without a round through its event loop.
+class CReceiveWait {
+public:
+    static constexpr int kReceiveWaitMs = 2;
+
+    CReceiveWait();
+    ~CReceiveWait();
+    CReceiveWait(const CReceiveWait&) = delete;
+    CReceiveWait& operator=(const CReceiveWait&) = delete;
+
+    // A read inside this wait found nothing within kReceiveWaitMs.
+    bool TimedOut() const { return m_bTimedOut; }
+
+private:
+    friend class CAsyncSocket;
+    CReceiveWait* m_pOuter;
+    bool m_bTimedOut = false;
+};
 
 // The I/O calls are virtual so that a fake socket can stand in for the
 // network (fuzzing the transfer socket).
@@ -69,6 +92,11 @@ protected:
     static void SetLastError(int nError);
 
 private:
+    // MSG_DONTWAIT, or 0 inside a CReceiveWait.
+    static int ReadFlags();
+    // Passes a read's result through, telling a CReceiveWait of a wait in vain.
+    static int NoteRead(int nResult);
+
     // The watcher this socket registered with; it leaves that one on Close.
     ISocketWatcher* m_pWatcher = nullptr;
 };

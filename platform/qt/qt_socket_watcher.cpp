@@ -1,5 +1,7 @@
 #include "qt_socket_watcher.h"
 
+#include <chrono>
+
 #include <QEvent>
 #include <QSocketNotifier>
 
@@ -20,8 +22,23 @@ CQtSocketWatcher::~CQtSocketWatcher()
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How long one notification may keep answering datagrams in place before the
+// window gets its turn again (painting, input, timers): with the last read's
+// own wait, well under the 50 ms in which a click must be taken.
+constexpr auto kAnswerBudget = std::chrono::milliseconds(8);
+
 // Takes the readiness event itself: this runs once per block, and a signal
 // and its slot would cost more than the rest of the block's work.
+//
+// A transfer is lock-step: each datagram is answered, and the next one comes
+// back a round trip later. Going back to the event loop between the two
+// costs more than the block's own work (under X, a flush of the display
+// connection each time), so after the datagram that woke it the notifier
+// reads the next one where it is, each read waiting a little for its
+// datagram (CReceiveWait), for as long as the budget lasts. Each datagram is
+// still one OnReceive call, followed by the delivery of what it posted.
 class CSocketNotifier : public QSocketNotifier {
 public:
     explicit CSocketNotifier(CAsyncSocket* pSocket)
@@ -34,16 +51,35 @@ protected:
     {
         if (event->type() != QEvent::SockAct)
             return QSocketNotifier::event(event);
-        // What the socket posts is delivered when its call has returned.
-        const CMessageQueue::CDispatch dispatch;
-        m_bDispatching = true;
-        m_pSocket->OnReceive(0);
-        m_bDispatching = false;
+        // While this runs, a socket closed by what it calls (the session
+        // deleted at the end of the transfer) only disables its notifier,
+        // which is deleted later: so the notifier checks itself after each
+        // datagram and goes no further once it is disabled.
+        ++m_nDispatchDepth;
+        const Clock::time_point deadline = Clock::now() + kAnswerBudget;
+        for (bool first = true;; first = false) {
+            bool timedOut = false;
+            {
+                // What the socket posts is delivered when its call has returned.
+                const CMessageQueue::CDispatch dispatch;
+                if (first) {
+                    m_pSocket->OnReceive(0);
+                } else {
+                    const CReceiveWait wait;
+                    m_pSocket->OnReceive(0);
+                    timedOut = wait.TimedOut();
+                }
+            }
+            if (timedOut || !isEnabled() || Clock::now() >= deadline)
+                break;
+        }
+        --m_nDispatchDepth;
         return true;
     }
 
 public:
-    bool m_bDispatching = false;
+    // Nonzero while event() runs; a message box inside it may run it again.
+    int m_nDispatchDepth = 0;
 
 private:
     CAsyncSocket* m_pSocket;
@@ -66,7 +102,7 @@ void CQtSocketWatcher::Unwatch(CAsyncSocket* pSocket)
     // control is back in the event loop, or with the watcher at the latest.
     std::unique_ptr<QSocketNotifier> owned = std::move(it->second);
     m_notifiers.erase(it);
-    if (!static_cast<CSocketNotifier*>(owned.get())->m_bDispatching)
+    if (static_cast<CSocketNotifier*>(owned.get())->m_nDispatchDepth == 0)
         return;
     auto* notifier = owned.release();
     notifier->setEnabled(false);

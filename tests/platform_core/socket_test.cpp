@@ -55,6 +55,50 @@ TEST(AsyncSocket, ReceivesWholeDatagramsAndRefusesLongerOnes)
     EXPECT_EQ(CAsyncSocket::GetLastError(), EAGAIN);
 }
 
+TEST(AsyncSocket, AReadWaitsOnlyInsideAReceiveWait)
+{
+    struct Row {
+        bool queued;
+        bool inWait;
+        bool read;
+        bool timedOut;
+    };
+    const Row rows[] = {
+        {true, false, true, false},
+        {false, false, false, false}, // at once, nothing to time
+        {true, true, true, false},
+        {false, true, false, true},
+    };
+    CAsyncSocket sock;
+    ASSERT_TRUE(sock.Create());
+    FakePeer peer;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.queued * 10 + row.inWait);
+        if (row.queued)
+            peer.SendTo(LocalPort(sock.m_hSocket), Bytes(4, 1));
+        BYTE buffer[8];
+        sockaddr_in sender{};
+        int senderLength = sizeof sender;
+        const auto read = [&] {
+            return sock.ReceiveFrom(buffer, sizeof buffer, reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        };
+        bool timedOut = false;
+        int result;
+        if (row.inWait) {
+            const CReceiveWait wait;
+            result = read();
+            timedOut = wait.TimedOut();
+        } else {
+            result = read();
+        }
+        EXPECT_EQ(result, row.read ? 4 : SOCKET_ERROR);
+        EXPECT_EQ(timedOut, row.timedOut);
+        if (!row.read) {
+            EXPECT_EQ(CAsyncSocket::GetLastError(), EAGAIN);
+        }
+    }
+}
+
 TEST(AsyncSocket, SendsToADottedAddressOrAName)
 {
     CAsyncSocket sock;

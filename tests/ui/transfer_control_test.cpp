@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <filesystem>
@@ -39,6 +41,7 @@ public:
     std::vector<std::string> words;
 
     bool Busy() const { return IsBusy(); }
+    ULONGLONG BytesMoved() const { return m_dwBytes; }
     UINT_PTR TimerID() const { return m_nTimerID; }
 
 protected:
@@ -343,6 +346,43 @@ TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
     QCoreApplication::processEvents();
     EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation
     EXPECT_TRUE(local.Names().empty());
+}
+
+// Datagrams that keep coming are answered in place, yet the window still gets
+// its turn: timers keep firing and a click on Abort is taken within 50 ms.
+TEST_F(TransferControl, TheWindowGetsItsTurnWhileDatagramsKeepComing)
+{
+    using Clock = std::chrono::steady_clock;
+    TftpdServer server;
+    WriteFileBytes((server.Root() / "big.bin").string(), Bytes(16 * 1024 * 1024, 'b'));
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Type(IDC_REMOTE_FILE, "big.bin");
+    Click(IDC_GET);
+
+    Clock::duration longestGap{};
+    Clock::time_point lastTick = Clock::now();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, Clock::now() - lastTick);
+        lastTick = Clock::now();
+    });
+    ticker.start(5);
+    ASSERT_TRUE(RunUntil([&] { return dlg.BytesMoved() > 1024 * 1024; }));
+
+    // A click that has to wait for the event loop, as a user's does.
+    QWidget* abort = dlg.GetDlgItem(IDC_ABORT);
+    const QPointF centre = QRectF(abort->rect()).center();
+    const Clock::time_point clicked = Clock::now();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(
+            abort, new QMouseEvent(type, centre, abort->mapToGlobal(centre), Qt::LeftButton,
+                                   type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier));
+    ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
+    EXPECT_LT(Clock::now() - clicked, std::chrono::milliseconds(50));
+    EXPECT_LT(longestGap, std::chrono::milliseconds(50));
+    EXPECT_EQ(Status().substr(0, 5), "Idle\n");
+    EXPECT_FALSE(std::filesystem::exists(local / "big.bin"));
 }
 
 struct WindowTransferCase {
