@@ -2,7 +2,9 @@
 # Times a Get and a Put of a 32 MiB + 512 byte file (65,537 full blocks: the
 # block number wraps) in octet mode against tftpd-hpa on loopback, with
 # Tarnwick (its real window, bench/tarnwick_bench, on Qt's offscreen platform
-# and on an X display under Xvfb) and with tftp-hpa's tftp, curl and atftp.
+# and on an X display under Xvfb) and with tftp-hpa's tftp, curl and atftp,
+# and with "floor" (bench/floor_client.c), the least a lock-step client can do
+# per block: what separates Tarnwick from it is Tarnwick's own cost.
 # Each client and direction runs once to warm up, then RUNS times (default 5);
 # each copy is checked byte for byte. Measured with server and client pinned
 # to CPU 0, unpinned, or both. For Tarnwick it also prints the medians of its
@@ -32,6 +34,8 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$work/root/upload" "$work/client"
+# The floor: the least a lock-step client does per block (bench/floor_client.c).
+cc -O2 -o "$work/floor" bench/floor_client.c
 head -c 33554944 /dev/urandom >"$work/root/big.bin"
 cp "$work/root/big.bin" "$work/client/local.bin"
 tarnwicks=()
@@ -68,6 +72,8 @@ transfer() {
     curl/put) cmd=(curl -s --tftp-no-options -T "$work/client/local.bin" "tftp://127.0.0.1:$port/$up") ;;
     atftp/get) cmd=(atftp -g -r big.bin -l "$out" 127.0.0.1 "$port") ;;
     atftp/put) cmd=(atftp -p -l "$work/client/local.bin" -r "$up" 127.0.0.1 "$port") ;;
+    floor/get) cmd=("$work/floor" get "$port" big.bin "$out") ;;
+    floor/put) cmd=("$work/floor" put "$port" "$work/client/local.bin" "$up") ;;
     esac
     /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" $prefix "${cmd[@]}" >/dev/null 2>&1 || {
         echo "FAILED: $client $direction" >&2
@@ -98,7 +104,7 @@ measure() { # $1: title, $2: prefix for both server and client
     : >"$work/phase-lines.txt"
     for direction in get put; do
         declare -A wall=()
-        for client in "${tarnwicks[@]}" tftp curl atftp; do
+        for client in "${tarnwicks[@]}" tftp curl atftp floor; do
             transfer "$client" "$direction" "$2" >/dev/null
             : >"$work/runs.txt"
             : >"$work/phases.txt"
