@@ -24,10 +24,12 @@ int CTFTPFile::ReadData(BYTE* pBuffer, int nCount)
     Seek(m_lReadPos, begin);
     if (nCount <= 0)
         return 0;
-    const size_t count = std::min<size_t>(static_cast<size_t>(nCount), sizeof m_abScratch);
+    const size_t count = static_cast<size_t>(nCount);
     size_t delivered = 0;
     for (;;) {
-        const size_t raw = Read(m_abScratch, static_cast<UINT>(count));
+        // Filtering drops bytes, never adds any: a raw read no longer than
+        // the room left cannot overflow it.
+        const size_t raw = Read(m_abScratch, static_cast<UINT>(std::min(count - delivered, sizeof m_abScratch)));
         if (raw == 0) {
             m_lReadPos = static_cast<LONGLONG>(GetPosition());
             break;

@@ -15,10 +15,10 @@ public:
     // given) and opens the file with the other flags.
     BOOL Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr) override;
 
-    // Returns the bytes placed in pBuffer (nCount at most 520); fewer than
+    // Returns the bytes placed in pBuffer (nCount of them at most); fewer than
     // asked means the end of the file. Throws CFileException.
     virtual int ReadData(BYTE* pBuffer, int nCount);
-    // Writes one DATA payload (nCount at most 512). Throws CFileException.
+    // Writes one DATA payload, of any block size. Throws CFileException.
     virtual void WriteData(const BYTE* pBuffer, int nCount);
 
     // Text-mode reads: offset of the first byte not yet consumed. 64-bit, so

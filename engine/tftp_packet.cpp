@@ -73,7 +73,7 @@ TftpVerdict AwaitData(WORD wOpcode, WORD wBlock, WORD wExpected, int nLength)
         return Fail(TFTP_REASON_UNEXPECTED, TFTP_ERROR_ILLEGAL_OPERATION);
     if (wBlock != wExpected)
         return Ignore();
-    return TftpVerdict{TFTP_RESULT_DATA + nLength, false, false, 0};
+    return TftpVerdict{TFTP_RESULT_DATA + (nLength <= TFTP_RESULT_VALUE_MASK ? nLength : 0), false, false, 0};
 }
 
 // A reply in a Put: ACK with the awaited block is accepted.
@@ -87,9 +87,9 @@ TftpVerdict AwaitAck(WORD wOpcode, WORD wBlock, WORD wExpected)
 }
 } // namespace
 
-TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength)
+TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength, int nMaxDatagram)
 {
-    if (nLength < TFTP_MIN_DATAGRAM || nLength > TFTP_MAX_DATAGRAM)
+    if (nLength < TFTP_MIN_DATAGRAM || nLength > nMaxDatagram)
         return Fail(TFTP_REASON_RECEIVE, 0);
     const WORD opcode = GetWord(pDatagram);
     if (opcode == 0 || opcode > TFTP_OPCODE_ERROR)

@@ -43,7 +43,11 @@ struct TftpVerdict {
     WORD wErrorCode; // ERROR code to send back; 0 when none is sent
 };
 
-TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength);
+// nMaxDatagram: the longest DATA accepted (a negotiated block size plus 4).
+// A DATA result carries its length in twelve bits; a longer datagram's
+// result is TFTP_RESULT_DATA alone, and the caller knows its length.
+TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength,
+                             int nMaxDatagram = TFTP_MAX_DATAGRAM);
 
 // The text an ERROR datagram carries: from offset 4 up to its zero byte, or to
 // the end of the datagram when no zero byte comes first. Never reads past

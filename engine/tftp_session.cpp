@@ -59,11 +59,13 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
     CopyBounded(m_szLocalPath, sizeof m_szLocalPath, lpszLocalPath);
     CopyBounded(m_szRemoteName, sizeof m_szRemoteName, lpszRemoteName);
 
-    m_pSendBuffer = new (std::nothrow) BYTE[TFTP_PACKET_BUFFER];
+    // Sized once for the largest block this transfer may be granted.
+    const size_t bufferSize = static_cast<size_t>(PacketBufferSize());
+    m_pSendBuffer = new (std::nothrow) BYTE[bufferSize];
     if (m_pSendBuffer == nullptr)
         return FALSE;
     m_bOwnSendBuffer = TRUE;
-    m_pReceiveBuffer = new (std::nothrow) BYTE[TFTP_PACKET_BUFFER];
+    m_pReceiveBuffer = new (std::nothrow) BYTE[bufferSize];
     if (m_pReceiveBuffer == nullptr)
         return FALSE;
     m_bOwnReceiveBuffer = TRUE;
@@ -99,6 +101,8 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
             return FALSE;
         }
         m_nPutSize = m_pFile->GetLength();
+        // A Put tells the server the real size.
+        m_options.nFileSize = m_nPutSize;
     }
 
     if (!SendRequest(lpszHost, lpszRemoteName, wDirection, wMode))
@@ -111,7 +115,7 @@ void CTFTPSession::OnReceive(int /*nErrorCode*/)
 {
     const CCallScope scope(*this);
     if (m_pReceiveBuffer != nullptr && !m_bDeletePending)
-        Receive(m_pReceiveBuffer, TFTP_PACKET_BUFFER, 0);
+        Receive(m_pReceiveBuffer, PacketBufferSize(), 0);
 }
 
 int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
@@ -126,7 +130,7 @@ int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
                 SendNextBlock();
             break;
         case TFTP_RESULT_DATA:
-            StoreBlock(static_cast<const BYTE*>(lpBuf), result & TFTP_RESULT_VALUE_MASK);
+            StoreBlock(static_cast<const BYTE*>(lpBuf), DatagramLength());
             break;
         case TFTP_RESULT_ERROR:
             OnTransferError();
@@ -142,8 +146,9 @@ int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
 
 void CTFTPSession::SendNextBlock()
 {
-    const int count = m_pFile->ReadData(m_pSendBuffer + TFTP_HEADER_SIZE, TFTP_BLOCK_SIZE);
-    if (count < TFTP_BLOCK_SIZE) {
+    const int blockSize = m_granted.nBlockSize;
+    const int count = m_pFile->ReadData(m_pSendBuffer + TFTP_HEADER_SIZE, blockSize);
+    if (count < blockSize) {
         // The file ended before the size it had at the start: a short block
         // now would make a truncated copy look whole on the server.
         if (m_pFile->GetPosition() < m_nPutSize) {
@@ -165,12 +170,13 @@ void CTFTPSession::StoreBlock(const BYTE* pDatagram, int nLength)
         return;
     const int payload = nLength - TFTP_HEADER_SIZE;
     m_pFile->WriteData(pDatagram + TFTP_HEADER_SIZE, payload);
-    if (payload < TFTP_BLOCK_SIZE) {
+    const bool last = payload < m_granted.nBlockSize;
+    if (last) {
         m_pFile->Commit();
         m_bLastBlockStored = TRUE;
     }
     m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, payload);
-    if (payload < TFTP_BLOCK_SIZE)
+    if (last)
         NotifyComplete();
 }
 

@@ -2,17 +2,49 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include "host_address.h"
+#include "platform/core/format.h"
 #include "platform/core/msgbox.h"
+#include "res/resource.h"
+#include "res/strings.h"
 #include "tftp_errors.h"
 #include "tftp_packet.h"
 
 namespace {
+std::string OptionsText(const TftpOptions& options)
+{
+    std::string text;
+    const auto add = [&text](const char* name, ULONGLONG value) {
+        text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(value);
+    };
+    if (options.nBlockSize != 0)
+        add("blksize", static_cast<ULONGLONG>(options.nBlockSize));
+    if (options.nTimeout != 0)
+        add("timeout", static_cast<ULONGLONG>(options.nTimeout));
+    if (options.bFileSize)
+        add("tsize", options.nFileSize);
+    if (options.nWindowSize != 0)
+        add("windowsize", static_cast<ULONGLONG>(options.nWindowSize));
+    return text;
+}
+
+std::string GrantedText(const TftpGranted& granted)
+{
+    std::string text =
+        "blksize " + std::to_string(granted.nBlockSize) + ", windowsize " + std::to_string(granted.nWindowSize);
+    if (granted.nTimeout != 0)
+        text += ", timeout " + std::to_string(granted.nTimeout);
+    if (granted.bFileSize)
+        text += ", tsize " + std::to_string(granted.nFileSize);
+    return text;
+}
+
 std::string AddressText(const sockaddr_in& address)
 {
     char text[INET_ADDRSTRLEN] = {};
@@ -48,13 +80,12 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
         return FALSE;
     }
 
-    m_pBuffer = new (std::nothrow) BYTE[TFTP_PACKET_BUFFER];
+    m_pBuffer = new (std::nothrow) BYTE[static_cast<size_t>(PacketBufferSize())];
     if (m_pBuffer == nullptr)
         return FALSE;
     m_bOwnBuffer = TRUE;
 
-    m_nLastLength = BuildRequest(m_pBuffer, TFTP_PACKET_BUFFER, wDirection, lpszName, wMode);
-    if (m_nLastLength == 0) {
+    if (!BuildRequestPacket(lpszName)) {
         SetLastError(ENAMETOOLONG);
         ReportSocketError();
         return FALSE;
@@ -77,6 +108,8 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
 
     Log(std::string(wDirection == DIRECTION_GET ? "Read" : "Write") + " request for \"" + lpszName + "\" (" +
         TftpModeString(wMode) + ") sent to " + AddressText(m_addrServer));
+    if (m_bNegotiating)
+        Log("Options asked: " + OptionsText(m_options));
     if (wDirection == DIRECTION_GET) {
         m_wState = TFTP_STATE_RRQ_SENT;
         m_wExpected = 1;
@@ -86,6 +119,101 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
     }
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_REQUEST_SENT, 0, 0);
+    return TRUE;
+}
+
+int CTFTPSocket::PacketBufferSize() const
+{
+    return std::max(m_options.nBlockSize, TFTP_BLOCK_SIZE) + TFTP_PACKET_BUFFER - TFTP_BLOCK_SIZE;
+}
+
+BOOL CTFTPSocket::BuildRequestPacket(const char* lpszName)
+{
+    m_strRequestName = lpszName;
+    m_nLastLength = BuildRequest(m_pBuffer, TFTP_MAX_REQUEST, m_wDirection, lpszName, m_wMode);
+    if (m_nLastLength == 0)
+        return FALSE;
+    m_bNegotiating = FALSE;
+    if (m_options.Any() && !m_bRetriedPlain) {
+        const int withOptions = AppendOptions(m_pBuffer, m_nLastLength, PacketBufferSize(), m_options);
+        if (withOptions == 0) {
+            Log("Options left out: the name leaves no room for them in the request");
+        } else {
+            m_nLastLength = withOptions;
+            m_bNegotiating = TRUE;
+        }
+    }
+    return TRUE;
+}
+
+BOOL CTFTPSocket::Connected()
+{
+    if (m_bConnected)
+        return TRUE;
+    if (!Connect(reinterpret_cast<const sockaddr*>(&m_addrSender), sizeof m_addrSender)) {
+        ReportSocketError();
+        return FALSE;
+    }
+    m_bConnected = TRUE;
+    Log("Server answers from " + AddressText(m_addrSender));
+    return TRUE;
+}
+
+int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
+{
+    m_bNegotiating = FALSE;
+    const OackVerdict verdict = ParseOack(pDatagram, nLength, m_options);
+    if (!verdict.bAccepted) {
+        // RFC 2347: the client that cannot take the server's options ends
+        // the transfer with ERROR 8. The option's name is untrusted: it is
+        // bounded, and it goes into the text as an argument only.
+        m_wState = TFTP_STATE_CLOSED;
+        (void)SendError(TFTP_ERROR_OPTION_REFUSED, "Option not acceptable");
+        const std::string name(verdict.szOption.substr(0, 64));
+        ShowError(AfxFormatString(AfxFindString(IDS_OACK_REFUSED), name.c_str()));
+        if (m_pOwner != nullptr)
+            m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+        return TFTP_RESULT_NONE;
+    }
+    if (!Connected()) {
+        m_wState = TFTP_STATE_CLOSED;
+        (void)SendError(TFTP_ERROR_ILLEGAL_OPERATION);
+        return TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN;
+    }
+    m_granted = verdict.granted;
+    m_bGranted = TRUE;
+    Log("Server grants: " + GrantedText(m_granted));
+    m_nTicks = 0;
+    m_nRetries = 0;
+    if (m_wState == TFTP_STATE_WRQ_SENT) {
+        // The OACK stands for ACK 0: DATA 1 goes next.
+        m_wState = TFTP_STATE_WAIT_ACK;
+        return TFTP_RESULT_ACKED;
+    }
+    // A Get answers the OACK with ACK 0 and awaits DATA 1.
+    m_wState = TFTP_STATE_WAIT_DATA;
+    m_wExpected = 0;
+    if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+        return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+    return TFTP_RESULT_NONE;
+}
+
+BOOL CTFTPSocket::RetryWithoutOptions()
+{
+    Log("The server refuses the options: asking again without them");
+    m_bRetriedPlain = TRUE;
+    Close();
+    m_bConnected = FALSE;
+    if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr) ||
+        !BuildRequestPacket(m_strRequestName.c_str()) ||
+        SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0) ==
+            SOCKET_ERROR) {
+        m_wState = TFTP_STATE_CLOSED;
+        ReportSocketError();
+        return FALSE;
+    }
+    m_nTicks = 0;
+    m_nRetries = 0;
     return TRUE;
 }
 
@@ -114,23 +242,38 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         return TFTP_RESULT_ERROR + TFTP_REASON_RECEIVE;
     }
 
-    TftpVerdict verdict = ClassifyDatagram(m_wState, m_wExpected, datagram, length);
+    const bool awaitingFirstReply = m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT;
+    if (m_bNegotiating && awaitingFirstReply && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK)
+        return ReceiveOack(datagram, length);
+    if (m_bGranted && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK && m_wState != TFTP_STATE_CLOSED)
+        return ReceiveOack(datagram, 0); // a second OACK, once the transfer has begun
+
+    const int largest = std::max(m_granted.nBlockSize, m_bNegotiating ? m_options.nBlockSize : 0) + TFTP_HEADER_SIZE;
+    TftpVerdict verdict = ClassifyDatagram(m_wState, m_wExpected, datagram, length, largest);
     if (verdict.bPeerError) {
+        // A server that refuses the options gets the request once more
+        // without them; only that one's failure is shown.
+        if (m_bNegotiating && awaitingFirstReply) {
+            m_bNegotiating = FALSE;
+            if (RetryWithoutOptions())
+                return TFTP_RESULT_NONE;
+            if (m_pOwner != nullptr)
+                m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+            return TFTP_RESULT_NONE;
+        }
         m_wState = TFTP_STATE_CLOSED;
         ReportPeerError(datagram, length);
         return TFTP_RESULT_NONE;
     }
+    if (m_bNegotiating && (verdict.nResult & TFTP_RESULT_CLASS_MASK) != TFTP_RESULT_ERROR) {
+        m_bNegotiating = FALSE;
+        Log("The server ignores the options: a plain transfer");
+    }
+    m_nDatagramLength = length;
 
     const int resultClass = verdict.nResult & TFTP_RESULT_CLASS_MASK;
-    if ((resultClass == TFTP_RESULT_ACKED || resultClass == TFTP_RESULT_DATA) && !m_bConnected) {
-        if (Connect(reinterpret_cast<const sockaddr*>(&m_addrSender), sizeof m_addrSender)) {
-            m_bConnected = TRUE;
-            Log("Server answers from " + AddressText(m_addrSender));
-        } else {
-            ReportSocketError();
-            verdict = TftpVerdict{TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN, false, true, TFTP_ERROR_ILLEGAL_OPERATION};
-        }
-    }
+    if ((resultClass == TFTP_RESULT_ACKED || resultClass == TFTP_RESULT_DATA) && !Connected())
+        verdict = TftpVerdict{TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN, false, true, TFTP_ERROR_ILLEGAL_OPERATION};
 
     switch (verdict.nResult & TFTP_RESULT_CLASS_MASK) {
     case TFTP_RESULT_ACKED:
@@ -159,7 +302,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
 
 int CTFTPSocket::SendBlock(BYTE* pPacket, int nPayloadLength, int /*nFlags*/)
 {
-    if (nPayloadLength < 0 || nPayloadLength > TFTP_BLOCK_SIZE || m_pBuffer == nullptr)
+    if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || m_pBuffer == nullptr)
         return 0;
     ++m_wBlock;
     BuildDataHeader(pPacket, m_wBlock);
@@ -232,7 +375,11 @@ void CTFTPSocket::OnTick()
     const CCallScope scope(*this);
     if (m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED)
         return;
-    if (++m_nTicks != TFTP_TICKS_PER_RESEND)
+    // A negotiated timeout of T seconds resends after T; three periods
+    // without an answer end the transfer, as the plain timing does.
+    const int ticksPerResend =
+        m_granted.nTimeout > 0 ? m_granted.nTimeout * 1000 / static_cast<int>(TFTP_TICK_MS) : TFTP_TICKS_PER_RESEND;
+    if (++m_nTicks < ticksPerResend)
         return;
     if (++m_nRetries > TFTP_RESENDS) {
         m_wState = TFTP_STATE_CLOSED;

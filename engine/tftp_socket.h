@@ -7,6 +7,7 @@
 #include "platform/core/socket.h"
 #include "platform/core/wnd.h"
 #include "tftp.h"
+#include "tftp_options.h"
 #include "transfer_log.h"
 
 class CTFTPSocket;
@@ -26,6 +27,19 @@ class CTFTPSocket : public CSocket {
 public:
     explicit CTFTPSocket(CWnd* pOwner);
     ~CTFTPSocket() override;
+
+    // The options the request asks for (RFC 2347); none by default, and then
+    // every datagram is the plain RFC 1350 exchange. Before SendRequest.
+    void SetOptions(const TftpOptions& options) { m_options = options; }
+    // What the transfer runs with: the server's grant, or RFC 1350's values.
+    const TftpGranted& Granted() const { return m_granted; }
+    // The largest packet of this transfer: a header and the largest block
+    // that may be granted, plus room to tell a longer datagram. Buffers
+    // handed to Receive and SendBlock are this long.
+    int PacketBufferSize() const;
+    // The length of the last DATA datagram Receive accepted (its result
+    // carries it too when it fits twelve bits).
+    int DatagramLength() const { return m_nDatagramLength; }
 
     // Creates the socket and sends the request to lpszHost ("name", "a.b.c.d",
     // either with ":port"; port 69 without). TRUE when the request has gone out.
@@ -104,10 +118,28 @@ protected:
     // sender whose datagrams are read.
     sockaddr_in m_addrSender;
 
+    TftpOptions m_options;
+    TftpGranted m_granted;
+    // The request carried options and no answer has settled them yet.
+    BOOL m_bNegotiating = FALSE;
+    // A server refused the options with an ERROR; the request went again without them.
+    BOOL m_bRetriedPlain = FALSE;
+    // An OACK has been accepted.
+    BOOL m_bGranted = FALSE;
+    int m_nDatagramLength = 0;
+
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
     ITransferLog* m_pLog = nullptr;
 
 private:
     int SendToPeer(const BYTE* pPacket, int nLength);
+    // Builds the request into m_pBuffer, with the options when they fit.
+    BOOL BuildRequestPacket(const char* lpszName);
+    // An OACK to the request: the grant, or the transfer's end.
+    int ReceiveOack(const BYTE* pDatagram, int nLength);
+    // The request again, without options, from a fresh socket.
+    BOOL RetryWithoutOptions();
+    BOOL Connected();
+    std::string m_strRequestName;
 };

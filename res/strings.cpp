@@ -67,6 +67,8 @@ constexpr StringEntry kStrings[] = {
                            "pxelinux.cfg/default: it is stored under its last part, in the directory shown."},
     {IDS_PUT_FILE_CHANGED, "%s became shorter while it was being sent.\nThe transfer was stopped, and the server was "
                            "told that its copy is incomplete."},
+    {IDS_OACK_REFUSED, "The server's answer to the transfer options cannot be taken (option \"%s\": not asked for, "
+                       "out of range or malformed).\nThe transfer was stopped."},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -95,18 +95,20 @@ struct TransferCase {
     WORD direction;
     WORD mode;
     size_t size;
+    int blockSize = 0; // asked for with tsize and a timeout; 0: a plain request
 };
 
 std::string CaseName(const ::testing::TestParamInfo<TransferCase>& info)
 {
     return std::string(info.param.direction == DIRECTION_GET ? "Get" : "Put") +
-           (info.param.mode == MODE_BINARY ? "Octet" : "Netascii") + std::to_string(info.param.size);
+           (info.param.mode == MODE_BINARY ? "Octet" : "Netascii") + std::to_string(info.param.size) +
+           (info.param.blockSize != 0 ? "Blksize" + std::to_string(info.param.blockSize) : "");
 }
 
 void PrintTo(const TransferCase& c, std::ostream* os)
 {
     *os << (c.direction == DIRECTION_GET ? "Get " : "Put ") << (c.mode == MODE_BINARY ? "octet " : "netascii ")
-        << c.size;
+        << c.size << (c.blockSize != 0 ? " blksize " + std::to_string(c.blockSize) : "");
 }
 
 // The file to send and what must arrive, by the translation rules of the mode.
@@ -145,6 +147,8 @@ TransferOutcome RunCase(const TransferCase& c, const Bytes& source, const std::s
                         std::chrono::milliseconds tick = std::chrono::milliseconds(500))
 {
     CTFTPSession session(&owner);
+    if (c.blockSize != 0)
+        session.SetOptions(TftpOptions{c.blockSize, 0, 2, true, 0});
     if (c.direction == DIRECTION_PUT) {
         WriteFileBytes(local / "source.dat", source);
         return RunTransfer(session, owner, host.c_str(), (local / "source.dat").c_str(), "uploaded.dat", DIRECTION_PUT,
@@ -189,7 +193,7 @@ TEST_P(TftpdTransfer, ArrivesExactly)
     ASSERT_EQ(arrived.size(), expected.size());
     EXPECT_TRUE(arrived == expected) << "the contents differ";
     if (c.mode == MODE_BINARY) {
-        EXPECT_EQ(outcome.progressMessages, c.size / 512 + 1);
+        EXPECT_EQ(outcome.progressMessages, c.size / static_cast<size_t>(c.blockSize != 0 ? c.blockSize : 512) + 1);
     }
 }
 
@@ -205,6 +209,21 @@ std::vector<TransferCase> AllCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(Tftpd, TftpdTransfer, ::testing::ValuesIn(AllCases()), CaseName);
+
+// With options asked (blksize, tsize, timeout), which tftpd-hpa grants: the
+// sizes around one block and one past many blocks, both ways, both modes.
+std::vector<TransferCase> OptionCases()
+{
+    std::vector<TransferCase> cases;
+    for (WORD direction : {DIRECTION_GET, DIRECTION_PUT})
+        for (WORD mode : {MODE_BINARY, MODE_ASCII})
+            for (size_t size : {size_t{0}, size_t{1467}, size_t{1468}, size_t{1469}, size_t{1048583}})
+                cases.push_back(TransferCase{direction, mode, size, 1468});
+    cases.push_back(TransferCase{DIRECTION_GET, MODE_BINARY, 100000, 8192}); // a block past 4091 bytes
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(TftpdOptions, TftpdTransfer, ::testing::ValuesIn(OptionCases()), CaseName);
 
 // 1 MiB both ways in both modes through a relay that drops, duplicates and
 // reorders. The engine's ticks come every 10 ms and the server resends after

@@ -1,0 +1,203 @@
+// The session with options asked: the request, the OACK in each direction,
+// a server that ignores or refuses the options, and OACKs that cannot be taken.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/tftp_session.h"
+#include "platform/core/format.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/fake_peer.h"
+#include "tests/support/msgbox_recorder.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const std::string z(1, '\0');
+
+WORD GetWordOf(const Bytes& bytes, size_t offset)
+{
+    return static_cast<WORD>((bytes[offset] << 8) | bytes[offset + 1]);
+}
+
+Bytes Oack(const std::string& pairs)
+{
+    return BytesOf(std::string("\0\6", 2) + pairs);
+}
+
+class ProbeSession : public CTFTPSession {
+public:
+    using CTFTPSession::CTFTPSession;
+    void ReceiveWaiting()
+    {
+        ASSERT_TRUE(WaitReadable(m_hSocket));
+        OnReceive(0);
+    }
+};
+
+class Negotiation : public ::testing::Test {
+protected:
+    // Starts a transfer asking for blksize 1024 and tsize; returns the request.
+    Bytes Start(ProbeSession& session, WORD direction, const std::string& remote = "f.bin")
+    {
+        session.SetOptions(TftpOptions{1024, 0, 0, true, 0});
+        EXPECT_TRUE(session.Start(server.HostString().c_str(), (dir / "local.bin").c_str(), remote.c_str(), direction,
+                                  MODE_BINARY));
+        return server.Receive().value_or(Bytes{});
+    }
+
+    void FromTransfer(ProbeSession& session, const Bytes& datagram)
+    {
+        transfer.SendTo(LocalPort(session.m_hSocket), datagram);
+        session.ReceiveWaiting();
+    }
+
+    std::vector<UINT> TakeMessages()
+    {
+        std::vector<UINT> messages;
+        MSG msg;
+        while (owner.PeekMessage(&msg))
+            messages.push_back(msg.message);
+        return messages;
+    }
+
+    TempDir dir;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+    FakePeer server;
+    FakePeer transfer;
+};
+
+TEST_F(Negotiation, AGetAnswersTheOackWithAckZeroAndTakesBlocksOfTheGrantedSize)
+{
+    ProbeSession session(&owner);
+    const char request[] = "\0\1f.bin\0octet\0blksize\0"
+                           "1024\0tsize\0"
+                           "0";
+    EXPECT_EQ(Start(session, DIRECTION_GET), Bytes(request, request + sizeof request));
+    FromTransfer(session, Oack("blksize" + z + "1000" + z + "tsize" + z + "1100" + z));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    EXPECT_EQ(session.Granted().nBlockSize, 1000);
+    EXPECT_EQ(session.Granted().nFileSize, 1100u);
+    FromTransfer(session, DataPacket(1, 1000, 'a'));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(1));
+    FromTransfer(session, DataPacket(2, 100, 'b'));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(2));
+    Bytes expected(1100, 'b');
+    std::fill(expected.begin(), expected.begin() + 1000, BYTE{'a'});
+    EXPECT_EQ(ReadFileBytes(dir / "f.bin"), expected);
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Negotiation, APutTakesTheOackAsAckZeroAndTellsTheRealSize)
+{
+    WriteFileBytes(dir / "local.bin", Bytes(1500, 'p'));
+    ProbeSession session(&owner);
+    const char request[] = "\0\2f.bin\0octet\0blksize\0"
+                           "1024\0tsize\0"
+                           "1500";
+    EXPECT_EQ(Start(session, DIRECTION_PUT), Bytes(request, request + sizeof request));
+    FromTransfer(session, Oack("blksize" + z + "1024" + z));
+    EXPECT_EQ(transfer.TryReceive()->size(), 1028u);
+    FromTransfer(session, AckPacket(1));
+    EXPECT_EQ(transfer.TryReceive()->size(), 480u);
+    FromTransfer(session, AckPacket(2));
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+}
+
+TEST_F(Negotiation, AServerThatIgnoresTheOptionsGetsAPlainTransfer)
+{
+    ProbeSession session(&owner);
+    Start(session, DIRECTION_GET);
+    FromTransfer(session, DataPacket(1, 512, 'x'));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(1));
+    FromTransfer(session, DataPacket(2, 3, 'y'));
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+    EXPECT_EQ(ReadFileBytes(dir / "f.bin").size(), 515u);
+}
+
+TEST_F(Negotiation, AServerThatRefusesTheOptionsIsAskedOnceMoreWithoutThem)
+{
+    ProbeSession session(&owner);
+    Start(session, DIRECTION_GET);
+    const UINT firstPort = server.LastSenderPort();
+    server.Reply(ErrorPacket(8, "no options"));
+    session.ReceiveWaiting();
+    EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1f.bin\0octet\0", 14)));
+    EXPECT_NE(server.LastSenderPort(), firstPort); // a fresh socket
+    EXPECT_TRUE(boxes.boxes.empty());
+    // The plain request's own refusal is shown.
+    server.Reply(ErrorPacket(1, ""));
+    session.ReceiveWaiting();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_PEER_FILE_NOT_FOUND)});
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_FAILED);
+}
+
+TEST_F(Negotiation, AnOackThatCannotBeTakenEndsTheTransferWithError8)
+{
+    struct Row {
+        const char* name;
+        WORD direction;
+        std::vector<Bytes> replies; // from the transfer port, in turn
+        const char* option;
+    };
+    const Row rows[] = {
+        {"not asked for", DIRECTION_GET, {Oack("windowsize" + z + "4" + z)}, "windowsize"},
+        {"block above asked", DIRECTION_GET, {Oack("blksize" + z + "1025" + z)}, "blksize"},
+        {"block below 8", DIRECTION_PUT, {Oack("blksize" + z + "7" + z)}, "blksize"},
+        {"block not a number", DIRECTION_GET, {Oack("blksize" + z + "1k" + z)}, "blksize"},
+        {"named twice", DIRECTION_PUT, {Oack("tsize" + z + "1" + z + "TSIZE" + z + "1" + z)}, "TSIZE"},
+        {"no final zero", DIRECTION_GET, {Oack("blksize" + z + "512")}, "blksize"},
+        {"after the transfer began",
+         DIRECTION_GET,
+         {Oack("blksize" + z + "512" + z), Oack("blksize" + z + "512" + z)},
+         ""},
+    };
+    WriteFileBytes(dir / "local.bin", Bytes(10, 'l'));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CMessageBoxRecorder recorder;
+        {
+            ProbeSession session(&owner);
+            Start(session, row.direction);
+            for (const Bytes& reply : row.replies)
+                FromTransfer(session, reply);
+            std::optional<Bytes> last;
+            while (std::optional<Bytes> datagram = transfer.TryReceive())
+                last = datagram;
+            ASSERT_TRUE(last.has_value());
+            EXPECT_EQ(GetWordOf(*last, 0), TFTP_OPCODE_ERROR);
+            EXPECT_EQ(GetWordOf(*last, 2), TFTP_ERROR_OPTION_REFUSED);
+            EXPECT_EQ(recorder.Texts(),
+                      std::vector<std::string>{AfxFormatString(AfxFindString(IDS_OACK_REFUSED), row.option)});
+            EXPECT_EQ(TakeMessages().back(), WM_TFTP_FAILED);
+        }
+        // Nothing stored.
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"local.bin"});
+    }
+}
+
+TEST_F(Negotiation, AGrantedTimeoutSetsTheResendPeriod)
+{
+    ProbeSession session(&owner);
+    session.SetOptions(TftpOptions{0, 0, 1, false, 0});
+    ASSERT_TRUE(session.Start(server.HostString().c_str(), "", "t.bin", DIRECTION_GET, MODE_BINARY));
+    server.Receive();
+    FromTransfer(session, Oack("timeout" + z + "1" + z));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    // One second is two ticks: a resend at each second, the timeout at the third.
+    for (int tick = 0; tick < 2; ++tick)
+        session.OnTick();
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    for (int tick = 0; tick < 4; ++tick)
+        session.OnTick();
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_TIMEOUT);
+}
+
+} // namespace
