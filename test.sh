@@ -11,6 +11,11 @@ for preset in release asan; do
     echo "== $preset =="
     cmake --preset "$preset"
     cmake --build --preset "$preset"
+    # atftpd, a second server for the option tests, conflicts with tftpd-hpa:
+    # it is unpacked into the build folder rather than installed.
+    binary_dir=build
+    [ "$preset" = asan ] && binary_dir=build-asan
+    tools/fetch_atftpd.sh "$binary_dir/atftpd"
     ctest --preset "$preset"
 done
 

@@ -124,7 +124,9 @@ int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
     try {
         switch (result & TFTP_RESULT_CLASS_MASK) {
         case TFTP_RESULT_ACKED:
-            if (m_bLastBlockSent)
+            if (m_granted.nWindowSize > 1)
+                FillWindow();
+            else if (m_bLastBlockSent)
                 NotifyComplete();
             else
                 SendNextBlock();
@@ -162,6 +164,16 @@ void CTFTPSession::SendNextBlock()
         return;
     }
     m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, count);
+}
+
+void CTFTPSession::FillWindow()
+{
+    // Sends until the window is full or the file is sent; complete once the
+    // last block is acknowledged.
+    while (!m_bLastBlockSent && Outstanding() < m_granted.nWindowSize && m_wState == TFTP_STATE_WAIT_ACK)
+        SendNextBlock();
+    if (m_bLastBlockSent && Outstanding() == 0)
+        NotifyComplete();
 }
 
 void CTFTPSession::StoreBlock(const BYTE* pDatagram, int nLength)

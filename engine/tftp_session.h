@@ -50,6 +50,7 @@ protected:
 
 private:
     void SendNextBlock();
+    void FillWindow();
     void StoreBlock(const BYTE* pDatagram, int nLength);
     void OnTransferError();
     void OnFileError(const CFileException& error);

@@ -80,7 +80,9 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
         return FALSE;
     }
 
-    m_pBuffer = new (std::nothrow) BYTE[static_cast<size_t>(PacketBufferSize())];
+    // One slot per block of the largest window that may be granted.
+    m_pBuffer = new (std::nothrow)
+        BYTE[static_cast<size_t>(PacketBufferSize()) * static_cast<size_t>(std::max(m_options.nWindowSize, 1))];
     if (m_pBuffer == nullptr)
         return FALSE;
     m_bOwnBuffer = TRUE;
@@ -183,6 +185,10 @@ int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
     m_granted = verdict.granted;
     m_bGranted = TRUE;
     Log("Server grants: " + GrantedText(m_granted));
+    // Room for two windows, so that a window is not dropped while the one
+    // before it is read. The system may grant less: then more is resent.
+    if (m_granted.nWindowSize > 1)
+        (void)SetReceiveBufferSize(2 * m_granted.nWindowSize * (m_granted.nBlockSize + TFTP_HEADER_SIZE));
     m_nTicks = 0;
     m_nRetries = 0;
     if (m_wState == TFTP_STATE_WRQ_SENT) {
@@ -248,6 +254,10 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     if (m_bGranted && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK && m_wState != TFTP_STATE_CLOSED)
         return ReceiveOack(datagram, 0); // a second OACK, once the transfer has begun
 
+    if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_ACK && length == TFTP_HEADER_SIZE &&
+        GetWord(datagram) == TFTP_OPCODE_ACK)
+        return ReceiveWindowAck(GetWord(datagram + 2));
+
     const int largest = std::max(m_granted.nBlockSize, m_bNegotiating ? m_options.nBlockSize : 0) + TFTP_HEADER_SIZE;
     TftpVerdict verdict = ClassifyDatagram(m_wState, m_wExpected, datagram, length, largest);
     if (verdict.bPeerError) {
@@ -270,6 +280,21 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         Log("The server ignores the options: a plain transfer");
     }
     m_nDatagramLength = length;
+    // A block ahead of the one awaited: a gap in the window, answered once
+    // with the last block in order, so that the server goes on from there.
+    if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_DATA && verdict.nResult == TFTP_RESULT_NONE &&
+        GetWord(datagram) == TFTP_OPCODE_DATA) {
+        const WORD ahead = static_cast<WORD>(GetWord(datagram + 2) - m_wExpected);
+        if (ahead >= 1 && ahead < m_granted.nWindowSize && !m_bGapAcked) {
+            m_bGapAcked = TRUE;
+            m_nSinceAck = 0;
+            BuildAck(m_pBuffer, m_wBlock);
+            m_nLastLength = TFTP_HEADER_SIZE;
+            if (!SendSucceeded(Send(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+                return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        }
+        return TFTP_RESULT_NONE;
+    }
 
     const int resultClass = verdict.nResult & TFTP_RESULT_CLASS_MASK;
     if ((resultClass == TFTP_RESULT_ACKED || resultClass == TFTP_RESULT_DATA) && !Connected())
@@ -285,6 +310,10 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         m_nTicks = 0;
         m_nRetries = 0;
         m_wState = TFTP_STATE_WAIT_DATA;
+        if (m_granted.nWindowSize > 1)
+            return AckDataInWindow(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) == TFTP_RESULT_NONE
+                       ? verdict.nResult
+                       : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
             return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         return verdict.nResult;
@@ -305,12 +334,49 @@ int CTFTPSocket::SendBlock(BYTE* pPacket, int nPayloadLength, int /*nFlags*/)
     if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || m_pBuffer == nullptr)
         return 0;
     ++m_wBlock;
+    ++m_nSentBlocks;
     BuildDataHeader(pPacket, m_wBlock);
     m_wExpected = m_wBlock;
     const int length = nPayloadLength + TFTP_HEADER_SIZE;
-    std::memcpy(m_pBuffer, pPacket, static_cast<size_t>(length));
+    std::memcpy(Slot(m_nSentBlocks), pPacket, static_cast<size_t>(length));
+    m_anSlotLength[m_nSentBlocks % static_cast<unsigned>(m_granted.nWindowSize)] = length;
     m_nLastLength = length;
     return Send(pPacket, length, 0);
+}
+
+BYTE* CTFTPSocket::Slot(unsigned nBlock) const
+{
+    const unsigned slot = nBlock % static_cast<unsigned>(m_granted.nWindowSize);
+    return m_pBuffer + static_cast<size_t>(slot) * static_cast<size_t>(PacketBufferSize());
+}
+
+int CTFTPSocket::ReceiveWindowAck(WORD wBlock)
+{
+    // ACK n covers every block up to n, which may lie anywhere in the
+    // window. An ACK of nothing new (a duplicate) is ignored: only OnTick
+    // resends, so that a delayed ACK cannot double the traffic.
+    const unsigned covered = static_cast<WORD>(wBlock - static_cast<WORD>(m_nAckedBlocks));
+    if (covered == 0 || covered > static_cast<unsigned>(Outstanding()))
+        return TFTP_RESULT_NONE;
+    m_nAckedBlocks += covered;
+    m_nTicks = 0;
+    m_nRetries = 0;
+    return TFTP_RESULT_ACKED;
+}
+
+int CTFTPSocket::AckDataInWindow(bool bLast)
+{
+    // Accepted in order: acknowledged when the window is complete or the
+    // transfer is.
+    m_wBlock = m_wExpected;
+    ++m_wExpected;
+    m_bGapAcked = FALSE;
+    if (++m_nSinceAck < m_granted.nWindowSize && !bLast)
+        return TFTP_RESULT_NONE;
+    m_nSinceAck = 0;
+    BuildAck(m_pBuffer, m_wBlock);
+    m_nLastLength = TFTP_HEADER_SIZE;
+    return SendSucceeded(Send(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE : TFTP_RESULT_ERROR;
 }
 
 int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
@@ -393,6 +459,12 @@ void CTFTPSocket::OnTick()
         Log("No answer: request sent again");
         result =
             SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0);
+    } else if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_ACK) {
+        // A Put's window: every block not yet acknowledged goes again.
+        Log("No answer: " + std::to_string(Outstanding()) + " blocks sent again");
+        result = 0;
+        for (unsigned block = m_nAckedBlocks + 1; block <= m_nSentBlocks && result != SOCKET_ERROR; ++block)
+            result = Send(Slot(block), m_anSlotLength[block % static_cast<unsigned>(m_granted.nWindowSize)], 0);
     } else {
         Log(std::string("No answer: ") + (GetWord(m_pBuffer) == TFTP_OPCODE_ACK ? "ACK " : "DATA ") +
             std::to_string(GetWord(m_pBuffer + 2)) + " sent again");

@@ -37,6 +37,8 @@ public:
     // that may be granted, plus room to tell a longer datagram. Buffers
     // handed to Receive and SendBlock are this long.
     int PacketBufferSize() const;
+    // Put: blocks sent and not yet acknowledged.
+    int Outstanding() const { return static_cast<int>(m_nSentBlocks - m_nAckedBlocks); }
     // The length of the last DATA datagram Receive accepted (its result
     // carries it too when it fits twelve bits).
     int DatagramLength() const { return m_nDatagramLength; }
@@ -127,6 +129,15 @@ protected:
     // An OACK has been accepted.
     BOOL m_bGranted = FALSE;
     int m_nDatagramLength = 0;
+    // Windows (RFC 7440). A Put counts blocks sent and acknowledged without
+    // wrapping, so that a window may straddle block 65535; each block of the
+    // window is kept in its own slot of m_pBuffer for resending. A Get
+    // counts blocks since its last ACK and answers a gap once.
+    unsigned m_nSentBlocks = 0;
+    unsigned m_nAckedBlocks = 0;
+    int m_anSlotLength[TFTP_MAX_WINDOW_SIZE] = {};
+    int m_nSinceAck = 0;
+    BOOL m_bGapAcked = FALSE;
 
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
@@ -141,5 +152,8 @@ private:
     // The request again, without options, from a fresh socket.
     BOOL RetryWithoutOptions();
     BOOL Connected();
+    BYTE* Slot(unsigned nBlock) const;
+    int ReceiveWindowAck(WORD wBlock);
+    int AckDataInWindow(bool bLast);
     std::string m_strRequestName;
 };

@@ -190,6 +190,15 @@ BOOL CAsyncSocket::Connect(const sockaddr* lpSockAddr, int nSockAddrLen)
     return TRUE;
 }
 
+BOOL CAsyncSocket::SetReceiveBufferSize(int nBytes)
+{
+    if (::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &nBytes, sizeof nBytes) != 0) {
+        SetLastError(errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags)
 {
     if (nBufLen < 0) {

@@ -71,6 +71,8 @@ public:
     // From a successful Connect on, only datagrams from that address and port
     // arrive and Send goes there.
     virtual BOOL Connect(const sockaddr* lpSockAddr, int nSockAddrLen);
+    // Asks the system for a receive buffer of nBytes (it may grant less).
+    BOOL SetReceiveBufferSize(int nBytes);
     virtual int Send(const void* lpBuf, int nBufLen, int nFlags = 0);
     // Reads one whole datagram; too long a datagram fails as in ReceiveFrom.
     virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);

@@ -200,4 +200,95 @@ TEST_F(Negotiation, AGrantedTimeoutSetsTheResendPeriod)
     EXPECT_EQ(TakeMessages().back(), WM_TFTP_TIMEOUT);
 }
 
+TEST_F(Negotiation, AGetAcknowledgesEachWindowAndEachGapOnce)
+{
+    ProbeSession session(&owner);
+    session.SetOptions(TftpOptions{16, 4, 0, false, 0});
+    ASSERT_TRUE(session.Start(server.HostString().c_str(), "", "w.bin", DIRECTION_GET, MODE_BINARY));
+    server.Receive();
+    FromTransfer(session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    struct Step {
+        WORD block;
+        std::optional<WORD> ack; // what goes back, if anything
+    };
+    const Step steps[] = {
+        {1, {}}, {2, {}}, {3, {}}, {4, 4},  // a whole window: one ACK
+        {5, {}}, {7, 5},  {8, {}}, {5, {}}, // a gap: one ACK for it; a duplicate: nothing
+        {6, {}}, {7, {}}, {8, {}}, {9, 9},  // the server goes on from 6
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.block);
+        FromTransfer(session, DataPacket(step.block, 16, static_cast<BYTE>('a' + step.block)));
+        EXPECT_EQ(transfer.TryReceive(), step.ack ? std::optional<Bytes>(AckPacket(*step.ack)) : std::nullopt);
+    }
+    FromTransfer(session, DataPacket(10, 3, 'z')); // the last block is acknowledged at once
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(10));
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+    EXPECT_EQ(ReadFileBytes(dir / "w.bin").size(), 9u * 16 + 3);
+}
+
+TEST_F(Negotiation, APutSendsWindowsAndResendsOnlyOnTimeout)
+{
+    WriteFileBytes(dir / "local.bin", Bytes(9 * 16 + 5, 'p'));
+    ProbeSession session(&owner);
+    session.SetOptions(TftpOptions{16, 4, 0, false, 0});
+    ASSERT_TRUE(
+        session.Start(server.HostString().c_str(), (dir / "local.bin").c_str(), "w.bin", DIRECTION_PUT, MODE_BINARY));
+    server.Receive();
+    const auto blocksSent = [&] {
+        std::vector<WORD> blocks;
+        while (std::optional<Bytes> datagram = transfer.TryReceive())
+            blocks.push_back(GetWordOf(*datagram, 2));
+        return blocks;
+    };
+    FromTransfer(session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
+    EXPECT_EQ(blocksSent(), (std::vector<WORD>{1, 2, 3, 4}));
+    FromTransfer(session, AckPacket(2)); // inside the window: it slides by two
+    EXPECT_EQ(blocksSent(), (std::vector<WORD>{5, 6}));
+    FromTransfer(session, AckPacket(2)); // a duplicate sends nothing
+    EXPECT_EQ(blocksSent(), std::vector<WORD>{});
+    for (int tick = 0; tick < TFTP_TICKS_PER_RESEND; ++tick)
+        session.OnTick();
+    EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
+    FromTransfer(session, AckPacket(6));
+    EXPECT_EQ(blocksSent(), (std::vector<WORD>{7, 8, 9, 10}));
+    EXPECT_NE(TakeMessages().back(), WM_TFTP_COMPLETE);
+    FromTransfer(session, AckPacket(10));
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+}
+
+TEST_F(Negotiation, AWindowStraddlesTheBlockNumbersWrap)
+{
+    // 65,540 blocks of 8 bytes and a short one, in windows of 3 (65,536 is
+    // no multiple of 3, so a window holds blocks 65535 and 0).
+    const size_t blocks = 65540;
+    Bytes content(blocks * 8 + 1);
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<BYTE>(i / 8);
+    WriteFileBytes(dir / "local.bin", content);
+    ProbeSession session(&owner);
+    session.SetOptions(TftpOptions{8, 3, 0, false, 0});
+    ASSERT_TRUE(session.Start(server.HostString().c_str(), (dir / "local.bin").c_str(), "wrap.bin", DIRECTION_PUT,
+                              MODE_BINARY));
+    server.Receive();
+    Bytes received;
+    Bytes reply = Oack("blksize" + z + "8" + z + "windowsize" + z + "3" + z);
+    for (int windows = 0; windows < 30000; ++windows) {
+        FromTransfer(session, reply);
+        WORD last = 0;
+        bool any = false;
+        while (std::optional<Bytes> datagram = transfer.TryReceive()) {
+            received.insert(received.end(), datagram->begin() + 4, datagram->end());
+            last = GetWordOf(*datagram, 2);
+            any = true;
+        }
+        if (!any)
+            break;
+        reply = AckPacket(last);
+    }
+    EXPECT_EQ(received, content);
+    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -96,13 +97,15 @@ struct TransferCase {
     WORD mode;
     size_t size;
     int blockSize = 0; // asked for with tsize and a timeout; 0: a plain request
+    int windowSize = 0;
 };
 
 std::string CaseName(const ::testing::TestParamInfo<TransferCase>& info)
 {
     return std::string(info.param.direction == DIRECTION_GET ? "Get" : "Put") +
            (info.param.mode == MODE_BINARY ? "Octet" : "Netascii") + std::to_string(info.param.size) +
-           (info.param.blockSize != 0 ? "Blksize" + std::to_string(info.param.blockSize) : "");
+           (info.param.blockSize != 0 ? "Blksize" + std::to_string(info.param.blockSize) : "") +
+           (info.param.windowSize != 0 ? "Window" + std::to_string(info.param.windowSize) : "");
 }
 
 void PrintTo(const TransferCase& c, std::ostream* os)
@@ -148,7 +151,7 @@ TransferOutcome RunCase(const TransferCase& c, const Bytes& source, const std::s
 {
     CTFTPSession session(&owner);
     if (c.blockSize != 0)
-        session.SetOptions(TftpOptions{c.blockSize, 0, 2, true, 0});
+        session.SetOptions(TftpOptions{c.blockSize, c.windowSize, 2, true, 0});
     if (c.direction == DIRECTION_PUT) {
         WriteFileBytes(local / "source.dat", source);
         return RunTransfer(session, owner, host.c_str(), (local / "source.dat").c_str(), "uploaded.dat", DIRECTION_PUT,
@@ -166,9 +169,10 @@ protected:
     CWnd owner;
 };
 
-TEST_P(TftpdTransfer, ArrivesExactly)
+// Runs the case against the server and checks what arrived, byte for byte.
+void ExpectArrivesExactly(const TransferCase& c, const TftpdServer& server, const TempDir& local, CWnd& owner,
+                          const CMessageBoxRecorder& boxes)
 {
-    const TransferCase& c = GetParam();
     Bytes source;
     Bytes expected;
     Prepare(c, &source, &expected);
@@ -195,6 +199,11 @@ TEST_P(TftpdTransfer, ArrivesExactly)
     if (c.mode == MODE_BINARY) {
         EXPECT_EQ(outcome.progressMessages, c.size / static_cast<size_t>(c.blockSize != 0 ? c.blockSize : 512) + 1);
     }
+}
+
+TEST_P(TftpdTransfer, ArrivesExactly)
+{
+    ExpectArrivesExactly(GetParam(), server, local, owner, boxes);
 }
 
 std::vector<TransferCase> AllCases()
@@ -224,6 +233,42 @@ std::vector<TransferCase> OptionCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(TftpdOptions, TftpdTransfer, ::testing::ValuesIn(OptionCases()), CaseName);
+
+// atftpd grants windows too (RFC 7440): blksize 1468 in windows of 16 around
+// one block and past many, and past the block numbers' wrap in windows of 16.
+class AtftpdTransfer : public ::testing::TestWithParam<TransferCase> {
+protected:
+    void SetUp() override
+    {
+        if (!TftpdServer::Available(TftpdServer::Kind::atftpd))
+            GTEST_SKIP() << "atftpd is not at hand (./test.sh fetches it)";
+        server.emplace(0, TftpdServer::Kind::atftpd);
+    }
+
+    TempDir local;
+    std::optional<TftpdServer> server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(AtftpdTransfer, ArrivesExactly)
+{
+    ExpectArrivesExactly(GetParam(), *server, local, owner, boxes);
+}
+
+std::vector<TransferCase> AtftpdCases()
+{
+    std::vector<TransferCase> cases;
+    for (WORD direction : {DIRECTION_GET, DIRECTION_PUT}) {
+        for (WORD mode : {MODE_BINARY, MODE_ASCII})
+            for (size_t size : {size_t{0}, size_t{1467}, size_t{1468}, size_t{1469}, size_t{1048583}})
+                cases.push_back(TransferCase{direction, mode, size, 1468, 16});
+        cases.push_back(TransferCase{direction, MODE_BINARY, kWrapSize, 512, 16});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Atftpd, AtftpdTransfer, ::testing::ValuesIn(AtftpdCases()), CaseName);
 
 // 1 MiB both ways in both modes through a relay that drops, duplicates and
 // reorders. The engine's ticks come every 10 ms and the server resends after

@@ -18,6 +18,7 @@
 namespace {
 
 const char* const kTftpd = "/usr/sbin/in.tftpd";
+const char* const kAtftpd = TARNWICK_ATFTPD_PATH;
 
 unsigned FreeUdpPort()
 {
@@ -27,10 +28,17 @@ unsigned FreeUdpPort()
 
 } // namespace
 
-TftpdServer::TftpdServer(unsigned retransmitMicroseconds)
+bool TftpdServer::Available(Kind kind)
 {
-    if (::access(kTftpd, X_OK) != 0)
-        throw std::runtime_error("in.tftpd is not installed (Debian package tftpd-hpa; ./test.sh installs it)");
+    return ::access(kind == Kind::hpa ? kTftpd : kAtftpd, X_OK) == 0;
+}
+
+TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
+{
+    if (!Available(kind))
+        throw std::runtime_error(kind == Kind::hpa ? "in.tftpd is not installed (Debian package tftpd-hpa; ./test.sh "
+                                                     "installs it)"
+                                                   : "atftpd is not at hand (./test.sh fetches it)");
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-tftpd-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make the server's directory");
@@ -51,8 +59,14 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds)
             ::dup2(null, 2);
             const std::string retransmit =
                 std::to_string(retransmitMicroseconds != 0 ? retransmitMicroseconds : 1000000);
-            ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root", "-T",
-                    retransmit.c_str(), static_cast<char*>(nullptr));
+            const std::string port = std::to_string(m_port);
+            if (kind == Kind::atftpd)
+                ::execl(kAtftpd, kAtftpd, "--daemon", "--no-fork", "--port", port.c_str(), "--bind-address",
+                        "127.0.0.1", "--user", "root", "--group", "root", "--logfile", "/dev/null", m_root.c_str(),
+                        static_cast<char*>(nullptr));
+            else
+                ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root",
+                        "-T", retransmit.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         m_pid = pid;
@@ -68,7 +82,7 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds)
         }
     }
     if (m_pid < 0)
-        throw std::runtime_error("in.tftpd did not start");
+        throw std::runtime_error("the TFTP server did not start");
 }
 
 TftpdServer::~TftpdServer()

@@ -8,10 +8,15 @@
 
 class TftpdServer {
 public:
-    // Starts in.tftpd in the foreground and waits until it answers; a
-    // retransmission time in microseconds other than 0 replaces its 1 s.
-    // Throws std::runtime_error when it cannot be started.
-    explicit TftpdServer(unsigned retransmitMicroseconds = 0);
+    enum class Kind { hpa, atftpd };
+
+    // Starts in.tftpd (tftpd-hpa) or atftpd in the foreground and waits until
+    // it answers; for in.tftpd a retransmission time in microseconds other
+    // than 0 replaces its 1 s. Throws std::runtime_error when it cannot be
+    // started.
+    explicit TftpdServer(unsigned retransmitMicroseconds = 0, Kind kind = Kind::hpa);
+    // Whether the server of that kind is at hand (atftpd is fetched by test.sh).
+    static bool Available(Kind kind);
     ~TftpdServer();
     TftpdServer(const TftpdServer&) = delete;
     TftpdServer& operator=(const TftpdServer&) = delete;
