@@ -128,6 +128,12 @@ int main(int argc, char** argv)
         return Usage();
 
     qputenv("QT_QPA_PLATFORM", platform);
+    // Settings of its own, so that the user's options never change what is
+    // measured: a plain transfer.
+    char config[] = "/tmp/tarnwick-bench-config-XXXXXX";
+    if (::mkdtemp(config) == nullptr)
+        return 1;
+    qputenv("XDG_CONFIG_HOME", config);
     qputenv("QT_NO_GLIB", "1"); // as the program itself runs
     QApplication application(argc, argv);
     CQtSocketWatcher watcher;

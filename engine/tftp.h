@@ -76,3 +76,5 @@ inline constexpr UINT WM_TFTP_STARTED = WM_USER + 3;
 inline constexpr UINT WM_TFTP_FAILED = WM_USER + 4;
 inline constexpr UINT WM_TFTP_TIMEOUT = WM_USER + 5;
 inline constexpr UINT WM_TFTP_REQUEST_SENT = WM_USER + 6;
+// The server granted options (an OACK): the transfer's Granted() values hold.
+inline constexpr UINT WM_TFTP_OPTIONS = WM_USER + 7;

@@ -185,6 +185,8 @@ int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
     m_granted = verdict.granted;
     m_bGranted = TRUE;
     Log("Server grants: " + GrantedText(m_granted));
+    if (m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
     // Room for two windows, so that a window is not dropped while the one
     // before it is read. The system may grant less: then more is resent.
     if (m_granted.nWindowSize > 1)

@@ -52,6 +52,19 @@ constexpr DialogControl kLogControls[] = {
      79},
 };
 
+constexpr DialogControl kOptionsControls[] = {
+    {ControlKind::CheckBox, IDC_OPT_NEGOTIATE, "&Negotiate options (RFC 2347)", WS_TABSTOP, 0, 7, 7, 186, 10},
+    {ControlKind::Static, IDC_STATIC, "&Block size (8-65464 bytes):", 0, 0, 17, 24, 110, 8},
+    {ControlKind::Edit, IDC_OPT_BLOCK_SIZE, "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 133, 22, 60, 12},
+    {ControlKind::Static, IDC_STATIC, "&Window size (1-64 blocks):", 0, 0, 17, 40, 110, 8},
+    {ControlKind::Edit, IDC_OPT_WINDOW_SIZE, "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 133, 38, 60, 12},
+    {ControlKind::Static, IDC_STATIC, "T&imeout (1-255 s, 0: none):", 0, 0, 17, 56, 110, 8},
+    {ControlKind::Edit, IDC_OPT_TIMEOUT, "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 133, 54, 60, 12},
+    {ControlKind::CheckBox, IDC_OPT_FILE_SIZE, "Ask for the file &size (tsize)", WS_TABSTOP, 0, 17, 72, 176, 10},
+    {ControlKind::PushButton, IDOK, "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 87, 90, 50, 14},
+    {ControlKind::PushButton, IDCANCEL, "Cancel", WS_TABSTOP, 0, 143, 90, 50, 14},
+};
+
 constexpr DialogTemplate kTemplates[] = {
     {IDD_ABOUT, "About tarnwick", "MS Sans Serif", 8, 217, 90, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0,
      kAboutControls, std::size(kAboutControls)},
@@ -60,6 +73,9 @@ constexpr DialogTemplate kTemplates[] = {
      WS_EX_APPWINDOW | WS_EX_CLIENTEDGE | WS_EX_CONTEXTHELP, kMainControls, std::size(kMainControls)},
     {IDD_LOG, "Tarnwick Log Window", "MS Sans Serif", 8, 325, 93, WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_3DLOOK,
      WS_EX_CLIENTEDGE, kLogControls, std::size(kLogControls)},
+    {IDD_OPTIONS, "Transfer Options", "MS Sans Serif", 8, 200, 111,
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_CENTER, 0, kOptionsControls,
+     std::size(kOptionsControls)},
 };
 
 } // namespace

@@ -46,6 +46,7 @@ enum class ControlKind {
     Icon,   // static icon
     GroupBox,
     Progress,
+    CheckBox, // automatic
 };
 
 struct DialogControl {

@@ -9,6 +9,7 @@
 #define IDD_ABOUT 100
 #define IDD_MAIN 102
 #define IDD_LOG 138
+#define IDD_OPTIONS 139
 
 // Icon
 #define IDI_TARNWICK 132
@@ -16,6 +17,7 @@
 // System-menu commands of the program (the low four bits are the platform's)
 #define IDM_ABOUT 0x0010
 #define IDM_LOG_WINDOW 0x0020
+#define IDM_TRANSFER_OPTIONS 0x0030
 
 // Controls of IDD_MAIN
 #define IDC_PUT 7
@@ -38,6 +40,13 @@
 
 // Controls of IDD_LOG
 #define IDC_LOG_LIST 1031
+
+// Controls of IDD_OPTIONS
+#define IDC_OPT_NEGOTIATE 1040
+#define IDC_OPT_BLOCK_SIZE 1041
+#define IDC_OPT_WINDOW_SIZE 1042
+#define IDC_OPT_TIMEOUT 1043
+#define IDC_OPT_FILE_SIZE 1044
 
 // Controls without an identifier of their own
 #define IDC_STATIC (-1)
@@ -80,3 +89,7 @@
 #define IDS_GET_NO_FILE_NAME 140
 #define IDS_PUT_FILE_CHANGED 141
 #define IDS_OACK_REFUSED 142
+#define IDS_TRANSFER_OPTIONS 143
+#define IDS_BAD_BLOCK_SIZE 144
+#define IDS_BAD_WINDOW_SIZE 145
+#define IDS_BAD_TIMEOUT 146

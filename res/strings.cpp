@@ -69,6 +69,10 @@ constexpr StringEntry kStrings[] = {
                            "told that its copy is incomplete."},
     {IDS_OACK_REFUSED, "The server's answer to the transfer options cannot be taken (option \"%s\": not asked for, "
                        "out of range or malformed).\nThe transfer was stopped."},
+    {IDS_TRANSFER_OPTIONS, "&Transfer Options..."},
+    {IDS_BAD_BLOCK_SIZE, "The block size must be a whole number from 8 to 65464."},
+    {IDS_BAD_WINDOW_SIZE, "The window size must be a whole number from 1 to 64."},
+    {IDS_BAD_TIMEOUT, "The timeout must be a whole number of seconds from 1 to 255, or 0 to send none."},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -13,6 +13,7 @@
 #include "about_box.h"
 #include "engine/local_name.h"
 #include "log_dlg.h"
+#include "options_dlg.h"
 #include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
@@ -37,6 +38,7 @@ ON_MESSAGE(WM_TFTP_COMPLETE, OnTftpComplete)
 ON_MESSAGE(WM_TFTP_TIMEOUT, OnTftpTimeout)
 ON_MESSAGE(WM_TFTP_REQUEST_SENT, OnTftpRequestSent)
 ON_MESSAGE(WM_TFTP_PROGRESS, OnTftpProgress)
+ON_MESSAGE(WM_TFTP_OPTIONS, OnTftpOptions)
 ON_EN_UPDATE(IDC_REMOTE_HOST, OnUpdateRemoteHost)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
@@ -88,6 +90,7 @@ BOOL CTransferDlg::OnInitDialog()
             pSysMenu->AppendMenu(MF_SEPARATOR);
             pSysMenu->AppendMenu(MF_STRING, IDM_ABOUT, about.c_str());
             pSysMenu->AppendMenu(MF_STRING, IDM_LOG_WINDOW, AfxFindString(IDS_LOG_WINDOW));
+            pSysMenu->AppendMenu(MF_STRING, IDM_TRANSFER_OPTIONS, AfxFindString(IDS_TRANSFER_OPTIONS));
         }
     }
     GetSafeHwnd()->setWindowIcon(m_hIcon);
@@ -148,6 +151,13 @@ void CTransferDlg::OnSysCommand(UINT nID, LPARAM lParam)
     }
     case IDM_LOG_WINDOW:
         ToggleLogWindow();
+        break;
+    case IDM_TRANSFER_OPTIONS:
+        // Not while a transfer runs: it was asked with the options it has.
+        if (!IsBusy()) {
+            COptionsDlg options(this);
+            options.DoModal();
+        }
         break;
     default:
         DefWindowProc(WM_SYSCOMMAND, nID, lParam);
@@ -246,6 +256,8 @@ void CTransferDlg::UpdateButtons()
     EnableWindow(IDC_GET, m_bRemoteFileEntered && m_bHostEntered && !IsBusy());
     EnableWindow(IDC_PUT, m_bLocalFileSelected && m_bHostEntered && !IsBusy());
     EnableWindow(IDC_ABORT, IsBusy());
+    if (CMenu* pSysMenu = GetSystemMenu(FALSE))
+        pSysMenu->EnableMenuItem(IDM_TRANSFER_OPTIONS, MF_BYCOMMAND | (IsBusy() ? MF_GRAYED : MF_ENABLED));
 }
 
 void CTransferDlg::UpdateStatus()
@@ -331,6 +343,8 @@ void CTransferDlg::StartTransfer(WORD wDirection)
 
     m_pSession.reset(CreateSession());
     m_pSession->SetLog(g_pLogDlg);
+    // Plain RFC 1350 unless the user has turned options on.
+    m_pSession->SetOptions(AfxLoadTransferSettings(g_pLogDlg).RequestOptions());
     m_nTimerID = SetTimer(kTransferTimer, TFTP_TICK_MS);
 
     // The session has told the user why when it cannot start.
@@ -376,7 +390,7 @@ void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
     }
     if (++m_nTimerTicks > 1) {
         m_dwRate = RateSinceStart();
-        if (m_nDirection == DIRECTION_PUT) {
+        if (m_nDirection == DIRECTION_PUT || m_bGetProgress) {
             SetProgress(m_nProgressPosition + m_nProgressSteps);
             m_nProgressSteps = 0;
         }
@@ -404,18 +418,41 @@ LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
     return 1;
 }
 
+void CTransferDlg::SetProgressRange(ULONGLONG nFileSize, int nBlockSize)
+{
+    // One step per block; the whole file fits the bar, however large.
+    const ULONGLONG steps = nFileSize / static_cast<ULONGLONG>(nBlockSize);
+    m_nProgressShift = 0;
+    while ((steps >> m_nProgressShift) > static_cast<ULONGLONG>(std::numeric_limits<int>::max()))
+        ++m_nProgressShift;
+    if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS)))
+        bar->setRange(0, std::max(1, static_cast<int>(steps >> m_nProgressShift)));
+    SetProgress(0);
+}
+
+LRESULT CTransferDlg::OnTftpOptions(WPARAM, LPARAM)
+{
+    if (!IsBusy())
+        return 1;
+    // The blocks are of the granted size. A Get learns the file's size from
+    // the server: advisory, for the panel and the bar only.
+    const TftpGranted& granted = m_pSession->Granted();
+    if (m_nDirection == DIRECTION_GET && granted.bFileSize) {
+        m_dwFileSize = granted.nFileSize;
+        m_bGetProgress = TRUE;
+    }
+    if (m_nDirection == DIRECTION_PUT || m_bGetProgress)
+        SetProgressRange(m_dwFileSize, granted.nBlockSize);
+    UpdateStatus();
+    return 1;
+}
+
 LRESULT CTransferDlg::OnTftpStarted(WPARAM, LPARAM)
 {
+    m_bGetProgress = FALSE;
     if (m_nDirection == DIRECTION_PUT) {
         m_strStatus = AfxLoadString(IDS_TRANSMITTING);
-        // One step per block; the whole file fits the bar, however large.
-        const ULONGLONG steps = m_dwFileSize / TFTP_BLOCK_SIZE;
-        m_nProgressShift = 0;
-        while ((steps >> m_nProgressShift) > static_cast<ULONGLONG>(std::numeric_limits<int>::max()))
-            ++m_nProgressShift;
-        if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS)))
-            bar->setRange(0, std::max(1, static_cast<int>(steps >> m_nProgressShift)));
-        SetProgress(0);
+        SetProgressRange(m_dwFileSize, TFTP_BLOCK_SIZE);
     } else {
         m_strStatus = AfxLoadString(IDS_RECEIVING);
     }

@@ -47,6 +47,8 @@ protected:
     LRESULT OnTftpFailed(WPARAM wParam, LPARAM lParam);
     LRESULT OnTftpTimeout(WPARAM wParam, LPARAM lParam);
     LRESULT OnTftpRequestSent(WPARAM wParam, LPARAM lParam);
+    // The server granted options: the block size, and for a Get the file's size.
+    LRESULT OnTftpOptions(WPARAM wParam, LPARAM lParam);
 
     void OnDestroy();
     void OnSysCommand(UINT nID, LPARAM lParam);
@@ -84,6 +86,8 @@ protected:
     // the range of any file fits the bar; m_nProgressPosition counts them all.
     int m_nProgressShift;
     ULONGLONG m_nProgressPosition;
+    // A Get whose size the server told: its bar moves as a Put's does.
+    BOOL m_bGetProgress = FALSE;
 
     bool IsBusy() const { return m_pSession != nullptr; }
 
@@ -93,6 +97,7 @@ private:
     void ToggleLogWindow();
     void Log(const std::string& line);
     void SetProgress(ULONGLONG nSteps);
+    void SetProgressRange(ULONGLONG nFileSize, int nBlockSize);
 
     DECLARE_MESSAGE_MAP()
 };

@@ -103,7 +103,8 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
         widget->installEventFilter(m_pWidget);
         widget->setEnabled((control.style & WS_DISABLED) == 0);
         const bool focusable = control.kind == ControlKind::PushButton || control.kind == ControlKind::RadioButton ||
-                               control.kind == ControlKind::ListBox || control.kind == ControlKind::Edit;
+                               control.kind == ControlKind::ListBox || control.kind == ControlKind::Edit ||
+                               control.kind == ControlKind::CheckBox;
         widget->setFocusPolicy(!focusable                          ? Qt::NoFocus
                                : (control.style & WS_TABSTOP) != 0 ? Qt::StrongFocus
                                                                    : Qt::ClickFocus);
@@ -321,6 +322,18 @@ void CDialog::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDChe
             radio->setAutoExclusive(true);
         }
     }
+}
+
+void CDialog::CheckDlgButton(int nIDButton, UINT nCheck)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(nIDButton)))
+        button->setChecked(nCheck != 0);
+}
+
+UINT CDialog::IsDlgButtonChecked(int nIDButton) const
+{
+    const auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(nIDButton));
+    return button != nullptr && button->isChecked() ? 1u : 0u;
 }
 
 BOOL CDialog::EnableWindow(int nID, BOOL bEnable)

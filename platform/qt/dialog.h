@@ -60,6 +60,9 @@ public:
     void SetDlgItemText(int nID, std::string_view text);
     std::string GetDlgItemText(int nID) const;
     void CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
+    // A check box: 1 checked, 0 not.
+    void CheckDlgButton(int nIDButton, UINT nCheck);
+    UINT IsDlgButtonChecked(int nIDButton) const;
     BOOL EnableWindow(int nID, BOOL bEnable);
     BOOL IsWindowEnabled(int nID) const;
 

@@ -1,5 +1,6 @@
 #include "dialog_controls.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -47,6 +48,11 @@ QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
         button->setDefault((control.style & BS_DEFPUSHBUTTON) != 0);
         QObject::connect(button, &QPushButton::clicked, pParent, [notify] { notify(BN_CLICKED); });
         return button;
+    }
+    case ControlKind::CheckBox: {
+        auto* check = new QCheckBox(QString::fromUtf8(control.text), pParent);
+        QObject::connect(check, &QCheckBox::clicked, pParent, [notify] { notify(BN_CLICKED); });
+        return check;
     }
     case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(QString::fromUtf8(control.text), pParent);

@@ -84,9 +84,17 @@ TEST_F(SystemMenu, ItemsAndGreyingAfterStartUp)
         items.push_back(Item{action->isSeparator() ? "-" : action->text().toStdString(), action->isEnabled()});
     AfxUpdateSystemMenu(Menu(), *dlg.GetSafeHwnd(), true); // as just before it opens
     const std::vector<std::pair<std::string, bool>> expected = {
-        {"&Restore", true},           {"&Move", true},       {"&Size", false},         {"Mi&nimize", true},
-        {"Ma&ximize", false},         {"-", true},           {"&Close\tAlt+F4", true}, {"-", true},
-        {"&About Tarnwick...", true}, {"&Log Window", true},
+        {"&Restore", true},
+        {"&Move", true},
+        {"&Size", false},
+        {"Mi&nimize", true},
+        {"Ma&ximize", false},
+        {"-", true},
+        {"&Close\tAlt+F4", true},
+        {"-", true},
+        {"&About Tarnwick...", true},
+        {"&Log Window", true},
+        {"&Transfer Options...", true},
     };
     ASSERT_EQ(items.size(), expected.size());
     for (size_t i = 0; i < items.size(); ++i) {
@@ -104,7 +112,8 @@ TEST_F(SystemMenu, EveryIdFrom16To31OpensTheAboutBox)
 {
     for (UINT id = 16; id <= 31; ++id)
         EXPECT_EQ(ModalCaptionOf(id), "About tarnwick") << id;
-    EXPECT_EQ(ModalCaptionOf(48), "");
+    EXPECT_EQ(ModalCaptionOf(48), "Transfer Options");
+    EXPECT_EQ(ModalCaptionOf(64), "");
 }
 
 TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)

@@ -1,0 +1,97 @@
+#include "transfer_settings.h"
+
+#include <QSettings>
+#include <QString>
+
+#include <string>
+
+namespace {
+
+constexpr char kOrganisation[] = "Tarnwick";
+constexpr char kApplication[] = "Tarnwick";
+
+// A whole number within its range, else the default (and a log line).
+int ReadNumber(const QSettings& settings, const char* key, int nDefault, bool (*valid)(long long), ITransferLog* pLog)
+{
+    const QVariant value = settings.value(QString::fromLatin1(key));
+    if (!value.isValid())
+        return nDefault;
+    bool ok = false;
+    const long long number = value.toString().trimmed().toLongLong(&ok);
+    if (ok && valid(number))
+        return static_cast<int>(number);
+    if (pLog != nullptr) {
+        // The file's text is untrusted: bounded, and only ever shown as text.
+        const std::string shown = value.toString().left(32).toStdString();
+        pLog->LogLine(std::string("Settings: ") + key + " \"" + shown + "\" is out of range; " +
+                      std::to_string(nDefault) + " is used");
+    }
+    return nDefault;
+}
+
+bool ReadFlag(const QSettings& settings, const char* key, bool bDefault, ITransferLog* pLog)
+{
+    const QVariant value = settings.value(QString::fromLatin1(key));
+    if (!value.isValid())
+        return bDefault;
+    const QString text = value.toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0"))
+        return false;
+    if (pLog != nullptr)
+        pLog->LogLine(std::string("Settings: ") + key + " \"" + value.toString().left(32).toStdString() +
+                      "\" is neither true nor false; " + (bDefault ? "true" : "false") + " is used");
+    return bDefault;
+}
+
+} // namespace
+
+TftpOptions TransferSettings::RequestOptions() const
+{
+    if (!bNegotiate)
+        return TftpOptions{};
+    return TftpOptions{nBlockSize, nWindowSize, nTimeout, bAskFileSize, 0};
+}
+
+bool IsValidBlockSize(long long nValue)
+{
+    return nValue >= TFTP_MIN_BLOCK_SIZE && nValue <= TFTP_MAX_BLOCK_SIZE;
+}
+
+bool IsValidWindowSize(long long nValue)
+{
+    return nValue >= 1 && nValue <= TFTP_MAX_WINDOW_SIZE;
+}
+
+bool IsValidTimeout(long long nValue)
+{
+    return nValue >= 0 && nValue <= TFTP_MAX_TIMEOUT;
+}
+
+TransferSettings AfxLoadTransferSettings(ITransferLog* pLog)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
+                       QString::fromLatin1(kApplication));
+    settings.beginGroup(QStringLiteral("Options"));
+    TransferSettings loaded;
+    const TransferSettings defaults;
+    loaded.bNegotiate = ReadFlag(settings, "Negotiate", defaults.bNegotiate, pLog);
+    loaded.nBlockSize = ReadNumber(settings, "BlockSize", defaults.nBlockSize, IsValidBlockSize, pLog);
+    loaded.nWindowSize = ReadNumber(settings, "WindowSize", defaults.nWindowSize, IsValidWindowSize, pLog);
+    loaded.bAskFileSize = ReadFlag(settings, "AskFileSize", defaults.bAskFileSize, pLog);
+    loaded.nTimeout = ReadNumber(settings, "Timeout", defaults.nTimeout, IsValidTimeout, pLog);
+    return loaded;
+}
+
+void AfxSaveTransferSettings(const TransferSettings& saved)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
+                       QString::fromLatin1(kApplication));
+    settings.beginGroup(QStringLiteral("Options"));
+    settings.setValue(QStringLiteral("Negotiate"), saved.bNegotiate);
+    settings.setValue(QStringLiteral("BlockSize"), saved.nBlockSize);
+    settings.setValue(QStringLiteral("WindowSize"), saved.nWindowSize);
+    settings.setValue(QStringLiteral("AskFileSize"), saved.bAskFileSize);
+    settings.setValue(QStringLiteral("Timeout"), saved.nTimeout);
+}
