@@ -328,6 +328,63 @@ INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyLink,
                                            TransferCase{DIRECTION_PUT, MODE_ASCII, 1 << 20}),
                          CaseName);
 
+// The same link with blksize 1468 and windows of 16, against atftpd: what a
+// window loses is recovered, and a Get answers each gap with one ACK, never
+// one per stray datagram. atftpd answers a window it has already taken only
+// from its own timer (1 s here), so the client's ticks come every 100 ms:
+// its timeout (three periods of 600 ms) outlasts the server's.
+class LossyWindowLink : public ::testing::TestWithParam<TransferCase> {
+protected:
+    void SetUp() override
+    {
+        if (!TftpdServer::Available(TftpdServer::Kind::atftpd))
+            GTEST_SKIP() << "atftpd is not at hand (./test.sh fetches it)";
+        server.emplace(0, TftpdServer::Kind::atftpd);
+    }
+
+    TempDir local;
+    std::optional<TftpdServer> server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(LossyWindowLink, TransfersArriveExactly)
+{
+    const TransferCase& c = GetParam();
+    Bytes source;
+    Bytes expected;
+    Prepare(c, &source, &expected);
+    LinkFaults faults;
+    faults.seed = static_cast<unsigned>(c.direction * 10 + c.mode + 100);
+    faults.blockSize = c.blockSize;
+    LossyRelay relay(server->Port(), faults);
+    const TransferOutcome outcome =
+        RunCase(c, source, relay.HostString(), local, *server, owner, std::chrono::milliseconds(100));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+    ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE) << relay.Dropped() << " dropped";
+    EXPECT_GT(relay.Dropped(), 3);
+    const Bytes arrived = c.direction == DIRECTION_PUT
+                              ? ReadWhenComplete(server->Root() / "uploaded.dat", expected.size())
+                              : ReadFileBytes(local / "remote.dat");
+    EXPECT_TRUE(arrived == expected) << "the contents differ";
+    if (c.direction == DIRECTION_GET) {
+        // One ACK a window or a gap, and the odd resend from a tick.
+        const auto perBlock = relay.ClientAcksPerBlock();
+        int total = 0;
+        for (const auto& [block, count] : perBlock) {
+            total += count;
+            EXPECT_LE(count, 4) << "block " << block;
+        }
+        const int blocks = static_cast<int>(c.size) / c.blockSize + 1;
+        EXPECT_LT(total, blocks / c.windowSize + 3 * (relay.Dropped() + relay.Delayed() + relay.Duplicated()) + 4);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyWindowLink,
+                         ::testing::Values(TransferCase{DIRECTION_GET, MODE_BINARY, 1048576, 1468, 16},
+                                           TransferCase{DIRECTION_PUT, MODE_BINARY, 1048576, 1468, 16}),
+                         CaseName);
+
 TEST(TftpdRefusal, MissingFileLeavesTheLocalFileAsItWas)
 {
     TempDir local;

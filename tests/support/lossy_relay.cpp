@@ -64,6 +64,12 @@ std::map<WORD, int> LossyRelay::ClientDataPerBlock() const
     return m_clientData;
 }
 
+std::map<WORD, int> LossyRelay::ClientAcksPerBlock() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_clientAcks;
+}
+
 void LossyRelay::Run(LinkFaults faults)
 {
     std::mt19937 random(faults.seed);
@@ -120,7 +126,7 @@ void LossyRelay::Run(LinkFaults faults)
             }
         }
 
-        BYTE buffer[2048];
+        BYTE buffer[65536];
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         if ((fds[0].revents & POLLIN) != 0) {
@@ -132,8 +138,12 @@ void LossyRelay::Run(LinkFaults faults)
                 if (opcode == 3) {
                     const std::lock_guard<std::mutex> lock(m_mutex);
                     ++m_clientData[static_cast<WORD>((buffer[2] << 8) | buffer[3])];
-                    if (n < 516)
+                    if (n < faults.blockSize + 4)
                         lastBlock = (buffer[2] << 8) | buffer[3];
+                }
+                if (opcode == 4) {
+                    const std::lock_guard<std::mutex> lock(m_mutex);
+                    ++m_clientAcks[static_cast<WORD>((buffer[2] << 8) | buffer[3])];
                 }
                 // Requests go to the listening port, the rest to the transfer port.
                 if (!drop(0))

@@ -24,6 +24,7 @@ struct LinkFaults {
     double delay = 0.05;     // held back 1 to maxDelayMs, so later ones overtake it
     int maxDelayMs = 15;
     unsigned seed = 1;
+    int blockSize = 512; // a DATA shorter than this is the last
 };
 
 class LossyRelay {
@@ -37,8 +38,9 @@ public:
     // What the client names as its server.
     std::string HostString() const;
 
-    // DATA datagrams the client sent, by block number (before any fault).
+    // DATA and ACK datagrams the client sent, by block number (before any fault).
     std::map<WORD, int> ClientDataPerBlock() const;
+    std::map<WORD, int> ClientAcksPerBlock() const;
     // Datagrams dropped, duplicated and delayed so far.
     int Dropped() const { return m_nDropped; }
     int Duplicated() const { return m_nDuplicated; }
@@ -57,5 +59,6 @@ private:
     std::atomic<int> m_nDelayed{0};
     mutable std::mutex m_mutex;
     std::map<WORD, int> m_clientData;
+    std::map<WORD, int> m_clientAcks;
     std::thread m_thread;
 };

@@ -61,9 +61,10 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
                 std::to_string(retransmitMicroseconds != 0 ? retransmitMicroseconds : 1000000);
             const std::string port = std::to_string(m_port);
             if (kind == Kind::atftpd)
+                // Its shortest retransmission period, 1 s (5 s by default).
                 ::execl(kAtftpd, kAtftpd, "--daemon", "--no-fork", "--port", port.c_str(), "--bind-address",
-                        "127.0.0.1", "--user", "root", "--group", "root", "--logfile", "/dev/null", m_root.c_str(),
-                        static_cast<char*>(nullptr));
+                        "127.0.0.1", "--user", "root", "--group", "root", "--retry-timeout", "1", "--logfile",
+                        "/dev/null", m_root.c_str(), static_cast<char*>(nullptr));
             else
                 ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root",
                         "-T", retransmit.c_str(), static_cast<char*>(nullptr));
