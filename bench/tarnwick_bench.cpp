@@ -3,8 +3,11 @@
 // notifier and the timer, exactly as the program runs a transfer, with the
 // confirmation answered. For timing by bench/compare.sh.
 //
-//   tarnwick_bench [--platform offscreen|xcb] get HOST[:PORT] REMOTE   (into the current directory)
-//   tarnwick_bench [--platform offscreen|xcb] put HOST[:PORT] LOCALPATH REMOTE
+//   tarnwick_bench [--platform offscreen|xcb] [--options BLKSIZE:WINDOW] get HOST[:PORT] REMOTE
+//   tarnwick_bench [--platform offscreen|xcb] [--options BLKSIZE:WINDOW] put HOST[:PORT] LOCALPATH REMOTE
+//
+// Gets go into the current directory. Without --options the transfer is
+// plain RFC 1350, whatever the user's own settings say.
 //
 // Exit status 0 when the transfer completed, 1 otherwise; any message other
 // than the confirmation goes to standard error. With TARNWICK_BENCH_PHASES
@@ -15,6 +18,7 @@
 // startup: from the process's start to the first block; steady: from the
 // first block to the last but one; end: the last block, which for a Get
 // includes making the file durable and putting it in place.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -92,8 +96,10 @@ protected:
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: tarnwick_bench [--platform offscreen|xcb] get HOST[:PORT] REMOTE\n"
-                         "       tarnwick_bench [--platform offscreen|xcb] put HOST[:PORT] LOCALPATH REMOTE\n");
+    std::fprintf(stderr, "usage: tarnwick_bench [--platform offscreen|xcb] [--options BLKSIZE:WINDOW] get HOST[:PORT] "
+                         "REMOTE\n"
+                         "       tarnwick_bench [--platform offscreen|xcb] [--options BLKSIZE:WINDOW] put HOST[:PORT] "
+                         "LOCALPATH REMOTE\n");
     return 2;
 }
 
@@ -115,8 +121,9 @@ int main(int argc, char** argv)
 {
     const Clock::time_point start = Clock::now();
     const char* platform = "offscreen";
-    if (argc > 2 && std::strcmp(argv[1], "--platform") == 0) {
-        platform = argv[2];
+    const char* options = nullptr; // "BLKSIZE:WINDOWSIZE"
+    while (argc > 2 && (std::strcmp(argv[1], "--platform") == 0 || std::strcmp(argv[1], "--options") == 0)) {
+        (std::strcmp(argv[1], "--platform") == 0 ? platform : options) = argv[2];
         argv[2] = argv[0];
         argc -= 2;
         argv += 2;
@@ -134,6 +141,20 @@ int main(int argc, char** argv)
     if (::mkdtemp(config) == nullptr)
         return 1;
     qputenv("XDG_CONFIG_HOME", config);
+    if (options != nullptr) {
+        // The options as a user sets them: in the settings file.
+        int blockSize = 0;
+        int windowSize = 0;
+        if (std::sscanf(options, "%d:%d", &blockSize, &windowSize) != 2)
+            return Usage();
+        const std::string directory = std::string(config) + "/Tarnwick";
+        ::mkdir(directory.c_str(), 0700);
+        if (FILE* file = std::fopen((directory + "/Tarnwick.conf").c_str(), "w")) {
+            std::fprintf(file, "[Options]\nNegotiate=true\nBlockSize=%d\nWindowSize=%d\nAskFileSize=true\n", blockSize,
+                         windowSize);
+            std::fclose(file);
+        }
+    }
     qputenv("QT_NO_GLIB", "1"); // as the program itself runs
     QApplication application(argc, argv);
     CQtSocketWatcher watcher;

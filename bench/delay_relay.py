@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""A slow link for benchmarks: a UDP relay between TFTP clients and a server
+on loopback that holds every datagram DELAY_MS each way before passing it on,
+in order, plus a seeded jitter of up to JITTER_MS. Prints its port, then runs
+until killed.
+
+    delay_relay.py SERVER_PORT DELAY_MS [JITTER_MS [SEED]]
+"""
+import heapq
+import random
+import selectors
+import socket
+import sys
+import time
+
+
+def main():
+    server_port = int(sys.argv[1])
+    delay = float(sys.argv[2]) / 1000.0
+    jitter = float(sys.argv[3]) / 1000.0 if len(sys.argv) > 3 else 0.0
+    rng = random.Random(int(sys.argv[4]) if len(sys.argv) > 4 else 1)
+
+    client_side = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    client_side.bind(("127.0.0.1", 0))
+    server_side = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    server_side.bind(("127.0.0.1", 0))
+    for s in (client_side, server_side):
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
+        s.setblocking(False)
+    print(client_side.getsockname()[1], flush=True)
+
+    listen = ("127.0.0.1", server_port)
+    transfer = listen  # the server's transfer port, once it has answered
+    client = None
+    held = []  # (release, sequence, socket, address, bytes)
+    sequence = 0
+    last_release = [0.0, 0.0]  # per way: jitter never reorders
+
+    selector = selectors.DefaultSelector()
+    selector.register(client_side, selectors.EVENT_READ, 0)
+    selector.register(server_side, selectors.EVENT_READ, 1)
+    while True:
+        now = time.monotonic()
+        while held and held[0][0] <= now:
+            _, _, sock, address, data = heapq.heappop(held)
+            sock.sendto(data, address)
+        timeout = max(0.0, held[0][0] - now) if held else None
+        for key, _ in selector.select(timeout):
+            way = key.data
+            while True:
+                try:
+                    data, sender = key.fileobj.recvfrom(70000)
+                except BlockingIOError:
+                    break
+                if way == 0:
+                    client = sender
+                    opcode = data[1] if len(data) > 1 else 0
+                    if opcode in (1, 2):
+                        transfer = listen
+                    target = (server_side, listen if opcode in (1, 2) else transfer)
+                else:
+                    transfer = sender
+                    if client is None:
+                        continue
+                    target = (client_side, client)
+                release = max(time.monotonic() + delay + rng.uniform(0.0, jitter), last_release[way])
+                last_release[way] = release
+                sequence += 1
+                heapq.heappush(held, (release, sequence, target[0], target[1], data))
+
+
+if __name__ == "__main__":
+    main()
