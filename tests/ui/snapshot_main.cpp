@@ -17,6 +17,7 @@
 #include "res/resource.h"
 #include "ui/about_box.h"
 #include "ui/log_dlg.h"
+#include "ui/options_dlg.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -62,5 +63,7 @@ int main(int argc, char** argv)
     g_pLogDlg->LogLine("Server answers from 192.0.2.10 port 50123");
     g_pLogDlg->LogLine("Transfer complete: 4194304 bytes in 3 s, 11184810 bps");
     ok = Save(*g_pLogDlg, folder + "log.png") && ok;
+    COptionsDlg options;
+    ok = options.Create(IDD_OPTIONS) && Save(options, folder + "options.png") && ok;
     return ok ? 0 : 1;
 }
