@@ -234,9 +234,8 @@ std::vector<TransferCase> OptionCases()
 
 INSTANTIATE_TEST_SUITE_P(TftpdOptions, TftpdTransfer, ::testing::ValuesIn(OptionCases()), CaseName);
 
-// atftpd grants windows too (RFC 7440): blksize 1468 in windows of 16 around
-// one block and past many, and past the block numbers' wrap in windows of 16.
-class AtftpdTransfer : public ::testing::TestWithParam<TransferCase> {
+// Cases against atftpd, skipped where it is not at hand.
+class WithAtftpd : public ::testing::TestWithParam<TransferCase> {
 protected:
     void SetUp() override
     {
@@ -250,6 +249,10 @@ protected:
     CMessageBoxRecorder boxes;
     CWnd owner;
 };
+
+// atftpd grants windows too (RFC 7440): blksize 1468 in windows of 16 around
+// one block and past many, and past the block numbers' wrap in windows of 16.
+class AtftpdTransfer : public WithAtftpd {};
 
 TEST_P(AtftpdTransfer, ArrivesExactly)
 {
@@ -333,20 +336,7 @@ INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyLink,
 // one per stray datagram. atftpd answers a window it has already taken only
 // from its own timer (1 s here), so the client's ticks come every 100 ms:
 // its timeout (three periods of 600 ms) outlasts the server's.
-class LossyWindowLink : public ::testing::TestWithParam<TransferCase> {
-protected:
-    void SetUp() override
-    {
-        if (!TftpdServer::Available(TftpdServer::Kind::atftpd))
-            GTEST_SKIP() << "atftpd is not at hand (./test.sh fetches it)";
-        server.emplace(0, TftpdServer::Kind::atftpd);
-    }
-
-    TempDir local;
-    std::optional<TftpdServer> server;
-    CMessageBoxRecorder boxes;
-    CWnd owner;
-};
+class LossyWindowLink : public WithAtftpd {};
 
 TEST_P(LossyWindowLink, TransfersArriveExactly)
 {
