@@ -277,7 +277,8 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         ReportPeerError(datagram, length);
         return TFTP_RESULT_NONE;
     }
-    if (m_bNegotiating && (verdict.nResult & TFTP_RESULT_CLASS_MASK) != TFTP_RESULT_ERROR) {
+    if (m_bNegotiating && ((verdict.nResult & TFTP_RESULT_CLASS_MASK) == TFTP_RESULT_DATA ||
+                           (verdict.nResult & TFTP_RESULT_CLASS_MASK) == TFTP_RESULT_ACKED)) {
         m_bNegotiating = FALSE;
         Log("The server ignores the options: a plain transfer");
     }
