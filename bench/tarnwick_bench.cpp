@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <QApplication>
@@ -186,5 +187,7 @@ int main(int argc, char** argv)
     QApplication::exec();
     WritePhases(dlg, start);
     dlg.DestroyWindow();
+    std::error_code ignored;
+    std::filesystem::remove_all(config, ignored);
     return dlg.completed && !boxes.failed ? 0 : 1;
 }

@@ -3,6 +3,8 @@
 
 #include <stdlib.h>
 
+#include <filesystem>
+
 #include <QApplication>
 
 #include "platform/qt/qt_socket_watcher.h"
@@ -18,5 +20,8 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     CQtSocketWatcher watcher;
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    std::error_code ignored;
+    std::filesystem::remove_all(config, ignored);
+    return result;
 }
