@@ -165,18 +165,8 @@ int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
 {
     m_bNegotiating = FALSE;
     const OackVerdict verdict = ParseOack(pDatagram, nLength, m_options);
-    if (!verdict.bAccepted) {
-        // RFC 2347: the client that cannot take the server's options ends
-        // the transfer with ERROR 8. The option's name is untrusted: it is
-        // bounded, and it goes into the text as an argument only.
-        m_wState = TFTP_STATE_CLOSED;
-        (void)SendError(TFTP_ERROR_OPTION_REFUSED, "Option not acceptable");
-        const std::string name(verdict.szOption.substr(0, 64));
-        ShowError(AfxFormatString(AfxFindString(IDS_OACK_REFUSED), name.c_str()));
-        if (m_pOwner != nullptr)
-            m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
-        return TFTP_RESULT_NONE;
-    }
+    if (!verdict.bAccepted)
+        return RefuseOack(verdict.szOption);
     if (!Connected()) {
         m_wState = TFTP_STATE_CLOSED;
         (void)SendError(TFTP_ERROR_ILLEGAL_OPERATION);
@@ -203,6 +193,20 @@ int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
     m_wExpected = 0;
     if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
         return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+    return TFTP_RESULT_NONE;
+}
+
+int CTFTPSocket::RefuseOack(std::string_view szOption)
+{
+    // RFC 2347: the client that cannot take the server's options ends the
+    // transfer with ERROR 8. The option's name is untrusted: it is bounded,
+    // and it goes into the text as an argument only.
+    m_wState = TFTP_STATE_CLOSED;
+    (void)SendError(TFTP_ERROR_OPTION_REFUSED, "Option not acceptable");
+    const std::string name(szOption.substr(0, 64));
+    ShowError(AfxFormatString(AfxFindString(IDS_OACK_REFUSED), name.c_str()));
+    if (m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
     return TFTP_RESULT_NONE;
 }
 
@@ -253,6 +257,13 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     const bool awaitingFirstReply = m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT;
     if (m_bNegotiating && awaitingFirstReply && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK)
         return ReceiveOack(datagram, length);
+    // The request went without options (the name left no room, or the server
+    // refused them once): an OACK to it grants what was never asked.
+    if (m_options.Any() && !m_bNegotiating && awaitingFirstReply && length >= 2 &&
+        GetWord(datagram) == TFTP_OPCODE_OACK) {
+        const OackVerdict verdict = ParseOack(datagram, length, TftpOptions{});
+        return RefuseOack(verdict.szOption);
+    }
     if (m_bGranted && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK && m_wState != TFTP_STATE_CLOSED)
         return ReceiveOack(datagram, 0); // a second OACK, once the transfer has begun
 

@@ -149,6 +149,7 @@ private:
     BOOL BuildRequestPacket(const char* lpszName);
     // An OACK to the request: the grant, or the transfer's end.
     int ReceiveOack(const BYTE* pDatagram, int nLength);
+    int RefuseOack(std::string_view szOption);
     // The request again, without options, from a fresh socket.
     BOOL RetryWithoutOptions();
     BOOL Connected();

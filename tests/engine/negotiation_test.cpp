@@ -145,6 +145,7 @@ TEST_F(Negotiation, AnOackThatCannotBeTakenEndsTheTransferWithError8)
         WORD direction;
         std::vector<Bytes> replies; // from the transfer port, in turn
         const char* option;
+        bool bAskedPlain = false; // the server refused the options once
     };
     const Row rows[] = {
         {"not asked for", DIRECTION_GET, {Oack("windowsize" + z + "4" + z)}, "windowsize"},
@@ -157,6 +158,7 @@ TEST_F(Negotiation, AnOackThatCannotBeTakenEndsTheTransferWithError8)
          DIRECTION_GET,
          {Oack("blksize" + z + "512" + z), Oack("blksize" + z + "512" + z)},
          ""},
+        {"to a plain request", DIRECTION_PUT, {Oack("blksize" + z + "512" + z)}, "blksize", true},
     };
     WriteFileBytes(dir / "local.bin", Bytes(10, 'l'));
     for (const Row& row : rows) {
@@ -165,6 +167,11 @@ TEST_F(Negotiation, AnOackThatCannotBeTakenEndsTheTransferWithError8)
         {
             ProbeSession session(&owner);
             Start(session, row.direction);
+            if (row.bAskedPlain) {
+                server.Reply(ErrorPacket(8, ""));
+                session.ReceiveWaiting();
+                ASSERT_TRUE(server.Receive().has_value());
+            }
             for (const Bytes& reply : row.replies)
                 FromTransfer(session, reply);
             std::optional<Bytes> last;
