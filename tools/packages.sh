@@ -21,6 +21,7 @@ ensure_packages() {
 
 # What every build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-core)
-# What the tests need besides: the TFTP server they transfer files with, and
-# the tools that check an installation.
-TEST_PACKAGES=(tftpd-hpa desktop-file-utils appstream dpkg-dev xvfb xauth xdotool)
+# What the tests need besides: the TFTP servers they transfer files with
+# (dnsmasq in a network namespace made with iproute2), and the tools that
+# check an installation.
+TEST_PACKAGES=(tftpd-hpa dnsmasq-base iproute2 desktop-file-utils appstream dpkg-dev xvfb xauth xdotool)

@@ -1,4 +1,5 @@
-// Whole transfers against tftpd-hpa on loopback, compared byte for byte.
+// Whole transfers against tftpd-hpa, atftpd and dnsmasq on loopback, compared
+// byte for byte.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "engine/tftp_session.h"
+#include "own_network.h"
 #include "platform/core/msgbox.h"
 #include "tests/support/lossy_relay.h"
 #include "tests/support/msgbox_recorder.h"
@@ -98,6 +100,8 @@ struct TransferCase {
     size_t size;
     int blockSize = 0; // asked for with tsize and a timeout; 0: a plain request
     int windowSize = 0;
+    int grantedBlockSize = 0; // when the server grants less than blockSize
+    bool bLfOnly = false;     // netascii Get: the server sends a bare CR and NUL as they are
 };
 
 std::string CaseName(const ::testing::TestParamInfo<TransferCase>& info)
@@ -131,7 +135,8 @@ void Prepare(const TransferCase& c, Bytes* pSource, Bytes* pExpected)
     } else {
         // The server sends LF as CR LF and a bare CR as CR NUL; both are stored
         // as CR LF, and bytes outside the set are dropped.
-        source = TextContent(c.size, seed, "\n", {'\r', 0x00, 0x01, 0x80, 0xFF});
+        source =
+            TextContent(c.size, seed, "\n", c.bLfOnly ? Bytes{0x01, 0x80, 0xFF} : Bytes{'\r', 0x00, 0x01, 0x80, 0xFF});
         for (BYTE b : WithoutDropped(source)) {
             if (b == '\r' || b == '\n') {
                 expected.push_back('\r');
@@ -197,7 +202,8 @@ void ExpectArrivesExactly(const TransferCase& c, const TftpdServer& server, cons
     ASSERT_EQ(arrived.size(), expected.size());
     EXPECT_TRUE(arrived == expected) << "the contents differ";
     if (c.mode == MODE_BINARY) {
-        EXPECT_EQ(outcome.progressMessages, c.size / static_cast<size_t>(c.blockSize != 0 ? c.blockSize : 512) + 1);
+        const int block = c.grantedBlockSize != 0 ? c.grantedBlockSize : c.blockSize != 0 ? c.blockSize : 512;
+        EXPECT_EQ(outcome.progressMessages, c.size / static_cast<size_t>(block) + 1);
     }
 }
 
@@ -272,6 +278,44 @@ std::vector<TransferCase> AtftpdCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(Atftpd, AtftpdTransfer, ::testing::ValuesIn(AtftpdCases()), CaseName);
+
+// dnsmasq serves files read-only, grants blksize and tsize (less blksize than
+// asked past its buffer) and no windows. Its netascii turns LF into CR LF and
+// nothing else, so its text has no bare CR. It listens on port 69 only, so the
+// cases run where the tests have a network namespace of their own.
+class DnsmasqTransfer : public ::testing::TestWithParam<TransferCase> {
+protected:
+    void SetUp() override
+    {
+        if (!TftpdServer::Available(TftpdServer::Kind::dnsmasq) || !InOwnNetwork())
+            GTEST_SKIP() << "needs dnsmasq (./test.sh installs it) and root, for a network namespace";
+        server.emplace(0, TftpdServer::Kind::dnsmasq);
+    }
+
+    TempDir local;
+    std::optional<TftpdServer> server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(DnsmasqTransfer, ArrivesExactly)
+{
+    ExpectArrivesExactly(GetParam(), *server, local, owner, boxes);
+}
+
+std::vector<TransferCase> DnsmasqCases()
+{
+    std::vector<TransferCase> cases;
+    for (WORD mode : {MODE_BINARY, MODE_ASCII})
+        for (size_t size : {size_t{0}, size_t{1467}, size_t{1468}, size_t{1469}, size_t{1048583}})
+            cases.push_back(TransferCase{DIRECTION_GET, mode, size, 1468, 16, 0, true});
+    cases.push_back(TransferCase{DIRECTION_GET, MODE_BINARY, 100000, 8192, 16, 2263});
+    cases.push_back(TransferCase{DIRECTION_GET, MODE_BINARY, kWrapSize, 512, 16});
+    cases.push_back(TransferCase{DIRECTION_GET, MODE_BINARY, 1048583}); // no options
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Dnsmasq, DnsmasqTransfer, ::testing::ValuesIn(DnsmasqCases()), CaseName);
 
 // 1 MiB both ways in both modes through a relay that drops, duplicates and
 // reorders. The engine's ticks come every 10 ms and the server resends after

@@ -19,6 +19,19 @@ namespace {
 
 const char* const kTftpd = "/usr/sbin/in.tftpd";
 const char* const kAtftpd = TARNWICK_ATFTPD_PATH;
+const char* const kDnsmasq = "/usr/sbin/dnsmasq";
+
+const char* ServerPath(TftpdServer::Kind kind)
+{
+    switch (kind) {
+    case TftpdServer::Kind::atftpd:
+        return kAtftpd;
+    case TftpdServer::Kind::dnsmasq:
+        return kDnsmasq;
+    default:
+        return kTftpd;
+    }
+}
 
 unsigned FreeUdpPort()
 {
@@ -30,15 +43,13 @@ unsigned FreeUdpPort()
 
 bool TftpdServer::Available(Kind kind)
 {
-    return ::access(kind == Kind::hpa ? kTftpd : kAtftpd, X_OK) == 0;
+    return ::access(ServerPath(kind), X_OK) == 0;
 }
 
 TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
 {
     if (!Available(kind))
-        throw std::runtime_error(kind == Kind::hpa ? "in.tftpd is not installed (Debian package tftpd-hpa; ./test.sh "
-                                                     "installs it)"
-                                                   : "atftpd is not at hand (./test.sh fetches it)");
+        throw std::runtime_error(std::string(ServerPath(kind)) + " is not at hand (./test.sh installs or fetches it)");
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-tftpd-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make the server's directory");
@@ -46,7 +57,7 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
 
     // The free port may be taken between the look and the server's bind: try a few.
     for (int attempt = 0; attempt < 5 && m_pid < 0; ++attempt) {
-        m_port = FreeUdpPort();
+        m_port = kind == Kind::dnsmasq ? 69 : FreeUdpPort();
         const std::string address = "127.0.0.1:" + std::to_string(m_port);
         const pid_t pid = ::fork();
         if (pid == 0) {
@@ -60,7 +71,13 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
             const std::string retransmit =
                 std::to_string(retransmitMicroseconds != 0 ? retransmitMicroseconds : 1000000);
             const std::string port = std::to_string(m_port);
-            if (kind == Kind::atftpd)
+            const std::string root = "--tftp-root=" + m_root.string();
+            if (kind == Kind::dnsmasq)
+                // TFTP only (port 0 turns DNS off), read-only as always.
+                ::execl(kDnsmasq, kDnsmasq, "--keep-in-foreground", "--port=0", "--conf-file=/dev/null",
+                        "--pid-file=", "--user=root", "--group=root", "--listen-address=127.0.0.1", "--bind-interfaces",
+                        "--log-facility=-", "--enable-tftp", root.c_str(), static_cast<char*>(nullptr));
+            else if (kind == Kind::atftpd)
                 // Its shortest retransmission period, 1 s (5 s by default).
                 ::execl(kAtftpd, kAtftpd, "--daemon", "--no-fork", "--port", port.c_str(), "--bind-address",
                         "127.0.0.1", "--user", "root", "--group", "root", "--retry-timeout", "1", "--logfile",

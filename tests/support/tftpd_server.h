@@ -1,4 +1,6 @@
-// A real tftpd-hpa on a free loopback port, serving a directory of its own.
+// A real TFTP server on loopback, serving a directory of its own: tftpd-hpa
+// or atftpd on a free port, or dnsmasq on port 69 (it has no other; the tests
+// that use it run in a network namespace of their own).
 #pragma once
 
 #include <sys/types.h>
@@ -8,10 +10,10 @@
 
 class TftpdServer {
 public:
-    enum class Kind { hpa, atftpd };
+    enum class Kind { hpa, atftpd, dnsmasq };
 
-    // Starts in.tftpd (tftpd-hpa) or atftpd in the foreground and waits until
-    // it answers; for in.tftpd a retransmission time in microseconds other
+    // Starts in.tftpd (tftpd-hpa), atftpd or dnsmasq in the foreground and
+    // waits until it answers; for in.tftpd a retransmission time in microseconds other
     // than 0 replaces its 1 s. Throws std::runtime_error when it cannot be
     // started.
     explicit TftpdServer(unsigned retransmitMicroseconds = 0, Kind kind = Kind::hpa);
