@@ -13,11 +13,13 @@
 // than the confirmation goes to standard error. With TARNWICK_BENCH_PHASES
 // set to a file, one line is appended to it:
 //
-//   startup_ms steady_ms blocks end_ms
+//   startup_ms steady_ms blocks end_ms transfer_ms
 //
 // startup: from the process's start to the first block; steady: from the
 // first block to the last but one; end: the last block, which for a Get
-// includes making the file durable and putting it in place.
+// includes making the file durable and putting it in place; transfer: from
+// the click on the button to the transfer's end, what a user waits for once
+// the window is up.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +77,8 @@ public:
     Clock::time_point first{};
     Clock::time_point lastButOne{};
     Clock::time_point last{};
+    Clock::time_point clicked{};
+    Clock::time_point ended{};
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
@@ -89,6 +93,7 @@ protected:
         const LRESULT result = CTransferDlg::WindowProc(message, wParam, lParam);
         if (message == WM_TFTP_COMPLETE || message == WM_TFTP_FAILED || message == WM_TFTP_TIMEOUT) {
             completed = message == WM_TFTP_COMPLETE;
+            ended = Clock::now();
             QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
         }
         return result;
@@ -110,8 +115,9 @@ void WritePhases(const CBenchDlg& dlg, Clock::time_point start)
     if (path == nullptr || dlg.blocks < 2)
         return;
     if (FILE* file = std::fopen(path, "a")) {
-        std::fprintf(file, "%.2f %.2f %llu %.2f\n", Milliseconds(dlg.first - start),
-                     Milliseconds(dlg.lastButOne - dlg.first), dlg.blocks - 2, Milliseconds(dlg.last - dlg.lastButOne));
+        std::fprintf(file, "%.2f %.2f %llu %.2f %.2f\n", Milliseconds(dlg.first - start),
+                     Milliseconds(dlg.lastButOne - dlg.first), dlg.blocks - 2, Milliseconds(dlg.last - dlg.lastButOne),
+                     Milliseconds(dlg.ended - dlg.clicked));
         std::fclose(file);
     }
 }
@@ -182,6 +188,7 @@ int main(int argc, char** argv)
             return Usage();
         files->setCurrentItem(found[0]);
     }
+    dlg.clicked = Clock::now();
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(direction == "get" ? IDC_GET : IDC_PUT, BN_CLICKED), 0);
     dlg.ShowWindow(SW_SHOW); // painted as a user sees it
     QApplication::exec();

@@ -53,6 +53,7 @@ enum TftpState : WORD {
     TFTP_STATE_WAIT_ACK = 4,
     TFTP_STATE_WAIT_DATA = 5,
     TFTP_STATE_CLOSED = 7,
+    TFTP_STATE_RESOLVING = 8, // the host name is being looked up; nothing sent yet
 };
 
 // Retransmission. The window calls OnTick every TFTP_TICK_MS. A packet
@@ -62,6 +63,11 @@ enum TftpState : WORD {
 inline constexpr UINT TFTP_TICK_MS = 500;
 inline constexpr int TFTP_TICKS_PER_RESEND = 6;
 inline constexpr int TFTP_RESENDS = 2;
+
+// The block size asked for by default with options on: a block, its headers
+// and an IPv4 (or IPv6) header fill a 1500-byte Ethernet frame.
+inline constexpr int TFTP_DEFAULT_BLOCK_SIZE = 1468;
+inline constexpr int TFTP_DEFAULT_BLOCK_SIZE_IPV6 = 1448;
 
 // Directions equal the request opcodes; modes select the request's mode string.
 inline constexpr WORD DIRECTION_GET = 1;
@@ -78,3 +84,5 @@ inline constexpr UINT WM_TFTP_TIMEOUT = WM_USER + 5;
 inline constexpr UINT WM_TFTP_REQUEST_SENT = WM_USER + 6;
 // The server granted options (an OACK): the transfer's Granted() values hold.
 inline constexpr UINT WM_TFTP_OPTIONS = WM_USER + 7;
+// The host name is being looked up; WM_TFTP_REQUEST_SENT follows, or WM_TFTP_FAILED.
+inline constexpr UINT WM_TFTP_RESOLVING = WM_USER + 8;

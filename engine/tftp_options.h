@@ -26,6 +26,9 @@ struct TftpOptions {
     bool bFileSize = false;
     // Put: the size sent with tsize. A Get asks with "0".
     ULONGLONG nFileSize = 0;
+    // nBlockSize is the default, TFTP_DEFAULT_BLOCK_SIZE: a server reached
+    // over IPv6 is asked for TFTP_DEFAULT_BLOCK_SIZE_IPV6 instead.
+    bool bDefaultBlockSize = false;
 
     bool Any() const { return nBlockSize != 0 || nWindowSize != 0 || nTimeout != 0 || bFileSize; }
 };

@@ -105,10 +105,12 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
         m_options.nFileSize = m_nPutSize;
     }
 
-    if (!SendRequest(lpszHost, lpszRemoteName, wDirection, wMode))
-        return FALSE;
+    return SendRequest(lpszHost, lpszRemoteName, wDirection, wMode);
+}
+
+void CTFTPSession::OnRequestSent()
+{
     m_pReportWnd->PostMessage(WM_TFTP_STARTED, 0, 0);
-    return TRUE;
 }
 
 void CTFTPSession::OnReceive(int /*nErrorCode*/)

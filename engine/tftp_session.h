@@ -20,7 +20,8 @@ public:
     // Opens the local file and sends the request, which names lpszRemoteName
     // as given. Put reads lpszLocalPath; Get writes the remote name's last
     // component in the current directory (LocalNameOfRemote). TRUE when both
-    // are done; on FALSE the user has been told why.
+    // are done, or the request waits for the host name's lookup; on FALSE
+    // the user has been told why. WM_TFTP_STARTED follows the request.
     BOOL Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
                WORD wMode);
 
@@ -29,6 +30,7 @@ public:
     void OnReceive(int nErrorCode) override;
 
 protected:
+    void OnRequestSent() override;
     // The file object of a transfer; a test gives one that fails.
     virtual CTFTPFile* CreateFileObject();
 

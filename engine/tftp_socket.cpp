@@ -45,12 +45,6 @@ std::string GrantedText(const TftpGranted& granted)
     return text;
 }
 
-std::string AddressText(const sockaddr_in& address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + " port " + std::to_string(ntohs(address.sin_port));
-}
 } // namespace
 
 CTFTPSocket::CTFTPSocket(CWnd* pOwner)
@@ -62,6 +56,7 @@ CTFTPSocket::CTFTPSocket(CWnd* pOwner)
 
 CTFTPSocket::~CTFTPSocket()
 {
+    m_pLookup.reset(); // no answer reaches a socket that is going
     if (m_bOwnBuffer) {
         delete[] m_pBuffer;
         m_pBuffer = nullptr;
@@ -74,11 +69,7 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
 {
     m_wMode = wMode;
     m_wDirection = wDirection;
-
-    if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr)) {
-        ReportSocketError();
-        return FALSE;
-    }
+    m_nBaseBlockSize = m_options.nBlockSize;
 
     // One slot per block of the largest window that may be granted.
     m_pBuffer = new (std::nothrow)
@@ -93,34 +84,121 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
         return FALSE;
     }
 
-    // The destination is resolved once: the resends go to the same address.
-    std::string host;
-    UINT port = TFTP_SERVER_PORT;
-    if (!SplitHostPort(lpszHost, TFTP_SERVER_PORT, &host, &port)) {
-        SetLastError(EINVAL);
-        ReportSocketError();
+    HostText host;
+    if (!ParseHostText(lpszHost, TFTP_SERVER_PORT, &host)) {
+        ShowError(AfxFormatString(AfxFindString(IDS_BAD_HOST), lpszHost));
         return FALSE;
     }
-    if (!ResolveAddress(host.c_str(), port, &m_addrServer) ||
-        SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0) ==
-            SOCKET_ERROR) {
-        ReportSocketError();
-        return FALSE;
+    m_strHost = host.host;
+    if (host.form != HostForm::name) {
+        // An address: nothing to ask of the network, so nothing to wait for.
+        m_bInLookup = TRUE;
+        OnLookedUp(AfxLookUpHost(host.host, host.nPort, true));
+        m_bInLookup = FALSE;
+        return !m_bSendFailed;
     }
 
-    Log(std::string(wDirection == DIRECTION_GET ? "Read" : "Write") + " request for \"" + lpszName + "\" (" +
-        TftpModeString(wMode) + ") sent to " + AddressText(m_addrServer));
-    if (m_bNegotiating)
-        Log("Options asked: " + OptionsText(m_options));
-    if (wDirection == DIRECTION_GET) {
-        m_wState = TFTP_STATE_RRQ_SENT;
-        m_wExpected = 1;
+    m_wState = TFTP_STATE_RESOLVING;
+    Log("Looking up " + host.host);
+    m_bInLookup = TRUE;
+    m_pLookup = AfxGetHostResolver()->Lookup(host.host, host.nPort,
+                                             [this](const HostLookupResult& result) { OnLookedUp(result); });
+    m_bInLookup = FALSE;
+    if (m_bSendFailed)
+        return FALSE;
+    if (m_wState == TFTP_STATE_RESOLVING && m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_RESOLVING, 0, 0);
+    return TRUE;
+}
+
+void CTFTPSocket::OnLookedUp(const HostLookupResult& result)
+{
+    const CCallScope scope(*this);
+    if (m_bDeletePending)
+        return;
+    BOOL sent = FALSE;
+    if (result.nError != 0 || result.addresses.empty()) {
+        m_wState = TFTP_STATE_CLOSED;
+        m_bSendFailed = TRUE;
+        // The name is the user's own text, bounded; it goes in as an argument.
+        ShowError(AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), m_strHost.substr(0, 255).c_str(),
+                                  AfxFindString(IDS_DESTINATION_UNAVAILABLE)));
     } else {
-        m_wState = TFTP_STATE_WRQ_SENT;
-        m_wExpected = 0;
+        m_addresses = result.addresses;
+        m_nAddress = 0;
+        sent = TryAddresses();
     }
-    if (m_pOwner != nullptr)
-        m_pOwner->PostMessage(WM_TFTP_REQUEST_SENT, 0, 0);
+    // A lookup that ends after SendRequest has returned tells the window.
+    if (!sent && !m_bInLookup && m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+BOOL CTFTPSocket::TryAddresses()
+{
+    for (; m_nAddress < m_addresses.size(); ++m_nAddress) {
+        m_addrServer = m_addresses[m_nAddress];
+        const std::string where =
+            AddressText(m_addrServer) + (m_addresses.size() > 1 ? " (address " + std::to_string(m_nAddress + 1) +
+                                                                      " of " + std::to_string(m_addresses.size()) + ")"
+                                                                : std::string());
+        Close();
+        m_bConnected = FALSE;
+        // The default block size fits the frame of the address's family.
+        const bool ipv6 = m_addrServer.ss_family == AF_INET6 &&
+                          !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6&>(m_addrServer).sin6_addr);
+        m_options.nBlockSize = m_options.bDefaultBlockSize && ipv6
+                                   ? std::min(m_nBaseBlockSize, TFTP_DEFAULT_BLOCK_SIZE_IPV6)
+                                   : m_nBaseBlockSize;
+        if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr,
+                    m_addrServer.ss_family) ||
+            !BuildRequestPacket(m_strRequestName.c_str()) ||
+            SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
+                   AddressLength(m_addrServer), 0) == SOCKET_ERROR) {
+            const int error = GetLastError();
+            Log("Cannot send to " + where + ": " + std::strerror(error));
+            SetLastError(error);
+            continue;
+        }
+
+        Log(std::string(m_wDirection == DIRECTION_GET ? "Read" : "Write") + " request for \"" + m_strRequestName +
+            "\" (" + TftpModeString(m_wMode) + ") sent to " + where);
+        if (m_bNegotiating)
+            Log("Options asked: " + OptionsText(m_options));
+        if (m_wDirection == DIRECTION_GET) {
+            m_wState = TFTP_STATE_RRQ_SENT;
+            m_wExpected = 1;
+        } else {
+            m_wState = TFTP_STATE_WRQ_SENT;
+            m_wExpected = 0;
+        }
+        m_nTicks = 0;
+        m_nRetries = 0;
+        if (!m_bRequestSent) {
+            m_bRequestSent = TRUE;
+            if (m_pOwner != nullptr)
+                m_pOwner->PostMessage(WM_TFTP_REQUEST_SENT, 0, 0);
+            OnRequestSent();
+        }
+        return TRUE;
+    }
+    // Nothing went out: a first request leaves the socket as it was, idle;
+    // a later address's failure ends the transfer.
+    m_wState = m_bRequestSent ? TFTP_STATE_CLOSED : TFTP_STATE_IDLE;
+    m_bSendFailed = TRUE;
+    ReportSocketError();
+    return FALSE;
+}
+
+BOOL CTFTPSocket::NextAddressAfterSilence()
+{
+    // Only before any reply, and only while another address is left.
+    if ((m_wState != TFTP_STATE_RRQ_SENT && m_wState != TFTP_STATE_WRQ_SENT) || m_nRetries != 0 ||
+        m_nAddress + 1 >= m_addresses.size())
+        return FALSE;
+    Log("No answer from " + AddressText(m_addrServer) + ": trying the next address");
+    ++m_nAddress;
+    if (!TryAddresses() && m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
     return TRUE;
 }
 
@@ -152,7 +230,7 @@ BOOL CTFTPSocket::Connected()
 {
     if (m_bConnected)
         return TRUE;
-    if (!Connect(reinterpret_cast<const sockaddr*>(&m_addrSender), sizeof m_addrSender)) {
+    if (!Connect(reinterpret_cast<const sockaddr*>(&m_addrSender), AddressLength(m_addrSender))) {
         ReportSocketError();
         return FALSE;
     }
@@ -216,10 +294,11 @@ BOOL CTFTPSocket::RetryWithoutOptions()
     m_bRetriedPlain = TRUE;
     Close();
     m_bConnected = FALSE;
-    if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr) ||
+    if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr,
+                m_addrServer.ss_family) ||
         !BuildRequestPacket(m_strRequestName.c_str()) ||
-        SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0) ==
-            SOCKET_ERROR) {
+        SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), AddressLength(m_addrServer),
+               0) == SOCKET_ERROR) {
         m_wState = TFTP_STATE_CLOSED;
         ReportSocketError();
         return FALSE;
@@ -234,12 +313,11 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     BYTE* datagram = static_cast<BYTE*>(lpBuf);
     // Every read names its sender: connecting the socket keeps later strays
     // out, but not those already queued before the lock-in.
-    sockaddr_in sender{};
+    sockaddr_storage sender{};
     int senderLength = sizeof sender;
     const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, 0);
     if (length != SOCKET_ERROR) {
-        if (m_bConnected &&
-            (sender.sin_addr.s_addr != m_addrSender.sin_addr.s_addr || sender.sin_port != m_addrSender.sin_port))
+        if (m_bConnected && !SameEndpoint(sender, m_addrSender))
             return TFTP_RESULT_NONE;
         m_addrSender = sender;
     }
@@ -425,7 +503,7 @@ int CTFTPSocket::SendToPeer(const BYTE* pPacket, int nLength)
 {
     if (m_bConnected)
         return Send(pPacket, nLength, 0);
-    return SendTo(pPacket, nLength, reinterpret_cast<const sockaddr*>(&m_addrSender), sizeof m_addrSender, 0);
+    return SendTo(pPacket, nLength, reinterpret_cast<const sockaddr*>(&m_addrSender), AddressLength(m_addrSender), 0);
 }
 
 CTFTPSocket::CCallScope::~CCallScope()
@@ -447,19 +525,23 @@ void CTFTPSocket::DeleteWhenIdle()
     }
     m_bDeletePending = TRUE;
     m_wState = TFTP_STATE_CLOSED;
+    m_pLookup.reset();
     Close();
 }
 
 void CTFTPSocket::OnTick()
 {
     const CCallScope scope(*this);
-    if (m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED)
+    if (m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED || m_wState == TFTP_STATE_RESOLVING)
         return;
     // A negotiated timeout of T seconds resends after T; three periods
     // without an answer end the transfer, as the plain timing does.
     const int ticksPerResend =
         m_granted.nTimeout > 0 ? m_granted.nTimeout * 1000 / static_cast<int>(TFTP_TICK_MS) : TFTP_TICKS_PER_RESEND;
     if (++m_nTicks < ticksPerResend)
+        return;
+    // The transfer's timeout counts from the last address tried.
+    if (NextAddressAfterSilence())
         return;
     if (++m_nRetries > TFTP_RESENDS) {
         m_wState = TFTP_STATE_CLOSED;
@@ -471,8 +553,8 @@ void CTFTPSocket::OnTick()
     int result;
     if (m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT) {
         Log("No answer: request sent again");
-        result =
-            SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), sizeof m_addrServer, 0);
+        result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
+                        AddressLength(m_addrServer), 0);
     } else if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_ACK) {
         // A Put's window: every block not yet acknowledged goes again.
         Log("No answer: " + std::to_string(Outstanding()) + " blocks sent again");

@@ -3,6 +3,11 @@
 
 #include <netinet/in.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/core/host_resolver.h"
 #include "platform/core/msgbox.h"
 #include "platform/core/socket.h"
 #include "platform/core/wnd.h"
@@ -43,8 +48,16 @@ public:
     // carries it too when it fits twelve bits).
     int DatagramLength() const { return m_nDatagramLength; }
 
-    // Creates the socket and sends the request to lpszHost ("name", "a.b.c.d",
-    // either with ":port"; port 69 without). TRUE when the request has gone out.
+    // Sends the request to lpszHost, in one of the host box's forms (see
+    // ParseHostText; port 69 without one), from a socket of the address's
+    // family. An address is sent to at once; a name is looked up first by
+    // the installed resolver, in TFTP_STATE_RESOLVING (WM_TFTP_RESOLVING is
+    // posted), and the request goes out when the answer comes. A name with
+    // several addresses is tried in the resolver's order: the next one when
+    // sending fails at once or no reply comes within the first resend
+    // period. FALSE, with the reason shown, when nothing could be sent or
+    // looked up; a lookup that fails later shows why and posts
+    // WM_TFTP_FAILED.
     BOOL SendRequest(const char* lpszHost, const char* lpszName, WORD wDirection, WORD wMode);
 
     // Reads one datagram into lpBuf and says what the caller must do with it:
@@ -113,12 +126,13 @@ protected:
     WORD m_wExpected;
     TftpState m_wState;
 
-    // The server's request address, resolved once; the request's resends go here.
-    sockaddr_in m_addrServer;
+    // The server's request address, the one being tried; the request's
+    // resends go here.
+    sockaddr_storage m_addrServer;
     // The sender of the last datagram read: before lock-in, where ERROR
     // packets go; from lock-in on, the server's transfer port, the only
     // sender whose datagrams are read.
-    sockaddr_in m_addrSender;
+    sockaddr_storage m_addrSender;
 
     TftpOptions m_options;
     TftpGranted m_granted;
@@ -139,6 +153,9 @@ protected:
     int m_nSinceAck = 0;
     BOOL m_bGapAcked = FALSE;
 
+    // Called once, when the first request has gone out.
+    virtual void OnRequestSent() {}
+
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
     ITransferLog* m_pLog = nullptr;
@@ -156,5 +173,18 @@ private:
     BYTE* Slot(unsigned nBlock) const;
     int ReceiveWindowAck(WORD wBlock);
     int AckDataInWindow(bool bLast);
+    // The host's addresses, looked up or given; m_nAddress is being tried.
+    void OnLookedUp(const HostLookupResult& result);
+    BOOL TryAddresses();
+    BOOL NextAddressAfterSilence();
+
     std::string m_strRequestName;
+    std::string m_strHost;
+    int m_nBaseBlockSize = 0;
+    std::vector<sockaddr_storage> m_addresses;
+    size_t m_nAddress = 0;
+    std::unique_ptr<CHostLookup> m_pLookup;
+    BOOL m_bInLookup = FALSE;
+    BOOL m_bSendFailed = FALSE; // the lookup failed, or no address took the request
+    BOOL m_bRequestSent = FALSE;
 };

@@ -39,7 +39,7 @@ public:
     using CTFTPSocket::m_nTicks;
     using CTFTPSocket::m_wState;
 
-    BOOL Create(UINT, int, long, const char*) override { return TRUE; }
+    BOOL Create(UINT, int, long, const char*, int) override { return TRUE; }
     int SendTo(const void*, int nBufLen, const sockaddr*, int, int) override { return nBufLen; }
     int Send(const void*, int nBufLen, int) override { return nBufLen; }
     BOOL Connect(const sockaddr*, int) override

@@ -73,6 +73,14 @@ constexpr StringEntry kStrings[] = {
     {IDS_BAD_BLOCK_SIZE, "The block size must be a whole number from 8 to 65464."},
     {IDS_BAD_WINDOW_SIZE, "The window size must be a whole number from 1 to 64."},
     {IDS_BAD_TIMEOUT, "The timeout must be a whole number of seconds from 1 to 255, or 0 to send none."},
+    {IDS_RESOLVING, "Resolving"},
+    {IDS_BAD_HOST, "\"%s\" is not a host this program can use. Type one of these:\n"
+                   "a name or IPv4 address, with an optional port:\ttftp.example.com   192.0.2.7:6969\n"
+                   "an IPv6 address:\t2001:db8::5\n"
+                   "an IPv6 address in brackets, with an optional port:\t[2001:db8::5]:6969\n"
+                   "a link-local IPv6 address and its interface:\tfe80::1%%eth0   [fe80::1%%eth0]:69"},
+    {IDS_HOST_NOT_FOUND, "The host \"%s\" was not found.\n%s"},
+    {IDS_TIP_HOST_FORMS, "tftp.example.com, 192.0.2.7:6969, 2001:db8::5, [2001:db8::5]:6969, fe80::1%eth0"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -51,7 +51,7 @@ TftpOptions TransferSettings::RequestOptions() const
 {
     if (!bNegotiate)
         return TftpOptions{};
-    return TftpOptions{nBlockSize, nWindowSize, nTimeout, bAskFileSize, 0};
+    return TftpOptions{nBlockSize, nWindowSize, nTimeout, bAskFileSize, 0, nBlockSize == TFTP_DEFAULT_BLOCK_SIZE};
 }
 
 bool IsValidBlockSize(long long nValue)

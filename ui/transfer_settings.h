@@ -9,7 +9,7 @@
 
 struct TransferSettings {
     bool bNegotiate = false;
-    int nBlockSize = 1468; // fills a 1500-byte Ethernet frame over IPv4
+    int nBlockSize = TFTP_DEFAULT_BLOCK_SIZE; // IPv6 peers: TFTP_DEFAULT_BLOCK_SIZE_IPV6
     int nWindowSize = 16;
     bool bAskFileSize = true;
     int nTimeout = 0; // seconds; 0: not sent

@@ -64,17 +64,33 @@ CAsyncSocket::~CAsyncSocket()
     Close();
 }
 
-BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const char* lpszSocketAddress)
+BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const char* lpszSocketAddress,
+                          int nAddressFamily)
 {
-    if (m_hSocket >= 0 || nSocketPort > 65535) {
+    if (m_hSocket >= 0 || nSocketPort > 65535 || (nAddressFamily != AF_INET && nAddressFamily != AF_INET6)) {
         SetLastError(EINVAL);
         return FALSE;
     }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (lpszSocketAddress != nullptr && inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
+    sockaddr_storage local{};
+    socklen_t localLength = 0;
+    const auto port = htons(static_cast<uint16_t>(nSocketPort));
+    bool parsed = true;
+    if (nAddressFamily == AF_INET) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&local);
+        v4->sin_family = AF_INET;
+        v4->sin_port = port;
+        v4->sin_addr.s_addr = htonl(INADDR_ANY);
+        parsed = lpszSocketAddress == nullptr || inet_pton(AF_INET, lpszSocketAddress, &v4->sin_addr) == 1;
+        localLength = sizeof(sockaddr_in);
+    } else {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&local);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = port;
+        v6->sin6_addr = in6addr_any;
+        parsed = lpszSocketAddress == nullptr || inet_pton(AF_INET6, lpszSocketAddress, &v6->sin6_addr) == 1;
+        localLength = sizeof(sockaddr_in6);
+    }
+    if (!parsed) {
         SetLastError(EINVAL);
         return FALSE;
     }
@@ -82,7 +98,7 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const 
     // every read outside a CReceiveWait says MSG_DONTWAIT, and the receive
     // timeout bounds a read inside one. A wait inside the read itself costs
     // the system less than a poll followed by a read.
-    int fd = ::socket(AF_INET, nSocketType | SOCK_CLOEXEC, 0);
+    int fd = ::socket(nAddressFamily, nSocketType | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         SetLastError(errno);
         return FALSE;
@@ -93,7 +109,7 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, const 
         ::close(fd);
         return FALSE;
     }
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), localLength) != 0) {
         SetLastError(errno);
         ::close(fd);
         return FALSE;

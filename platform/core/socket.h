@@ -1,4 +1,4 @@
-// IPv4 datagram sockets with the framework's calling conventions: calls
+// IPv4 and IPv6 datagram sockets with the framework's calling conventions: calls
 // return SOCKET_ERROR (or FALSE) on failure and leave the reason for
 // GetLastError, which is an errno value. No call waits: a read with nothing
 // queued fails at once with EAGAIN, except inside a CReceiveWait.
@@ -51,12 +51,13 @@ public:
     // Closes the socket if one is open.
     virtual ~CAsyncSocket();
 
-    // Makes a non-blocking socket bound to all local addresses at nSocketPort
-    // (0: a port the system chooses). With FD_READ in lEvent, the installed
+    // Makes a non-blocking socket of nAddressFamily (AF_INET or AF_INET6)
+    // bound to all local addresses at nSocketPort (0: a port the system
+    // chooses), or to lpszSocketAddress. With FD_READ in lEvent, the installed
     // socket watcher calls OnReceive whenever a datagram waits.
     virtual BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_DGRAM,
                         long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
-                        const char* lpszSocketAddress = nullptr);
+                        const char* lpszSocketAddress = nullptr, int nAddressFamily = AF_INET);
     void Close();
 
     // Sends to a host given as a dotted IPv4 address or a name (resolved to its

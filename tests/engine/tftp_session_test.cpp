@@ -232,17 +232,20 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
         const char* host; // empty: the fake server
         const char* local;
         const char* remote;
-        UINT text;
+        std::string text;
     };
     const Row rows[] = {
-        {DIRECTION_PUT, "", "no-such-file", "x", IDS_OPEN_READ_FAILED},
-        {DIRECTION_GET, "", "", "existing-dir", IDS_OPEN_WRITE_FAILED},
-        {DIRECTION_GET, "nosuchhost.invalid", "", "x", IDS_DESTINATION_UNAVAILABLE},
-        {DIRECTION_PUT, "127.0.0.1:0", "existing-dir/../local", "x", IDS_DESTINATION_UNAVAILABLE},
-        {DIRECTION_PUT, "", "existing-dir", "x", IDS_OPEN_READ_FAILED},
+        {DIRECTION_PUT, "", "no-such-file", "x", AfxLoadString(IDS_OPEN_READ_FAILED)},
+        {DIRECTION_GET, "", "", "existing-dir", AfxLoadString(IDS_OPEN_WRITE_FAILED)},
+        {DIRECTION_GET, "nosuchhost.invalid", "", "x",
+         AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), "nosuchhost.invalid",
+                         AfxFindString(IDS_DESTINATION_UNAVAILABLE))},
+        {DIRECTION_PUT, "127.0.0.1:0", "existing-dir/../local", "x",
+         AfxFormatString(AfxFindString(IDS_BAD_HOST), "127.0.0.1:0")},
+        {DIRECTION_PUT, "", "existing-dir", "x", AfxLoadString(IDS_OPEN_READ_FAILED)},
         // A pipe is no file: opening it must neither wait for a writer nor be tried.
-        {DIRECTION_PUT, "", "pipe", "x", IDS_OPEN_READ_FAILED},
-        {DIRECTION_GET, "", "", "pipe", IDS_OPEN_WRITE_FAILED},
+        {DIRECTION_PUT, "", "pipe", "x", AfxLoadString(IDS_OPEN_READ_FAILED)},
+        {DIRECTION_GET, "", "", "pipe", AfxLoadString(IDS_OPEN_WRITE_FAILED)},
     };
     std::filesystem::create_directory(dir / "existing-dir");
     WriteFileBytes(dir / "local", Bytes{'l'});
@@ -255,7 +258,7 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
             const std::string host = *row.host != '\0' ? row.host : server.HostString();
             EXPECT_FALSE(session.Start(host.c_str(), row.local, row.remote, row.direction, MODE_BINARY));
         }
-        EXPECT_EQ(recorder.Texts(), std::vector<std::string>{AfxLoadString(row.text)});
+        EXPECT_EQ(recorder.Texts(), std::vector<std::string>{row.text});
         EXPECT_TRUE(TakeMessages().empty());
         EXPECT_EQ(server.TryReceive(), std::nullopt);
     }

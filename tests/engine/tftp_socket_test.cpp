@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "engine/tftp_packet.h"
+#include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
+#include "tests/support/fake_resolver.h"
 #include "tests/support/msgbox_recorder.h"
 
 namespace {
@@ -69,8 +71,9 @@ protected:
     {
         switch (state) {
         case TFTP_STATE_IDLE:
-            // A request that could not go out leaves a socket, idle.
-            ASSERT_FALSE(sock.SendRequest("127.0.0.1:0", "a.txt", DIRECTION_GET, MODE_BINARY));
+            // A request that could not go out (a broadcast address, without
+            // leave to broadcast) leaves a socket, idle.
+            ASSERT_FALSE(sock.SendRequest("255.255.255.255:69", "a.txt", DIRECTION_GET, MODE_BINARY));
             boxes.boxes.clear();
             break;
         case TFTP_STATE_RRQ_SENT:
@@ -92,6 +95,10 @@ protected:
             ASSERT_EQ(transfer.Receive()->size(), 516u);
             break;
         }
+        case TFTP_STATE_RESOLVING:
+            ASSERT_TRUE(sock.SendRequest("tftp.example", "a.txt", DIRECTION_GET, MODE_BINARY));
+            EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_RESOLVING});
+            break;
         case TFTP_STATE_CLOSED:
             Request(DIRECTION_GET);
             ASSERT_EQ(FromTransfer(PacketOfOpcode(9, 1)), TFTP_RESULT_ERROR + TFTP_REASON_OPCODE);
@@ -101,6 +108,7 @@ protected:
     }
 
     CMessageBoxRecorder boxes;
+    CFakeResolver resolver;
     CWnd owner;
     FakePeer server;
     FakePeer transfer;
@@ -509,17 +517,33 @@ TEST_F(SocketExchange, TicksGoOnWhileTheLockInFailureIsShown)
     EXPECT_EQ(transfer.TryReceive(), kError4);
 }
 
-TEST(SendRequest, UnusableHostShowsTheDestinationTextAndStaysIdle)
+TEST(SendRequest, UnusableHostIsNamedAndNothingIsSent)
 {
-    for (const char* host :
-         {"nosuchhost.invalid", "", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:", "localhost:x69"}) {
-        SCOPED_TRACE(host);
+    const auto notFound = [](const char* host) {
+        return AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), host, AfxFindString(IDS_DESTINATION_UNAVAILABLE));
+    };
+    const auto badForm = [](const char* host) { return AfxFormatString(AfxFindString(IDS_BAD_HOST), host); };
+    const struct {
+        const char* host;
+        std::string text;
+    } rows[] = {
+        {"nosuchhost.invalid", notFound("nosuchhost.invalid")},
+        {"fe80::1%nosuchif0", notFound("fe80::1%nosuchif0")},
+        {"", badForm("")},
+        {"127.0.0.1:0", badForm("127.0.0.1:0")},
+        {"127.0.0.1:65536", badForm("127.0.0.1:65536")},
+        {"127.0.0.1:", badForm("127.0.0.1:")},
+        {"localhost:x69", badForm("localhost:x69")},
+        {"[::1", badForm("[::1")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.host);
         CMessageBoxRecorder boxes;
         CWnd owner;
         ProbeSocket sock(&owner);
-        EXPECT_FALSE(sock.SendRequest(host, "a.txt", DIRECTION_GET, MODE_BINARY));
-        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_DESTINATION_UNAVAILABLE)});
-        EXPECT_EQ(sock.m_wState, TFTP_STATE_IDLE);
+        EXPECT_FALSE(sock.SendRequest(row.host, "a.txt", DIRECTION_GET, MODE_BINARY));
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{row.text});
+        EXPECT_NE(sock.m_wState, TFTP_STATE_RRQ_SENT);
         EXPECT_FALSE(owner.PeekMessage(nullptr));
     }
 }

@@ -58,15 +58,48 @@ Bytes BytesOf(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
-FakePeer::FakePeer(const char* address) : m_address(address)
+namespace {
+
+// address:port in a sockaddr of the address's family; returns its length.
+socklen_t Endpoint(int family, const char* address, UINT port, sockaddr_storage* pTo)
 {
-    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address, &local.sin_addr);
-    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+    *pTo = sockaddr_storage{};
+    if (family == AF_INET6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(pTo);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET6, address, &v6->sin6_addr);
+        return sizeof(sockaddr_in6);
+    }
+    auto* v4 = reinterpret_cast<sockaddr_in*>(pTo);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &v4->sin_addr);
+    return sizeof(sockaddr_in);
+}
+
+UINT PortOf(const sockaddr_storage& address)
+{
+    return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                                               : reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+} // namespace
+
+FakePeer::FakePeer(const char* address)
+    : m_address(address), m_family(std::string(address).find(':') != std::string::npos ? AF_INET6 : AF_INET)
+{
+    m_fd = ::socket(m_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage local{};
+    const socklen_t length = Endpoint(m_family, address, 0, &local);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), length) != 0)
         throw std::runtime_error("fake peer: cannot bind a loopback port");
     m_port = LocalPort(m_fd);
+}
+
+UINT FakePeer::LastSenderPort() const
+{
+    return PortOf(m_lastSender);
 }
 
 FakePeer::~FakePeer()
@@ -83,7 +116,7 @@ void FakePeer::Close()
 
 std::string FakePeer::HostString() const
 {
-    return m_address + ":" + std::to_string(m_port);
+    return (m_family == AF_INET6 ? "[" + m_address + "]" : m_address) + ":" + std::to_string(m_port);
 }
 
 std::optional<Bytes> FakePeer::TryReceive()
@@ -107,24 +140,22 @@ std::optional<Bytes> FakePeer::Receive(int timeoutMs)
 void FakePeer::Reply(const Bytes& datagram)
 {
     ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&m_lastSender),
-             sizeof m_lastSender);
+             m_lastSender.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
 }
 
 void FakePeer::SendTo(UINT port, const Bytes& datagram, const char* address)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address, &to.sin_addr);
-    ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sockaddr_storage to{};
+    const socklen_t length = Endpoint(m_family, address != nullptr ? address : m_address.c_str(), port, &to);
+    ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), length);
 }
 
 UINT LocalPort(int fd)
 {
-    sockaddr_in local{};
+    sockaddr_storage local{};
     socklen_t length = sizeof local;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    return ntohs(local.sin_port);
+    return PortOf(local);
 }
 
 bool WaitReadable(int fd, int timeoutMs)

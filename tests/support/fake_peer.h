@@ -1,4 +1,5 @@
-// A UDP endpoint on a loopback address that plays the TFTP server in tests.
+// A UDP endpoint on a loopback address, IPv4 or IPv6, that plays the TFTP
+// server in tests.
 #pragma once
 
 #include <netinet/in.h>
@@ -20,13 +21,15 @@ Bytes BytesOf(const std::string& text);
 
 class FakePeer {
 public:
+    // An address with a colon is IPv6 ("::1").
     explicit FakePeer(const char* address = "127.0.0.1");
     ~FakePeer();
     FakePeer(const FakePeer&) = delete;
     FakePeer& operator=(const FakePeer&) = delete;
 
     UINT Port() const { return m_port; }
-    // "127.0.0.1:PORT": what the host box would hold to reach this peer.
+    // "127.0.0.1:PORT" or "[::1]:PORT": what the host box would hold to reach
+    // this peer.
     std::string HostString() const;
 
     // Takes the datagram waiting now, if any. A loopback send has delivered
@@ -38,16 +41,18 @@ public:
 
     // Sends to the sender of the last datagram received.
     void Reply(const Bytes& datagram);
-    void SendTo(UINT port, const Bytes& datagram, const char* address = "127.0.0.1");
+    // To port at address (by default the peer's own address).
+    void SendTo(UINT port, const Bytes& datagram, const char* address = nullptr);
 
-    UINT LastSenderPort() const { return ntohs(m_lastSender.sin_port); }
+    UINT LastSenderPort() const;
     void Close();
 
 private:
     int m_fd = -1;
     UINT m_port = 0;
     std::string m_address;
-    sockaddr_in m_lastSender{};
+    int m_family = AF_INET;
+    sockaddr_storage m_lastSender{};
 };
 
 // The local port a socket descriptor is bound to.
