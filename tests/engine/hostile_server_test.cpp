@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/tftp_session.h"
@@ -115,18 +116,21 @@ std::vector<HostileCase> Cases()
     };
 }
 
-class HostileServer : public ::testing::TestWithParam<HostileCase> {};
+// Each script over IPv4 and over IPv6: the lock-in and the answers to
+// strangers do not depend on the family.
+class HostileServer : public ::testing::TestWithParam<std::tuple<HostileCase, const char*>> {};
 
 TEST_P(HostileServer, EndsAsTheRulesSay)
 {
-    const HostileCase& c = GetParam();
+    const HostileCase& c = std::get<0>(GetParam());
+    const char* address = std::get<1>(GetParam());
     TempDir dir;
     WriteFileBytes(dir / "local.bin", Bytes(1000, 'p'));
     CMessageBoxRecorder boxes;
     CWnd owner;
-    FakePeer server;
-    FakePeer transfer;
-    FakePeer stranger;
+    FakePeer server(address);
+    FakePeer transfer(address);
+    FakePeer stranger(address);
     {
         CTFTPSession session(&owner);
         ASSERT_TRUE(session.Start(server.HostString().c_str(), (dir / "local.bin").c_str(), "remote.bin", c.direction,
@@ -164,7 +168,11 @@ TEST_P(HostileServer, EndsAsTheRulesSay)
     EXPECT_EQ(dir.Names(), names);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripts, HostileServer, ::testing::ValuesIn(Cases()),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scripts, HostileServer,
+                         ::testing::Combine(::testing::ValuesIn(Cases()), ::testing::Values("127.0.0.1", "::1")),
+                         [](const auto& test) {
+                             return std::string(std::get<0>(test.param).name) +
+                                    (std::string(std::get<1>(test.param)) == "::1" ? "Ipv6" : "Ipv4");
+                         });
 
 } // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <netdb.h>
 #include <string>
 #include <vector>
 
@@ -330,6 +332,84 @@ TEST_F(SocketExchange, AcceptedReplyRestartsTheCountAndTheAckIsWhatIsResent)
     sock.OnTick();
     EXPECT_EQ(transfer.TryReceive(), AckPacket(2));
     EXPECT_TRUE(TakeMessages().empty());
+}
+
+sockaddr_storage Address(const char* host, UINT port)
+{
+    return AfxLookUpHost(host, port, true).addresses.at(0);
+}
+
+struct LogLines : ITransferLog {
+    void LogLine(std::string_view line) override { lines.emplace_back(line); }
+    size_t Count(std::string_view part) const
+    {
+        return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [part](const std::string& line) {
+            return line.find(part) != std::string::npos;
+        }));
+    }
+    std::vector<std::string> lines;
+};
+
+TEST_F(SocketExchange, ANameWaitsForItsLookupAndNothingIsSentOnceTheTransferIsGone)
+{
+    ASSERT_TRUE(sock.SendRequest("tftp.example:6969", "a.txt", DIRECTION_GET, MODE_BINARY));
+    EXPECT_EQ(sock.m_wState, TFTP_STATE_RESOLVING);
+    EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_RESOLVING});
+    ASSERT_EQ(resolver.Hosts(), std::vector<std::string>{"tftp.example"});
+    EXPECT_EQ(resolver.Port(0), 6969u);
+    // However long the lookup takes, no tick counts towards a timeout.
+    for (int tick = 0; tick < 40; ++tick)
+        sock.OnTick();
+    EXPECT_TRUE(TakeMessages().empty());
+    HostLookupResult found;
+    found.addresses = {Address("127.0.0.1", server.Port())};
+    ASSERT_TRUE(resolver.Answer(0, found));
+    EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_REQUEST_SENT});
+    EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1a.txt\0octet\0", 14)));
+
+    // A transfer ended while its lookup runs hears nothing of it, and sends nothing.
+    auto* waiting = new ProbeSocket(&owner);
+    ASSERT_TRUE(waiting->SendRequest("slow.example", "a.txt", DIRECTION_GET, MODE_BINARY));
+    CTFTPSocketDeleter()(waiting);
+    EXPECT_FALSE(resolver.Answer(1, found));
+    EXPECT_EQ(server.Receive(100), std::nullopt);
+
+    // A name that is not found is named, and the window is told.
+    ProbeSocket unknown(&owner);
+    TakeMessages();
+    ASSERT_TRUE(unknown.SendRequest("nowhere.example", "a.txt", DIRECTION_GET, MODE_BINARY));
+    ASSERT_TRUE(resolver.Answer(2, HostLookupResult{EAI_NONAME, {}}));
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), "nowhere.example",
+                                                       AfxFindString(IDS_DESTINATION_UNAVAILABLE))});
+    EXPECT_EQ(TakeMessages(), (std::vector<UINT>{WM_TFTP_RESOLVING, WM_TFTP_FAILED}));
+}
+
+TEST_F(SocketExchange, SeveralAddressesAreTriedInTurnAndTheTimeoutCountsFromTheLast)
+{
+    LogLines log;
+    sock.SetLog(&log);
+    FakePeer silent;
+    ASSERT_TRUE(sock.SendRequest("multi.example", "a.txt", DIRECTION_GET, MODE_BINARY));
+    HostLookupResult found;
+    // A broadcast address refuses the send at once; the silent peer never answers.
+    found.addresses = {Address("255.255.255.255", 69), Address("127.0.0.1", silent.Port()),
+                       Address("127.0.0.1", server.Port())};
+    ASSERT_TRUE(resolver.Answer(0, found));
+    const Bytes request = silent.Receive().value_or(Bytes{});
+    EXPECT_EQ(TakeMessages(), (std::vector<UINT>{WM_TFTP_RESOLVING, WM_TFTP_REQUEST_SENT}));
+    for (int tick = 1; tick <= 6; ++tick)
+        sock.OnTick();
+    EXPECT_EQ(server.Receive(), request);
+    EXPECT_EQ(silent.TryReceive(), std::nullopt);
+    for (int tick = 1; tick <= 18; ++tick) {
+        sock.OnTick();
+        EXPECT_EQ(TakeMessages(), tick == 18 ? std::vector<UINT>{WM_TFTP_TIMEOUT} : std::vector<UINT>{})
+            << "tick " << tick;
+    }
+    EXPECT_EQ(log.Count("of 3)"), 3u);
+    EXPECT_TRUE(boxes.boxes.empty());
+    sock.SetLog(nullptr);
 }
 
 TEST_F(SocketExchange, NothingHappensOnTicksBeforeTheRequestOrAfterTheEnd)
