@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "about_box.h"
+#include "engine/host_address.h"
 #include "engine/local_name.h"
 #include "log_dlg.h"
 #include "options_dlg.h"
@@ -39,6 +40,7 @@ ON_MESSAGE(WM_TFTP_TIMEOUT, OnTftpTimeout)
 ON_MESSAGE(WM_TFTP_REQUEST_SENT, OnTftpRequestSent)
 ON_MESSAGE(WM_TFTP_PROGRESS, OnTftpProgress)
 ON_MESSAGE(WM_TFTP_OPTIONS, OnTftpOptions)
+ON_MESSAGE(WM_TFTP_RESOLVING, OnTftpResolving)
 ON_EN_UPDATE(IDC_REMOTE_HOST, OnUpdateRemoteHost)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
@@ -124,7 +126,9 @@ BOOL CTransferDlg::OnInitDialog()
     m_ToolTip.AddTool(GetDlgItem(IDC_GET), IDS_TIP_GET);
     m_ToolTip.AddTool(GetDlgItem(IDC_PUT), IDS_TIP_PUT);
     m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_FILE), IDS_TIP_REMOTE_FILE);
-    m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST), IDS_TIP_REMOTE_HOST);
+    // The host box's tip lists the forms it takes.
+    m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST),
+                      AfxLoadString(IDS_TIP_REMOTE_HOST) + "\n" + AfxLoadString(IDS_TIP_HOST_FORMS));
 
     // The buttons keep the template's enabling until the first change.
     return TRUE;
@@ -321,6 +325,13 @@ void CTransferDlg::StartTransfer(WORD wDirection)
         return;
     }
 
+    // A host in none of the forms is refused before anything is asked.
+    HostText parsedHost;
+    if (!ParseHostText(host, TFTP_SERVER_PORT, &parsedHost)) {
+        AfxMessageBox(AfxFormatString(AfxFindString(IDS_BAD_HOST), host.c_str()), MB_OK);
+        return;
+    }
+
     // The directory keeps its case: on this file system another case is
     // another directory. User and server text only ever go in as arguments.
     const std::string directory = AfxGetCurrentDirectory();
@@ -472,6 +483,13 @@ LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
     OnAbort();
     Log(ErrorLogLine(AfxLoadString(IDS_SESSION_TIMEOUT)));
     AfxMessageBox(IDS_SESSION_TIMEOUT, MB_OK);
+    return 1;
+}
+
+LRESULT CTransferDlg::OnTftpResolving(WPARAM, LPARAM)
+{
+    m_strStatus = AfxLoadString(IDS_RESOLVING);
+    UpdateStatus();
     return 1;
 }
 

@@ -47,6 +47,7 @@ protected:
     LRESULT OnTftpFailed(WPARAM wParam, LPARAM lParam);
     LRESULT OnTftpTimeout(WPARAM wParam, LPARAM lParam);
     LRESULT OnTftpRequestSent(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTftpResolving(WPARAM wParam, LPARAM lParam);
     // The server granted options: the block size, and for a Get the file's size.
     LRESULT OnTftpOptions(WPARAM wParam, LPARAM lParam);
 

@@ -49,8 +49,13 @@ void CToolTipCtrl::Activate(BOOL bActivate)
 
 BOOL CToolTipCtrl::AddTool(QWidget* pWidget, UINT nIDText)
 {
+    return AddTool(pWidget, AfxLoadString(nIDText));
+}
+
+BOOL CToolTipCtrl::AddTool(QWidget* pWidget, const std::string& text)
+{
     if (pWidget == nullptr)
         return FALSE;
-    pWidget->setToolTip(m_bActive ? QString::fromStdString(AfxLoadString(nIDText)) : QString());
+    pWidget->setToolTip(m_bActive ? QString::fromStdString(text) : QString());
     return TRUE;
 }

@@ -1,6 +1,8 @@
 // Services of the window's controls: directory lists and tooltips.
 #pragma once
 
+#include <string>
+
 #include "platform/core/afxtypes.h"
 #include "platform/core/dirlist.h"
 
@@ -26,6 +28,8 @@ public:
     void Activate(BOOL bActivate);
     // The whole control is the hot area; the text is string nIDText.
     BOOL AddTool(QWidget* pWidget, UINT nIDText);
+    // The same, with a text of the program's own making.
+    BOOL AddTool(QWidget* pWidget, const std::string& text);
 
 private:
     bool m_bActive = false;

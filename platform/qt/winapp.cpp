@@ -14,6 +14,7 @@
 #include "dialog.h"
 #include "platform/core/msgbox.h"
 #include "program_end.h"
+#include "qt_host_resolver.h"
 #include "qt_msgbox.h"
 #include "qt_socket_watcher.h"
 #include "res/resource.h"
@@ -164,6 +165,7 @@ int RunApplication(int argc, char** argv, int* pEndSignal)
     QApplication::setWindowIcon(AfxLoadIcon(IDI_TARNWICK));
 
     CQtSocketWatcher watcher;
+    CQtHostResolver resolver;
     CQtMessageBoxHandler boxes;
     CProgramEndWatcher end;
     int result = 0;

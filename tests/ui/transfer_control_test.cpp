@@ -16,11 +16,13 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/counted_session.h"
 #include "tests/support/fake_peer.h"
+#include "tests/support/fake_resolver.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
@@ -227,6 +229,41 @@ TEST_F(TransferControl, AbortDuringAGetKeepsTheFiguresAndTheOldFile)
     EXPECT_EQ(ReadFileBytes(local / "config.txt"), Bytes(10, 'o'));
     EXPECT_EQ(local.Names(), (std::vector<std::string>{"b.txt", "config.txt"}));
     EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting", "Receiving", "Idle"}));
+}
+
+TEST_F(TransferControl, ASlowLookupLeavesTheWindowWorkingAndAbortSendsNothing)
+{
+    CFakeResolver resolver; // answers only when told: a name server that takes its time
+    FakePeer server;
+    Type(IDC_REMOTE_HOST, "slow.example:" + std::to_string(server.Port()));
+    Type(IDC_REMOTE_FILE, "config.txt");
+    Click(IDC_GET);
+    Settle();
+    ASSERT_EQ(resolver.Hosts(), std::vector<std::string>{"slow.example"});
+    EXPECT_EQ(dlg.words.back(), "Resolving");
+    EXPECT_TRUE(dlg.Busy());
+    EXPECT_TRUE(Enabled(IDC_ABORT));
+    // The window's loop runs on: a timer set now fires.
+    bool fired = false;
+    QTimer::singleShot(20, [&fired] { fired = true; });
+    EXPECT_TRUE(RunUntil([&] { return fired; }, 5));
+
+    Click(IDC_ABORT);
+    EXPECT_FALSE(dlg.Busy());
+    EXPECT_EQ(dlg.deleted, 1);
+    HostLookupResult found = AfxLookUpHost("127.0.0.1", server.Port(), true);
+    EXPECT_FALSE(resolver.Answer(0, found));
+    Settle();
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
+    EXPECT_TRUE(boxes.boxes.size() == 1u); // the confirmation only
+
+    // A host in none of the forms is refused before the confirmation.
+    boxes.boxes.clear();
+    Type(IDC_REMOTE_HOST, "[::1");
+    Click(IDC_GET);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, AfxFormatString(AfxFindString(IDS_BAD_HOST), "[::1"));
+    EXPECT_EQ(dlg.created, 1);
 }
 
 TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)

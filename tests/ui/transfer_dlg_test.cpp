@@ -146,7 +146,10 @@ TEST_F(MainWindow, ControlsStandWhereTheTemplateSays)
     EXPECT_FALSE(Item<QRadioButton>(IDC_MODE_ASCII)->isChecked());
     EXPECT_EQ(Item<QProgressBar>(IDC_PROGRESS)->value(), 0);
     EXPECT_EQ(Status(), "Idle\n0\n0\n0 bps");
-    EXPECT_EQ(Item<QLineEdit>(IDC_REMOTE_HOST)->toolTip(), "Host name or IP address of destination device");
+    EXPECT_TRUE(Item<QLineEdit>(IDC_REMOTE_HOST)
+                    ->toolTip()
+                    .startsWith("Host name or IP address of destination device\ntftp.example.com, 192.0.2.7:6969, "
+                                "2001:db8::5, [2001:db8::5]:6969, fe80::1%eth0"));
     EXPECT_EQ(Item<QPushButton>(IDC_GET)->toolTip(), "Retrieve File (Get)");
 }
 
