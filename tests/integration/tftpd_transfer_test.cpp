@@ -156,7 +156,7 @@ TransferOutcome RunCase(const TransferCase& c, const Bytes& source, const std::s
 {
     CTFTPSession session(&owner);
     if (c.blockSize != 0)
-        session.SetOptions(TftpOptions{c.blockSize, c.windowSize, 2, true, 0});
+        session.SetOptions(TftpOptions{c.blockSize, c.windowSize, 2, true, 0, c.blockSize == TFTP_DEFAULT_BLOCK_SIZE});
     if (c.direction == DIRECTION_PUT) {
         WriteFileBytes(local / "source.dat", source);
         return RunTransfer(session, owner, host.c_str(), (local / "source.dat").c_str(), "uploaded.dat", DIRECTION_PUT,
@@ -278,6 +278,45 @@ std::vector<TransferCase> AtftpdCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(Atftpd, AtftpdTransfer, ::testing::ValuesIn(AtftpdCases()), CaseName);
+
+// tftpd-hpa on [::1]: both ways, both modes, plain and with options, where
+// the default block size asked is the one for IPv6.
+class TftpdIpv6Transfer : public ::testing::TestWithParam<TransferCase> {
+protected:
+    void SetUp() override
+    {
+        try {
+            server.emplace(0, TftpdServer::Kind::hpa, "::1");
+        } catch (const std::exception& e) {
+            GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+        }
+    }
+
+    TempDir local;
+    std::optional<TftpdServer> server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(TftpdIpv6Transfer, ArrivesExactly)
+{
+    ExpectArrivesExactly(GetParam(), *server, local, owner, boxes);
+}
+
+std::vector<TransferCase> Ipv6Cases()
+{
+    std::vector<TransferCase> cases;
+    for (WORD direction : {DIRECTION_GET, DIRECTION_PUT})
+        for (WORD mode : {MODE_BINARY, MODE_ASCII}) {
+            for (size_t size : {size_t{0}, size_t{513}, size_t{1048583}})
+                cases.push_back(TransferCase{direction, mode, size});
+            cases.push_back(
+                TransferCase{direction, mode, 100000, TFTP_DEFAULT_BLOCK_SIZE, 0, TFTP_DEFAULT_BLOCK_SIZE_IPV6});
+        }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(TftpdIpv6, TftpdIpv6Transfer, ::testing::ValuesIn(Ipv6Cases()), CaseName);
 
 // dnsmasq serves files read-only, grants blksize and tsize (less blksize than
 // asked past its buffer) and no windows. Its netascii turns LF into CR LF and

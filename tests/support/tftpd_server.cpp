@@ -33,9 +33,9 @@ const char* ServerPath(TftpdServer::Kind kind)
     }
 }
 
-unsigned FreeUdpPort()
+unsigned FreeUdpPort(const std::string& address)
 {
-    FakePeer probe;
+    FakePeer probe(address.c_str());
     return probe.Port();
 }
 
@@ -46,7 +46,7 @@ bool TftpdServer::Available(Kind kind)
     return ::access(ServerPath(kind), X_OK) == 0;
 }
 
-TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
+TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind, const std::string& address) : m_address(address)
 {
     if (!Available(kind))
         throw std::runtime_error(std::string(ServerPath(kind)) + " is not at hand (./test.sh installs or fetches it)");
@@ -57,8 +57,8 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
 
     // The free port may be taken between the look and the server's bind: try a few.
     for (int attempt = 0; attempt < 5 && m_pid < 0; ++attempt) {
-        m_port = kind == Kind::dnsmasq ? 69 : FreeUdpPort();
-        const std::string address = "127.0.0.1:" + std::to_string(m_port);
+        m_port = kind == Kind::dnsmasq ? 69 : FreeUdpPort(m_address);
+        const std::string listen = HostString();
         const pid_t pid = ::fork();
         if (pid == 0) {
             // Its own process group, so the per-transfer children end with it,
@@ -83,7 +83,7 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind)
                         "127.0.0.1", "--user", "root", "--group", "root", "--retry-timeout", "1", "--logfile",
                         "/dev/null", m_root.c_str(), static_cast<char*>(nullptr));
             else
-                ::execl(kTftpd, kTftpd, "-L", "-a", address.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root",
+                ::execl(kTftpd, kTftpd, "-L", "-a", listen.c_str(), "-s", m_root.c_str(), "-c", "-p", "-u", "root",
                         "-T", retransmit.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -118,7 +118,7 @@ bool TftpdServer::Answers() const
 {
     // A read request for a file that is not there draws an ERROR once the
     // server listens.
-    FakePeer client;
+    FakePeer client(m_address.c_str());
     static const char kRequest[] = "\0\1.probe-absent\0octet";
     client.SendTo(m_port, Bytes(kRequest, kRequest + sizeof kRequest));
     const std::optional<Bytes> reply = client.Receive(100);

@@ -16,7 +16,9 @@ public:
     // waits until it answers; for in.tftpd a retransmission time in microseconds other
     // than 0 replaces its 1 s. Throws std::runtime_error when it cannot be
     // started.
-    explicit TftpdServer(unsigned retransmitMicroseconds = 0, Kind kind = Kind::hpa);
+    // tftpd-hpa listens on `address`, IPv4 or IPv6 ("::1").
+    explicit TftpdServer(unsigned retransmitMicroseconds = 0, Kind kind = Kind::hpa,
+                         const std::string& address = "127.0.0.1");
     // Whether the server of that kind is at hand (atftpd is fetched by test.sh).
     static bool Available(Kind kind);
     ~TftpdServer();
@@ -24,12 +26,18 @@ public:
     TftpdServer& operator=(const TftpdServer&) = delete;
 
     unsigned Port() const { return m_port; }
-    std::string HostString() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // What the host box holds to reach the server.
+    std::string HostString() const
+    {
+        return (m_address.find(':') != std::string::npos ? "[" + m_address + "]" : m_address) + ":" +
+               std::to_string(m_port);
+    }
     const std::filesystem::path& Root() const { return m_root; }
 
 private:
     bool Answers() const;
 
+    std::string m_address;
     std::filesystem::path m_root;
     unsigned m_port = 0;
     pid_t m_pid = -1;
