@@ -81,6 +81,7 @@ constexpr StringEntry kStrings[] = {
                    "a link-local IPv6 address and its interface:\tfe80::1%%eth0   [fe80::1%%eth0]:69"},
     {IDS_HOST_NOT_FOUND, "The host \"%s\" was not found.\n%s"},
     {IDS_TIP_HOST_FORMS, "tftp.example.com, 192.0.2.7:6969, 2001:db8::5, [2001:db8::5]:6969, fe80::1%eth0"},
+    {IDS_CONFIRM_EXIT_BUSY, "A transfer is in progress. Abort it and exit?"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -134,6 +134,29 @@ BOOL CTransferDlg::OnInitDialog()
     return TRUE;
 }
 
+namespace {
+
+// Whether the window may end now: always when it is idle, and during a
+// transfer only when the user says so (No is the default).
+bool MayEnd(bool bBusy)
+{
+    return !bBusy || AfxMessageBox(IDS_CONFIRM_EXIT_BUSY, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+} // namespace
+
+void CTransferDlg::OnOK()
+{
+    if (MayEnd(IsBusy()))
+        CDialog::OnOK();
+}
+
+void CTransferDlg::OnCancel()
+{
+    if (MayEnd(IsBusy()))
+        CDialog::OnCancel();
+}
+
 void CTransferDlg::OnDestroy()
 {
     m_pSession.reset();

@@ -25,6 +25,9 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    // Exit, Escape and closing the window: during a transfer only after a Yes.
+    void OnOK() override;
+    void OnCancel() override;
 
     // The clock of the rate, in whole seconds.
     virtual std::time_t GetCurrentTime() const;

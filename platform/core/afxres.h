@@ -5,6 +5,8 @@
 // Commands of the framework
 #define IDOK 1
 #define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
 #define ID_HELP 0xE146
 
 // Strings of the framework: file errors, in the order of CFileException's causes

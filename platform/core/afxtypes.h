@@ -31,6 +31,7 @@ inline constexpr int SOCKET_ERROR = -1;
 // Message-box styles and answers.
 inline constexpr UINT MB_OK = 0x00000000;
 inline constexpr UINT MB_OKCANCEL = 0x00000001;
+inline constexpr UINT MB_YESNO = 0x00000004;
 inline constexpr UINT MB_TYPEMASK = 0x0000000F;
 inline constexpr UINT MB_ICONHAND = 0x00000010;
 inline constexpr UINT MB_ICONSTOP = MB_ICONHAND;
@@ -39,6 +40,8 @@ inline constexpr UINT MB_ICONEXCLAMATION = 0x00000030;
 inline constexpr UINT MB_ICONWARNING = MB_ICONEXCLAMATION;
 inline constexpr UINT MB_ICONINFORMATION = 0x00000040;
 inline constexpr UINT MB_ICONMASK = 0x000000F0;
+inline constexpr UINT MB_DEFBUTTON2 = 0x00000100; // the second button is the default
+inline constexpr UINT MB_DEFMASK = 0x00000F00;
 
 // IDOK and IDCANCEL, the answers of a box and the dialogs' own commands, are
 // resource identifiers of the framework's.

@@ -33,18 +33,25 @@ int CQtMessageBoxHandler::Show(std::string_view text, UINT nType)
     default:
         break;
     }
-    const bool withCancel = (nType & MB_TYPEMASK) == MB_OKCANCEL;
+    const UINT type = nType & MB_TYPEMASK;
+    const bool withCancel = type == MB_OKCANCEL;
+    const bool yesNo = type == MB_YESNO;
     // Over the window in front, or the main window when the program is not in front.
     QWidget* owner = QApplication::activeWindow();
     if (const auto* main = AfxGetApp() != nullptr ? dynamic_cast<CDialog*>(AfxGetApp()->m_pMainWnd) : nullptr;
         owner == nullptr && main != nullptr)
         owner = main->GetSafeHwnd();
+    const QMessageBox::StandardButton first = yesNo ? QMessageBox::Yes : QMessageBox::Ok;
+    const QMessageBox::StandardButton second = yesNo ? QMessageBox::No : QMessageBox::Cancel;
     QMessageBox box(icon, QString::fromStdString(AfxGetAppTitle()), QString(),
-                    withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, owner);
+                    withCancel || yesNo ? first | second : first, owner);
     // Server and user words pass through here: never rich text.
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+    box.setDefaultButton((nType & MB_DEFMASK) == MB_DEFBUTTON2 && (withCancel || yesNo) ? second : first);
+    box.setEscapeButton(withCancel || yesNo ? second : first);
+    const int answer = box.exec();
+    if (yesNo)
+        return answer == QMessageBox::Yes ? IDYES : IDNO;
+    return answer == QMessageBox::Ok ? IDOK : IDCANCEL;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -264,6 +265,44 @@ TEST_F(TransferControl, ASlowLookupLeavesTheWindowWorkingAndAbortSendsNothing)
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, AfxFormatString(AfxFindString(IDS_BAD_HOST), "[::1"));
     EXPECT_EQ(dlg.created, 1);
+}
+
+TEST_F(TransferControl, EndingTheWindowDuringATransferAsksFirst)
+{
+    FakePeer server;
+    auto* window = qobject_cast<QDialog*>(dlg.GetSafeHwnd());
+    const std::function<void()> escape = [&] { QTest::keyClick(window, Qt::Key_Escape); };
+    const std::function<void()> exitButton = [&] { Click(IDOK); };
+    const std::function<void()> close = [&] { window->close(); };
+    const struct {
+        const char* name;
+        const std::function<void()>& end;
+        int answer;
+    } rows[] = {{"Escape, No", escape, IDNO}, {"Exit, No", exitButton, IDNO}, {"Close, No", close, IDNO},
+                {"Exit, Yes", exitButton, IDYES}};
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Type(IDC_REMOTE_FILE, "x.bin");
+    Click(IDC_GET);
+    ASSERT_TRUE(server.Receive());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        boxes.boxes.clear();
+        boxes.answers = {row.answer};
+        window->setResult(0);
+        row.end();
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].text, "A transfer is in progress. Abort it and exit?");
+        EXPECT_EQ(boxes.boxes[0].nType, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        EXPECT_EQ(window->result(), row.answer == IDYES ? IDOK : 0);
+        EXPECT_TRUE(dlg.Busy());
+    }
+    // Idle, the window ends without a question.
+    Click(IDC_ABORT);
+    boxes.boxes.clear();
+    window->setResult(0);
+    escape();
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(window->result(), IDCANCEL);
 }
 
 TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
