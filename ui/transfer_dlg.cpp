@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QProgressBar>
+#include <QShortcut>
 
 #include <algorithm>
 #include <limits>
@@ -64,6 +65,22 @@ std::string Bounded(std::string text, size_t nMax)
 
 } // namespace
 
+namespace {
+
+struct MenuKey {
+    UINT nCommand;
+    UINT nText;
+    const char* szKey;
+};
+
+const MenuKey kMenuKeys[] = {
+    {IDM_ABOUT, IDS_ABOUTBOX, "Ctrl+I"},
+    {IDM_LOG_WINDOW, IDS_LOG_WINDOW, "Ctrl+L"},
+    {IDM_TRANSFER_OPTIONS, IDS_TRANSFER_OPTIONS, "Ctrl+T"},
+};
+
+} // namespace
+
 CTransferDlg::CTransferDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_bHostEntered(FALSE), m_bRemoteFileEntered(FALSE),
       m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0), m_hIcon(AfxLoadIcon(IDI_TARNWICK)),
@@ -87,13 +104,22 @@ BOOL CTransferDlg::OnInitDialog()
     if (CMenu* pSysMenu = GetSystemMenu(FALSE)) {
         pSysMenu->EnableMenuItem(SC_MAXIMIZE, MF_BYCOMMAND | MF_GRAYED);
         pSysMenu->EnableMenuItem(SC_SIZE, MF_BYCOMMAND | MF_GRAYED);
-        const std::string about = AfxLoadString(IDS_ABOUTBOX);
-        if (!about.empty()) {
+        if (!AfxLoadString(IDS_ABOUTBOX).empty()) {
             pSysMenu->AppendMenu(MF_SEPARATOR);
-            pSysMenu->AppendMenu(MF_STRING, IDM_ABOUT, about.c_str());
-            pSysMenu->AppendMenu(MF_STRING, IDM_LOG_WINDOW, AfxFindString(IDS_LOG_WINDOW));
-            pSysMenu->AppendMenu(MF_STRING, IDM_TRANSFER_OPTIONS, AfxFindString(IDS_TRANSFER_OPTIONS));
+            for (const MenuKey& item : kMenuKeys) {
+                // The item's own text, and its key beside it.
+                const std::string text = std::string(AfxFindString(item.nText)) + "\t" + item.szKey;
+                pSysMenu->AppendMenu(MF_STRING, item.nCommand, text.c_str());
+            }
         }
+    }
+    // The menu's items have keys of their own, as the menu shows: the
+    // window's menu is not the only way to them (desktops take Alt+Space).
+    for (const MenuKey& item : kMenuKeys) {
+        auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(item.szKey)), GetSafeHwnd());
+        const UINT command = item.nCommand;
+        QObject::connect(shortcut, &QShortcut::activated,
+                         [this, command] { SendMessage(WM_SYSCOMMAND, command, 0); });
     }
     GetSafeHwnd()->setWindowIcon(m_hIcon);
 

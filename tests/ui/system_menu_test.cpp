@@ -92,9 +92,9 @@ TEST_F(SystemMenu, ItemsAndGreyingAfterStartUp)
         {"-", true},
         {"&Close\tAlt+F4", true},
         {"-", true},
-        {"&About Tarnwick...", true},
-        {"&Log Window", true},
-        {"&Transfer Options...", true},
+        {"&About Tarnwick...\tCtrl+I", true},
+        {"&Log Window\tCtrl+L", true},
+        {"&Transfer Options...\tCtrl+T", true},
     };
     ASSERT_EQ(items.size(), expected.size());
     for (size_t i = 0; i < items.size(); ++i) {
@@ -114,6 +114,18 @@ TEST_F(SystemMenu, EveryIdFrom16To31OpensTheAboutBox)
         EXPECT_EQ(ModalCaptionOf(id), "About tarnwick") << id;
     EXPECT_EQ(ModalCaptionOf(48), "Transfer Options");
     EXPECT_EQ(ModalCaptionOf(64), "");
+}
+
+TEST_F(SystemMenu, CtrlLTogglesTheLogWindow)
+{
+    dlg.ShowWindow(SW_SHOW);
+    dlg.GetSafeHwnd()->activateWindow();
+    QApplication::setActiveWindow(dlg.GetSafeHwnd());
+    for (bool visible : {true, false}) {
+        QTest::keyClick(dlg.GetDlgItem(IDC_REMOTE_HOST), Qt::Key_L, Qt::ControlModifier);
+        EXPECT_EQ(LogWindow()->isVisible(), visible);
+        EXPECT_EQ(Checked(), visible);
+    }
 }
 
 TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)
