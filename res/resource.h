@@ -98,3 +98,14 @@
 #define IDS_HOST_NOT_FOUND 149
 #define IDS_TIP_HOST_FORMS 150
 #define IDS_CONFIRM_EXIT_BUSY 151
+// Names the main window's controls give assistive technologies.
+#define IDS_ACC_PUT 160
+#define IDS_ACC_GET 161
+#define IDS_ACC_DIR_LIST 162
+#define IDS_ACC_FILE_LIST 163
+#define IDS_ACC_PROGRESS 164
+#define IDS_ACC_REMOTE_HOST 165
+#define IDS_ACC_REMOTE_FILE 166
+#define IDS_ACC_CURRENT_DIR 167
+#define IDS_ACC_STATUS 168
+#define IDS_ACC_LOG 169

@@ -82,6 +82,16 @@ constexpr StringEntry kStrings[] = {
     {IDS_HOST_NOT_FOUND, "The host \"%s\" was not found.\n%s"},
     {IDS_TIP_HOST_FORMS, "tftp.example.com, 192.0.2.7:6969, 2001:db8::5, [2001:db8::5]:6969, fe80::1%eth0"},
     {IDS_CONFIRM_EXIT_BUSY, "A transfer is in progress. Abort it and exit?"},
+    {IDS_ACC_PUT, "Put (send the selected file)"},
+    {IDS_ACC_GET, "Get (retrieve the remote file)"},
+    {IDS_ACC_DIR_LIST, "Directories"},
+    {IDS_ACC_FILE_LIST, "Files"},
+    {IDS_ACC_PROGRESS, "Transfer progress"},
+    {IDS_ACC_REMOTE_HOST, "Remote host"},
+    {IDS_ACC_REMOTE_FILE, "Remote file"},
+    {IDS_ACC_CURRENT_DIR, "Current directory"},
+    {IDS_ACC_STATUS, "Transfer status"},
+    {IDS_ACC_LOG, "Transfer log"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -118,8 +118,7 @@ BOOL CTransferDlg::OnInitDialog()
     for (const MenuKey& item : kMenuKeys) {
         auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(item.szKey)), GetSafeHwnd());
         const UINT command = item.nCommand;
-        QObject::connect(shortcut, &QShortcut::activated,
-                         [this, command] { SendMessage(WM_SYSCOMMAND, command, 0); });
+        QObject::connect(shortcut, &QShortcut::activated, [this, command] { SendMessage(WM_SYSCOMMAND, command, 0); });
     }
     GetSafeHwnd()->setWindowIcon(m_hIcon);
 
@@ -146,6 +145,8 @@ BOOL CTransferDlg::OnInitDialog()
     // The log window exists from the start, hidden until the system menu shows it.
     g_pLogDlg = new CLogDlg;
     g_pLogDlg->Create(IDD_LOG, this);
+    if (QWidget* log = g_pLogDlg->GetDlgItem(IDC_LOG_LIST))
+        log->setAccessibleName(QString::fromStdString(AfxLoadString(IDS_ACC_LOG)));
 
     m_ToolTip.Create(this, 0);
     m_ToolTip.Activate(TRUE);
@@ -155,6 +156,23 @@ BOOL CTransferDlg::OnInitDialog()
     // The host box's tip lists the forms it takes.
     m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST),
                       AfxLoadString(IDS_TIP_REMOTE_HOST) + "\n" + AfxLoadString(IDS_TIP_HOST_FORMS));
+
+    // Names for screen readers: the arrows and the bare lists say nothing
+    // by themselves.
+    const std::pair<int, UINT> accessibleNames[] = {
+        {IDC_PUT, IDS_ACC_PUT},
+        {IDC_GET, IDS_ACC_GET},
+        {IDC_DIR_LIST, IDS_ACC_DIR_LIST},
+        {IDC_FILE_LIST, IDS_ACC_FILE_LIST},
+        {IDC_PROGRESS, IDS_ACC_PROGRESS},
+        {IDC_REMOTE_HOST, IDS_ACC_REMOTE_HOST},
+        {IDC_REMOTE_FILE, IDS_ACC_REMOTE_FILE},
+        {IDC_CURRENT_DIR, IDS_ACC_CURRENT_DIR},
+        {IDC_STATUS_VALUES, IDS_ACC_STATUS},
+    };
+    for (const auto& [id, text] : accessibleNames)
+        if (QWidget* control = GetDlgItem(id))
+            control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
 
     // The buttons keep the template's enabling until the first change.
     return TRUE;

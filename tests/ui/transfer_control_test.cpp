@@ -278,7 +278,9 @@ TEST_F(TransferControl, EndingTheWindowDuringATransferAsksFirst)
         const char* name;
         const std::function<void()>& end;
         int answer;
-    } rows[] = {{"Escape, No", escape, IDNO}, {"Exit, No", exitButton, IDNO}, {"Close, No", close, IDNO},
+    } rows[] = {{"Escape, No", escape, IDNO},
+                {"Exit, No", exitButton, IDNO},
+                {"Close, No", close, IDNO},
                 {"Exit, Yes", exitButton, IDYES}};
     Type(IDC_REMOTE_HOST, server.HostString());
     Type(IDC_REMOTE_FILE, "x.bin");

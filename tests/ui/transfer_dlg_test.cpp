@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <filesystem>
@@ -151,6 +152,22 @@ TEST_F(MainWindow, ControlsStandWhereTheTemplateSays)
                     .startsWith("Host name or IP address of destination device\ntftp.example.com, 192.0.2.7:6969, "
                                 "2001:db8::5, [2001:db8::5]:6969, fe80::1%eth0"));
     EXPECT_EQ(Item<QPushButton>(IDC_GET)->toolTip(), "Retrieve File (Get)");
+}
+
+TEST_F(MainWindow, EveryControlHasANameForScreenReaders)
+{
+    EXPECT_EQ(Item<QPushButton>(IDC_PUT)->accessibleName(), "Put (send the selected file)");
+    EXPECT_EQ(Item<QPushButton>(IDC_GET)->accessibleName(), "Get (retrieve the remote file)");
+    // A control that shows no text of its own carries a name.
+    for (QWidget* control : dlg.GetSafeHwnd()->findChildren<QWidget*>()) {
+        const auto* button = qobject_cast<QAbstractButton*>(control);
+        const bool named = !control->accessibleName().isEmpty() ||
+                           (button != nullptr && button->text().contains(QRegularExpression("[A-Za-z]")));
+        if (qobject_cast<QLineEdit*>(control) || qobject_cast<QListWidget*>(control) ||
+            qobject_cast<QProgressBar*>(control) || button != nullptr) {
+            EXPECT_TRUE(named) << control->metaObject()->className() << " " << control->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(MainWindow, TabOrderFollowsTheTemplate)
