@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <QDialog>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QShortcut>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <limits>
 
 #include "about_box.h"
@@ -84,7 +87,7 @@ const MenuKey kMenuKeys[] = {
 CTransferDlg::CTransferDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_bHostEntered(FALSE), m_bRemoteFileEntered(FALSE),
       m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0), m_hIcon(AfxLoadIcon(IDI_TARNWICK)),
-      m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0), m_nTimerTicks(0), m_tStart(0),
+      m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0), m_nTimerTicks(0), m_nStartMs(0),
       m_nTimerID(0), m_szPathSpec{}, m_nProgressShift(0), m_nProgressPosition(0)
 {
 }
@@ -339,9 +342,11 @@ void CTransferDlg::UpdateStatus()
                                                       static_cast<unsigned long long>(m_dwRate)));
 }
 
-std::time_t CTransferDlg::GetCurrentTime() const
+ULONGLONG CTransferDlg::GetTickCount64() const
 {
-    return std::time(nullptr);
+    return static_cast<ULONGLONG>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 CTFTPSession* CTransferDlg::CreateSession()
@@ -441,15 +446,15 @@ void CTransferDlg::OnAbort()
     UpdateButtons();
 }
 
-std::time_t CTransferDlg::SecondsSinceStart() const
+ULONGLONG CTransferDlg::MillisecondsSinceStart() const
 {
-    // Whole seconds; none counts as one.
-    return std::max<std::time_t>(GetCurrentTime() - m_tStart, 1);
+    // A transfer quicker than the clock's step counts as one millisecond.
+    return std::max<ULONGLONG>(GetTickCount64() - m_nStartMs, 1);
 }
 
 ULONGLONG CTransferDlg::RateSinceStart() const
 {
-    return m_dwBytes * 8 / static_cast<ULONGLONG>(SecondsSinceStart());
+    return m_dwBytes * 8 * 1000 / MillisecondsSinceStart();
 }
 
 void CTransferDlg::SetProgress(ULONGLONG nSteps)
@@ -489,10 +494,24 @@ LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
 {
     m_dwRate = RateSinceStart();
     if (IsBusy()) {
-        Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + std::to_string(SecondsSinceStart()) +
-            " s, " + std::to_string(m_dwRate) + " bps");
+        const ULONGLONG ms = MillisecondsSinceStart();
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%llu.%03llu", static_cast<unsigned long long>(ms / 1000),
+                      static_cast<unsigned long long>(ms % 1000));
+        Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + seconds + " s, " +
+            std::to_string(m_dwRate) + " bps");
     }
+    const bool got = IsBusy() && m_nDirection == DIRECTION_GET;
     OnAbort();
+    // The new file shows in the list at once; a file chosen for a Put stays chosen.
+    if (got) {
+        DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+        const QByteArray chosen = QByteArray::fromStdString(m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1));
+        auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
+        for (int i = 0; m_bLocalFileSelected && files != nullptr && i < files->count(); ++i)
+            if (files->item(i)->data(Qt::UserRole).toByteArray() == chosen)
+                files->setCurrentRow(i);
+    }
     return 1;
 }
 
@@ -534,7 +553,7 @@ LRESULT CTransferDlg::OnTftpStarted(WPARAM, LPARAM)
     } else {
         m_strStatus = AfxLoadString(IDS_RECEIVING);
     }
-    m_tStart = GetCurrentTime();
+    m_nStartMs = GetTickCount64();
     UpdateStatus();
     return 1;
 }

@@ -30,7 +30,8 @@ protected:
     void OnCancel() override;
 
     // The clock of the rate, in whole seconds.
-    virtual std::time_t GetCurrentTime() const;
+    // A monotonic clock in milliseconds; a test sets its own.
+    virtual ULONGLONG GetTickCount64() const;
     // The transfer object of a Get or Put.
     virtual CTFTPSession* CreateSession();
 
@@ -80,7 +81,7 @@ protected:
     WORD m_nMode;
     ULONGLONG m_nProgressSteps;
     int m_nTimerTicks;
-    std::time_t m_tStart;
+    ULONGLONG m_nStartMs;
     UINT_PTR m_nTimerID;
     std::string m_strStatusFormat;
 
@@ -96,7 +97,7 @@ protected:
     bool IsBusy() const { return m_pSession != nullptr; }
 
 private:
-    std::time_t SecondsSinceStart() const;
+    ULONGLONG MillisecondsSinceStart() const;
     ULONGLONG RateSinceStart() const;
     void ToggleLogWindow();
     void Log(const std::string& line);

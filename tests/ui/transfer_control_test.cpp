@@ -36,7 +36,7 @@ namespace {
 // status words it shows recorded.
 class TestDlg : public CTransferDlg {
 public:
-    std::time_t now = 1000;
+    ULONGLONG now = 1000000; // milliseconds
     int deleted = 0;
     int* pDeleted = &deleted; // where the sessions' deletions are counted
     int created = 0;
@@ -48,7 +48,7 @@ public:
     UINT_PTR TimerID() const { return m_nTimerID; }
 
 protected:
-    std::time_t GetCurrentTime() const override { return now; }
+    ULONGLONG GetTickCount64() const override { return now; }
     CTFTPSession* CreateSession() override
     {
         ++created;
@@ -219,6 +219,7 @@ TEST_F(TransferControl, AbortDuringAGetKeepsTheFiguresAndTheOldFile)
     transfer.SendTo(server.LastSenderPort(), DataPacket(1, 512));
     ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive().has_value(); }));
     Settle();
+    dlg.now += 1000;
     dlg.SendMessage(WM_TIMER, 1);
     dlg.SendMessage(WM_TIMER, 1); // the once-a-second refresh
     EXPECT_EQ(Status(), "Receiving\n0\n512\n4096 bps");
@@ -331,18 +332,20 @@ TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
     EXPECT_TRUE(local.Names() == std::vector<std::string>{"b.txt"});
 }
 
-TEST_F(TransferControl, FinalRateCountsWholeSeconds)
+TEST_F(TransferControl, FinalRateCountsMilliseconds)
 {
     struct Row {
-        std::time_t seconds;
+        ULONGLONG milliseconds;
         const char* status;
     };
-    const Row rows[] = {{2, "Idle\n100\n100\n400 bps"}, {0, "Idle\n100\n100\n800 bps"}};
+    const Row rows[] = {{2000, "Idle\n100\n100\n400 bps"},
+                        {250, "Idle\n100\n100\n3200 bps"},
+                        {0, "Idle\n100\n100\n800000 bps"}}; // quicker than the clock: one millisecond
     for (const Row& row : rows) {
         FakePeer server;
         FakePeer transfer;
         const UINT port = PutUntilTheBlockIsOut(server, transfer);
-        dlg.now += row.seconds;
+        dlg.now += row.milliseconds;
         transfer.SendTo(port, AckPacket(1));
         ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
         EXPECT_EQ(Status(), row.status);
@@ -393,6 +396,7 @@ TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
     EXPECT_EQ(bar->maximum(), 1 << 30); // every block counted, four to a step
     for (int block = 0; block < 40; ++block)
         dlg.SendMessage(WM_TFTP_PROGRESS, 0, 512);
+    dlg.now += 1000;
     dlg.SendMessage(WM_TIMER, 1);
     dlg.SendMessage(WM_TIMER, 1); // the once-a-second advance
     EXPECT_EQ(bar->value(), 10);
@@ -507,6 +511,11 @@ TEST_P(WindowTransfer, MovesTheFileExactly)
             }
         }
         arrived = ReadFileBytes(local / "download.cfg");
+        // The new file is in the list without a change of directory.
+        EXPECT_EQ(qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_FILE_LIST))
+                      ->findItems("download.cfg", Qt::MatchExactly)
+                      .size(),
+                  1);
     } else {
         ASSERT_TRUE(RunUntil([&] {
             std::error_code error;
@@ -518,7 +527,8 @@ TEST_P(WindowTransfer, MovesTheFileExactly)
     const std::string size = direction == DIRECTION_PUT ? std::to_string(content.size()) : "0";
     const std::string moved = std::to_string(
         mode == MODE_ASCII && direction == DIRECTION_GET ? content.size() + 70000 / 61 + 1 : content.size());
-    EXPECT_EQ(Status(), "Idle\n" + size + "\n" + moved + "\n" + std::to_string(std::stoull(moved) * 8) + " bps");
+    // The test's clock stands still: the transfer counts as one millisecond.
+    EXPECT_EQ(Status(), "Idle\n" + size + "\n" + moved + "\n" + std::to_string(std::stoull(moved) * 8000) + " bps");
 }
 
 INSTANTIATE_TEST_SUITE_P(Tftpd, WindowTransfer,
