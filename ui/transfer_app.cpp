@@ -13,6 +13,7 @@ BOOL CTransferApp::InitInstance()
     }
 
     CTransferDlg dlg;
+    dlg.SetStartup(m_commandLine);
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;

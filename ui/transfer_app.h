@@ -1,6 +1,7 @@
 // The application: starts the socket layer and runs the main window.
 #pragma once
 
+#include "command_line.h"
 #include "platform/qt/winapp.h"
 
 class CTransferApp : public CWinApp {
@@ -10,4 +11,7 @@ public:
     // Runs the main window modally for the life of the program; always FALSE,
     // so the program ends when the window closes.
     BOOL InitInstance() override;
+
+    // What the command line asks of the window.
+    CommandLine m_commandLine;
 };

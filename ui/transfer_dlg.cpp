@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QShortcut>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -177,6 +178,7 @@ BOOL CTransferDlg::OnInitDialog()
         if (QWidget* control = GetDlgItem(id))
             control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
 
+    ApplyStartup();
     // The buttons keep the template's enabling until the first change.
     return TRUE;
 }
@@ -202,6 +204,39 @@ void CTransferDlg::OnCancel()
 {
     if (MayEnd(IsBusy()))
         CDialog::OnCancel();
+}
+
+void CTransferDlg::ApplyStartup()
+{
+    if (!m_startup.putFile.empty()) {
+        // The file's directory becomes the current one, and the file is chosen.
+        const std::string& path = m_startup.putFile;
+        const size_t slash = path.rfind('/');
+        if (slash != std::string::npos)
+            (void)!::chdir(path.substr(0, slash + 1).c_str());
+        DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
+        DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+        const QByteArray name = QByteArray::fromStdString(path.substr(slash == std::string::npos ? 0 : slash + 1));
+        auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
+        for (int i = 0; files != nullptr && i < files->count(); ++i)
+            if (files->item(i)->data(Qt::UserRole).toByteArray() == name)
+                files->setCurrentRow(i);
+    }
+    if (!m_startup.host.empty())
+        SetDlgItemText(IDC_REMOTE_HOST, m_startup.host);
+    if (!m_startup.remote.empty())
+        SetDlgItemText(IDC_REMOTE_FILE, m_startup.remote);
+    if (!m_startup.Starts())
+        return;
+    // Once the window is up, as if its button were pressed: a button the
+    // window's state leaves disabled starts nothing.
+    const int button = m_startup.bGet ? IDC_GET : IDC_PUT;
+    QTimer::singleShot(0, GetSafeHwnd(), [this, button] {
+        if (IsWindowEnabled(button))
+            SendMessage(WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        else if (button == IDC_PUT)
+            AfxMessageBox(IDS_OPEN_READ_FAILED, MB_OK);
+    });
 }
 
 void CTransferDlg::OnDestroy()

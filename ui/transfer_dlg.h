@@ -8,6 +8,7 @@
 
 #include <QIcon>
 
+#include "command_line.h"
 #include "engine/tftp_session.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/dialog.h"
@@ -16,6 +17,10 @@ class CTransferDlg : public CDialog {
 public:
     explicit CTransferDlg(CWnd* pParent = nullptr);
     ~CTransferDlg() override;
+
+    // What the command line asks: the boxes' texts, a file chosen for a Put,
+    // and a transfer to start once the window is up. Before Create or DoModal.
+    void SetStartup(const CommandLine& line) { m_startup = line; }
 
     // Enables Get, Put and Abort from the window's state.
     void UpdateButtons();
@@ -29,7 +34,6 @@ protected:
     void OnOK() override;
     void OnCancel() override;
 
-    // The clock of the rate, in whole seconds.
     // A monotonic clock in milliseconds; a test sets its own.
     virtual ULONGLONG GetTickCount64() const;
     // The transfer object of a Get or Put.
@@ -56,6 +60,7 @@ protected:
     LRESULT OnTftpOptions(WPARAM wParam, LPARAM lParam);
 
     void OnDestroy();
+    void ApplyStartup();
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnSelchangeFileList();
     void OnDblclkDirList();
@@ -82,6 +87,7 @@ protected:
     ULONGLONG m_nProgressSteps;
     int m_nTimerTicks;
     ULONGLONG m_nStartMs;
+    CommandLine m_startup;
     UINT_PTR m_nTimerID;
     std::string m_strStatusFormat;
 

@@ -308,6 +308,39 @@ TEST_F(TransferControl, EndingTheWindowDuringATransferAsksFirst)
     EXPECT_EQ(window->result(), IDCANCEL);
 }
 
+TEST_F(TransferControl, TheCommandLineFillsTheBoxesAndStartsAfterTheConfirmation)
+{
+    FakePeer server;
+    const struct {
+        const char* name;
+        CommandLine line;
+        Bytes request; // empty: nothing is sent
+        std::string box;
+    } rows[] = {
+        {"get", {server.HostString(), "x.cfg", "", true}, BytesOf(std::string("\0\1x.cfg\0octet\0", 14)), ""},
+        {"put", {server.HostString(), "", local / "b.txt", false}, BytesOf(std::string("\0\2b.txt\0octet\0", 14)), ""},
+        {"boxes only", {server.HostString(), "y.cfg", "", false}, {}, ""},
+        {"put of no file", {server.HostString(), "", local / "absent", false}, {}, AfxLoadString(IDS_OPEN_READ_FAILED)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        boxes.boxes.clear();
+        TestDlg started;
+        started.SetStartup(row.line);
+        ASSERT_TRUE(started.Create(IDD_MAIN));
+        EXPECT_EQ(started.GetDlgItemText(IDC_REMOTE_HOST), row.line.host);
+        Settle();
+        if (!row.request.empty()) {
+            EXPECT_EQ(server.Receive(), row.request);
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(boxes.boxes[0].nType & MB_ICONMASK, MB_ICONQUESTION); // the confirmation
+        } else {
+            EXPECT_EQ(server.TryReceive(), std::nullopt);
+            EXPECT_EQ(boxes.Texts(), row.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.box});
+        }
+    }
+}
+
 TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
 {
     FakePeer silent;

@@ -1,0 +1,115 @@
+#include "command_line.h"
+
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+namespace {
+
+void Print(FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+}
+
+// The arguments without Qt's own (-platform xcb, -display :1, -reverse, ...),
+// which the window's application object takes for itself.
+QStringList WithoutQtOptions(const QStringList& arguments)
+{
+    static const QStringList withValue = {QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
+                                          QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+                                          QStringLiteral("display"),       QStringLiteral("geometry"),
+                                          QStringLiteral("title"),         QStringLiteral("name"),
+                                          QStringLiteral("style"),         QStringLiteral("stylesheet"),
+                                          QStringLiteral("session"),       QStringLiteral("qwindowgeometry"),
+                                          QStringLiteral("qwindowtitle"),  QStringLiteral("qwindowicon"),
+                                          QStringLiteral("qmljsdebugger")};
+    static const QStringList alone = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                      QStringLiteral("nograb"), QStringLiteral("dograb"), QStringLiteral("sync")};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        if (i == 0 || !name.startsWith(QLatin1Char('-')) || name == QStringLiteral("--")) {
+            kept << name;
+            continue;
+        }
+        name.remove(0, name.startsWith(QStringLiteral("--")) ? 2 : 1);
+        const QString bare = name.section(QLatin1Char('='), 0, 0);
+        if (withValue.contains(bare)) {
+            if (!name.contains(QLatin1Char('=')))
+                ++i; // its value
+        } else if (!alone.contains(bare)) {
+            kept << arguments[i];
+        }
+    }
+    return kept;
+}
+
+} // namespace
+
+int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
+{
+    // An application object without a display, for the parser's texts; it
+    // is gone before the window's is made.
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwick"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    int count = argc;
+    const QCoreApplication application(count, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Tarnwick, a TFTP client: sends files to a TFTP server and "
+                                                    "retrieves them."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption get(QStringLiteral("get"),
+                                 QStringLiteral("Get REMOTE-FILE from HOST into the current directory, after the "
+                                                "usual confirmation."));
+    const QCommandLineOption put(QStringLiteral("put"),
+                                 QStringLiteral("Put LOCAL-FILE to HOST (as REMOTE-FILE, or under its own name), after "
+                                                "the usual confirmation."),
+                                 QStringLiteral("LOCAL-FILE"));
+    parser.addOption(get);
+    parser.addOption(put);
+    parser.addPositionalArgument(QStringLiteral("HOST[:PORT]"),
+                                 QStringLiteral("The server, in any form the Remote Host box takes."),
+                                 QStringLiteral("[HOST[:PORT]"));
+    parser.addPositionalArgument(QStringLiteral("REMOTE-FILE"), QStringLiteral("The file's name on the server."),
+                                 QStringLiteral("[REMOTE-FILE]]"));
+
+    const auto mistake = [](const QString& text) {
+        Print(stderr, QStringLiteral("tarnwick: %1\nTry 'tarnwick --help' for more.\n").arg(text));
+        return 2;
+    };
+    if (!parser.parse(WithoutQtOptions(QCoreApplication::arguments())))
+        return mistake(parser.errorText());
+    if (parser.isSet(help)) {
+        Print(stdout, parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        Print(stdout, QStringLiteral("tarnwick %1\n").arg(QStringLiteral(TARNWICK_VERSION)));
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 2)
+        return mistake(QStringLiteral("too many arguments: at most a host and a remote file"));
+    if (parser.isSet(get) && parser.isSet(put))
+        return mistake(QStringLiteral("--get and --put do not go together"));
+    if ((parser.isSet(get) || parser.isSet(put)) && positional.isEmpty())
+        return mistake(QStringLiteral("--get and --put need a host"));
+    if (parser.isSet(get) && positional.size() < 2)
+        return mistake(QStringLiteral("--get needs a remote file"));
+
+    CommandLine line;
+    if (!positional.isEmpty())
+        line.host = positional[0].toStdString();
+    if (positional.size() > 1)
+        line.remote = positional[1].toStdString();
+    line.bGet = parser.isSet(get);
+    if (parser.isSet(put))
+        line.putFile = QFile::encodeName(parser.value(put)).toStdString(); // a file name is bytes
+    *pLine = std::move(line);
+    return -1;
+}
