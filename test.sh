@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and runs every test: the release build's,
 # then the sanitizer build's.
 set -euo pipefail

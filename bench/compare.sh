@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times a Get and a Put of a 32 MiB + 512 byte file (65,537 full blocks: the
 # block number wraps) in octet mode against tftpd-hpa on loopback, with
 # Tarnwick (its real window, bench/tarnwick_bench, on Qt's offscreen platform

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A slow link for benchmarks: a UDP relay between TFTP clients and a server
 on loopback that holds every datagram DELAY_MS each way before passing it on,
 in order, plus a seeded jitter of up to JITTER_MS. Prints its port, then runs

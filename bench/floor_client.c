@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The least a lock-step TFTP client can do per block, as a floor to measure
  * Tarnwick against: one blocking recv and one send per block and the file
  * written through stdio, no timeouts, no checks beyond the block number, no

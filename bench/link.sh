@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Gets and Puts of a 2 MiB file across a slow link (bench/delay_relay.py holds
 # each datagram 1 ms, then 10 ms, each way: round trips of about 2 and 20 ms),
 # through Tarnwick's real window (offscreen):

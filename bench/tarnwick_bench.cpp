@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One Get or Put through Tarnwick's real window, on Qt's offscreen platform or
 // on an X display: the dialog, its handlers, the posted messages, the socket
 // notifier and the timer, exactly as the program runs a transfer, with the

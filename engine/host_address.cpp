@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host_address.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host box's text, and the addresses a transfer talks to.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "local_name.h"
 
 std::string_view LocalNameOfRemote(std::string_view remoteName)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a Get stores the file it retrieves.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The netascii translation as pure functions of bytes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TFTP (RFC 1350, client side) definitions shared by the engine and the window.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts shown for socket errors and for a server's ERROR packets.
 #pragma once
 

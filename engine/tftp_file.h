@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The local file of one transfer, with netascii translation in text mode.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TFTP options (RFC 2347 negotiation; blksize RFC 2348, timeout and tsize
 // RFC 2349, windowsize RFC 7440): what a request asks for and what an OACK
 // grants. Pure functions of bytes, no I/O.

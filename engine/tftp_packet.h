@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building and reading TFTP datagrams: pure functions of bytes, no I/O.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One Get or Put, from the request to the last block.
 #pragma once
 

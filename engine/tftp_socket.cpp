@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tftp_socket.h"
 
 #include <arpa/inet.h>

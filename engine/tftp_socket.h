@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The UDP endpoint of one transfer and keeper of the lock-step exchange.
 #pragma once
 

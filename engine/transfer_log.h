@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a transfer tells what happens to it: one line per event (request,
 // lock-in, resend, error, timeout), never one per block.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The netascii filter and line-end rewriter on any bytes: the rewriter gives
 // the same output whether the data comes in one block or two; all it writes is
 // in the netascii set, so the reading side passes it back unchanged; and the

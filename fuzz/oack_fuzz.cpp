@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a server's OACK: never past the datagram, and what it accepts is
 // always within what was asked.
 #include <cstdint>

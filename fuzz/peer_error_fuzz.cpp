@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a server's ERROR packet: the text is bounded by the datagram, and
 // the text for any code comes without reading past the end.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the transfer socket through every state with datagrams, ticks and
 // blocks taken from the input, behind a fake network. The sanitizers watch
 // the reads of untrusted bytes; the checks below watch the state machine.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang (preset "fuzz", in build-fuzz/) and runs
 # each for SECONDS (default 60) on its corpus: the seeds in fuzz/corpus/ and
 # what the runs found, kept in build-fuzz/corpus/.

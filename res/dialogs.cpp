@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs.h"
 
 #include <iterator>
@@ -37,7 +38,7 @@ constexpr DialogControl kMainControls[] = {
 
 constexpr DialogControl kAboutControls[] = {
     {ControlKind::Icon, IDC_STATIC, "132", 0, 0, 7, 13, 20, 20},
-    {ControlKind::Static, IDC_STATIC, "Tarnwick V1.5", SS_NOPREFIX | WS_GROUP, 0, 42, 14, 85, 21},
+    {ControlKind::Static, IDC_STATIC, "Tarnwick V" TARNWICK_VERSION_SHORT, SS_NOPREFIX | WS_GROUP, 0, 42, 14, 85, 21},
     {ControlKind::PushButton, IDOK, "OK", BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0, 178, 7, 32, 14},
     {ControlKind::GroupBox, IDC_STATIC, "System Information", 0, 0, 7, 43, 203, 41},
     {ControlKind::Static, IDC_DISK_SPACE, "", 0, 0, 115, 70, 76, 8},

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog templates as data: the window's caption, size and styles, and
 // every control in template order (which is also the tab order), with
 // rectangles in dialog units.

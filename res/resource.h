@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identifiers of the program's resources: dialog templates, controls,
 // system-menu commands, the icon and the string table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The string table: every text the program shows, by number. The
 // framework's own strings (AFX_IDP_*) are found here too.
 #pragma once

@@ -1,25 +1,38 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the release build into a temporary prefix and checks what a user's
-# desktop relies on: the desktop entry and metainfo validate, the installed
+# desktop and a distribution rely on: the desktop entry and metainfo validate,
+# a composed software catalogue has the icon, lintian passes the .deb, the installed
 # program starts (offscreen), and its Help button finds the installed help
 # (under a virtual X display, pressing Alt+H).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
-ensure_packages desktop-file-utils appstream dpkg-dev xvfb xauth xdotool
+ensure_packages desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb xauth xdotool
 build="${1:-build}"
 prefix="$(mktemp -d /tmp/tarnwick-install-XXXXXX)"
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/tarnwick share/tarnwick/tarnwick.html share/applications/tarnwick.desktop \
-    share/metainfo/org.tarnwick.Tarnwick.metainfo.xml share/man/man1/tarnwick.1 \
-    share/icons/hicolor/16x16/apps/tarnwick.png share/icons/hicolor/32x32/apps/tarnwick.png \
-    share/icons/hicolor/48x48/apps/tarnwick.png; do
+for file in bin/tarnwick share/tarnwick/tarnwick.html share/applications/org.tarnwick.Tarnwick.desktop \
+    share/metainfo/org.tarnwick.Tarnwick.metainfo.xml share/man/man1/tarnwick.1.gz \
+    share/doc/tarnwick/copyright share/doc/tarnwick/changelog.gz share/icons/hicolor/scalable/apps/tarnwick.svg; do
     [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
-desktop-file-validate "$prefix/share/applications/tarnwick.desktop"
-appstreamcli validate --no-net "$prefix/share/metainfo/org.tarnwick.Tarnwick.metainfo.xml" >/dev/null
+for size in 16 32 48 64 128 256; do
+    [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/tarnwick.png" ] || { echo "no ${size} px icon"; exit 1; }
+done
+desktop-file-validate "$prefix/share/applications/org.tarnwick.Tarnwick.desktop"
+appstreamcli validate --pedantic --no-net "$prefix/share/metainfo/org.tarnwick.Tarnwick.metainfo.xml"
+# A software centre's view: the catalogue composed from the installed tree
+# has the component, with its icon.
+compose="$(mktemp -d /tmp/tarnwick-compose-XXXXXX)"
+mkdir -p "$compose/root/usr" && cp -r "$prefix/share" "$compose/root/usr/"
+appstreamcli compose --no-color --origin=tarnwick --result-root="$compose/out" "$compose/root" >"$compose/log" 2>&1 ||
+    { cat "$compose/log"; rm -rf "$compose"; exit 1; }
+zcat "$compose/out/usr/share/swcatalog/xml/tarnwick.xml.gz" 2>/dev/null | grep -q '<icon type="cached"' ||
+    { echo "appstreamcli compose found no icon"; cat "$compose/log"; rm -rf "$compose"; exit 1; }
+rm -rf "$compose"
 
 # Starts and keeps running until stopped.
 status=0
@@ -50,4 +63,6 @@ deb=$(ls -t "$build"/tarnwick_*.deb | head -1)
 diff <(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | sort) \
     <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) || { echo "the package differs from the install"; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "the package does not name its libraries"; exit 1; }
+# What a distribution asks of a package: no errors or warnings from lintian.
+lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb"
 echo "install check: ok ($deb)"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Puts atftpd (the server of Debian's atftpd package) in DIR/usr/sbin/atftpd for
 # the tests. The package conflicts with tftpd-hpa's, so it is not installed:
 # it is downloaded and unpacked. Does nothing when it is there already; a

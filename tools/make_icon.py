@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws Tarnwick's icon (two pages with arrows both ways between them) in the
 16-colour palette and writes it as res/icons/tarnwick.ico (32x32 and 16x16,
 4 bits per pixel) and as PNGs of 16, 32 and 48 pixels. Run from the top of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by run.sh and test.sh. ensure_packages installs the Debian packages
 # named that are not installed yet; apt-get update runs at most once a run.
 ensure_packages() {
@@ -24,4 +25,5 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-cor
 # What the tests need besides: the TFTP servers they transfer files with
 # (dnsmasq in a network namespace made with iproute2), and the tools that
 # check an installation.
-TEST_PACKAGES=(tftpd-hpa dnsmasq-base iproute2 desktop-file-utils appstream dpkg-dev xvfb xauth xdotool)
+TEST_PACKAGES=(tftpd-hpa dnsmasq-base iproute2 desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb
+    xauth xdotool)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About box: name, version, icon, and the machine's memory and free disk space.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's command line:
 //   tarnwick [--get | --put LOCAL-FILE] [HOST[:PORT] [REMOTE-FILE]]
 //   tarnwick --help | --version

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log window: one line per transfer event, below the main window.
 #pragma once
 

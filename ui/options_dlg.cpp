@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "options_dlg.h"
 
 #include <QLineEdit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Transfer Options dialog: whether to negotiate TFTP options, and which.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transfer_app.h"
 
 #include "platform/core/msgbox.h"

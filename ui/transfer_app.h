@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application: starts the socket layer and runs the main window.
 #pragma once
 

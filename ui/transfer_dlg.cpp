@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transfer_dlg.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: local directory browsing, the remote host and file, and
 // the transfer controls with their status panel.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transfer_settings.h"
 
 #include <QSettings>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transfer options kept between runs: QSettings' native file, organisation
 // and application "Tarnwick" ($XDG_CONFIG_HOME/Tarnwick/Tarnwick.conf on
 // Linux), group [Options], keys Negotiate, BlockSize, WindowSize,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identifiers that belong to the framework rather than to the application:
 // the dialogs' own commands and the framework's strings.
 #pragma once

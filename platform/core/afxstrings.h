@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The framework's own texts: the file errors and the help's failure.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32-style scalar types and constants shared by the engine and the windows.
 #pragma once
 

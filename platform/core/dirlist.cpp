@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dirlist.h"
 
 #include <dirent.h>

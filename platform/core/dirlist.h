@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Listing a directory the way the directory and file lists show it.
 #pragma once
 

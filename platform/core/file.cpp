@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "file.h"
 
 #include <fcntl.h>

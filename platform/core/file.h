@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local files over POSIX descriptors, with the framework's flags and its
 // exception for failures.
 #pragma once

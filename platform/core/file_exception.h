@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exception of a failed file operation, and the errno values behind it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printf-style formatting into a string, for the program's own format strings.
 #pragma once
 

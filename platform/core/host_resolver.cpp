@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host_resolver.h"
 
 #include <netdb.h>

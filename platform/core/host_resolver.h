@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host name lookup that never holds up the caller's thread: the seam between
 // the transfer, which waits in a state of its own, and whatever looks names
 // up (a worker thread under the window, at once for drivers and tests).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one way to put a message in front of the user.
 #pragma once
 

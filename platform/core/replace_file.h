@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a file only when its new content is whole: the new content is
 // written to a file of its own beside the target and renamed over it at the
 // end, so that the target is never seen half-written.

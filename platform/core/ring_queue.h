@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A first-in, first-out queue over a ring that grows when full, so that a
 // queue in steady use allocates nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "socket.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IPv4 and IPv6 datagram sockets with the framework's calling conventions: calls
 // return SOCKET_ERROR (or FALSE) on failure and leave the reason for
 // GetLastError, which is an errno value. No call waits: a read with nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "socket_watcher.h"
 
 #include <poll.h>

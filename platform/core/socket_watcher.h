@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery of socket readiness to OnReceive on the one user-interface thread.
 #pragma once
 

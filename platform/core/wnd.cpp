@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wnd.h"
 
 BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message target the engine reports to.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "controls.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Services of the window's controls: directory lists and tooltips.
 #pragma once
 

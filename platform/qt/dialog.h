@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialogs built from the templates in res/, over QDialog.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialog_controls.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The controls of a dialog template made as Qt widgets.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialog_units.h"
 
 #include <QFontMetrics>

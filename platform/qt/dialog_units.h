@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog units: a template's coordinates, in quarters of the dialog font's
 // average character width and eighths of its height.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialog_widget.h"
 
 #include <QCloseEvent>

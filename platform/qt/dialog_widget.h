@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt side of a CDialog: turns Qt's events into the dialog's messages.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "menu.h"
 
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Menus by command ID, and the system menu of a window.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's posted messages: one first-in, first-out queue for all
 // windows, delivered by the event loop after the call that posted them.
 #pragma once

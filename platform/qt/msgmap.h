@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message maps: each window class names, in a table, the member that handles
 // each message, notification or command it takes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's end, however it comes: Exit, the window manager's Close, a
 // signal, or the main window destroyed from outside.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "qt_host_resolver.h"
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host name lookups on worker threads, answered on the window's thread
 // through its event loop: a slow name server never freezes the window.
 #pragma once

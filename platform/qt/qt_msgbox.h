@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message boxes shown with QMessageBox.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket readiness from the Qt event loop.
 #pragma once
 

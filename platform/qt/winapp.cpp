@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "winapp.h"
 
 #include <sys/socket.h>

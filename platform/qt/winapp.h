@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object, start-up and the services that belong to no window.
 #pragma once
 

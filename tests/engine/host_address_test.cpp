@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/host_address.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A hostile or broken server, as a table of scripted replies: each transfer
 // ends as the exchange rules say, with no crash (the sanitizer build runs it too).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session with options asked: the request, the OACK in each direction,
 // a server that ignores or refuses the options, and OACKs that cannot be taken.
 #include <gtest/gtest.h>

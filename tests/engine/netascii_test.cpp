@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/netascii.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/tftp_options.h"
 
 #include <gtest/gtest.h>

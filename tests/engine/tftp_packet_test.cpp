@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/tftp_packet.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The integration tests' main: when the process may (it runs as root), it
 // moves into a network namespace of its own with only the loopback link up.
 // The servers it starts share it, so dnsmasq can listen on port 69 there.

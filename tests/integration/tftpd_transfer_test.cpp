@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole transfers against tftpd-hpa, atftpd and dnsmasq on loopback, compared
 // byte for byte.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/core/file.h"
 
 #include <gtest/gtest.h>

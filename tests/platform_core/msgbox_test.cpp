@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/core/msgbox.h"
 
 #include <gtest/gtest.h>

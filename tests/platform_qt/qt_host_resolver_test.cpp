@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lookups on worker threads, answered on the window's thread.
 #include "platform/qt/qt_host_resolver.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A transfer object that counts its deletions, for the tests of who deletes
 // it and when.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A UDP endpoint on a loopback address, IPv4 or IPv6, that plays the TFTP
 // server in tests.
 #pragma once

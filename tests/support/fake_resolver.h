@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host resolver whose lookups wait until the test answers them: a slow
 // name server without the waiting.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lossy_relay.h"
 
 #include <arpa/inet.h>

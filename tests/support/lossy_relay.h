@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A bad network between a client and a server on loopback: a UDP relay that
 // drops, duplicates and delays (so reorders) datagrams, decided by a seeded
 // random generator. It runs on a thread of its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "msgbox_recorder.h"
 
 CMessageBoxRecorder::CMessageBoxRecorder() : m_pPrevious(AfxSetMessageBoxHandler(this)) {}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A message-box handler for tests.
 #pragma once
 

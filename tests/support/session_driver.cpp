@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "session_driver.h"
 
 #include "platform/core/socket_watcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a transfer the way the program does, without a window: the poll()
 // watcher delivers readiness to OnReceive and OnTick is called every tick
 // period of the driver's own loop, until the session reports an end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh directory for one test, made the current directory while it lives.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tftpd_server.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A real TFTP server on loopback, serving a directory of its own: tftpd-hpa
 // or atftpd on a free port, or dnsmasq on port 69 (it has no other; the tests
 // that use it run in a network namespace of their own).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // No memory is allocated per block by the engine or by the window's handlers:
 // a 1000-block Get through the window, with allocations counted inside the
 // session's readiness calls and the window's progress handler.

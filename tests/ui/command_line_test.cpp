@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's command line, run as a user runs it, without a display.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program (its application object, entry and main window) with a
 // Get started as a user would: the host and remote name typed, Get pressed,
 // the confirmation (and overwrite) question answered OK. A box that only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transfer options: the settings file, the Transfer Options dialog, and a
 // transfer that asks for them through the window.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole program ended from outside during a Get: by a signal, or by its
 // main window destroyed by another X client. Either way the Get is aborted,
 // its temporary file removed, the earlier file kept, and the process ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Takes a picture of each dialog, as the program builds it, on whatever Qt
 // platform it runs on (offscreen without a display), and writes them as
 // PNG files into the folder given (default: the current one). With --demo

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/transfer_dlg.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window tests run on Qt's offscreen platform: no display is needed.
 #include <gtest/gtest.h>
 
