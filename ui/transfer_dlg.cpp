@@ -5,10 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QShortcut>
+#include <QStringListModel>
 #include <QTimer>
 
 #include <algorithm>
@@ -86,6 +92,29 @@ const MenuKey kMenuKeys[] = {
 
 } // namespace
 
+namespace {
+
+// Opens a line edit's completions on Down, as a combo box opens its list.
+class CDownShowsCompletions : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (edit == nullptr || event->type() != QEvent::KeyPress ||
+            static_cast<QKeyEvent*>(event)->key() != Qt::Key_Down || edit->completer() == nullptr ||
+            edit->completer()->popup()->isVisible())
+            return false;
+        edit->completer()->setCompletionPrefix(edit->text());
+        edit->completer()->complete();
+        return true;
+    }
+};
+
+} // namespace
+
 CTransferDlg::CTransferDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_bHostEntered(FALSE), m_bRemoteFileEntered(FALSE),
       m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0), m_hIcon(AfxLoadIcon(IDI_TARNWICK)),
@@ -140,7 +169,20 @@ BOOL CTransferDlg::OnInitDialog()
     m_nMode = MODE_BINARY;
     m_nDirection = DIRECTION_PUT;
     m_nProgressSteps = 0;
-    CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, IDC_MODE_BINARY);
+
+    // Where the last run left off: the mode, the directory, the window's
+    // place, and the names used, offered as completions. The command line
+    // (ApplyStartup, below) wins over them.
+    m_remembered = AfxLoadRememberedState();
+    if (m_remembered.mode.has_value())
+        m_nMode = *m_remembered.mode;
+    CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, m_nMode == MODE_ASCII ? IDC_MODE_ASCII : IDC_MODE_BINARY);
+    if (!m_remembered.directory.empty())
+        (void)!::chdir(m_remembered.directory.c_str());
+    if (m_remembered.position.has_value() && QGuiApplication::screenAt(*m_remembered.position) != nullptr)
+        GetSafeHwnd()->move(*m_remembered.position);
+    AddCompletion(IDC_REMOTE_HOST, m_remembered.hosts);
+    AddCompletion(IDC_REMOTE_FILE, m_remembered.remoteFiles);
 
     // Sub-directories, then the files of the current directory.
     DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
@@ -240,8 +282,54 @@ void CTransferDlg::ApplyStartup()
     });
 }
 
+void CTransferDlg::AddCompletion(int nID, const std::vector<std::string>& names)
+{
+    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(nID));
+    if (edit == nullptr)
+        return;
+    QStringList list;
+    for (const std::string& name : names)
+        list << QString::fromStdString(name);
+    auto* completer = new QCompleter(list, edit);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setModelSorting(QCompleter::UnsortedModel); // most recent first
+    edit->setCompleter(completer);
+    // Down shows the names that fit what is typed, all of them in an empty box.
+    edit->installEventFilter(new CDownShowsCompletions(edit));
+}
+
+void CTransferDlg::RememberNames(const std::string& host, const std::string& remote)
+{
+    RememberFirst(&m_remembered.hosts, host);
+    if (!remote.empty())
+        RememberFirst(&m_remembered.remoteFiles, remote);
+    for (const auto& [id, names] :
+         {std::pair{IDC_REMOTE_HOST, &m_remembered.hosts}, std::pair{IDC_REMOTE_FILE, &m_remembered.remoteFiles}}) {
+        auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id));
+        if (auto* model = edit != nullptr && edit->completer() != nullptr
+                              ? qobject_cast<QStringListModel*>(edit->completer()->model())
+                              : nullptr) {
+            QStringList list;
+            for (const std::string& name : *names)
+                list << QString::fromStdString(name);
+            model->setStringList(list);
+        }
+    }
+    SaveRememberedState();
+}
+
+void CTransferDlg::SaveRememberedState()
+{
+    m_remembered.mode = static_cast<WORD>(m_nMode);
+    m_remembered.directory = AfxGetCurrentDirectory();
+    if (QWidget* window = GetSafeHwnd(); window != nullptr && window->isVisible())
+        m_remembered.position = window->pos();
+    AfxSaveRememberedState(m_remembered);
+}
+
 void CTransferDlg::OnDestroy()
 {
+    SaveRememberedState();
     m_pSession.reset();
     if (g_pLogDlg != nullptr) {
         delete g_pLogDlg;
@@ -454,6 +542,8 @@ void CTransferDlg::StartTransfer(WORD wDirection)
     if (wDirection == DIRECTION_GET && ::access(localName.c_str(), F_OK) == 0 &&
         AfxMessageBox(IDS_OVERWRITE, MB_OKCANCEL) != IDOK)
         return;
+
+    RememberNames(host, Bounded(GetDlgItemText(IDC_REMOTE_FILE), kMaxTextBytes));
 
     SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(wDirection == DIRECTION_GET ? IDS_GET_CAPTIONS : IDS_PUT_CAPTIONS));
     m_dwRate = 0;

@@ -13,6 +13,7 @@
 #include "engine/tftp_session.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/dialog.h"
+#include "remembered_state.h"
 
 class CTransferDlg : public CDialog {
 public:
@@ -62,6 +63,11 @@ protected:
 
     void OnDestroy();
     void ApplyStartup();
+    // Offers names as completions on an edit box; Down shows them.
+    void AddCompletion(int nID, const std::vector<std::string>& names);
+    // A transfer's host and remote name go first in the remembered lists.
+    void RememberNames(const std::string& host, const std::string& remote);
+    void SaveRememberedState();
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnSelchangeFileList();
     void OnDblclkDirList();
@@ -89,6 +95,7 @@ protected:
     int m_nTimerTicks;
     ULONGLONG m_nStartMs;
     CommandLine m_startup;
+    RememberedState m_remembered;
     UINT_PTR m_nTimerID;
     std::string m_strStatusFormat;
 

@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
@@ -340,6 +343,46 @@ TEST_F(TransferControl, TheCommandLineFillsTheBoxesAndStartsAfterTheConfirmation
             EXPECT_EQ(boxes.Texts(), row.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.box});
         }
     }
+}
+
+TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommandLineWins)
+{
+    FakePeer first;
+    FakePeer second;
+    QTest::mouseClick(qobject_cast<QRadioButton*>(dlg.GetDlgItem(IDC_MODE_ASCII)), Qt::LeftButton);
+    for (FakePeer* server : {&first, &second, &first}) {
+        Type(IDC_REMOTE_HOST, server->HostString());
+        Type(IDC_REMOTE_FILE, std::to_string(server->Port()).append(".cfg"));
+        Click(IDC_GET);
+        ASSERT_TRUE(server->Receive());
+        Click(IDC_ABORT);
+    }
+    const std::string directory = AfxGetCurrentDirectory();
+    dlg.DestroyWindow(); // the run ends: what it leaves is kept
+    ASSERT_EQ(::chdir("/"), 0);
+
+    const auto completions = [](TestDlg& window, int id) {
+        return qobject_cast<QLineEdit*>(window.GetDlgItem(id))->completer()->model()->rowCount();
+    };
+    TestDlg next;
+    ASSERT_TRUE(next.Create(IDD_MAIN));
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(next.GetDlgItem(IDC_MODE_ASCII))->isChecked());
+    EXPECT_EQ(AfxGetCurrentDirectory(), directory);
+    auto* host = qobject_cast<QLineEdit*>(next.GetDlgItem(IDC_REMOTE_HOST));
+    EXPECT_TRUE(host->text().isEmpty());
+    const auto* model = host->completer()->model();
+    ASSERT_EQ(model->rowCount(), 2); // each once, the most recent first
+    EXPECT_EQ(model->index(0, 0).data().toString().toStdString(), first.HostString());
+    EXPECT_EQ(model->index(1, 0).data().toString().toStdString(), second.HostString());
+    EXPECT_EQ(completions(next, IDC_REMOTE_FILE), 2);
+    QTest::keyClick(host, Qt::Key_Down);
+    EXPECT_TRUE(host->completer()->popup()->isVisible());
+    next.DestroyWindow();
+
+    TestDlg started;
+    started.SetStartup(CommandLine{"cmdline.example", "", "", false});
+    ASSERT_TRUE(started.Create(IDD_MAIN));
+    EXPECT_EQ(started.GetDlgItemText(IDC_REMOTE_HOST), "cmdline.example");
 }
 
 TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)

@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: MIT
+#include "remembered_state.h"
+
+#include <algorithm>
+
+#include <QSettings>
+#include <QStringList>
+
+#include "engine/tftp.h"
+
+namespace {
+
+constexpr size_t kMaxTextBytes = 255;
+
+QSettings OpenSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarnwick"),
+                     QStringLiteral("Tarnwick"));
+}
+
+// The file's texts are untrusted: a name is kept only when it is short and
+// has no control characters, and a list only up to its length.
+std::vector<std::string> ReadNames(const QSettings& settings, const QString& key)
+{
+    std::vector<std::string> names;
+    for (const QString& entry : settings.value(key).toStringList()) {
+        const std::string name = entry.toStdString();
+        const bool plain = std::none_of(name.begin(), name.end(),
+                                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+        if (!name.empty() && name.size() <= kMaxTextBytes && plain &&
+            std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+        if (names.size() == kRememberedNames)
+            break;
+    }
+    return names;
+}
+
+QStringList ToList(const std::vector<std::string>& names)
+{
+    QStringList list;
+    for (const std::string& name : names)
+        list << QString::fromStdString(name);
+    return list;
+}
+
+} // namespace
+
+void RememberFirst(std::vector<std::string>* pList, const std::string& text)
+{
+    std::erase(*pList, text);
+    pList->insert(pList->begin(), text);
+    if (pList->size() > kRememberedNames)
+        pList->resize(kRememberedNames);
+}
+
+RememberedState AfxLoadRememberedState()
+{
+    QSettings settings = OpenSettings();
+    settings.beginGroup(QStringLiteral("State"));
+    RememberedState state;
+    state.hosts = ReadNames(settings, QStringLiteral("Hosts"));
+    state.remoteFiles = ReadNames(settings, QStringLiteral("RemoteFiles"));
+    const QString mode = settings.value(QStringLiteral("Mode")).toString();
+    if (mode == QStringLiteral("binary"))
+        state.mode = MODE_BINARY;
+    else if (mode == QStringLiteral("netascii"))
+        state.mode = MODE_ASCII;
+    state.directory = settings.value(QStringLiteral("Directory")).toString().toStdString();
+    const QStringList position = settings.value(QStringLiteral("Position")).toString().split(QLatin1Char(','));
+    bool xOk = false;
+    bool yOk = false;
+    if (position.size() == 2) {
+        const int x = position[0].trimmed().toInt(&xOk);
+        const int y = position[1].trimmed().toInt(&yOk);
+        if (xOk && yOk)
+            state.position = QPoint(x, y);
+    }
+    return state;
+}
+
+void AfxSaveRememberedState(const RememberedState& state)
+{
+    QSettings settings = OpenSettings();
+    settings.beginGroup(QStringLiteral("State"));
+    settings.setValue(QStringLiteral("Hosts"), ToList(state.hosts));
+    settings.setValue(QStringLiteral("RemoteFiles"), ToList(state.remoteFiles));
+    if (state.mode.has_value())
+        settings.setValue(QStringLiteral("Mode"),
+                          *state.mode == MODE_ASCII ? QStringLiteral("netascii") : QStringLiteral("binary"));
+    settings.setValue(QStringLiteral("Directory"), QString::fromStdString(state.directory));
+    if (state.position.has_value())
+        settings.setValue(QStringLiteral("Position"),
+                          QStringLiteral("%1,%2").arg(state.position->x()).arg(state.position->y()));
+}
