@@ -23,7 +23,7 @@ constexpr DialogControl kMainControls[] = {
     {ControlKind::PushButton, IDC_ABORT, "Abort", WS_TABSTOP | WS_DISABLED, 0, 197, 173, 101, 16},
     {ControlKind::PushButton, IDOK, "Exit", WS_TABSTOP, 0, 114, 201, 50, 14},
     {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 164, 201, 50, 14},
-    {ControlKind::Static, IDC_CURRENT_DIR, "", SS_SUNKEN, 0, 17, 53, 140, 9},
+    {ControlKind::Static, IDC_CURRENT_DIR, "", SS_SUNKEN | SS_PATHELLIPSIS, 0, 17, 53, 140, 9},
     {ControlKind::GroupBox, IDC_STATIC, "Local Directory", 0, 0, 7, 42, 160, 153},
     {ControlKind::GroupBox, IDC_STATIC, "Remote Host", 0, 0, 173, 7, 146, 29},
     {ControlKind::GroupBox, IDC_STATIC, "Transmission Control", 0, 0, 173, 42, 146, 153},

@@ -37,6 +37,8 @@ inline constexpr STYLE LBS_NOSEL = 0x4000;
 inline constexpr STYLE ES_AUTOHSCROLL = 0x0080;
 inline constexpr STYLE SS_NOPREFIX = 0x0080;
 inline constexpr STYLE SS_SUNKEN = 0x1000;
+// A path too long for the control loses its middle to an ellipsis.
+inline constexpr STYLE SS_PATHELLIPSIS = 0x8000;
 
 enum class ControlKind {
     PushButton,

@@ -74,8 +74,15 @@ void CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
         AfxFillSystemMenu(*m_pSystemMenu);
     }
 
+    // The desktop's general font, family and size: a template's size is
+    // that of a desktop of 8 points, so the window and its dialog units grow
+    // with the desktop's font and keep their proportions.
     QFont font = QApplication::font();
-    font.setPointSize(dialogTemplate.nPointSize);
+    constexpr double kTemplateDesktopPoints = 8.0;
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * dialogTemplate.nPointSize / kTemplateDesktopPoints);
+    else if (font.pixelSize() > 0)
+        font.setPixelSize(qRound(font.pixelSize() * dialogTemplate.nPointSize / kTemplateDesktopPoints));
     m_pWidget->setFont(font);
     m_baseUnits = AfxGetDialogBaseUnits(font);
 

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "dialog_controls.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,6 +40,30 @@ QString StaticText(const char* text, STYLE style)
     }
     return shown;
 }
+
+// A one-line path: drawn whole when it fits, else with its middle elided
+// (the whole path in the tooltip), and placed so that no descender is cut.
+class CPathLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        drawFrame(&painter);
+        const QRect area = contentsRect().adjusted(2, 0, -2, 0);
+        const QFontMetrics metrics(font());
+        const QString shown = metrics.elidedText(text(), Qt::ElideMiddle, area.width());
+        setToolTip(shown == text() ? QString() : text());
+        // Centred on the line; when the line is shorter than the font, the
+        // descenders keep their room and the tops give way.
+        int baseline = area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent();
+        baseline = std::min(baseline, area.bottom() + 1 - metrics.descent());
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        painter.drawText(area.left(), baseline, shown);
+    }
+};
 
 } // namespace
 
@@ -83,7 +111,8 @@ QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
         return edit;
     }
     case ControlKind::Static: {
-        auto* label = new QLabel(StaticText(control.text, control.style), pParent);
+        auto* label = (control.style & SS_PATHELLIPSIS) != 0 ? new CPathLabel(pParent) : new QLabel(pParent);
+        label->setText(StaticText(control.text, control.style));
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         if ((control.style & SS_SUNKEN) != 0) {

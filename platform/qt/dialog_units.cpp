@@ -20,14 +20,14 @@ DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font)
 {
     const QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return DialogBaseUnits{(width / 26 + 1) / 2, metrics.height()};
+    return DialogBaseUnits{MulDiv(width, kDialogUnitsPerPixel, 52), metrics.height() * kDialogUnitsPerPixel};
 }
 
 QRect AfxMapDialogUnits(const QRect& rect, DialogBaseUnits units)
 {
-    const int left = MulDiv(rect.x(), units.cx, 4);
-    const int top = MulDiv(rect.y(), units.cy, 8);
-    const int right = MulDiv(rect.x() + rect.width(), units.cx, 4);
-    const int bottom = MulDiv(rect.y() + rect.height(), units.cy, 8);
+    const int left = MulDiv(rect.x(), units.cx, 4 * kDialogUnitsPerPixel);
+    const int top = MulDiv(rect.y(), units.cy, 8 * kDialogUnitsPerPixel);
+    const int right = MulDiv(rect.x() + rect.width(), units.cx, 4 * kDialogUnitsPerPixel);
+    const int bottom = MulDiv(rect.y() + rect.height(), units.cy, 8 * kDialogUnitsPerPixel);
     return QRect(left, top, right - left, bottom - top);
 }

@@ -7,11 +7,14 @@ class QFont;
 class QRect;
 
 // The pixels per four horizontal and per eight vertical dialog units of a
-// font: the average width of the 52 letters A-Z, a-z and the font's height.
+// font, in sixteenths of a pixel: the average width of the 52 letters A-Z,
+// a-z and the font's height. Kept finer than whole pixels, so that a text
+// that fits its control at one font size fits it at every other.
 struct DialogBaseUnits {
     int cx;
     int cy;
 };
+inline constexpr int kDialogUnitsPerPixel = 16;
 DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font);
 
 // A rectangle in dialog units to pixels, rounding each edge to the nearest.

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,8 +89,9 @@ TEST_F(MainWindow, ControlsStandWhereTheTemplateSays)
     QDialog* window = dlg.GetSafeHwnd();
     const DialogBaseUnits units = AfxGetDialogBaseUnits(window->font());
     const auto toPixels = [&](int x, int y) {
-        // Rounded to the nearest pixel, as the platform maps dialog units.
-        return QPoint((x * units.cx * 2 + 4) / 8, (y * units.cy + 4) / 8);
+        // Rounded to the nearest pixel, as the platform maps dialog units
+        // (its base units are in sixteenths of a pixel).
+        return QPoint((x * units.cx + 32) / 64, (y * units.cy + 64) / 128);
     };
     EXPECT_EQ(window->size(), QSize(toPixels(327, 222).x(), toPixels(327, 222).y()));
     EXPECT_EQ(window->windowTitle(), "Tarnwick");
@@ -169,6 +171,40 @@ TEST_F(MainWindow, EveryControlHasANameForScreenReaders)
             EXPECT_TRUE(named) << control->metaObject()->className() << " " << control->objectName().toStdString();
         }
     }
+}
+
+TEST(MainWindowFont, TheWindowGrowsWithTheDesktopsFontAndALongPathLosesItsMiddle)
+{
+    const QFont desktop = QApplication::font();
+    QSize sizes[2];
+    const double points[2] = {8, 12};
+    for (int i = 0; i < 2; ++i) {
+        QFont font = desktop;
+        font.setPointSizeF(points[i]);
+        QApplication::setFont(font);
+        CTransferDlg window;
+        ASSERT_TRUE(window.Create(IDD_MAIN));
+        sizes[i] = window.GetSafeHwnd()->size();
+        EXPECT_EQ(window.GetSafeHwnd()->font().pointSizeF(), points[i]);
+        if (i == 1) {
+            // A path wider than its line: drawn with an ellipsis, whole in the tooltip.
+            auto* path = qobject_cast<QLabel*>(window.GetDlgItem(IDC_CURRENT_DIR));
+            const QString longPath = QStringLiteral("/srv/tftp/") + QString(40, QLatin1Char('d')) +
+                                     QStringLiteral("/firmware/release-candidate/board.bin");
+            path->setText(longPath);
+            (void)path->grab();
+            EXPECT_EQ(path->text(), longPath);
+            EXPECT_EQ(path->toolTip(), longPath);
+            path->setText(QStringLiteral("/srv"));
+            (void)path->grab();
+            EXPECT_TRUE(path->toolTip().isEmpty());
+            EXPECT_GE(path->contentsRect().height() + 2, QFontMetrics(path->font()).height());
+        }
+    }
+    QApplication::setFont(desktop);
+    // In proportion, but for each edge's rounding to whole pixels.
+    EXPECT_NEAR(static_cast<double>(sizes[1].width()) / sizes[0].width(), 1.5, 0.08);
+    EXPECT_NEAR(static_cast<double>(sizes[1].height()) / sizes[0].height(), 1.5, 0.08);
 }
 
 TEST_F(MainWindow, TabOrderFollowsTheTemplate)
