@@ -8,19 +8,25 @@
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QDialog>
+#include <QDropEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QShortcut>
 #include <QStringListModel>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <optional>
 
 #include "about_box.h"
 #include "engine/host_address.h"
@@ -111,6 +117,54 @@ protected:
         edit->completer()->complete();
         return true;
     }
+};
+
+// Takes a file dropped from a file manager: one local regular file, which
+// the window then chooses for a Put. Anything else is not taken.
+class CFileDrop : public QObject {
+public:
+    CFileDrop(QObject* parent, std::function<bool()> busy, std::function<void(const std::string&)> choose)
+        : QObject(parent), m_busy(std::move(busy)), m_choose(std::move(choose))
+    {
+    }
+
+    static std::optional<std::string> DroppedFile(const QMimeData* data)
+    {
+        if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile())
+            return std::nullopt;
+        const QByteArray path = QFile::encodeName(data->urls().front().toLocalFile());
+        struct stat status {};
+        if (::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+            return std::nullopt;
+        return path.toStdString();
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (!m_busy() && DroppedFile(drag->mimeData()).has_value())
+                drag->acceptProposedAction();
+            else
+                drag->ignore();
+            return true;
+        }
+        if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const std::optional<std::string> path = DroppedFile(drop->mimeData());
+            if (m_busy() || !path.has_value())
+                return true;
+            drop->acceptProposedAction();
+            m_choose(*path);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::function<bool()> m_busy;
+    std::function<void(const std::string&)> m_choose;
 };
 
 } // namespace
@@ -221,6 +275,19 @@ BOOL CTransferDlg::OnInitDialog()
         if (QWidget* control = GetDlgItem(id))
             control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
 
+    // A file dropped on the window (or on its lists) is chosen for a Put.
+    auto* drop = new CFileDrop(
+        GetSafeHwnd(), [this] { return IsBusy(); }, [this](const std::string& path) { (void)ChooseLocalFile(path); });
+    for (QWidget* target :
+         {static_cast<QWidget*>(GetSafeHwnd()), GetDlgItem(IDC_DIR_LIST), GetDlgItem(IDC_FILE_LIST)}) {
+        if (auto* list = qobject_cast<QListWidget*>(target))
+            target = list->viewport();
+        if (target != nullptr) {
+            target->setAcceptDrops(true);
+            target->installEventFilter(drop);
+        }
+    }
+
     ApplyStartup();
     // The buttons keep the template's enabling until the first change.
     return TRUE;
@@ -249,22 +316,30 @@ void CTransferDlg::OnCancel()
         CDialog::OnCancel();
 }
 
+bool CTransferDlg::ChooseLocalFile(const std::string& path)
+{
+    // The file's directory becomes the current one, and the file is chosen.
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos)
+        (void)!::chdir(path.substr(0, slash + 1).c_str());
+    std::strcpy(m_szPathSpec, "*.*");
+    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
+    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+    const QByteArray name = QByteArray::fromStdString(path.substr(slash == std::string::npos ? 0 : slash + 1));
+    auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
+    for (int i = 0; files != nullptr && i < files->count(); ++i) {
+        if (files->item(i)->data(Qt::UserRole).toByteArray() == name) {
+            files->setCurrentRow(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 void CTransferDlg::ApplyStartup()
 {
-    if (!m_startup.putFile.empty()) {
-        // The file's directory becomes the current one, and the file is chosen.
-        const std::string& path = m_startup.putFile;
-        const size_t slash = path.rfind('/');
-        if (slash != std::string::npos)
-            (void)!::chdir(path.substr(0, slash + 1).c_str());
-        DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
-        DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
-        const QByteArray name = QByteArray::fromStdString(path.substr(slash == std::string::npos ? 0 : slash + 1));
-        auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
-        for (int i = 0; files != nullptr && i < files->count(); ++i)
-            if (files->item(i)->data(Qt::UserRole).toByteArray() == name)
-                files->setCurrentRow(i);
-    }
+    if (!m_startup.putFile.empty())
+        (void)ChooseLocalFile(m_startup.putFile);
     if (!m_startup.host.empty())
         SetDlgItemText(IDC_REMOTE_HOST, m_startup.host);
     if (!m_startup.remote.empty())

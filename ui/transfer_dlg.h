@@ -63,6 +63,9 @@ protected:
 
     void OnDestroy();
     void ApplyStartup();
+    // Makes the directory of path the current one and chooses the file for a
+    // Put; false when the file is not in the list.
+    bool ChooseLocalFile(const std::string& path);
     // Offers names as completions on an edit box; Down shows them.
     void AddCompletion(int nID, const std::vector<std::string>& names);
     // A transfer's host and remote name go first in the remembered lists.

@@ -7,14 +7,17 @@
 #include <QApplication>
 #include <QCompleter>
 #include <QDialog>
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 #include <filesystem>
@@ -383,6 +386,48 @@ TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommand
     started.SetStartup(CommandLine{"cmdline.example", "", "", false});
     ASSERT_TRUE(started.Create(IDD_MAIN));
     EXPECT_EQ(started.GetDlgItemText(IDC_REMOTE_HOST), "cmdline.example");
+}
+
+TEST_F(TransferControl, AFileDroppedOnTheWindowIsChosenForAPut)
+{
+    const std::string sub = local / "sub";
+    const std::string firmware = sub + "/fw.bin";
+    std::filesystem::create_directories(sub);
+    WriteFileBytes(firmware, Bytes(300, 'f'));
+    const auto drop = [this](const std::vector<std::string>& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const auto& path : paths)
+            urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        data.setUrls(urls);
+        QWidget* window = dlg.GetSafeHwnd();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &dropped);
+        return enter.isAccepted();
+    };
+    const auto chosen = [this] {
+        const auto selected = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_FILE_LIST))->selectedItems();
+        return selected.isEmpty() ? std::string() : selected.front()->text().toStdString();
+    };
+    // Not taken: a directory, two files at once.
+    EXPECT_FALSE(drop({sub}));
+    EXPECT_FALSE(drop({local / "b.txt", firmware}));
+    EXPECT_EQ(chosen(), "");
+
+    EXPECT_TRUE(drop({firmware}));
+    EXPECT_EQ(AfxGetCurrentDirectory(), sub);
+    EXPECT_EQ(chosen(), "fw.bin");
+    FakePeer server;
+    Type(IDC_REMOTE_HOST, server.HostString());
+    EXPECT_TRUE(Enabled(IDC_PUT));
+
+    // Not during a transfer.
+    Click(IDC_PUT);
+    ASSERT_TRUE(server.Receive());
+    EXPECT_FALSE(drop({local / "b.txt"}));
+    EXPECT_EQ(AfxGetCurrentDirectory(), sub);
 }
 
 TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
