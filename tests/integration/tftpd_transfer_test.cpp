@@ -167,14 +167,6 @@ TransferOutcome RunCase(const TransferCase& c, const Bytes& source, const std::s
     return RunTransfer(session, owner, host.c_str(), "", "remote.dat", DIRECTION_GET, c.mode, tick);
 }
 
-class TftpdTransfer : public ::testing::TestWithParam<TransferCase> {
-protected:
-    TempDir local;
-    TftpdServer server;
-    CMessageBoxRecorder boxes;
-    CWnd owner;
-};
-
 // Runs the case against the server and checks what arrived, byte for byte.
 void ExpectArrivesExactly(const TransferCase& c, const TftpdServer& server, const TempDir& local, CWnd& owner,
                           const CMessageBoxRecorder& boxes)
@@ -208,10 +200,60 @@ void ExpectArrivesExactly(const TransferCase& c, const TftpdServer& server, cons
     }
 }
 
-TEST_P(TftpdTransfer, ArrivesExactly)
+// A case and the server it runs against: tftpd-hpa, atftpd or dnsmasq, on
+// 127.0.0.1 or ::1.
+struct ServerCase {
+    TftpdServer::Kind kind;
+    const char* address;
+    TransferCase transfer;
+};
+
+std::vector<ServerCase> On(TftpdServer::Kind kind, const char* address, const std::vector<TransferCase>& cases)
 {
-    ExpectArrivesExactly(GetParam(), server, local, owner, boxes);
+    std::vector<ServerCase> onServer;
+    for (const TransferCase& c : cases)
+        onServer.push_back(ServerCase{kind, address, c});
+    return onServer;
 }
+
+std::string ServerCaseName(const ::testing::TestParamInfo<ServerCase>& info)
+{
+    return CaseName(::testing::TestParamInfo<TransferCase>(info.param.transfer, info.index));
+}
+
+// Starts the case's server, or skips where it cannot be had: atftpd is
+// fetched by test.sh, dnsmasq listens on port 69 only (so only in a network
+// namespace of the tests' own), and a machine may have no IPv6 loopback.
+class ServerTransfer : public ::testing::TestWithParam<ServerCase> {
+protected:
+    void SetUp() override
+    {
+        const ServerCase& c = GetParam();
+        if (!TftpdServer::Available(c.kind))
+            GTEST_SKIP() << "the server is not at hand (./test.sh installs or fetches it)";
+        if (c.kind == TftpdServer::Kind::dnsmasq && !InOwnNetwork())
+            GTEST_SKIP() << "dnsmasq needs a network namespace of the tests' own (they run as root)";
+        try {
+            server.emplace(0, c.kind, c.address);
+        } catch (const std::exception& e) {
+            if (std::string(c.address).find(':') == std::string::npos)
+                throw;
+            GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+        }
+    }
+
+    TempDir local;
+    std::optional<TftpdServer> server;
+    CMessageBoxRecorder boxes;
+    CWnd owner;
+};
+
+TEST_P(ServerTransfer, ArrivesExactly)
+{
+    ExpectArrivesExactly(GetParam().transfer, *server, local, owner, boxes);
+}
+
+constexpr TftpdServer::Kind kHpa = TftpdServer::Kind::hpa;
 
 std::vector<TransferCase> AllCases()
 {
@@ -224,7 +266,7 @@ std::vector<TransferCase> AllCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Tftpd, TftpdTransfer, ::testing::ValuesIn(AllCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Tftpd, ServerTransfer, ::testing::ValuesIn(On(kHpa, "127.0.0.1", AllCases())), ServerCaseName);
 
 // With options asked (blksize, tsize, timeout), which tftpd-hpa grants: the
 // sizes around one block and one past many blocks, both ways, both modes.
@@ -239,33 +281,11 @@ std::vector<TransferCase> OptionCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(TftpdOptions, TftpdTransfer, ::testing::ValuesIn(OptionCases()), CaseName);
-
-// Cases against atftpd, skipped where it is not at hand.
-class WithAtftpd : public ::testing::TestWithParam<TransferCase> {
-protected:
-    void SetUp() override
-    {
-        if (!TftpdServer::Available(TftpdServer::Kind::atftpd))
-            GTEST_SKIP() << "atftpd is not at hand (./test.sh fetches it)";
-        server.emplace(0, TftpdServer::Kind::atftpd);
-    }
-
-    TempDir local;
-    std::optional<TftpdServer> server;
-    CMessageBoxRecorder boxes;
-    CWnd owner;
-};
+INSTANTIATE_TEST_SUITE_P(TftpdOptions, ServerTransfer, ::testing::ValuesIn(On(kHpa, "127.0.0.1", OptionCases())),
+                         ServerCaseName);
 
 // atftpd grants windows too (RFC 7440): blksize 1468 in windows of 16 around
 // one block and past many, and past the block numbers' wrap in windows of 16.
-class AtftpdTransfer : public WithAtftpd {};
-
-TEST_P(AtftpdTransfer, ArrivesExactly)
-{
-    ExpectArrivesExactly(GetParam(), *server, local, owner, boxes);
-}
-
 std::vector<TransferCase> AtftpdCases()
 {
     std::vector<TransferCase> cases;
@@ -278,32 +298,12 @@ std::vector<TransferCase> AtftpdCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Atftpd, AtftpdTransfer, ::testing::ValuesIn(AtftpdCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Atftpd, ServerTransfer,
+                         ::testing::ValuesIn(On(TftpdServer::Kind::atftpd, "127.0.0.1", AtftpdCases())),
+                         ServerCaseName);
 
 // tftpd-hpa on [::1]: both ways, both modes, plain and with options, where
 // the default block size asked is the one for IPv6.
-class TftpdIpv6Transfer : public ::testing::TestWithParam<TransferCase> {
-protected:
-    void SetUp() override
-    {
-        try {
-            server.emplace(0, TftpdServer::Kind::hpa, "::1");
-        } catch (const std::exception& e) {
-            GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
-        }
-    }
-
-    TempDir local;
-    std::optional<TftpdServer> server;
-    CMessageBoxRecorder boxes;
-    CWnd owner;
-};
-
-TEST_P(TftpdIpv6Transfer, ArrivesExactly)
-{
-    ExpectArrivesExactly(GetParam(), *server, local, owner, boxes);
-}
-
 std::vector<TransferCase> Ipv6Cases()
 {
     std::vector<TransferCase> cases;
@@ -317,32 +317,11 @@ std::vector<TransferCase> Ipv6Cases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(TftpdIpv6, TftpdIpv6Transfer, ::testing::ValuesIn(Ipv6Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(TftpdIpv6, ServerTransfer, ::testing::ValuesIn(On(kHpa, "::1", Ipv6Cases())), ServerCaseName);
 
 // dnsmasq serves files read-only, grants blksize and tsize (less blksize than
 // asked past its buffer) and no windows. Its netascii turns LF into CR LF and
-// nothing else, so its text has no bare CR. It listens on port 69 only, so the
-// cases run where the tests have a network namespace of their own.
-class DnsmasqTransfer : public ::testing::TestWithParam<TransferCase> {
-protected:
-    void SetUp() override
-    {
-        if (!TftpdServer::Available(TftpdServer::Kind::dnsmasq) || !InOwnNetwork())
-            GTEST_SKIP() << "needs dnsmasq (./test.sh installs it) and root, for a network namespace";
-        server.emplace(0, TftpdServer::Kind::dnsmasq);
-    }
-
-    TempDir local;
-    std::optional<TftpdServer> server;
-    CMessageBoxRecorder boxes;
-    CWnd owner;
-};
-
-TEST_P(DnsmasqTransfer, ArrivesExactly)
-{
-    ExpectArrivesExactly(GetParam(), *server, local, owner, boxes);
-}
-
+// nothing else, so its text has no bare CR.
 std::vector<TransferCase> DnsmasqCases()
 {
     std::vector<TransferCase> cases;
@@ -355,7 +334,9 @@ std::vector<TransferCase> DnsmasqCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Dnsmasq, DnsmasqTransfer, ::testing::ValuesIn(DnsmasqCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Dnsmasq, ServerTransfer,
+                         ::testing::ValuesIn(On(TftpdServer::Kind::dnsmasq, "127.0.0.1", DnsmasqCases())),
+                         ServerCaseName);
 
 // 1 MiB both ways in both modes through a relay that drops, duplicates and
 // reorders. The engine's ticks come every 10 ms and the server resends after
@@ -421,11 +402,11 @@ INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyLink,
 // from its own timer (1 s here), and that answer may be lost once, so the
 // client's ticks come every 200 ms: its timeout (three periods of 1.2 s)
 // outlasts two of the server's.
-class LossyWindowLink : public WithAtftpd {};
+class LossyWindowLink : public ServerTransfer {};
 
 TEST_P(LossyWindowLink, TransfersArriveExactly)
 {
-    const TransferCase& c = GetParam();
+    const TransferCase& c = GetParam().transfer;
     Bytes source;
     Bytes expected;
     Prepare(c, &source, &expected);
@@ -456,9 +437,10 @@ TEST_P(LossyWindowLink, TransfersArriveExactly)
 }
 
 INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyWindowLink,
-                         ::testing::Values(TransferCase{DIRECTION_GET, MODE_BINARY, 1048576, 1468, 16},
-                                           TransferCase{DIRECTION_PUT, MODE_BINARY, 1048576, 1468, 16}),
-                         CaseName);
+                         ::testing::ValuesIn(On(TftpdServer::Kind::atftpd, "127.0.0.1",
+                                                {TransferCase{DIRECTION_GET, MODE_BINARY, 1048576, 1468, 16},
+                                                 TransferCase{DIRECTION_PUT, MODE_BINARY, 1048576, 1468, 16}})),
+                         ServerCaseName);
 
 TEST(TftpdRefusal, MissingFileLeavesTheLocalFileAsItWas)
 {
