@@ -329,6 +329,7 @@ TEST_F(TransferControl, TheCommandLineFillsTheBoxesAndStartsAfterTheConfirmation
         {"boxes only", {server.HostString(), "y.cfg", "", false}, {}, ""},
         {"put of no file", {server.HostString(), "", local / "absent", false}, {}, AfxLoadString(IDS_OPEN_READ_FAILED)},
     };
+    dlg.DestroyWindow(); // the program has one main window (and one log window)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         boxes.boxes.clear();
