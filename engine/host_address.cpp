@@ -110,6 +110,13 @@ bool ParseHostText(std::string_view text, UINT nDefaultPort, HostText* pHost)
 
 bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b)
 {
+    // Each datagram is compared: the common case, two IPv4 addresses, costs
+    // no copy.
+    if (a.ss_family == AF_INET && b.ss_family == AF_INET) {
+        const auto& p = reinterpret_cast<const sockaddr_in&>(a);
+        const auto& q = reinterpret_cast<const sockaddr_in&>(b);
+        return p.sin_addr.s_addr == q.sin_addr.s_addr && p.sin_port == q.sin_port;
+    }
     const sockaddr_storage x = Unmapped(a);
     const sockaddr_storage y = Unmapped(b);
     if (x.ss_family != y.ss_family)
