@@ -13,6 +13,7 @@
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/msgbox_recorder.h"
+#include "tests/support/session_driver.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -150,10 +151,7 @@ TEST_P(HostileServer, EndsAsTheRulesSay)
             session.OnReceive(0);
     }
 
-    std::vector<UINT> messages;
-    MSG msg;
-    while (owner.PeekMessage(&msg))
-        messages.push_back(msg.message);
+    const std::vector<UINT> messages = TakeMessages(owner);
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(std::vector<UINT>(messages.begin() + 2, messages.end()), c.messages);
     EXPECT_EQ(boxes.Texts(), c.boxes);

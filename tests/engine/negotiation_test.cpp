@@ -14,6 +14,7 @@
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/msgbox_recorder.h"
+#include "tests/support/session_driver.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -57,14 +58,7 @@ protected:
         session.ReceiveWaiting();
     }
 
-    std::vector<UINT> TakeMessages()
-    {
-        std::vector<UINT> messages;
-        MSG msg;
-        while (owner.PeekMessage(&msg))
-            messages.push_back(msg.message);
-        return messages;
-    }
+    std::vector<UINT> TakeMessages() { return ::TakeMessages(owner); }
 
     TempDir dir;
     CMessageBoxRecorder boxes;

@@ -17,6 +17,7 @@
 #include "tests/support/fake_peer.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/msgbox_recorder.h"
+#include "tests/support/session_driver.h"
 
 namespace {
 
@@ -41,14 +42,7 @@ public:
 
 class SocketExchange : public ::testing::Test {
 protected:
-    std::vector<UINT> TakeMessages()
-    {
-        std::vector<UINT> messages;
-        MSG msg;
-        while (owner.PeekMessage(&msg))
-            messages.push_back(msg.message);
-        return messages;
-    }
+    std::vector<UINT> TakeMessages() { return ::TakeMessages(owner); }
 
     UINT EnginePort() { return LocalPort(sock.m_hSocket); }
 

@@ -35,3 +35,12 @@ TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host
     }
     return outcome;
 }
+
+std::vector<UINT> TakeMessages(CWnd& owner)
+{
+    std::vector<UINT> messages;
+    MSG msg;
+    while (owner.PeekMessage(&msg))
+        messages.push_back(msg.message);
+    return messages;
+}

@@ -17,6 +17,9 @@ struct TransferOutcome {
     unsigned progressMessages = 0;
 };
 
+// The messages posted to owner and not yet taken, in order; takes them.
+std::vector<UINT> TakeMessages(CWnd& owner);
+
 // Starts the session (already constructed on `owner`) and drives it to its end.
 TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host, const char* localPath,
                             const char* remoteName, WORD direction, WORD mode,
