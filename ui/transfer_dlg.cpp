@@ -322,9 +322,7 @@ bool CTransferDlg::ChooseLocalFile(const std::string& path)
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos)
         (void)!::chdir(path.substr(0, slash + 1).c_str());
-    std::strcpy(m_szPathSpec, "*.*");
-    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
-    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+    ListCurrentDirectory();
     const QByteArray name = QByteArray::fromStdString(path.substr(slash == std::string::npos ? 0 : slash + 1));
     auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
     for (int i = 0; files != nullptr && i < files->count(); ++i) {
@@ -470,6 +468,13 @@ void CTransferDlg::Log(const std::string& line)
         g_pLogDlg->LogLine(line);
 }
 
+void CTransferDlg::ListCurrentDirectory()
+{
+    std::strcpy(m_szPathSpec, "*.*");
+    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, IDC_CURRENT_DIR, 0);
+    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
+}
+
 void CTransferDlg::OnDblclkDirList()
 {
     std::string name;
@@ -477,10 +482,7 @@ void CTransferDlg::OnDblclkDirList()
         return;
     // A refused change leaves the current directory; the lists show it again.
     (void)!::chdir(name.c_str());
-
-    std::strcpy(m_szPathSpec, "*.*");
-    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, IDC_CURRENT_DIR, 0);
-    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
+    ListCurrentDirectory();
 
     m_dwFileSize = 0;
     EnableWindow(IDC_PUT, FALSE);

@@ -63,6 +63,8 @@ protected:
 
     void OnDestroy();
     void ApplyStartup();
+    // Both lists and the path line show the current directory.
+    void ListCurrentDirectory();
     // Makes the directory of path the current one and chooses the file for a
     // Put; false when the file is not in the list.
     bool ChooseLocalFile(const std::string& path);

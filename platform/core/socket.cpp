@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "host_resolver.h"
 #include "socket_watcher.h"
 
 namespace {
@@ -136,28 +137,16 @@ void CAsyncSocket::Close()
 
 BOOL CAsyncSocket::ResolveAddress(const char* lpszHostAddress, UINT nHostPort, sockaddr_in* pAddress)
 {
-    if (lpszHostAddress == nullptr || nHostPort > 65535) {
-        SetLastError(EINVAL);
-        return FALSE;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(nHostPort));
-    if (inet_pton(AF_INET, lpszHostAddress, &address.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* result = nullptr;
-        if (lpszHostAddress[0] == '\0' || getaddrinfo(lpszHostAddress, nullptr, &hints, &result) != 0 ||
-            result == nullptr) {
-            SetLastError(EINVAL);
-            return FALSE;
+    const HostLookupResult found =
+        lpszHostAddress != nullptr ? AfxLookUpHost(lpszHostAddress, nHostPort) : HostLookupResult{EAI_NONAME, {}};
+    for (const sockaddr_storage& address : found.addresses) {
+        if (address.ss_family == AF_INET) {
+            *pAddress = reinterpret_cast<const sockaddr_in&>(address);
+            return TRUE;
         }
-        address.sin_addr = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr;
-        freeaddrinfo(result);
     }
-    *pAddress = address;
-    return TRUE;
+    SetLastError(EINVAL);
+    return FALSE;
 }
 
 int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, const char* lpszHostAddress, int nFlags)
