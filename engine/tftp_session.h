@@ -53,7 +53,7 @@ protected:
 
 private:
     void SendNextBlock();
-    void FillWindow();
+    void FillSendWindow();
     void StoreBlock(const BYTE* pDatagram, int nLength);
     void OnTransferError();
     void OnFileError(const CFileException& error);
