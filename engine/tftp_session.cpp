@@ -200,7 +200,7 @@ void CTFTPSession::OnTransferError()
 void CTFTPSession::OnFileError(const CFileException& error)
 {
     // The transfer cannot go on without its file: nothing more is sent or
-    // resent, and the window ends it on WM_TFTP_FAILED.
+    // resent, and the main window ends it on WM_TFTP_FAILED.
     m_wState = TFTP_STATE_CLOSED;
     ShowError(error.GetErrorMessage(), MB_OK | MB_ICONSTOP);
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);

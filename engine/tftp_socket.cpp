@@ -72,7 +72,7 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
     m_wDirection = wDirection;
     m_nBaseBlockSize = m_options.nBlockSize;
 
-    // One slot per block of the largest window that may be granted.
+    // One slot per block of the largest block window that may be granted.
     m_pBuffer = new (std::nothrow)
         BYTE[static_cast<size_t>(PacketBufferSize()) * static_cast<size_t>(std::max(m_options.nWindowSize, 1))];
     if (m_pBuffer == nullptr)
@@ -130,7 +130,7 @@ void CTFTPSocket::OnLookedUp(const HostLookupResult& result)
         m_nAddress = 0;
         sent = TryAddresses();
     }
-    // A lookup that ends after SendRequest has returned tells the window.
+    // A lookup that ends after SendRequest has returned tells the main window.
     if (!sent && !m_bInsideSendRequest && m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }

@@ -27,9 +27,9 @@ struct CTFTPSocketDeleter {
 
 // One object serves one transfer. It sends the request, classifies every
 // reply against its state, locks onto the server's transfer port at the first
-// accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends the
-// last packet from OnTick and times out. It shows socket errors and the
-// server's ERROR texts itself and reports to the owner only by posted messages.
+// accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends
+// from OnTick what awaits an answer and times out. It shows socket errors and
+// the server's ERROR texts itself and reports to the owner only by posted messages.
 class CTFTPSocket : public CSocket {
 public:
     explicit CTFTPSocket(CWnd* pOwner);
@@ -80,7 +80,7 @@ public:
 
     // Ends the transfer and deletes the object: at once, or, when one of its
     // own calls is still running (a message box it shows runs the event loop,
-    // which may reach the window's end of the transfer), as soon as that call
+    // which may reach the main window's end of the transfer), as soon as that call
     // returns. In between the socket is closed and nothing more is done.
     void DeleteWhenIdle();
 
