@@ -154,8 +154,8 @@ TEST(OptionsTransfer, AGetShowsTheServersFileSizeAndTheItemIsGreyedMeanwhile)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     EXPECT_FALSE(dlg.IsBusy());
     EXPECT_TRUE(dlg.GetSystemMenu(FALSE)->FindItem(IDM_TRANSFER_OPTIONS)->isEnabled());
-    EXPECT_EQ(boxes.boxes.size(), 1u);                                                      // the confirmation only
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATUS_VALUES).substr(0, 18), "Idle\n300000\n300000"); // size, received
+    EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation only
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATUS_VALUES).substr(0, 24), "Complete\n300,000\n300,000"); // size, received
     EXPECT_EQ(ReadFileBytes(local / "fw.bin").size(), 300000u);
     std::filesystem::remove(SettingsFile());
 }

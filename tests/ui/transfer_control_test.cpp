@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -38,6 +39,13 @@
 #include "ui/transfer_dlg.h"
 
 namespace {
+
+// The tests' own settings file (XDG_CONFIG_HOME is a directory of theirs).
+QSettings Settings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarnwick"),
+                     QStringLiteral("Tarnwick"));
+}
 
 // The main window with a clock the test sets, its sessions counted, and the
 // status words it shows recorded.
@@ -75,6 +83,7 @@ protected:
     void SetUp() override
     {
         WriteFileBytes(local / "b.txt", Bytes(100, 'b'));
+        Settings().remove(QStringLiteral("State")); // each test starts with nothing remembered
         ASSERT_TRUE(dlg.Create(IDD_MAIN));
         dlg.words.clear();
     }
@@ -229,15 +238,16 @@ TEST_F(TransferControl, AbortDuringAGetKeepsTheFiguresAndTheOldFile)
     dlg.now += 1000;
     dlg.SendMessage(WM_TIMER, 1);
     dlg.SendMessage(WM_TIMER, 1); // the once-a-second refresh
-    EXPECT_EQ(Status(), "Receiving\n0\n512\n4096 bps");
+    // The server told no size: a Get shows none.
+    EXPECT_EQ(Status(), "Receiving\n\n512\n4.10 kbps");
 
     Click(IDC_ABORT);
-    EXPECT_EQ(Status(), "Idle\n0\n512\n4096 bps");
+    EXPECT_EQ(Status(), "Aborted\n\n512\n4.10 kbps");
     EXPECT_FALSE(dlg.Busy());
     EXPECT_EQ(dlg.deleted, 1);
     EXPECT_EQ(ReadFileBytes(local / "config.txt"), Bytes(10, 'o'));
     EXPECT_EQ(local.Names(), (std::vector<std::string>{"b.txt", "config.txt"}));
-    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting", "Receiving", "Idle"}));
+    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting", "Receiving", "Aborted"}));
 }
 
 TEST_F(TransferControl, ASlowLookupLeavesTheWindowWorkingAndAbortSendsNothing)
@@ -349,7 +359,7 @@ TEST_F(TransferControl, TheCommandLineFillsTheBoxesAndStartsAfterTheConfirmation
     }
 }
 
-TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommandLineWins)
+TEST_F(TransferControl, TheNextWindowRemembersNamesAndDirectoryStartsInBinaryAndTheCommandLineWins)
 {
     FakePeer first;
     FakePeer second;
@@ -364,13 +374,15 @@ TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommand
     const std::string directory = AfxGetCurrentDirectory();
     dlg.DestroyWindow(); // the run ends: what it leaves is kept
     ASSERT_EQ(::chdir("/"), 0);
+    // An older version's Ascii mode is read without complaint, and ignored.
+    Settings().setValue(QStringLiteral("State/Mode"), QStringLiteral("netascii"));
 
     const auto completions = [](TestDlg& window, int id) {
         return qobject_cast<QLineEdit*>(window.GetDlgItem(id))->completer()->model()->rowCount();
     };
     TestDlg next;
     ASSERT_TRUE(next.Create(IDD_MAIN));
-    EXPECT_TRUE(qobject_cast<QRadioButton*>(next.GetDlgItem(IDC_MODE_ASCII))->isChecked());
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(next.GetDlgItem(IDC_MODE_BINARY))->isChecked());
     EXPECT_EQ(AfxGetCurrentDirectory(), directory);
     auto* host = qobject_cast<QLineEdit*>(next.GetDlgItem(IDC_REMOTE_HOST));
     EXPECT_TRUE(host->text().isEmpty());
@@ -446,9 +458,13 @@ TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
     for (int tick = 0; tick < 18; ++tick)
         dlg.SendMessage(WM_TIMER, 1);
     Settle();
-    EXPECT_EQ(boxes.Texts().back(), AfxLoadString(IDS_SESSION_TIMEOUT));
+    // What happened, where, and what to look at.
+    EXPECT_EQ(boxes.Texts().back(), AfxLoadString(IDS_SESSION_TIMEOUT) + "\n\nNo answer came from 127.0.0.1, port " +
+                                        std::to_string(silent.Port()) + ". Check that the address is right, that a " +
+                                        "TFTP server is running there, and that no firewall blocks UDP port " +
+                                        std::to_string(silent.Port()) + ".");
     EXPECT_EQ(boxes.boxes.back().nType, MB_OK);
-    EXPECT_EQ(statusAtBox.substr(0, 5), "Idle\n");
+    EXPECT_EQ(statusAtBox.substr(0, 7), "Failed\n");
     EXPECT_TRUE(Enabled(IDC_GET));
     EXPECT_FALSE(Enabled(IDC_ABORT));
     EXPECT_EQ(dlg.deleted, 1);
@@ -461,9 +477,9 @@ TEST_F(TransferControl, FinalRateCountsMilliseconds)
         ULONGLONG milliseconds;
         const char* status;
     };
-    const Row rows[] = {{2000, "Idle\n100\n100\n400 bps"},
-                        {250, "Idle\n100\n100\n3200 bps"},
-                        {0, "Idle\n100\n100\n800000 bps"}}; // quicker than the clock: one millisecond
+    const Row rows[] = {{2000, "Complete\n100\n100\n400 bps"},
+                        {250, "Complete\n100\n100\n3.20 kbps"},
+                        {0, "Complete\n100\n100\n800 kbps"}}; // quicker than the clock: one millisecond
     for (const Row& row : rows) {
         FakePeer server;
         FakePeer transfer;
@@ -472,7 +488,10 @@ TEST_F(TransferControl, FinalRateCountsMilliseconds)
         transfer.SendTo(port, AckPacket(1));
         ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
         EXPECT_EQ(Status(), row.status);
-        EXPECT_EQ(qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS))->value(), 0);
+        // The bar stays full after the end.
+        const auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_EQ(bar->text(), "100%");
     }
 }
 
@@ -502,7 +521,7 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     Settle(); // the WM_TFTP_FAILED posted after the box
     EXPECT_EQ(dlg.deleted, 1);
     EXPECT_FALSE(dlg.Busy());
-    EXPECT_EQ(Status().substr(0, 5), "Idle\n");
+    EXPECT_EQ(Status().substr(0, 9), "Complete\n"); // the late error changes nothing
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
 }
 
@@ -523,9 +542,9 @@ TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
     dlg.SendMessage(WM_TIMER, 1);
     dlg.SendMessage(WM_TIMER, 1); // the once-a-second advance
     EXPECT_EQ(bar->value(), 10);
-    EXPECT_EQ(Status(), "Transmitting\n2199023255552\n20480\n163840 bps");
+    EXPECT_EQ(Status(), "Transmitting\n2,199,023,255,552\n20,480\n164 kbps");
     Click(IDC_ABORT);
-    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->value(), 10); // an abort leaves the bar where it was
 }
 
 TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
@@ -586,7 +605,7 @@ TEST_F(TransferControl, TheWindowGetsItsTurnWhileDatagramsKeepComing)
     ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
     EXPECT_LT(Clock::now() - clicked, std::chrono::milliseconds(50));
     EXPECT_LT(longestGap, std::chrono::milliseconds(50));
-    EXPECT_EQ(Status().substr(0, 5), "Idle\n");
+    EXPECT_EQ(Status().substr(0, 8), "Aborted\n");
     EXPECT_FALSE(std::filesystem::exists(local / "big.bin"));
 }
 
