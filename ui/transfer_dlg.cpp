@@ -742,6 +742,8 @@ void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
 
 LRESULT CTransferDlg::OnTftpProgress(WPARAM, LPARAM lParam)
 {
+    if (!IsBusy())
+        return 1;
     m_dwBytes += static_cast<ULONGLONG>(lParam);
     ++m_nProgressSteps;
     return 1;
@@ -783,6 +785,9 @@ LRESULT CTransferDlg::OnTftpOptions(WPARAM, LPARAM)
 
 LRESULT CTransferDlg::OnTftpStarted(WPARAM, LPARAM)
 {
+    // Queued by a transfer that has ended since: its end stands.
+    if (!IsBusy())
+        return 1;
     m_strStatus = AfxLoadString(m_nDirection == DIRECTION_PUT ? IDS_TRANSMITTING : IDS_RECEIVING);
     m_meter.Start(GetTickCount64());
     if (m_nDirection == DIRECTION_PUT)
@@ -815,6 +820,9 @@ LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
 
 LRESULT CTransferDlg::OnTftpResolving(WPARAM, LPARAM)
 {
+    // Queued by a transfer that has ended since: its end stands.
+    if (!IsBusy())
+        return 1;
     m_strStatus = AfxLoadString(IDS_RESOLVING);
     UpdateStatus();
     return 1;
@@ -822,6 +830,9 @@ LRESULT CTransferDlg::OnTftpResolving(WPARAM, LPARAM)
 
 LRESULT CTransferDlg::OnTftpRequestSent(WPARAM, LPARAM)
 {
+    // Queued by a transfer that has ended since: its end stands.
+    if (!IsBusy())
+        return 1;
     m_strStatus = AfxLoadString(IDS_STARTING);
     UpdateStatus();
     return 1;

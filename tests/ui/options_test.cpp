@@ -129,6 +129,25 @@ TEST_F(OptionsDialog, SaysWhichValueIsOutOfRangeAndKeepsOnlyGoodOnes)
     std::filesystem::remove(SettingsFile());
 }
 
+// The labels' access keys move to their fields.
+TEST(OptionsDialogKeys, AltAndALabelsLetterGoesToItsField)
+{
+    COptionsDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_OPTIONS));
+    dlg.ShowWindow(SW_SHOW);
+    dlg.CheckDlgButton(IDC_OPT_NEGOTIATE, 1);
+    for (int id : {IDC_OPT_BLOCK_SIZE, IDC_OPT_WINDOW_SIZE, IDC_OPT_TIMEOUT})
+        dlg.EnableWindow(id, TRUE);
+    dlg.GetSafeHwnd()->activateWindow();
+    QApplication::setActiveWindow(dlg.GetSafeHwnd());
+    const std::pair<Qt::Key, int> keys[] = {
+        {Qt::Key_B, IDC_OPT_BLOCK_SIZE}, {Qt::Key_W, IDC_OPT_WINDOW_SIZE}, {Qt::Key_I, IDC_OPT_TIMEOUT}};
+    for (const auto& [key, id] : keys) {
+        QTest::keyClick(dlg.GetDlgItem(IDC_OPT_NEGOTIATE), key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget(), dlg.GetDlgItem(id)) << id;
+    }
+}
+
 class TestDlg : public CTransferDlg {
 public:
     using CTransferDlg::IsBusy;

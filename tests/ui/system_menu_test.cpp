@@ -129,6 +129,39 @@ TEST_F(SystemMenu, CtrlLTogglesTheLogWindow)
     }
 }
 
+// The window's menu is found without Alt+Space, which desktops take: F10,
+// the Menu key, and a button on the window. Its keys work from the log window.
+TEST_F(SystemMenu, TheMenuOpensFromKeysAndItsButtonAndItsKeysWorkFromTheLog)
+{
+    dlg.GetSafeHwnd()->activateWindow();
+    QApplication::setActiveWindow(dlg.GetSafeHwnd());
+    const std::function<void()> ways[] = {
+        [&] { QTest::keyClick(dlg.GetDlgItem(IDC_REMOTE_FILE), Qt::Key_F10); },
+        [&] { QTest::keyClick(dlg.GetDlgItem(IDC_REMOTE_HOST), Qt::Key_Menu); },
+        [&] { QTest::keyClick(dlg.GetDlgItem(IDC_FILE_LIST), Qt::Key_Space, Qt::AltModifier); },
+        [&] { QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_MENU_BUTTON)), Qt::LeftButton); },
+    };
+    for (const auto& open : ways) {
+        QWidget* shown = nullptr;
+        QTimer::singleShot(0, [&shown] {
+            shown = QApplication::activePopupWidget();
+            if (shown != nullptr)
+                shown->close();
+        });
+        open();
+        EXPECT_EQ(shown, Menu().GetQMenu());
+    }
+    QWidget* button = dlg.GetDlgItem(IDC_MENU_BUTTON);
+    EXPECT_FALSE(button->accessibleName().isEmpty());
+    EXPECT_FALSE(button->toolTip().isEmpty());
+
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    LogWindow()->activateWindow();
+    QApplication::setActiveWindow(LogWindow());
+    QTest::keyClick(LogList(), Qt::Key_L, Qt::ControlModifier);
+    EXPECT_FALSE(LogWindow()->isVisible());
+}
+
 TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)
 {
     for (UINT id : {32u, 39u, 47u}) {

@@ -22,7 +22,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "platform/core/dirlist.h"
 #include "platform/core/format.h"
@@ -399,6 +401,18 @@ TEST_F(TransferControl, TheNextWindowRemembersNamesAndDirectoryStartsInBinaryAnd
     started.SetStartup(CommandLine{"cmdline.example", "", "", false});
     ASSERT_TRUE(started.Create(IDD_MAIN));
     EXPECT_EQ(started.GetDlgItemText(IDC_REMOTE_HOST), "cmdline.example");
+    started.DestroyWindow();
+
+    // A Get from the command line stores into the shell's directory.
+    ASSERT_EQ(::chdir("/"), 0);
+    boxes.answers = {IDCANCEL};
+    TestDlg getting;
+    getting.SetStartup(CommandLine{first.HostString(), "x.cfg", "", true});
+    ASSERT_TRUE(getting.Create(IDD_MAIN));
+    Settle();
+    EXPECT_EQ(AfxGetCurrentDirectory(), "/");
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_NE(boxes.boxes.back().text.find("to directory:\t/\n"), std::string::npos) << boxes.boxes.back().text;
 }
 
 TEST_F(TransferControl, AFileDroppedOnTheWindowIsChosenForAPut)
@@ -525,6 +539,108 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
 }
 
+// However a transfer ends, the panel says so, the log has a line for it, and
+// the focus goes back to the button that started it, never to Exit.
+TEST_F(TransferControl, EveryEndIsSaidLoggedAndGivesTheFocusBack)
+{
+    struct Row {
+        const char* word;
+        const char* logged;
+        std::function<void(FakePeer& transfer, UINT port)> end;
+    };
+    const Row rows[] = {
+        {"Complete", "Transfer complete: 10 bytes",
+         [](FakePeer& transfer, UINT port) { transfer.SendTo(port, DataPacket(1, 10)); }},
+        {"Aborted", "Transfer aborted: 0 bytes", [this](FakePeer&, UINT) { Click(IDC_ABORT); }},
+        {"Failed", "Transfer failed: 0 bytes",
+         [](FakePeer& transfer, UINT port) { transfer.SendTo(port, ErrorPacket(2, "denied")); }},
+    };
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    auto* log = qobject_cast<QListWidget*>(g_pLogDlg->GetDlgItem(IDC_LOG_LIST));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.word);
+        FakePeer server;
+        FakePeer transfer;
+        Type(IDC_REMOTE_HOST, server.HostString());
+        Type(IDC_REMOTE_FILE, "c.cfg");
+        QWidget* get = dlg.GetDlgItem(IDC_GET);
+        get->setFocus();
+        QTest::keyClick(get, Qt::Key_Space); // as a keyboard user starts it
+        ASSERT_TRUE(server.Receive());
+        EXPECT_NE(dlg.GetSafeHwnd()->focusWidget(), dlg.GetDlgItem(IDOK));
+        row.end(transfer, server.LastSenderPort());
+        ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
+        Settle();
+        EXPECT_EQ(Status().substr(0, Status().find('\n')), row.word);
+        EXPECT_EQ(log->item(log->count() - 1)->text().mid(9).toStdString().rfind(row.logged, 0), 0u)
+            << log->item(log->count() - 1)->text().toStdString();
+        EXPECT_EQ(dlg.GetSafeHwnd()->focusWidget(), get);
+        // Enter now asks again for what the button does; it never ends the program.
+        boxes.answers = {IDCANCEL};
+        const size_t shown = boxes.boxes.size();
+        QTest::keyClick(dlg.GetSafeHwnd()->focusWidget(), Qt::Key_Return);
+        ASSERT_EQ(boxes.boxes.size(), shown + 1);
+        EXPECT_EQ(boxes.boxes.back().text.rfind("Please confirm the following operation:\nRetrieve", 0), 0u);
+        EXPECT_TRUE(dlg.GetSafeHwnd()->isVisible());
+    }
+}
+
+// Ascii mode keeps only text: a Put of a binary file in Ascii mode says so.
+TEST_F(TransferControl, TheConfirmationWarnsOfABinaryFileInAsciiMode)
+{
+    FakePeer server;
+    Bytes image(70000, 'a');
+    image[66000] = 0; // past the first 64 KiB: not looked at
+    WriteFileBytes(local / "late.bin", image);
+    image[10] = 0;
+    WriteFileBytes(local / "fw.bin", image);
+    Type(IDC_REMOTE_HOST, server.HostString());
+    const std::string warning = "\n\n" + AfxLoadString(IDS_LOOKS_BINARY);
+    const struct {
+        const char* file;
+        int mode;
+        bool warned;
+    } rows[] = {{"fw.bin", IDC_MODE_ASCII, true},
+                {"fw.bin", IDC_MODE_BINARY, false},
+                {"b.txt", IDC_MODE_ASCII, false},
+                {"late.bin", IDC_MODE_ASCII, false}};
+    for (const auto& row : rows) {
+        ChooseFile(row.file);
+        QTest::mouseClick(qobject_cast<QRadioButton*>(dlg.GetDlgItem(row.mode)), Qt::LeftButton);
+        boxes.answers = {IDCANCEL};
+        Click(IDC_PUT);
+        const std::string& text = boxes.boxes.back().text;
+        EXPECT_EQ(text.size() > warning.size() && text.substr(text.size() - warning.size()) == warning, row.warned)
+            << text;
+    }
+    EXPECT_FALSE(dlg.Busy());
+}
+
+// A typo in the history can be taken out; an empty history is written as
+// an empty list, not as a value no one can read.
+TEST_F(TransferControl, ShiftDeleteForgetsANameAndAnEmptyHistoryReadsEmpty)
+{
+    dlg.DestroyWindow();
+    const std::string file = Settings().fileName().toStdString();
+    std::ifstream written(file);
+    const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Hosts=\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("@Invalid"), std::string::npos) << text;
+
+    Settings().setValue(QStringLiteral("State/Hosts"), QStringList{"tpyo.example", "good.example"});
+    TestDlg next;
+    ASSERT_TRUE(next.Create(IDD_MAIN));
+    auto* host = qobject_cast<QLineEdit*>(next.GetDlgItem(IDC_REMOTE_HOST));
+    QTest::keyClick(host, Qt::Key_Down);
+    QAbstractItemView* popup = host->completer()->popup();
+    ASSERT_TRUE(popup->isVisible());
+    popup->setCurrentIndex(popup->model()->index(0, 0));
+    QTest::keyClick(popup, Qt::Key_Delete, Qt::ShiftModifier);
+    ASSERT_EQ(popup->model()->rowCount(), 1);
+    EXPECT_EQ(popup->model()->index(0, 0).data().toString(), "good.example");
+    EXPECT_EQ(Settings().value(QStringLiteral("State/Hosts")).toStringList(), QStringList{"good.example"});
+}
+
 TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
 {
     // A sparse file of 2 TiB: 2^32 blocks, more than the bar's int can count.
@@ -638,8 +754,8 @@ TEST_P(WindowTransfer, MovesTheFileExactly)
     }
     ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
     EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation only
-    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting",
-                                                   direction == DIRECTION_PUT ? "Transmitting" : "Receiving", "Idle"}));
+    EXPECT_EQ(dlg.words, (std::vector<std::string>{
+                             "Starting", direction == DIRECTION_PUT ? "Transmitting" : "Receiving", "Complete"}));
 
     Bytes expected = content;
     Bytes arrived;
@@ -666,11 +782,13 @@ TEST_P(WindowTransfer, MovesTheFileExactly)
         arrived = ReadFileBytes((server.Root() / "upload.cfg").string());
     }
     EXPECT_TRUE(arrived == expected);
-    const std::string size = direction == DIRECTION_PUT ? std::to_string(content.size()) : "0";
-    const std::string moved = std::to_string(
-        mode == MODE_ASCII && direction == DIRECTION_GET ? content.size() + 70000 / 61 + 1 : content.size());
-    // The test's clock stands still: the transfer counts as one millisecond.
-    EXPECT_EQ(Status(), "Idle\n" + size + "\n" + moved + "\n" + std::to_string(std::stoull(moved) * 8000) + " bps");
+    const ULONGLONG moved =
+        mode == MODE_ASCII && direction == DIRECTION_GET ? content.size() + 70000 / 61 + 1 : content.size();
+    // A finished Get shows the size that arrived. The test's clock stands
+    // still: the transfer counts as one millisecond.
+    const NumberStyle numbers;
+    EXPECT_EQ(Status(), "Complete\n" + FormatCount(direction == DIRECTION_PUT ? content.size() : moved, numbers) +
+                            "\n" + FormatCount(moved, numbers) + "\n" + FormatRate(moved * 8000, numbers));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tftpd, WindowTransfer,
