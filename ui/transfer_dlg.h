@@ -127,11 +127,12 @@ protected:
 
     bool IsBusy() const { return m_pSession != nullptr; }
 
+    // The bar from the meter: its range, position and text.
+    void ShowProgress();
+
 private:
     void ToggleLogWindow();
     void Log(const std::string& line);
-    // The bar from the meter: its range, position and text.
-    void ShowProgress();
     NumberStyle LocaleNumbers() const;
 
     DECLARE_MESSAGE_MAP()
