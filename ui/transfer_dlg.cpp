@@ -178,6 +178,25 @@ BOOL CTransferDlg::OnInitDialog()
                          [this, nID](const std::string& name) { ForgetName(nID, name); });
     }
 
+    // Names for screen readers: the arrows and the bare lists say nothing
+    // by themselves. Named before the lists are filled, so that the path and
+    // the panel's figures are told with their names from the start.
+    const std::pair<int, UINT> accessibleNames[] = {
+        {IDC_PUT, IDS_ACC_PUT},
+        {IDC_GET, IDS_ACC_GET},
+        {IDC_DIR_LIST, IDS_ACC_DIR_LIST},
+        {IDC_FILE_LIST, IDS_ACC_FILE_LIST},
+        {IDC_PROGRESS, IDS_ACC_PROGRESS},
+        {IDC_REMOTE_HOST, IDS_ACC_REMOTE_HOST},
+        {IDC_REMOTE_FILE, IDS_ACC_REMOTE_FILE},
+        {IDC_CURRENT_DIR, IDS_ACC_CURRENT_DIR},
+        {IDC_STATUS_VALUES, IDS_ACC_STATUS},
+        {IDC_MENU_BUTTON, IDS_ACC_MENU_BUTTON},
+    };
+    for (const auto& [id, text] : accessibleNames)
+        if (QWidget* control = GetDlgItem(id))
+            control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
+
     // Sub-directories, then the files of the current directory.
     DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
     DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
@@ -212,24 +231,6 @@ BOOL CTransferDlg::OnInitDialog()
     // The host box's tip lists the forms it takes.
     m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST),
                       AfxLoadString(IDS_TIP_REMOTE_HOST) + "\n" + AfxLoadString(IDS_TIP_HOST_FORMS));
-
-    // Names for screen readers: the arrows and the bare lists say nothing
-    // by themselves.
-    const std::pair<int, UINT> accessibleNames[] = {
-        {IDC_PUT, IDS_ACC_PUT},
-        {IDC_GET, IDS_ACC_GET},
-        {IDC_DIR_LIST, IDS_ACC_DIR_LIST},
-        {IDC_FILE_LIST, IDS_ACC_FILE_LIST},
-        {IDC_PROGRESS, IDS_ACC_PROGRESS},
-        {IDC_REMOTE_HOST, IDS_ACC_REMOTE_HOST},
-        {IDC_REMOTE_FILE, IDS_ACC_REMOTE_FILE},
-        {IDC_CURRENT_DIR, IDS_ACC_CURRENT_DIR},
-        {IDC_STATUS_VALUES, IDS_ACC_STATUS},
-        {IDC_MENU_BUTTON, IDS_ACC_MENU_BUTTON},
-    };
-    for (const auto& [id, text] : accessibleNames)
-        if (QWidget* control = GetDlgItem(id))
-            control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
 
     m_ToolTip.AddTool(GetDlgItem(IDC_MENU_BUTTON), IDS_TIP_MENU_BUTTON);
 

@@ -273,9 +273,14 @@ TEST_F(MainWindow, ARefusedChangeShowsTheCurrentDirectoryAgain)
 
 TEST_F(MainWindow, ChoosingAFileShowsItsPathAndSize)
 {
+    // A screen reader hears the path and the figures, not only their names.
+    EXPECT_EQ(dlg.GetDlgItem(IDC_CURRENT_DIR)->accessibleDescription().toStdString(), dir.Path().string());
     Select(IDC_FILE_LIST, "Mixed.Case.BIN");
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CURRENT_DIR), dir / "Mixed.Case.BIN");
+    EXPECT_EQ(dlg.GetDlgItem(IDC_CURRENT_DIR)->accessibleDescription().toStdString(), dir / "Mixed.Case.BIN");
     EXPECT_EQ(Status(), "Idle\n1,234\n0\n0 bps");
+    EXPECT_EQ(dlg.GetDlgItem(IDC_STATUS_VALUES)->accessibleDescription(),
+              "Status: Idle, File Size: 1,234, Sent (bytes): 0, Transmission Rate: 0 bps");
     Select(IDC_FILE_LIST, "A.txt");
     EXPECT_EQ(Status(), "Idle\n2\n0\n0 bps");
 }
