@@ -42,3 +42,15 @@ size_t RewriteNetascii(const BYTE* pIn, size_t nInLength, BYTE* pOut, BYTE* pLas
     *pLast = last;
     return produced;
 }
+
+bool LooksBinary(const BYTE* pData, size_t nLength)
+{
+    size_t outside = 0;
+    for (size_t i = 0; i < nLength; ++i) {
+        if (pData[i] == 0x00)
+            return true;
+        if (!IsNetascii(pData[i]))
+            ++outside;
+    }
+    return outside * 10 > nLength;
+}

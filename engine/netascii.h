@@ -30,3 +30,8 @@ NetasciiFilterResult FilterNetascii(const BYTE* pIn, size_t nInLength, BYTE* pOu
 // that ends one block pairs with the next block's first byte. pOut must hold
 // 2 * nInLength bytes; returns the bytes written.
 size_t RewriteNetascii(const BYTE* pIn, size_t nInLength, BYTE* pOut, BYTE* pLast);
+
+// Whether bytes (the start of a file) look like something other than text:
+// a NUL, or more than one byte in ten that the netascii set leaves out. Such
+// a file is changed beyond its line ends by a netascii transfer.
+bool LooksBinary(const BYTE* pData, size_t nLength);

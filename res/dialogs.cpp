@@ -34,6 +34,8 @@ constexpr DialogControl kMainControls[] = {
     {ControlKind::Static, IDC_STATUS_VALUES, "", 0, 0, 251, 75, 52, 33},
     {ControlKind::GroupBox, IDC_STATIC, "Status", 0, 0, 177, 54, 136, 58},
     {ControlKind::GroupBox, IDC_STATIC, "Remote File", 0, 0, 7, 7, 159, 29},
+    // The window's own menu, for those who look for it on the window.
+    {ControlKind::PushButton, IDC_MENU_BUTTON, "\u2630", WS_TABSTOP, 0, 299, 201, 20, 14},
 };
 
 constexpr DialogControl kAboutControls[] = {

@@ -34,6 +34,7 @@
 #define IDC_REMOTE_FILE 1027
 #define IDC_REMOTE_HOST 1028
 #define IDC_STATUS_LABELS 1037
+#define IDC_MENU_BUTTON 1039
 
 // Controls of IDD_ABOUT
 #define IDC_DISK_SPACE 1012
@@ -110,3 +111,12 @@
 #define IDS_ACC_CURRENT_DIR 167
 #define IDS_ACC_STATUS 168
 #define IDS_ACC_LOG 169
+// How a transfer ended, and what the main window says around it.
+#define IDS_COMPLETE 180
+#define IDS_ABORTED 181
+#define IDS_FAILED 182
+#define IDS_LOOKS_BINARY 183
+#define IDS_TIMEOUT_WHERE 184
+#define IDS_ACC_MENU_BUTTON 185
+#define IDS_TIP_MENU_BUTTON 186
+#define IDS_PROGRESS_LEFT 187

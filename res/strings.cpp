@@ -93,6 +93,15 @@ constexpr StringEntry kStrings[] = {
     {IDS_ACC_CURRENT_DIR, "Current directory"},
     {IDS_ACC_STATUS, "Transfer status"},
     {IDS_ACC_LOG, "Transfer log"},
+    {IDS_COMPLETE, "Complete"},
+    {IDS_ABORTED, "Aborted"},
+    {IDS_FAILED, "Failed"},
+    {IDS_LOOKS_BINARY, "This file looks binary; Ascii mode will change it."},
+    {IDS_TIMEOUT_WHERE, "No answer came from %s, port %u. Check that the address is right, that a TFTP server is "
+                        "running there, and that no firewall blocks UDP port %u."},
+    {IDS_ACC_MENU_BUTTON, "Window menu"},
+    {IDS_TIP_MENU_BUTTON, "The window's menu: About, Log Window, Transfer Options (F10)"},
+    {IDS_PROGRESS_LEFT, "%d%%, %s left"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

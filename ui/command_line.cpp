@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "command_line.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -109,8 +114,17 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
     if (positional.size() > 1)
         line.remote = positional[1].toStdString();
     line.bGet = parser.isSet(get);
-    if (parser.isSet(put))
+    if (parser.isSet(put)) {
         line.putFile = QFile::encodeName(parser.value(put)).toStdString(); // a file name is bytes
+        // A file that cannot be sent is a mistake of the command line: said
+        // here, on the terminal, before any window opens.
+        struct stat status {};
+        if (::stat(line.putFile.c_str(), &status) != 0 || ::access(line.putFile.c_str(), R_OK) != 0)
+            return mistake(QStringLiteral("cannot read %1: %2")
+                               .arg(parser.value(put), QString::fromLocal8Bit(std::strerror(errno))));
+        if (!S_ISREG(status.st_mode))
+            return mistake(QStringLiteral("%1 is not a regular file").arg(parser.value(put)));
+    }
     *pLine = std::move(line);
     return -1;
 }

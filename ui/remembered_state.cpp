@@ -6,8 +6,6 @@
 #include <QSettings>
 #include <QStringList>
 
-#include "engine/tftp.h"
-
 namespace {
 
 constexpr size_t kMaxTextBytes = 255;
@@ -25,10 +23,7 @@ std::vector<std::string> ReadNames(const QSettings& settings, const QString& key
     std::vector<std::string> names;
     for (const QString& entry : settings.value(key).toStringList()) {
         const std::string name = entry.toStdString();
-        const bool plain = std::none_of(name.begin(), name.end(),
-                                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-        if (!name.empty() && name.size() <= kMaxTextBytes && plain &&
-            std::find(names.begin(), names.end(), name) == names.end())
+        if (IsRememberable(name) && std::find(names.begin(), names.end(), name) == names.end())
             names.push_back(name);
         if (names.size() == kRememberedNames)
             break;
@@ -36,8 +31,12 @@ std::vector<std::string> ReadNames(const QSettings& settings, const QString& key
     return names;
 }
 
-QStringList ToList(const std::vector<std::string>& names)
+// An empty list is written as an empty value: QSettings writes an empty
+// string list as "@Invalid()", which no one should have to read.
+QVariant ToValue(const std::vector<std::string>& names)
 {
+    if (names.empty())
+        return QString();
     QStringList list;
     for (const std::string& name : names)
         list << QString::fromStdString(name);
@@ -45,6 +44,13 @@ QStringList ToList(const std::vector<std::string>& names)
 }
 
 } // namespace
+
+bool IsRememberable(const std::string& text)
+{
+    return !text.empty() && text.size() <= kMaxTextBytes && std::none_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+}
 
 void RememberFirst(std::vector<std::string>* pList, const std::string& text)
 {
@@ -61,11 +67,6 @@ RememberedState AfxLoadRememberedState()
     RememberedState state;
     state.hosts = ReadNames(settings, QStringLiteral("Hosts"));
     state.remoteFiles = ReadNames(settings, QStringLiteral("RemoteFiles"));
-    const QString mode = settings.value(QStringLiteral("Mode")).toString();
-    if (mode == QStringLiteral("binary"))
-        state.mode = MODE_BINARY;
-    else if (mode == QStringLiteral("netascii"))
-        state.mode = MODE_ASCII;
     state.directory = settings.value(QStringLiteral("Directory")).toString().toStdString();
     const QStringList position = settings.value(QStringLiteral("Position")).toString().split(QLatin1Char(','));
     bool xOk = false;
@@ -83,11 +84,10 @@ void AfxSaveRememberedState(const RememberedState& state)
 {
     QSettings settings = OpenSettings();
     settings.beginGroup(QStringLiteral("State"));
-    settings.setValue(QStringLiteral("Hosts"), ToList(state.hosts));
-    settings.setValue(QStringLiteral("RemoteFiles"), ToList(state.remoteFiles));
-    if (state.mode.has_value())
-        settings.setValue(QStringLiteral("Mode"),
-                          *state.mode == MODE_ASCII ? QStringLiteral("netascii") : QStringLiteral("binary"));
+    settings.setValue(QStringLiteral("Hosts"), ToValue(state.hosts));
+    settings.setValue(QStringLiteral("RemoteFiles"), ToValue(state.remoteFiles));
+    // A Mode left by an older version is dropped: it is no longer read.
+    settings.remove(QStringLiteral("Mode"));
     settings.setValue(QStringLiteral("Directory"), QString::fromStdString(state.directory));
     if (state.position.has_value())
         settings.setValue(QStringLiteral("Position"),

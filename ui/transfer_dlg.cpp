@@ -5,37 +5,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QAbstractItemView>
-#include <QCompleter>
+#include <fcntl.h>
+
+#include <QApplication>
 #include <QDialog>
-#include <QDropEvent>
-#include <QFile>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QMimeData>
+#include <QLocale>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QShortcut>
-#include <QStringListModel>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
-#include <limits>
-#include <optional>
 
 #include "about_box.h"
 #include "engine/host_address.h"
 #include "engine/local_name.h"
+#include "engine/netascii.h"
 #include "log_dlg.h"
 #include "options_dlg.h"
 #include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
+#include "platform/qt/completion.h"
+#include "platform/qt/file_drop.h"
 #include "platform/qt/winapp.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -60,6 +56,7 @@ ON_MESSAGE(WM_TFTP_PROGRESS, OnTftpProgress)
 ON_MESSAGE(WM_TFTP_OPTIONS, OnTftpOptions)
 ON_MESSAGE(WM_TFTP_RESOLVING, OnTftpResolving)
 ON_EN_UPDATE(IDC_REMOTE_HOST, OnUpdateRemoteHost)
+ON_BN_CLICKED(IDC_MENU_BUTTON, OnMenuButton)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
 
@@ -100,80 +97,25 @@ const MenuKey kMenuKeys[] = {
 
 namespace {
 
-// Opens a line edit's completions on Down, as a combo box opens its list.
-class CDownShowsCompletions : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        auto* edit = qobject_cast<QLineEdit*>(watched);
-        if (edit == nullptr || event->type() != QEvent::KeyPress ||
-            static_cast<QKeyEvent*>(event)->key() != Qt::Key_Down || edit->completer() == nullptr ||
-            edit->completer()->popup()->isVisible())
-            return false;
-        edit->completer()->setCompletionPrefix(edit->text());
-        edit->completer()->complete();
-        return true;
-    }
-};
-
-// Takes a file dropped from a file manager: one local regular file, which
-// the window then chooses for a Put. Anything else is not taken.
-class CFileDrop : public QObject {
-public:
-    CFileDrop(QObject* parent, std::function<bool()> busy, std::function<void(const std::string&)> choose)
-        : QObject(parent), m_busy(std::move(busy)), m_choose(std::move(choose))
-    {
-    }
-
-    static std::optional<std::string> DroppedFile(const QMimeData* data)
-    {
-        if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile())
-            return std::nullopt;
-        const QByteArray path = QFile::encodeName(data->urls().front().toLocalFile());
-        struct stat status {};
-        if (::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode))
-            return std::nullopt;
-        return path.toStdString();
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-            auto* drag = static_cast<QDragMoveEvent*>(event);
-            if (!m_busy() && DroppedFile(drag->mimeData()).has_value())
-                drag->acceptProposedAction();
-            else
-                drag->ignore();
-            return true;
-        }
-        if (event->type() == QEvent::Drop) {
-            auto* drop = static_cast<QDropEvent*>(event);
-            const std::optional<std::string> path = DroppedFile(drop->mimeData());
-            if (m_busy() || !path.has_value())
-                return true;
-            drop->acceptProposedAction();
-            m_choose(*path);
-            return true;
-        }
+// Whether the start of the file at path looks binary (see LooksBinary).
+bool FileLooksBinary(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    }
-
-private:
-    std::function<bool()> m_busy;
-    std::function<void(const std::string&)> m_choose;
-};
+    std::vector<BYTE> head(64 * 1024);
+    const ssize_t length = ::read(fd, head.data(), head.size());
+    ::close(fd);
+    return length > 0 && LooksBinary(head.data(), static_cast<size_t>(length));
+}
 
 } // namespace
 
 CTransferDlg::CTransferDlg(CWnd* pParent)
     : CDialog(IDD_MAIN, pParent), m_pNotifyWnd(this), m_bHostEntered(FALSE), m_bRemoteFileEntered(FALSE),
       m_bLocalFileSelected(FALSE), m_dwFileSize(0), m_dwRate(0), m_dwBytes(0), m_hIcon(AfxLoadIcon(IDI_TARNWICK)),
-      m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0), m_nTimerTicks(0), m_nStartMs(0),
-      m_nTimerID(0), m_szPathSpec{}, m_nProgressShift(0), m_nProgressPosition(0)
+      m_nDirection(DIRECTION_PUT), m_nMode(MODE_BINARY), m_nProgressSteps(0), m_nTimerTicks(0),
+      m_nTimerID(0), m_szPathSpec{}
 {
 }
 
@@ -203,11 +145,6 @@ BOOL CTransferDlg::OnInitDialog()
     }
     // The menu's items have keys of their own, as the menu shows: the
     // window's menu is not the only way to them (desktops take Alt+Space).
-    for (const MenuKey& item : kMenuKeys) {
-        auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(item.szKey)), GetSafeHwnd());
-        const UINT command = item.nCommand;
-        QObject::connect(shortcut, &QShortcut::activated, [this, command] { SendMessage(WM_SYSCOMMAND, command, 0); });
-    }
     GetSafeHwnd()->setWindowIcon(m_hIcon);
 
     m_strStatusFormat = AfxLoadString(IDS_STATUS_FORMAT);
@@ -223,43 +160,27 @@ BOOL CTransferDlg::OnInitDialog()
     m_nMode = MODE_BINARY;
     m_nDirection = DIRECTION_PUT;
     m_nProgressSteps = 0;
+    CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, IDC_MODE_BINARY);
 
-    // Where the last run left off: the mode, the directory, the window's
-    // place, and the names used, offered as completions. The command line
-    // (ApplyStartup, below) wins over them.
+    // Where the last run left off: the directory, the window's place, and
+    // the names used, offered as completions. The command line (ApplyStartup,
+    // below) wins over them; a Get from the command line stores into the
+    // shell's directory.
     m_remembered = AfxLoadRememberedState();
-    if (m_remembered.mode.has_value())
-        m_nMode = *m_remembered.mode;
-    CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, m_nMode == MODE_ASCII ? IDC_MODE_ASCII : IDC_MODE_BINARY);
-    if (!m_remembered.directory.empty())
+    if (!m_remembered.directory.empty() && !m_startup.bGet)
         (void)!::chdir(m_remembered.directory.c_str());
     if (m_remembered.position.has_value() && QGuiApplication::screenAt(*m_remembered.position) != nullptr)
         GetSafeHwnd()->move(*m_remembered.position);
-    AddCompletion(IDC_REMOTE_HOST, m_remembered.hosts);
-    AddCompletion(IDC_REMOTE_FILE, m_remembered.remoteFiles);
-
-    // Sub-directories, then the files of the current directory.
-    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
-    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
-    UpdateStatus();
-
-    // The log window exists from the start, hidden until the system menu shows it.
-    g_pLogDlg = new CLogDlg;
-    g_pLogDlg->Create(IDD_LOG, this);
-    if (QWidget* log = g_pLogDlg->GetDlgItem(IDC_LOG_LIST))
-        log->setAccessibleName(QString::fromStdString(AfxLoadString(IDS_ACC_LOG)));
-
-    m_ToolTip.Create(this, 0);
-    m_ToolTip.Activate(TRUE);
-    m_ToolTip.AddTool(GetDlgItem(IDC_GET), IDS_TIP_GET);
-    m_ToolTip.AddTool(GetDlgItem(IDC_PUT), IDS_TIP_PUT);
-    m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_FILE), IDS_TIP_REMOTE_FILE);
-    // The host box's tip lists the forms it takes.
-    m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST),
-                      AfxLoadString(IDS_TIP_REMOTE_HOST) + "\n" + AfxLoadString(IDS_TIP_HOST_FORMS));
+    for (const auto& [id, names] :
+         {std::pair{IDC_REMOTE_HOST, &m_remembered.hosts}, std::pair{IDC_REMOTE_FILE, &m_remembered.remoteFiles}}) {
+        const int nID = id;
+        AfxAddCompletion(qobject_cast<QLineEdit*>(GetDlgItem(id)), *names,
+                         [this, nID](const std::string& name) { ForgetName(nID, name); });
+    }
 
     // Names for screen readers: the arrows and the bare lists say nothing
-    // by themselves.
+    // by themselves. Named before the lists are filled, so that the path and
+    // the panel's figures are told with their names from the start.
     const std::pair<int, UINT> accessibleNames[] = {
         {IDC_PUT, IDS_ACC_PUT},
         {IDC_GET, IDS_ACC_GET},
@@ -270,23 +191,63 @@ BOOL CTransferDlg::OnInitDialog()
         {IDC_REMOTE_FILE, IDS_ACC_REMOTE_FILE},
         {IDC_CURRENT_DIR, IDS_ACC_CURRENT_DIR},
         {IDC_STATUS_VALUES, IDS_ACC_STATUS},
+        {IDC_MENU_BUTTON, IDS_ACC_MENU_BUTTON},
     };
     for (const auto& [id, text] : accessibleNames)
         if (QWidget* control = GetDlgItem(id))
             control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
 
-    // A file dropped on the window (or on its lists) is chosen for a Put.
-    auto* drop = new CFileDrop(
-        GetSafeHwnd(), [this] { return IsBusy(); }, [this](const std::string& path) { (void)ChooseLocalFile(path); });
-    for (QWidget* target :
-         {static_cast<QWidget*>(GetSafeHwnd()), GetDlgItem(IDC_DIR_LIST), GetDlgItem(IDC_FILE_LIST)}) {
-        if (auto* list = qobject_cast<QListWidget*>(target))
-            target = list->viewport();
-        if (target != nullptr) {
-            target->setAcceptDrops(true);
-            target->installEventFilter(drop);
+    // Sub-directories, then the files of the current directory.
+    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
+    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+    UpdateStatus();
+
+    // The log window exists from the start, hidden until the system menu
+    // shows it, and keeps what happens from the start: the settings' warnings
+    // first.
+    g_pLogDlg = new CLogDlg;
+    g_pLogDlg->Create(IDD_LOG, this);
+    if (QWidget* log = g_pLogDlg->GetDlgItem(IDC_LOG_LIST))
+        log->setAccessibleName(QString::fromStdString(AfxLoadString(IDS_ACC_LOG)));
+    (void)AfxLoadTransferSettings(g_pLogDlg);
+
+    // The menu's items have keys of their own, as the menu shows, in the
+    // main window and the log window alike: the window's menu is not the only
+    // way to them (desktops take Alt+Space).
+    for (QWidget* window : {static_cast<QWidget*>(GetSafeHwnd()), static_cast<QWidget*>(g_pLogDlg->GetSafeHwnd())}) {
+        for (const MenuKey& item : kMenuKeys) {
+            auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(item.szKey)), window);
+            const UINT command = item.nCommand;
+            QObject::connect(shortcut, &QShortcut::activated,
+                             [this, command] { SendMessage(WM_SYSCOMMAND, command, 0); });
         }
     }
+
+    m_ToolTip.Create(this, 0);
+    m_ToolTip.Activate(TRUE);
+    m_ToolTip.AddTool(GetDlgItem(IDC_GET), IDS_TIP_GET);
+    m_ToolTip.AddTool(GetDlgItem(IDC_PUT), IDS_TIP_PUT);
+    m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_FILE), IDS_TIP_REMOTE_FILE);
+    // The host box's tip lists the forms it takes.
+    m_ToolTip.AddTool(GetDlgItem(IDC_REMOTE_HOST),
+                      AfxLoadString(IDS_TIP_REMOTE_HOST) + "\n" + AfxLoadString(IDS_TIP_HOST_FORMS));
+
+    m_ToolTip.AddTool(GetDlgItem(IDC_MENU_BUTTON), IDS_TIP_MENU_BUTTON);
+
+    // A file dropped on the window (or on its lists) is chosen for a Put.
+    for (QWidget* target : {static_cast<QWidget*>(GetSafeHwnd()), GetDlgItem(IDC_DIR_LIST), GetDlgItem(IDC_FILE_LIST)})
+        AfxAcceptFileDrops(
+            target, [this] { return IsBusy(); }, [this](const std::string& path) { (void)ChooseLocalFile(path); });
+
+    // Tab goes as the eye does: the remote boxes, the lists, the mode, the
+    // buttons; the typing starts in Remote File.
+    const int tabOrder[] = {IDC_REMOTE_FILE, IDC_REMOTE_HOST, IDC_DIR_LIST, IDC_FILE_LIST, IDC_MODE_ASCII,
+                            IDC_MODE_BINARY, IDC_PUT,         IDC_GET,      IDC_ABORT,     IDOK,
+                            ID_HELP,         IDC_MENU_BUTTON};
+    for (size_t i = 0; i + 1 < std::size(tabOrder); ++i)
+        QWidget::setTabOrder(GetDlgItem(tabOrder[i]), GetDlgItem(tabOrder[i + 1]));
+    if (QWidget* remoteFile = GetDlgItem(IDC_REMOTE_FILE))
+        remoteFile->setFocus();
 
     ApplyStartup();
     // The buttons keep the template's enabling until the first change.
@@ -323,15 +284,7 @@ bool CTransferDlg::ChooseLocalFile(const std::string& path)
     if (slash != std::string::npos)
         (void)!::chdir(path.substr(0, slash + 1).c_str());
     ListCurrentDirectory();
-    const QByteArray name = QByteArray::fromStdString(path.substr(slash == std::string::npos ? 0 : slash + 1));
-    auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
-    for (int i = 0; files != nullptr && i < files->count(); ++i) {
-        if (files->item(i)->data(Qt::UserRole).toByteArray() == name) {
-            files->setCurrentRow(i);
-            return true;
-        }
-    }
-    return false;
+    return DlgDirSelectName(*this, IDC_FILE_LIST, path.substr(slash == std::string::npos ? 0 : slash + 1)) != FALSE;
 }
 
 void CTransferDlg::ApplyStartup()
@@ -355,45 +308,25 @@ void CTransferDlg::ApplyStartup()
     });
 }
 
-void CTransferDlg::AddCompletion(int nID, const std::vector<std::string>& names)
-{
-    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(nID));
-    if (edit == nullptr)
-        return;
-    QStringList list;
-    for (const std::string& name : names)
-        list << QString::fromStdString(name);
-    auto* completer = new QCompleter(list, edit);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    completer->setModelSorting(QCompleter::UnsortedModel); // most recent first
-    edit->setCompleter(completer);
-    // Down shows the names that fit what is typed, all of them in an empty box.
-    edit->installEventFilter(new CDownShowsCompletions(edit));
-}
-
 void CTransferDlg::RememberNames(const std::string& host, const std::string& remote)
 {
-    RememberFirst(&m_remembered.hosts, host);
-    if (!remote.empty())
+    if (IsRememberable(host))
+        RememberFirst(&m_remembered.hosts, host);
+    if (IsRememberable(remote))
         RememberFirst(&m_remembered.remoteFiles, remote);
-    for (const auto& [id, names] :
-         {std::pair{IDC_REMOTE_HOST, &m_remembered.hosts}, std::pair{IDC_REMOTE_FILE, &m_remembered.remoteFiles}}) {
-        auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id));
-        if (auto* model = edit != nullptr && edit->completer() != nullptr
-                              ? qobject_cast<QStringListModel*>(edit->completer()->model())
-                              : nullptr) {
-            QStringList list;
-            for (const std::string& name : *names)
-                list << QString::fromStdString(name);
-            model->setStringList(list);
-        }
-    }
+    AfxSetCompletions(qobject_cast<QLineEdit*>(GetDlgItem(IDC_REMOTE_HOST)), m_remembered.hosts);
+    AfxSetCompletions(qobject_cast<QLineEdit*>(GetDlgItem(IDC_REMOTE_FILE)), m_remembered.remoteFiles);
+    SaveRememberedState();
+}
+
+void CTransferDlg::ForgetName(int nID, const std::string& name)
+{
+    std::erase(nID == IDC_REMOTE_HOST ? m_remembered.hosts : m_remembered.remoteFiles, name);
     SaveRememberedState();
 }
 
 void CTransferDlg::SaveRememberedState()
 {
-    m_remembered.mode = static_cast<WORD>(m_nMode);
     m_remembered.directory = AfxGetCurrentDirectory();
     if (QWidget* window = GetSafeHwnd(); window != nullptr && window->isVisible())
         m_remembered.position = window->pos();
@@ -402,7 +335,10 @@ void CTransferDlg::SaveRememberedState()
 
 void CTransferDlg::OnDestroy()
 {
-    SaveRememberedState();
+    // What was typed is kept however the window ends: Exit, Escape, its
+    // close box or a signal.
+    RememberNames(Bounded(GetDlgItemText(IDC_REMOTE_HOST), kMaxTextBytes),
+                  Bounded(GetDlgItemText(IDC_REMOTE_FILE), kMaxTextBytes));
     m_pSession.reset();
     if (g_pLogDlg != nullptr) {
         delete g_pLogDlg;
@@ -485,6 +421,7 @@ void CTransferDlg::OnDblclkDirList()
     ListCurrentDirectory();
 
     m_dwFileSize = 0;
+    m_bFileSizeKnown = TRUE;
     EnableWindow(IDC_PUT, FALSE);
     UpdateStatus();
     m_bLocalFileSelected = FALSE;
@@ -508,6 +445,15 @@ void CTransferDlg::OnSelchangeFileList()
     m_strLocalPath = path;
     struct stat status {};
     m_dwFileSize = ::stat(path.c_str(), &status) == 0 ? static_cast<ULONGLONG>(status.st_size) : 0;
+    m_bFileSizeKnown = TRUE;
+    // A new choice: the last transfer's end and figures give way to it.
+    if (!IsBusy()) {
+        m_strStatus = AfxLoadString(IDS_IDLE);
+        m_dwBytes = 0;
+        m_dwRate = 0;
+        m_meter.ClearBar();
+        ShowProgress();
+    }
 
     UpdateStatus();
     m_bLocalFileSelected = TRUE;
@@ -526,6 +472,28 @@ void CTransferDlg::OnUpdateRemoteHost()
     UpdateButtons();
 }
 
+void CTransferDlg::OnMenuButton()
+{
+    if (QWidget* button = GetDlgItem(IDC_MENU_BUTTON))
+        ShowSystemMenu(button->geometry().bottomLeft());
+}
+
+BOOL CTransferDlg::PreTranslateKey(QKeyEvent& key)
+{
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
+        return FALSE;
+    QWidget* focus = GetSafeHwnd() != nullptr ? GetSafeHwnd()->focusWidget() : nullptr;
+    // A focused button takes Enter as a click; the directory list opens its
+    // entry.
+    if (qobject_cast<QPushButton*>(focus) != nullptr || focus == GetDlgItem(IDC_DIR_LIST))
+        return FALSE;
+    // The remote boxes name a file to fetch: Enter there is Get, when Get
+    // may start. Nowhere does Enter reach the default button, "-->".
+    if ((focus == GetDlgItem(IDC_REMOTE_FILE) || focus == GetDlgItem(IDC_REMOTE_HOST)) && IsWindowEnabled(IDC_GET))
+        PostMessage(WM_COMMAND, MAKEWPARAM(IDC_GET, BN_CLICKED), 0);
+    return TRUE;
+}
+
 void CTransferDlg::UpdateButtons()
 {
     EnableWindow(IDC_GET, m_bRemoteFileEntered && m_bHostEntered && !IsBusy());
@@ -535,12 +503,41 @@ void CTransferDlg::UpdateButtons()
         pSysMenu->EnableMenuItem(IDM_TRANSFER_OPTIONS, MF_BYCOMMAND | (IsBusy() ? MF_GRAYED : MF_ENABLED));
 }
 
+NumberStyle CTransferDlg::LocaleNumbers() const
+{
+    const QLocale locale;
+    NumberStyle style;
+    style.group = (locale.numberOptions() & QLocale::OmitGroupSeparator) != 0 ? std::string()
+                                                                              : locale.groupSeparator().toStdString();
+    style.decimal = locale.decimalPoint().toStdString();
+    return style;
+}
+
 void CTransferDlg::UpdateStatus()
 {
-    SetDlgItemText(IDC_STATUS_VALUES, AfxFormatString(AfxWidenFormat(m_strStatusFormat).c_str(), m_strStatus.c_str(),
-                                                      static_cast<unsigned long long>(m_dwFileSize),
-                                                      static_cast<unsigned long long>(m_dwBytes),
-                                                      static_cast<unsigned long long>(m_dwRate)));
+    // The table's format names four values; each now comes as a text of its
+    // own: grouped as the user's locale groups numbers, the rate with its
+    // unit.
+    std::string format = m_strStatusFormat;
+    for (const char* number : {"%lu bps", "%lu"})
+        for (size_t at = format.find(number); at != std::string::npos; at = format.find(number, at))
+            format.replace(at, std::strlen(number), "%s");
+    const NumberStyle numbers = LocaleNumbers();
+    const std::string size = m_bFileSizeKnown ? FormatCount(m_dwFileSize, numbers) : std::string();
+    const std::string bytes = FormatCount(m_dwBytes, numbers);
+    const std::string rate = FormatRate(m_dwRate, numbers);
+    SetDlgItemText(IDC_STATUS_VALUES,
+                   AfxFormatString(format.c_str(), m_strStatus.c_str(), size.c_str(), bytes.c_str(), rate.c_str()));
+
+    // A screen reader hears each caption with its value.
+    if (QWidget* values = GetDlgItem(IDC_STATUS_VALUES)) {
+        const QStringList captions = QString::fromStdString(GetDlgItemText(IDC_STATUS_LABELS)).split(QLatin1Char('\n'));
+        const QStringList shown = QString::fromStdString(GetDlgItemText(IDC_STATUS_VALUES)).split(QLatin1Char('\n'));
+        QStringList spoken;
+        for (qsizetype i = 0; i < std::min(captions.size(), shown.size()); ++i)
+            spoken << captions[i] + QLatin1Char(' ') + shown[i];
+        values->setAccessibleDescription(spoken.join(QStringLiteral(", ")));
+    }
 }
 
 ULONGLONG CTransferDlg::GetTickCount64() const
@@ -609,11 +606,14 @@ void CTransferDlg::StartTransfer(WORD wDirection)
     // another directory. User and server text only ever go in as arguments.
     const std::string directory = AfxGetCurrentDirectory();
     const char* mode = m_nMode == MODE_ASCII ? "ASCII" : "Binary";
-    const std::string confirmation =
+    std::string confirmation =
         wDirection == DIRECTION_GET
             ? AfxFormatString(AfxFindString(IDS_CONFIRM_GET), remote.c_str(), host.c_str(), directory.c_str(), mode)
             : AfxFormatString(AfxFindString(IDS_CONFIRM_PUT), m_strLocalPath.c_str(), host.c_str(), remote.c_str(),
                               mode);
+    // Ascii mode keeps only text: a binary file would arrive changed.
+    if (wDirection == DIRECTION_PUT && m_nMode == MODE_ASCII && FileLooksBinary(m_strLocalPath))
+        confirmation += "\n\n" + AfxLoadString(IDS_LOOKS_BINARY);
     if (AfxMessageBox(confirmation, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
     if (wDirection == DIRECTION_GET && ::access(localName.c_str(), F_OK) == 0 &&
@@ -621,11 +621,27 @@ void CTransferDlg::StartTransfer(WORD wDirection)
         return;
 
     RememberNames(host, Bounded(GetDlgItemText(IDC_REMOTE_FILE), kMaxTextBytes));
+    m_strTransferHost = host;
 
     SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(wDirection == DIRECTION_GET ? IDS_GET_CAPTIONS : IDS_PUT_CAPTIONS));
     m_dwRate = 0;
     m_dwBytes = 0;
     m_nProgressSteps = 0;
+    // A Get's size is the server's, unknown until it tells.
+    if (wDirection == DIRECTION_GET) {
+        m_dwFileSize = 0;
+        m_bFileSizeKnown = FALSE;
+    }
+    m_bGetProgress = FALSE;
+    m_meter.Start(GetTickCount64());
+    ShowProgress();
+
+    // The button that started the transfer is disabled while it runs: the
+    // focus waits in Remote File, never on Exit, and comes back at the end.
+    QWidget* focus = GetSafeHwnd()->focusWidget();
+    m_nStartedFrom = wDirection == DIRECTION_GET ? IDC_GET : IDC_PUT;
+    if (focus == GetDlgItem(IDC_GET) || focus == GetDlgItem(IDC_PUT))
+        GetDlgItem(IDC_REMOTE_FILE)->setFocus();
 
     m_pSession.reset(CreateSession());
     m_pSession->SetLog(g_pLogDlg);
@@ -635,36 +651,74 @@ void CTransferDlg::StartTransfer(WORD wDirection)
 
     // The session has told the user why when it cannot start.
     if (!m_pSession->Start(host.c_str(), m_strLocalPath.c_str(), remote.c_str(), wDirection, m_nMode))
-        OnAbort();
+        EndTransfer(IDS_FAILED);
 }
 
 void CTransferDlg::OnAbort()
 {
+    EndTransfer(IDS_ABORTED);
+}
+
+void CTransferDlg::EndTransfer(UINT nIDHow)
+{
+    const bool wasBusy = IsBusy();
     if (m_nTimerID != 0)
         KillTimer(m_nTimerID);
     m_pSession.reset();
-    m_strStatus = AfxLoadString(IDS_IDLE);
-    SetProgress(0);
+    // A second end of one transfer (a late message) changes nothing.
+    if (wasBusy) {
+        m_strStatus = AfxLoadString(nIDHow);
+        // One line for every end, with the figures the panel keeps.
+        const ULONGLONG ms = m_meter.ElapsedMs(GetTickCount64());
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%llu.%03llu", static_cast<unsigned long long>(ms / 1000),
+                      static_cast<unsigned long long>(ms % 1000));
+        const char* how = nIDHow == IDS_COMPLETE ? "complete" : nIDHow == IDS_ABORTED ? "aborted" : "failed";
+        Log(std::string("Transfer ") + how + ": " + std::to_string(m_dwBytes) + " bytes in " + seconds + " s, " +
+            std::to_string(m_dwRate) + " bps");
+        // A finished Get is as large as what arrived.
+        if (nIDHow == IDS_COMPLETE && m_nDirection == DIRECTION_GET) {
+            m_dwFileSize = m_dwBytes;
+            m_bFileSizeKnown = TRUE;
+        }
+        if (nIDHow == IDS_COMPLETE)
+            m_meter.Advance(m_nProgressSteps);
+        m_nProgressSteps = 0;
+    }
+    ShowProgress();
     UpdateStatus();
     UpdateButtons();
+    if (!wasBusy)
+        return;
+
+    // The focus goes back to the button that started the transfer when it
+    // waited in Remote File or fell on a button, never to Exit.
+    QWidget* focus = GetSafeHwnd()->focusWidget();
+    if (focus == nullptr || focus == GetDlgItem(IDC_REMOTE_FILE) || qobject_cast<QPushButton*>(focus) != nullptr) {
+        QWidget* back = IsWindowEnabled(m_nStartedFrom) ? GetDlgItem(m_nStartedFrom) : GetDlgItem(IDC_REMOTE_FILE);
+        if (back != nullptr)
+            back->setFocus();
+    }
+    // Someone working in another window learns that it is over.
+    if (!GetSafeHwnd()->isActiveWindow())
+        QApplication::alert(GetSafeHwnd());
 }
 
-ULONGLONG CTransferDlg::MillisecondsSinceStart() const
+void CTransferDlg::ShowProgress()
 {
-    // A transfer quicker than the clock's step counts as one millisecond.
-    return std::max<ULONGLONG>(GetTickCount64() - m_nStartMs, 1);
-}
-
-ULONGLONG CTransferDlg::RateSinceStart() const
-{
-    return m_dwBytes * 8 * 1000 / MillisecondsSinceStart();
-}
-
-void CTransferDlg::SetProgress(ULONGLONG nSteps)
-{
-    m_nProgressPosition = nSteps;
-    if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS)))
-        bar->setValue(static_cast<int>(std::min<ULONGLONG>(nSteps >> m_nProgressShift, bar->maximum())));
+    auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS));
+    if (bar == nullptr)
+        return;
+    const bool measured = IsBusy() ? m_nDirection == DIRECTION_PUT || m_bGetProgress : m_meter.BarValue() > 0;
+    bar->setRange(0, m_meter.BarMaximum());
+    bar->setValue(measured ? m_meter.BarValue() : 0);
+    const std::optional<int> percent = measured ? m_meter.Percent(m_dwBytes) : std::nullopt;
+    const std::optional<ULONGLONG> left =
+        percent.has_value() && IsBusy() ? m_meter.SecondsLeft(m_dwBytes, GetTickCount64()) : std::nullopt;
+    bar->setTextVisible(percent.has_value());
+    bar->setFormat(left.has_value() ? QString::fromStdString(AfxFormatString(AfxFindString(IDS_PROGRESS_LEFT), *percent,
+                                                                             FormatDuration(*left).c_str()))
+                                    : QStringLiteral("%1%").arg(percent.value_or(0)));
 }
 
 void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
@@ -675,11 +729,12 @@ void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
         return;
     }
     if (++m_nTimerTicks > 1) {
-        m_dwRate = RateSinceStart();
+        m_dwRate = m_meter.Rate(m_dwBytes, GetTickCount64());
         if (m_nDirection == DIRECTION_PUT || m_bGetProgress) {
-            SetProgress(m_nProgressPosition + m_nProgressSteps);
+            m_meter.Advance(m_nProgressSteps);
             m_nProgressSteps = 0;
         }
+        ShowProgress();
         UpdateStatus();
         m_nTimerTicks = 0;
     }
@@ -688,6 +743,8 @@ void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
 
 LRESULT CTransferDlg::OnTftpProgress(WPARAM, LPARAM lParam)
 {
+    if (!IsBusy())
+        return 1;
     m_dwBytes += static_cast<ULONGLONG>(lParam);
     ++m_nProgressSteps;
     return 1;
@@ -695,39 +752,17 @@ LRESULT CTransferDlg::OnTftpProgress(WPARAM, LPARAM lParam)
 
 LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
 {
-    m_dwRate = RateSinceStart();
-    if (IsBusy()) {
-        const ULONGLONG ms = MillisecondsSinceStart();
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%llu.%03llu", static_cast<unsigned long long>(ms / 1000),
-                      static_cast<unsigned long long>(ms % 1000));
-        Log("Transfer complete: " + std::to_string(m_dwBytes) + " bytes in " + seconds + " s, " +
-            std::to_string(m_dwRate) + " bps");
-    }
+    if (IsBusy())
+        m_dwRate = m_meter.Rate(m_dwBytes, GetTickCount64());
     const bool got = IsBusy() && m_nDirection == DIRECTION_GET;
-    OnAbort();
+    EndTransfer(IDS_COMPLETE);
     // The new file shows in the list at once; a file chosen for a Put stays chosen.
     if (got) {
         DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
-        const QByteArray chosen = QByteArray::fromStdString(m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1));
-        auto* files = qobject_cast<QListWidget*>(GetDlgItem(IDC_FILE_LIST));
-        for (int i = 0; m_bLocalFileSelected && files != nullptr && i < files->count(); ++i)
-            if (files->item(i)->data(Qt::UserRole).toByteArray() == chosen)
-                files->setCurrentRow(i);
+        if (m_bLocalFileSelected)
+            (void)DlgDirSelectName(*this, IDC_FILE_LIST, m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1));
     }
     return 1;
-}
-
-void CTransferDlg::SetProgressRange(ULONGLONG nFileSize, int nBlockSize)
-{
-    // One step per block; the whole file fits the bar, however large.
-    const ULONGLONG steps = nFileSize / static_cast<ULONGLONG>(nBlockSize);
-    m_nProgressShift = 0;
-    while ((steps >> m_nProgressShift) > static_cast<ULONGLONG>(std::numeric_limits<int>::max()))
-        ++m_nProgressShift;
-    if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS)))
-        bar->setRange(0, std::max(1, static_cast<int>(steps >> m_nProgressShift)));
-    SetProgress(0);
 }
 
 LRESULT CTransferDlg::OnTftpOptions(WPARAM, LPARAM)
@@ -739,44 +774,56 @@ LRESULT CTransferDlg::OnTftpOptions(WPARAM, LPARAM)
     const TftpGranted& granted = m_pSession->Granted();
     if (m_nDirection == DIRECTION_GET && granted.bFileSize) {
         m_dwFileSize = granted.nFileSize;
+        m_bFileSizeKnown = TRUE;
         m_bGetProgress = TRUE;
     }
     if (m_nDirection == DIRECTION_PUT || m_bGetProgress)
-        SetProgressRange(m_dwFileSize, granted.nBlockSize);
+        m_meter.SetRange(m_dwFileSize, granted.nBlockSize);
+    ShowProgress();
     UpdateStatus();
     return 1;
 }
 
 LRESULT CTransferDlg::OnTftpStarted(WPARAM, LPARAM)
 {
-    m_bGetProgress = FALSE;
-    if (m_nDirection == DIRECTION_PUT) {
-        m_strStatus = AfxLoadString(IDS_TRANSMITTING);
-        SetProgressRange(m_dwFileSize, TFTP_BLOCK_SIZE);
-    } else {
-        m_strStatus = AfxLoadString(IDS_RECEIVING);
-    }
-    m_nStartMs = GetTickCount64();
+    // Queued by a transfer that has ended since: its end stands.
+    if (!IsBusy())
+        return 1;
+    m_strStatus = AfxLoadString(m_nDirection == DIRECTION_PUT ? IDS_TRANSMITTING : IDS_RECEIVING);
+    m_meter.Start(GetTickCount64());
+    if (m_nDirection == DIRECTION_PUT)
+        m_meter.SetRange(m_dwFileSize, TFTP_BLOCK_SIZE);
+    ShowProgress();
     UpdateStatus();
     return 1;
 }
 
 LRESULT CTransferDlg::OnTftpFailed(WPARAM, LPARAM)
 {
-    OnAbort();
+    EndTransfer(IDS_FAILED);
     return 1;
 }
 
 LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
 {
-    OnAbort();
-    Log(ErrorLogLine(AfxLoadString(IDS_SESSION_TIMEOUT)));
-    AfxMessageBox(IDS_SESSION_TIMEOUT, MB_OK);
+    // Where no answer came from, and what to look at.
+    std::string text = AfxLoadString(IDS_SESSION_TIMEOUT);
+    HostText where;
+    if (IsBusy() && ParseHostText(m_strTransferHost, TFTP_SERVER_PORT, &where))
+        text +=
+            "\n\n" + AfxFormatString(AfxFindString(IDS_TIMEOUT_WHERE), where.host.c_str(), where.nPort, where.nPort);
+    if (IsBusy())
+        Log(ErrorLogLine(text));
+    EndTransfer(IDS_FAILED);
+    AfxMessageBox(text, MB_OK);
     return 1;
 }
 
 LRESULT CTransferDlg::OnTftpResolving(WPARAM, LPARAM)
 {
+    // Queued by a transfer that has ended since: its end stands.
+    if (!IsBusy())
+        return 1;
     m_strStatus = AfxLoadString(IDS_RESOLVING);
     UpdateStatus();
     return 1;
@@ -784,6 +831,9 @@ LRESULT CTransferDlg::OnTftpResolving(WPARAM, LPARAM)
 
 LRESULT CTransferDlg::OnTftpRequestSent(WPARAM, LPARAM)
 {
+    // Queued by a transfer that has ended since: its end stands.
+    if (!IsBusy())
+        return 1;
     m_strStatus = AfxLoadString(IDS_STARTING);
     UpdateStatus();
     return 1;

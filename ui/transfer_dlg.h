@@ -14,6 +14,7 @@
 #include "platform/qt/controls.h"
 #include "platform/qt/dialog.h"
 #include "remembered_state.h"
+#include "transfer_meter.h"
 
 class CTransferDlg : public CDialog {
 public:
@@ -29,6 +30,9 @@ public:
     // Shows the status word, file size, bytes moved and rate in the panel.
     // (Virtual so that a test can watch the status words go by.)
     virtual void UpdateStatus();
+    // Enter starts no Put unless "-->" itself has the focus: in the remote
+    // boxes it starts the Get they imply, elsewhere it does nothing.
+    BOOL PreTranslateKey(QKeyEvent& key) override;
 
 protected:
     BOOL OnInitDialog() override;
@@ -47,9 +51,13 @@ protected:
     void OnModeBinary();
     // Asks, then starts a transfer; see the confirmation and overwrite prompts.
     void StartTransfer(WORD wDirection);
-    // The end of every transfer: Abort, completion, failure, timeout and a
-    // failed start. The panel keeps the figures of the last transfer.
+    // The Abort button: the transfer ends at once, the server is not told.
     void OnAbort();
+    // The end of every transfer: Abort, completion, failure, timeout and a
+    // failed start. The status word says how it ended (string nIDHow) and the
+    // panel keeps the figures of the last transfer until the next one starts
+    // or a file is chosen.
+    void EndTransfer(UINT nIDHow);
     void OnTimer(UINT_PTR nIDEvent);
     LRESULT OnTftpProgress(WPARAM wParam, LPARAM lParam);
     LRESULT OnTftpComplete(WPARAM wParam, LPARAM lParam);
@@ -68,16 +76,17 @@ protected:
     // Makes the directory of path the current one and chooses the file for a
     // Put; false when the file is not in the list.
     bool ChooseLocalFile(const std::string& path);
-    // Offers names as completions on an edit box; Down shows them.
-    void AddCompletion(int nID, const std::vector<std::string>& names);
     // A transfer's host and remote name go first in the remembered lists.
     void RememberNames(const std::string& host, const std::string& remote);
+    // Forgets a name removed from a completion list.
+    void ForgetName(int nID, const std::string& name);
     void SaveRememberedState();
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnSelchangeFileList();
     void OnDblclkDirList();
     void OnUpdateRemoteFile();
     void OnUpdateRemoteHost();
+    void OnMenuButton();
 
     CWnd* m_pNotifyWnd;
     CToolTipCtrl m_ToolTip;
@@ -88,7 +97,9 @@ protected:
     BOOL m_bRemoteFileEntered;
     BOOL m_bLocalFileSelected;
     // Sizes, counts and rates are 64-bit: files past 4 GiB show true figures.
+    // During a Get the size is the server's, shown only once it is known.
     ULONGLONG m_dwFileSize;
+    BOOL m_bFileSizeKnown = TRUE;
     ULONGLONG m_dwRate;
     ULONGLONG m_dwBytes;
     std::string m_strLocalPath;
@@ -98,7 +109,6 @@ protected:
     WORD m_nMode;
     ULONGLONG m_nProgressSteps;
     int m_nTimerTicks;
-    ULONGLONG m_nStartMs;
     CommandLine m_startup;
     RememberedState m_remembered;
     UINT_PTR m_nTimerID;
@@ -106,22 +116,24 @@ protected:
 
     // The directory lists' path pattern; the list calls may rewrite it.
     char m_szPathSpec[1024];
-    // The progress bar's steps (blocks) are shifted right by this much, so that
-    // the range of any file fits the bar; m_nProgressPosition counts them all.
-    int m_nProgressShift;
-    ULONGLONG m_nProgressPosition;
+    // The bar, the rate and the time left of the running or last transfer.
+    CTransferMeter m_meter;
     // A Get whose size the server told: its bar moves as a Put's does.
     BOOL m_bGetProgress = FALSE;
+    // The host of the running transfer, as typed, for the timeout's message.
+    std::string m_strTransferHost;
+    // The control that started the transfer gets the focus back at its end.
+    int m_nStartedFrom = 0;
 
     bool IsBusy() const { return m_pSession != nullptr; }
 
+    // The bar from the meter: its range, position and text.
+    void ShowProgress();
+
 private:
-    ULONGLONG MillisecondsSinceStart() const;
-    ULONGLONG RateSinceStart() const;
     void ToggleLogWindow();
     void Log(const std::string& line);
-    void SetProgress(ULONGLONG nSteps);
-    void SetProgressRange(ULONGLONG nFileSize, int nBlockSize);
+    NumberStyle LocaleNumbers() const;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -38,6 +38,19 @@ BOOL DlgDirSelect(CDialog& dialog, std::string* pName, int nIDListBox)
     return TRUE;
 }
 
+BOOL DlgDirSelectName(CDialog& dialog, int nIDListBox, const std::string& name)
+{
+    auto* list = qobject_cast<QListWidget*>(dialog.GetDlgItem(nIDListBox));
+    const QByteArray wanted = QByteArray::fromStdString(name);
+    for (int i = 0; list != nullptr && i < list->count(); ++i) {
+        if (list->item(i)->data(Qt::UserRole).toByteArray() == wanted) {
+            list->setCurrentRow(i);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
 BOOL CToolTipCtrl::Create(CWnd* /*pParentWnd*/, DWORD /*dwStyle*/)
 {
     return TRUE;

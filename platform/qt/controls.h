@@ -21,6 +21,9 @@ int DlgDirList(CDialog& dialog, char* lpPathSpec, int nIDListBox, int nIDStaticP
 // The name (not the shown text) of the selected entry of a list that
 // DlgDirList filled; FALSE when none is selected.
 BOOL DlgDirSelect(CDialog& dialog, std::string* pName, int nIDListBox);
+// Selects the entry of a list that DlgDirList filled whose own name is name,
+// as a click would; FALSE when the list has none.
+BOOL DlgDirSelectName(CDialog& dialog, int nIDListBox, const std::string& name);
 
 // Tooltips on a window's controls.
 class CToolTipCtrl {

@@ -9,9 +9,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 
 #include <algorithm>
+#include <vector>
 
 #include "dialog_controls.h"
 #include "dialog_widget.h"
@@ -100,6 +102,7 @@ void CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
 
 void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
 {
+    std::vector<QWidget*> created; // in template order
     for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
         const DialogControl& control = dialogTemplate.controls[i];
         const int id = control.nID;
@@ -118,6 +121,25 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
                                                                    : Qt::ClickFocus);
         if (id != IDC_STATIC)
             m_controls[id] = widget;
+        created.push_back(widget);
+    }
+    // A static text's access key ('&' before a letter) moves the focus to the
+    // next control that takes it, as on the desktop the templates come from.
+    for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
+        const DialogControl& control = dialogTemplate.controls[i];
+        const QString text = QString::fromUtf8(control.text);
+        if (control.kind != ControlKind::Static || (control.style & SS_NOPREFIX) != 0 ||
+            !text.contains(QRegularExpression(QStringLiteral("(^|[^&])&[^&]"))))
+            continue;
+        auto* label = qobject_cast<QLabel*>(created[i]);
+        for (size_t next = i + 1; label != nullptr && next < created.size(); ++next) {
+            QWidget* buddy = created[next];
+            if (buddy->focusPolicy() != Qt::NoFocus) {
+                label->setText(text);
+                label->setBuddy(buddy);
+                break;
+            }
+        }
     }
     // Group boxes are drawn behind the controls they surround.
     for (QGroupBox* group : m_pWidget->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
@@ -199,6 +221,11 @@ void CDialog::OnOK()
 void CDialog::OnCancel()
 {
     EndDialog(IDCANCEL);
+}
+
+BOOL CDialog::PreTranslateKey(QKeyEvent& /*key*/)
+{
+    return FALSE;
 }
 
 BOOL CDialog::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -295,9 +322,12 @@ void CDialog::SetDlgItemText(int nID, std::string_view text)
 {
     const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     QWidget* widget = GetDlgItem(nID);
-    if (auto* label = qobject_cast<QLabel*>(widget))
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(value);
-    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        // A named text (a path, the figures of a panel) tells its value too.
+        if (!label->accessibleName().isEmpty())
+            label->setAccessibleDescription(value);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget))
         edit->setText(value);
     else if (auto* button = qobject_cast<QAbstractButton*>(widget))
         button->setText(value);

@@ -13,6 +13,7 @@
 #include "platform/core/wnd.h"
 
 class QDialog;
+class QKeyEvent;
 class QPoint;
 class QRect;
 class QWidget;
@@ -79,8 +80,9 @@ public:
     // Dialog units of this window's template font to pixels.
     QRect MapDialogRect(const QRect& rect) const;
 
-    // The window's own menu (a right click on its background, or Alt+Space);
-    // null for a window without one. Each choice arrives as WM_SYSCOMMAND.
+    // The window's own menu (a right click on its background, Alt+Space, F10
+    // or the Menu key); null for a window without one. Each choice arrives as
+    // WM_SYSCOMMAND.
     CMenu* GetSystemMenu(BOOL bRevert);
     // Opens the system menu at a point of the window's client area.
     void ShowSystemMenu(const QPoint& position);
@@ -88,6 +90,11 @@ public:
     // Places the window's frame and sets its size in pixels.
     void MoveWindow(int x, int y, int nWidth, int nHeight);
     BOOL ShowWindow(int nCmdShow);
+
+    // A key pressed in the window (one of its controls has the focus, or
+    // none does), before the window's own keyboard handling: Enter, Escape
+    // and the keys of the system menu. TRUE when the key has been taken.
+    virtual BOOL PreTranslateKey(QKeyEvent& key);
 
 protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);

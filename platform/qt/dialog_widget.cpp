@@ -19,9 +19,14 @@ bool IsEnterKey(const QKeyEvent* event)
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
+// Alt+Space as on other desktops, and F10 and the Menu key, which no window
+// manager takes for itself.
 bool IsSystemMenuKey(const QKeyEvent* event)
 {
-    return event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    return (event->key() == Qt::Key_Space && modifiers == Qt::AltModifier) ||
+           (event->key() == Qt::Key_F10 && modifiers == Qt::NoModifier) ||
+           (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier);
 }
 
 } // namespace
@@ -58,6 +63,8 @@ void CDialogWidget::closeEvent(QCloseEvent* event)
 // when it is enabled, else (no default button) sends IDOK; Escape sends IDCANCEL.
 void CDialogWidget::keyPressEvent(QKeyEvent* event)
 {
+    if (m_owner.PreTranslateKey(*event))
+        return;
     if (IsEnterKey(event)) {
         if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused != nullptr && focused->isEnabled()) {
             focused->click();
@@ -84,7 +91,8 @@ void CDialogWidget::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-// On the controls: Alt+Space opens the system menu, even in an edit box;
+// On the controls: the window sees each key first (PreTranslateKey); the
+// system menu's keys open it, even in an edit box;
 // Enter in a list box whose double click the window handles counts as a
 // double click on its current entry (elsewhere Enter goes to the dialog).
 bool CDialogWidget::eventFilter(QObject* watched, QEvent* event)
@@ -92,6 +100,8 @@ bool CDialogWidget::eventFilter(QObject* watched, QEvent* event)
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
         return QDialog::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyPress && m_owner.PreTranslateKey(*key))
+        return true;
     if (IsSystemMenuKey(key)) {
         if (event->type() == QEvent::KeyPress)
             m_owner.ShowSystemMenu(QPoint(0, 0));

@@ -104,4 +104,28 @@ TEST(IsNetascii, TheEdgesOfTheSet)
         EXPECT_EQ(IsNetascii(row.byte), row.netascii) << int{row.byte};
 }
 
+TEST(LooksBinary, TextAndWhatAsciiModeWouldChange)
+{
+    using namespace std::string_literals;
+    struct Row {
+        std::string bytes;
+        bool binary;
+    };
+    const Row rows[] = {
+        {"", false},
+        {"hostname sw1\r\ninterface eth0\n", false},
+        {"tabs\tand a bell\a", false},
+        {"a NUL\0inside"s, true},                              // any NUL
+        {"caf\xC3\xA9 ok, one accent in thirty bytes", false}, // a few bytes Ascii mode drops
+        {"\x7F"
+         "ELF\x02\x01\x01",
+         true}, // more than one byte in ten outside
+        {std::string(9, 'a') + "\xFF", false},
+        {std::string(8, 'a') + "\xFF\xFF", true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(LooksBinary(reinterpret_cast<const BYTE*>(row.bytes.data()), row.bytes.size()), row.binary)
+            << row.bytes;
+}
+
 } // namespace

@@ -44,6 +44,9 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         {"--get host", 2, "--get needs a remote file"},
         {"--get --put f host r", 2, "--get and --put do not go together"},
         {"a b c", 2, "too many arguments"},
+        // Said on the terminal, before any window: there is no display to open one on.
+        {"--put /nonexistent/nosuch.txt 192.0.2.7", 2, "cannot read /nonexistent/nosuch.txt: No such file"},
+        {"--put / 192.0.2.7", 2, "/ is not a regular file"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);

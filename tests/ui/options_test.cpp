@@ -129,6 +129,25 @@ TEST_F(OptionsDialog, SaysWhichValueIsOutOfRangeAndKeepsOnlyGoodOnes)
     std::filesystem::remove(SettingsFile());
 }
 
+// The labels' access keys move to their fields.
+TEST(OptionsDialogKeys, AltAndALabelsLetterGoesToItsField)
+{
+    COptionsDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_OPTIONS));
+    dlg.ShowWindow(SW_SHOW);
+    dlg.CheckDlgButton(IDC_OPT_NEGOTIATE, 1);
+    for (int id : {IDC_OPT_BLOCK_SIZE, IDC_OPT_WINDOW_SIZE, IDC_OPT_TIMEOUT})
+        dlg.EnableWindow(id, TRUE);
+    dlg.GetSafeHwnd()->activateWindow();
+    QApplication::setActiveWindow(dlg.GetSafeHwnd());
+    const std::pair<Qt::Key, int> keys[] = {
+        {Qt::Key_B, IDC_OPT_BLOCK_SIZE}, {Qt::Key_W, IDC_OPT_WINDOW_SIZE}, {Qt::Key_I, IDC_OPT_TIMEOUT}};
+    for (const auto& [key, id] : keys) {
+        QTest::keyClick(dlg.GetDlgItem(IDC_OPT_NEGOTIATE), key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget(), dlg.GetDlgItem(id)) << id;
+    }
+}
+
 class TestDlg : public CTransferDlg {
 public:
     using CTransferDlg::IsBusy;
@@ -154,8 +173,8 @@ TEST(OptionsTransfer, AGetShowsTheServersFileSizeAndTheItemIsGreyedMeanwhile)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     EXPECT_FALSE(dlg.IsBusy());
     EXPECT_TRUE(dlg.GetSystemMenu(FALSE)->FindItem(IDM_TRANSFER_OPTIONS)->isEnabled());
-    EXPECT_EQ(boxes.boxes.size(), 1u);                                                      // the confirmation only
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATUS_VALUES).substr(0, 18), "Idle\n300000\n300000"); // size, received
+    EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation only
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_STATUS_VALUES).substr(0, 24), "Complete\n300,000\n300,000"); // size, received
     EXPECT_EQ(ReadFileBytes(local / "fw.bin").size(), 300000u);
     std::filesystem::remove(SettingsFile());
 }

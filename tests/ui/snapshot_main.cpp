@@ -11,11 +11,13 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPixmap>
 
 #include "platform/qt/dialog.h"
 #include "platform/qt/qt_socket_watcher.h"
 #include "res/resource.h"
+#include "res/strings.h"
 #include "ui/about_box.h"
 #include "ui/log_dlg.h"
 #include "ui/options_dlg.h"
@@ -33,6 +35,24 @@ bool Save(CDialog& dialog, const std::string& path)
                 window->height());
     return saved;
 }
+
+// The main window as a transfer leaves it: its end, its figures and its bar.
+class CEndedDlg : public CTransferDlg {
+public:
+    void ShowEnd(UINT nIDHow, UINT nIDCaptions, ULONGLONG nSize, ULONGLONG nBytes, ULONGLONG nRate)
+    {
+        SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(nIDCaptions));
+        m_strStatus = AfxLoadString(nIDHow);
+        m_dwFileSize = nSize;
+        m_dwBytes = nBytes;
+        m_dwRate = nRate;
+        m_meter.Start(0);
+        m_meter.SetRange(nSize, 512);
+        m_meter.Advance(nBytes / 512);
+        ShowProgress();
+        UpdateStatus();
+    }
+};
 
 } // namespace
 
@@ -66,5 +86,25 @@ int main(int argc, char** argv)
     ok = Save(*g_pLogDlg, folder + "log.png") && ok;
     COptionsDlg options;
     ok = options.Create(IDD_OPTIONS) && Save(options, folder + "options.png") && ok;
+
+    // How transfers end: a Get complete, a Put aborted a quarter of the way.
+    CEndedDlg ended;
+    ok = ended.Create(IDD_MAIN) && ok;
+    qobject_cast<QLineEdit*>(ended.GetDlgItem(IDC_REMOTE_HOST))->setText("192.0.2.10");
+    qobject_cast<QLineEdit*>(ended.GetDlgItem(IDC_REMOTE_FILE))->setText("firmware.bin");
+    ended.ShowEnd(IDS_COMPLETE, IDS_GET_CAPTIONS, 4194304, 4194304, 11184810);
+    ok = Save(ended, folder + "main-get-complete.png") && ok;
+    ended.ShowEnd(IDS_ABORTED, IDS_PUT_CAPTIONS, 20971520, 5242880, 93206755);
+    ok = Save(ended, folder + "main-put-aborted.png") && ok;
+    // The window's menu, as its button opens it.
+    if (QMenu* menu = ended.GetSystemMenu(FALSE)->GetQMenu(); menu != nullptr) {
+        QWidget* button = ended.GetDlgItem(IDC_MENU_BUTTON);
+        menu->popup(button->mapToGlobal(button->rect().bottomLeft()));
+        QApplication::processEvents();
+        const bool saved = menu->grab().save(QString::fromStdString(folder + "menu.png"));
+        std::printf("%s %smenu.png\n", saved ? "wrote" : "could not write", folder.c_str());
+        menu->hide();
+        ok = saved && ok;
+    }
     return ok ? 0 : 1;
 }

@@ -129,6 +129,39 @@ TEST_F(SystemMenu, CtrlLTogglesTheLogWindow)
     }
 }
 
+// The window's menu is found without Alt+Space, which desktops take: F10,
+// the Menu key, and a button on the window. Its keys work from the log window.
+TEST_F(SystemMenu, TheMenuOpensFromKeysAndItsButtonAndItsKeysWorkFromTheLog)
+{
+    dlg.GetSafeHwnd()->activateWindow();
+    QApplication::setActiveWindow(dlg.GetSafeHwnd());
+    const std::function<void()> ways[] = {
+        [&] { QTest::keyClick(dlg.GetDlgItem(IDC_REMOTE_FILE), Qt::Key_F10); },
+        [&] { QTest::keyClick(dlg.GetDlgItem(IDC_REMOTE_HOST), Qt::Key_Menu); },
+        [&] { QTest::keyClick(dlg.GetDlgItem(IDC_FILE_LIST), Qt::Key_Space, Qt::AltModifier); },
+        [&] { QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_MENU_BUTTON)), Qt::LeftButton); },
+    };
+    for (const auto& open : ways) {
+        QWidget* shown = nullptr;
+        QTimer::singleShot(0, [&shown] {
+            shown = QApplication::activePopupWidget();
+            if (shown != nullptr)
+                shown->close();
+        });
+        open();
+        EXPECT_EQ(shown, Menu().GetQMenu());
+    }
+    QWidget* button = dlg.GetDlgItem(IDC_MENU_BUTTON);
+    EXPECT_FALSE(button->accessibleName().isEmpty());
+    EXPECT_FALSE(button->toolTip().isEmpty());
+
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    LogWindow()->activateWindow();
+    QApplication::setActiveWindow(LogWindow());
+    QTest::keyClick(LogList(), Qt::Key_L, Qt::ControlModifier);
+    EXPECT_FALSE(LogWindow()->isVisible());
+}
+
 TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)
 {
     for (UINT id : {32u, 39u, 47u}) {
@@ -207,14 +240,23 @@ TEST_F(SystemMenu, LogLinesOfATransferAndOfATimeout)
     for (int tick = 0; tick < 18; ++tick)
         dlg.SendMessage(WM_TIMER, 1, 0);
     QCoreApplication::processEvents();
-    EXPECT_EQ(LogLines(),
+    const std::string port = std::to_string(silent.Port());
+    auto timedOut = LogLines();
+    ASSERT_EQ(timedOut.size(), 6u);
+    EXPECT_EQ(timedOut.back().rfind("Transfer failed: 0 bytes in ", 0), 0u) << timedOut.back();
+    timedOut.pop_back();
+    EXPECT_EQ(timedOut,
               (std::vector<std::string>{
-                  "Read request for \"none.bin\" (octet) sent to 127.0.0.1 port " + std::to_string(silent.Port()),
+                  "Read request for \"none.bin\" (octet) sent to 127.0.0.1 port " + port,
                   "No answer: request sent again",
                   "No answer: request sent again",
                   "No answer: the transfer timed out",
-                  "Error: A session timeout occurred.  Your session has been aborted. Check network "
-                  "settings and try again.",
+                  "Error: A session timeout occurred.  Your session has been aborted. Check network settings and "
+                  "try again.  No answer came from 127.0.0.1, port " +
+                      port +
+                      ". Check that the address is right, that a TFTP server is running there, and that no "
+                      "firewall blocks UDP port " +
+                      port + ".",
               }));
 }
 

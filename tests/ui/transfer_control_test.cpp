@@ -15,13 +15,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "platform/core/dirlist.h"
 #include "platform/core/format.h"
@@ -38,6 +41,13 @@
 #include "ui/transfer_dlg.h"
 
 namespace {
+
+// The tests' own settings file (XDG_CONFIG_HOME is a directory of theirs).
+QSettings Settings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarnwick"),
+                     QStringLiteral("Tarnwick"));
+}
 
 // The main window with a clock the test sets, its sessions counted, and the
 // status words it shows recorded.
@@ -75,6 +85,7 @@ protected:
     void SetUp() override
     {
         WriteFileBytes(local / "b.txt", Bytes(100, 'b'));
+        Settings().remove(QStringLiteral("State")); // each test starts with nothing remembered
         ASSERT_TRUE(dlg.Create(IDD_MAIN));
         dlg.words.clear();
     }
@@ -229,15 +240,16 @@ TEST_F(TransferControl, AbortDuringAGetKeepsTheFiguresAndTheOldFile)
     dlg.now += 1000;
     dlg.SendMessage(WM_TIMER, 1);
     dlg.SendMessage(WM_TIMER, 1); // the once-a-second refresh
-    EXPECT_EQ(Status(), "Receiving\n0\n512\n4096 bps");
+    // The server told no size: a Get shows none.
+    EXPECT_EQ(Status(), "Receiving\n\n512\n4.10 kbps");
 
     Click(IDC_ABORT);
-    EXPECT_EQ(Status(), "Idle\n0\n512\n4096 bps");
+    EXPECT_EQ(Status(), "Aborted\n\n512\n4.10 kbps");
     EXPECT_FALSE(dlg.Busy());
     EXPECT_EQ(dlg.deleted, 1);
     EXPECT_EQ(ReadFileBytes(local / "config.txt"), Bytes(10, 'o'));
     EXPECT_EQ(local.Names(), (std::vector<std::string>{"b.txt", "config.txt"}));
-    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting", "Receiving", "Idle"}));
+    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting", "Receiving", "Aborted"}));
 }
 
 TEST_F(TransferControl, ASlowLookupLeavesTheWindowWorkingAndAbortSendsNothing)
@@ -349,7 +361,7 @@ TEST_F(TransferControl, TheCommandLineFillsTheBoxesAndStartsAfterTheConfirmation
     }
 }
 
-TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommandLineWins)
+TEST_F(TransferControl, TheNextWindowRemembersNamesAndDirectoryStartsInBinaryAndTheCommandLineWins)
 {
     FakePeer first;
     FakePeer second;
@@ -364,13 +376,15 @@ TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommand
     const std::string directory = AfxGetCurrentDirectory();
     dlg.DestroyWindow(); // the run ends: what it leaves is kept
     ASSERT_EQ(::chdir("/"), 0);
+    // An older version's Ascii mode is read without complaint, and ignored.
+    Settings().setValue(QStringLiteral("State/Mode"), QStringLiteral("netascii"));
 
     const auto completions = [](TestDlg& window, int id) {
         return qobject_cast<QLineEdit*>(window.GetDlgItem(id))->completer()->model()->rowCount();
     };
     TestDlg next;
     ASSERT_TRUE(next.Create(IDD_MAIN));
-    EXPECT_TRUE(qobject_cast<QRadioButton*>(next.GetDlgItem(IDC_MODE_ASCII))->isChecked());
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(next.GetDlgItem(IDC_MODE_BINARY))->isChecked());
     EXPECT_EQ(AfxGetCurrentDirectory(), directory);
     auto* host = qobject_cast<QLineEdit*>(next.GetDlgItem(IDC_REMOTE_HOST));
     EXPECT_TRUE(host->text().isEmpty());
@@ -387,6 +401,18 @@ TEST_F(TransferControl, TheNextWindowRemembersNamesModeAndDirectoryAndTheCommand
     started.SetStartup(CommandLine{"cmdline.example", "", "", false});
     ASSERT_TRUE(started.Create(IDD_MAIN));
     EXPECT_EQ(started.GetDlgItemText(IDC_REMOTE_HOST), "cmdline.example");
+    started.DestroyWindow();
+
+    // A Get from the command line stores into the shell's directory.
+    ASSERT_EQ(::chdir("/"), 0);
+    boxes.answers = {IDCANCEL};
+    TestDlg getting;
+    getting.SetStartup(CommandLine{first.HostString(), "x.cfg", "", true});
+    ASSERT_TRUE(getting.Create(IDD_MAIN));
+    Settle();
+    EXPECT_EQ(AfxGetCurrentDirectory(), "/");
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_NE(boxes.boxes.back().text.find("to directory:\t/\n"), std::string::npos) << boxes.boxes.back().text;
 }
 
 TEST_F(TransferControl, AFileDroppedOnTheWindowIsChosenForAPut)
@@ -446,9 +472,13 @@ TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
     for (int tick = 0; tick < 18; ++tick)
         dlg.SendMessage(WM_TIMER, 1);
     Settle();
-    EXPECT_EQ(boxes.Texts().back(), AfxLoadString(IDS_SESSION_TIMEOUT));
+    // What happened, where, and what to look at.
+    EXPECT_EQ(boxes.Texts().back(), AfxLoadString(IDS_SESSION_TIMEOUT) + "\n\nNo answer came from 127.0.0.1, port " +
+                                        std::to_string(silent.Port()) + ". Check that the address is right, that a " +
+                                        "TFTP server is running there, and that no firewall blocks UDP port " +
+                                        std::to_string(silent.Port()) + ".");
     EXPECT_EQ(boxes.boxes.back().nType, MB_OK);
-    EXPECT_EQ(statusAtBox.substr(0, 5), "Idle\n");
+    EXPECT_EQ(statusAtBox.substr(0, 7), "Failed\n");
     EXPECT_TRUE(Enabled(IDC_GET));
     EXPECT_FALSE(Enabled(IDC_ABORT));
     EXPECT_EQ(dlg.deleted, 1);
@@ -461,9 +491,9 @@ TEST_F(TransferControl, FinalRateCountsMilliseconds)
         ULONGLONG milliseconds;
         const char* status;
     };
-    const Row rows[] = {{2000, "Idle\n100\n100\n400 bps"},
-                        {250, "Idle\n100\n100\n3200 bps"},
-                        {0, "Idle\n100\n100\n800000 bps"}}; // quicker than the clock: one millisecond
+    const Row rows[] = {{2000, "Complete\n100\n100\n400 bps"},
+                        {250, "Complete\n100\n100\n3.20 kbps"},
+                        {0, "Complete\n100\n100\n800 kbps"}}; // quicker than the clock: one millisecond
     for (const Row& row : rows) {
         FakePeer server;
         FakePeer transfer;
@@ -472,7 +502,10 @@ TEST_F(TransferControl, FinalRateCountsMilliseconds)
         transfer.SendTo(port, AckPacket(1));
         ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
         EXPECT_EQ(Status(), row.status);
-        EXPECT_EQ(qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS))->value(), 0);
+        // The bar stays full after the end.
+        const auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_EQ(bar->text(), "100%");
     }
 }
 
@@ -502,8 +535,110 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     Settle(); // the WM_TFTP_FAILED posted after the box
     EXPECT_EQ(dlg.deleted, 1);
     EXPECT_FALSE(dlg.Busy());
-    EXPECT_EQ(Status().substr(0, 5), "Idle\n");
+    EXPECT_EQ(Status().substr(0, 9), "Complete\n"); // the late error changes nothing
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
+}
+
+// However a transfer ends, the panel says so, the log has a line for it, and
+// the focus goes back to the button that started it, never to Exit.
+TEST_F(TransferControl, EveryEndIsSaidLoggedAndGivesTheFocusBack)
+{
+    struct Row {
+        const char* word;
+        const char* logged;
+        std::function<void(FakePeer& transfer, UINT port)> end;
+    };
+    const Row rows[] = {
+        {"Complete", "Transfer complete: 10 bytes",
+         [](FakePeer& transfer, UINT port) { transfer.SendTo(port, DataPacket(1, 10)); }},
+        {"Aborted", "Transfer aborted: 0 bytes", [this](FakePeer&, UINT) { Click(IDC_ABORT); }},
+        {"Failed", "Transfer failed: 0 bytes",
+         [](FakePeer& transfer, UINT port) { transfer.SendTo(port, ErrorPacket(2, "denied")); }},
+    };
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    auto* log = qobject_cast<QListWidget*>(g_pLogDlg->GetDlgItem(IDC_LOG_LIST));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.word);
+        FakePeer server;
+        FakePeer transfer;
+        Type(IDC_REMOTE_HOST, server.HostString());
+        Type(IDC_REMOTE_FILE, "c.cfg");
+        QWidget* get = dlg.GetDlgItem(IDC_GET);
+        get->setFocus();
+        QTest::keyClick(get, Qt::Key_Space); // as a keyboard user starts it
+        ASSERT_TRUE(server.Receive());
+        EXPECT_NE(dlg.GetSafeHwnd()->focusWidget(), dlg.GetDlgItem(IDOK));
+        row.end(transfer, server.LastSenderPort());
+        ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
+        Settle();
+        EXPECT_EQ(Status().substr(0, Status().find('\n')), row.word);
+        EXPECT_EQ(log->item(log->count() - 1)->text().mid(9).toStdString().rfind(row.logged, 0), 0u)
+            << log->item(log->count() - 1)->text().toStdString();
+        EXPECT_EQ(dlg.GetSafeHwnd()->focusWidget(), get);
+        // Enter now asks again for what the button does; it never ends the program.
+        boxes.answers = {IDCANCEL};
+        const size_t shown = boxes.boxes.size();
+        QTest::keyClick(dlg.GetSafeHwnd()->focusWidget(), Qt::Key_Return);
+        ASSERT_EQ(boxes.boxes.size(), shown + 1);
+        EXPECT_EQ(boxes.boxes.back().text.rfind("Please confirm the following operation:\nRetrieve", 0), 0u);
+        EXPECT_TRUE(dlg.GetSafeHwnd()->isVisible());
+    }
+}
+
+// Ascii mode keeps only text: a Put of a binary file in Ascii mode says so.
+TEST_F(TransferControl, TheConfirmationWarnsOfABinaryFileInAsciiMode)
+{
+    FakePeer server;
+    Bytes image(70000, 'a');
+    image[66000] = 0; // past the first 64 KiB: not looked at
+    WriteFileBytes(local / "late.bin", image);
+    image[10] = 0;
+    WriteFileBytes(local / "fw.bin", image);
+    Type(IDC_REMOTE_HOST, server.HostString());
+    const std::string warning = "\n\n" + AfxLoadString(IDS_LOOKS_BINARY);
+    const struct {
+        const char* file;
+        int mode;
+        bool warned;
+    } rows[] = {{"fw.bin", IDC_MODE_ASCII, true},
+                {"fw.bin", IDC_MODE_BINARY, false},
+                {"b.txt", IDC_MODE_ASCII, false},
+                {"late.bin", IDC_MODE_ASCII, false}};
+    for (const auto& row : rows) {
+        ChooseFile(row.file);
+        QTest::mouseClick(qobject_cast<QRadioButton*>(dlg.GetDlgItem(row.mode)), Qt::LeftButton);
+        boxes.answers = {IDCANCEL};
+        Click(IDC_PUT);
+        const std::string& text = boxes.boxes.back().text;
+        EXPECT_EQ(text.size() > warning.size() && text.substr(text.size() - warning.size()) == warning, row.warned)
+            << text;
+    }
+    EXPECT_FALSE(dlg.Busy());
+}
+
+// A typo in the history can be taken out; an empty history is written as
+// an empty list, not as a value no one can read.
+TEST_F(TransferControl, ShiftDeleteForgetsANameAndAnEmptyHistoryReadsEmpty)
+{
+    dlg.DestroyWindow();
+    const std::string file = Settings().fileName().toStdString();
+    std::ifstream written(file);
+    const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Hosts=\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("@Invalid"), std::string::npos) << text;
+
+    Settings().setValue(QStringLiteral("State/Hosts"), QStringList{"tpyo.example", "good.example"});
+    TestDlg next;
+    ASSERT_TRUE(next.Create(IDD_MAIN));
+    auto* host = qobject_cast<QLineEdit*>(next.GetDlgItem(IDC_REMOTE_HOST));
+    QTest::keyClick(host, Qt::Key_Down);
+    QAbstractItemView* popup = host->completer()->popup();
+    ASSERT_TRUE(popup->isVisible());
+    popup->setCurrentIndex(popup->model()->index(0, 0));
+    QTest::keyClick(popup, Qt::Key_Delete, Qt::ShiftModifier);
+    ASSERT_EQ(popup->model()->rowCount(), 1);
+    EXPECT_EQ(popup->model()->index(0, 0).data().toString(), "good.example");
+    EXPECT_EQ(Settings().value(QStringLiteral("State/Hosts")).toStringList(), QStringList{"good.example"});
 }
 
 TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
@@ -523,9 +658,9 @@ TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
     dlg.SendMessage(WM_TIMER, 1);
     dlg.SendMessage(WM_TIMER, 1); // the once-a-second advance
     EXPECT_EQ(bar->value(), 10);
-    EXPECT_EQ(Status(), "Transmitting\n2199023255552\n20480\n163840 bps");
+    EXPECT_EQ(Status(), "Transmitting\n2,199,023,255,552\n20,480\n164 kbps");
     Click(IDC_ABORT);
-    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->value(), 10); // an abort leaves the bar where it was
 }
 
 TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
@@ -586,7 +721,7 @@ TEST_F(TransferControl, TheWindowGetsItsTurnWhileDatagramsKeepComing)
     ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
     EXPECT_LT(Clock::now() - clicked, std::chrono::milliseconds(50));
     EXPECT_LT(longestGap, std::chrono::milliseconds(50));
-    EXPECT_EQ(Status().substr(0, 5), "Idle\n");
+    EXPECT_EQ(Status().substr(0, 8), "Aborted\n");
     EXPECT_FALSE(std::filesystem::exists(local / "big.bin"));
 }
 
@@ -619,8 +754,8 @@ TEST_P(WindowTransfer, MovesTheFileExactly)
     }
     ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
     EXPECT_EQ(boxes.boxes.size(), 1u); // the confirmation only
-    EXPECT_EQ(dlg.words, (std::vector<std::string>{"Starting",
-                                                   direction == DIRECTION_PUT ? "Transmitting" : "Receiving", "Idle"}));
+    EXPECT_EQ(dlg.words, (std::vector<std::string>{
+                             "Starting", direction == DIRECTION_PUT ? "Transmitting" : "Receiving", "Complete"}));
 
     Bytes expected = content;
     Bytes arrived;
@@ -647,11 +782,13 @@ TEST_P(WindowTransfer, MovesTheFileExactly)
         arrived = ReadFileBytes((server.Root() / "upload.cfg").string());
     }
     EXPECT_TRUE(arrived == expected);
-    const std::string size = direction == DIRECTION_PUT ? std::to_string(content.size()) : "0";
-    const std::string moved = std::to_string(
-        mode == MODE_ASCII && direction == DIRECTION_GET ? content.size() + 70000 / 61 + 1 : content.size());
-    // The test's clock stands still: the transfer counts as one millisecond.
-    EXPECT_EQ(Status(), "Idle\n" + size + "\n" + moved + "\n" + std::to_string(std::stoull(moved) * 8000) + " bps");
+    const ULONGLONG moved =
+        mode == MODE_ASCII && direction == DIRECTION_GET ? content.size() + 70000 / 61 + 1 : content.size();
+    // A finished Get shows the size that arrived. The test's clock stands
+    // still: the transfer counts as one millisecond.
+    const NumberStyle numbers;
+    EXPECT_EQ(Status(), "Complete\n" + FormatCount(direction == DIRECTION_PUT ? content.size() : moved, numbers) +
+                            "\n" + FormatCount(moved, numbers) + "\n" + FormatRate(moved * 8000, numbers));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tftpd, WindowTransfer,

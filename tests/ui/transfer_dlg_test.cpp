@@ -207,23 +207,24 @@ TEST(MainWindowFont, TheWindowGrowsWithTheDesktopsFontAndALongPathLosesItsMiddle
     EXPECT_NEAR(static_cast<double>(sizes[1].height()) / sizes[0].height(), 1.5, 0.08);
 }
 
-TEST_F(MainWindow, TabOrderFollowsTheTemplate)
+TEST_F(MainWindow, TabOrderFollowsTheEyeFromRemoteFile)
 {
-    // The tab stops, in the order the focus chain visits them.
+    // The tab stops, in the order the focus chain visits them, from where
+    // the focus starts.
+    const std::vector<int> visual = {IDC_REMOTE_FILE, IDC_REMOTE_HOST, IDC_DIR_LIST, IDC_FILE_LIST, IDC_MODE_ASCII,
+                                     IDC_MODE_BINARY, IDC_PUT,         IDC_GET,      IDC_ABORT,     IDOK,
+                                     ID_HELP,         IDC_MENU_BUTTON};
     std::vector<int> order;
-    QWidget* first = dlg.GetDlgItem(IDC_DIR_LIST);
+    QWidget* first = dlg.GetSafeHwnd()->focusWidget();
+    ASSERT_EQ(first, dlg.GetDlgItem(IDC_REMOTE_FILE));
     QWidget* widget = first;
     do {
-        if (widget->focusPolicy() & Qt::TabFocus) {
-            for (int id : {IDC_DIR_LIST, IDC_FILE_LIST, IDC_REMOTE_FILE, IDC_REMOTE_HOST, IDC_MODE_ASCII,
-                           IDC_MODE_BINARY, IDC_PUT, IDC_GET, IDC_ABORT, IDOK, ID_HELP})
-                if (dlg.GetDlgItem(id) == widget)
-                    order.push_back(id);
-        }
+        for (int id : visual)
+            if ((widget->focusPolicy() & Qt::TabFocus) && dlg.GetDlgItem(id) == widget)
+                order.push_back(id);
         widget = widget->nextInFocusChain();
     } while (widget != first);
-    EXPECT_EQ(order, (std::vector<int>{IDC_DIR_LIST, IDC_FILE_LIST, IDC_REMOTE_FILE, IDC_REMOTE_HOST, IDC_MODE_ASCII,
-                                       IDC_MODE_BINARY, IDC_PUT, IDC_GET, IDC_ABORT, IDOK, ID_HELP}));
+    EXPECT_EQ(order, visual);
 }
 
 TEST_F(MainWindow, ListsShowSortedEntriesWithoutHiddenOnes)
@@ -272,9 +273,14 @@ TEST_F(MainWindow, ARefusedChangeShowsTheCurrentDirectoryAgain)
 
 TEST_F(MainWindow, ChoosingAFileShowsItsPathAndSize)
 {
+    // A screen reader hears the path and the figures, not only their names.
+    EXPECT_EQ(dlg.GetDlgItem(IDC_CURRENT_DIR)->accessibleDescription().toStdString(), dir.Path().string());
     Select(IDC_FILE_LIST, "Mixed.Case.BIN");
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CURRENT_DIR), dir / "Mixed.Case.BIN");
-    EXPECT_EQ(Status(), "Idle\n1234\n0\n0 bps");
+    EXPECT_EQ(dlg.GetDlgItem(IDC_CURRENT_DIR)->accessibleDescription().toStdString(), dir / "Mixed.Case.BIN");
+    EXPECT_EQ(Status(), "Idle\n1,234\n0\n0 bps");
+    EXPECT_EQ(dlg.GetDlgItem(IDC_STATUS_VALUES)->accessibleDescription(),
+              "Status: Idle, File Size: 1,234, Sent (bytes): 0, Transmission Rate: 0 bps");
     Select(IDC_FILE_LIST, "A.txt");
     EXPECT_EQ(Status(), "Idle\n2\n0\n0 bps");
 }
@@ -289,13 +295,48 @@ TEST_F(MainWindow, TabbingIntoTheFileListChoosesNothing)
     EXPECT_FALSE(dlg.IsWindowEnabled(IDC_PUT));
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CURRENT_DIR), dir.Path().string());
 
-    // An arrow key does choose, and Enter there presses the default button (Put).
+    // An arrow key does choose.
     QTest::keyClick(dlg.GetDlgItem(IDC_FILE_LIST), Qt::Key_Down);
     EXPECT_TRUE(dlg.IsWindowEnabled(IDC_PUT));
-    boxes.answers = {IDCANCEL};
-    QTest::keyClick(dlg.GetDlgItem(IDC_FILE_LIST), Qt::Key_Return);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text.rfind("Please confirm the following operation:\nSend file:", 0), 0u);
+}
+
+// Enter never sends a file by itself: only "-->" with the focus does. In the
+// remote boxes it asks for the Get they imply.
+TEST_F(MainWindow, EnterStartsNoPutUnlessPutHasTheFocus)
+{
+    auto* host = Item<QLineEdit>(IDC_REMOTE_HOST);
+    host->setText("192.0.2.7");
+    Select(IDC_FILE_LIST, "b.txt");
+    ASSERT_TRUE(dlg.IsWindowEnabled(IDC_PUT));
+    boxes.answers = {IDCANCEL, IDCANCEL, IDCANCEL};
+    struct Row {
+        int nFocus;
+        const char* remote; // typed in Remote File first
+        const char* asked;  // the start of the confirmation, or nothing
+    };
+    const Row rows[] = {
+        {IDC_REMOTE_FILE, "", nullptr},
+        {IDC_REMOTE_HOST, "", nullptr},
+        {IDC_FILE_LIST, "", nullptr},
+        {IDC_MODE_BINARY, "", nullptr},
+        {IDC_REMOTE_FILE, "backup.cfg", "Please confirm the following operation:\nRetrieve file:\tbackup.cfg"},
+        {IDC_REMOTE_HOST, "backup.cfg", "Please confirm the following operation:\nRetrieve file:\tbackup.cfg"},
+        {IDC_PUT, "", "Please confirm the following operation:\nSend file:"},
+    };
+    for (const Row& row : rows) {
+        Item<QLineEdit>(IDC_REMOTE_FILE)->setText(row.remote);
+        boxes.boxes.clear();
+        QWidget* focus = dlg.GetDlgItem(row.nFocus);
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
+        QCoreApplication::processEvents(); // a Get is posted, not sent
+        if (row.asked == nullptr) {
+            EXPECT_TRUE(boxes.boxes.empty()) << row.nFocus;
+        } else {
+            ASSERT_EQ(boxes.boxes.size(), 1u) << row.nFocus;
+            EXPECT_EQ(boxes.boxes[0].text.rfind(row.asked, 0), 0u) << boxes.boxes[0].text;
+        }
+    }
 }
 
 TEST_F(MainWindow, EnablingRules)
