@@ -128,7 +128,11 @@ protected:
     BYTE* m_pBuffer;
     WORD m_wMode;
     WORD m_wDirection;
+    // Put: the last block sent, as the send window numbered it. Get: the
+    // last block taken in order, which an ACK names.
     WORD m_wBlock;
+    // The block an accepted reply carries. Put: the ACK that covers every
+    // block sent (0 after the WRQ). Get: the DATA awaited (1 after the RRQ).
     WORD m_wExpected;
     TftpState m_wState;
 
