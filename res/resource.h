@@ -110,3 +110,7 @@
 #define IDS_ACC_CURRENT_DIR 167
 #define IDS_ACC_STATUS 168
 #define IDS_ACC_LOG 169
+// The log list's context menu.
+#define IDS_LOG_COPY 200
+#define IDS_LOG_SELECT_ALL 201
+#define IDS_LOG_CLEAR 202

@@ -93,6 +93,9 @@ constexpr StringEntry kStrings[] = {
     {IDS_ACC_CURRENT_DIR, "Current directory"},
     {IDS_ACC_STATUS, "Transfer status"},
     {IDS_ACC_LOG, "Transfer log"},
+    {IDS_LOG_COPY, "&Copy"},
+    {IDS_LOG_SELECT_ALL, "Select &All"},
+    {IDS_LOG_CLEAR, "C&lear"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
