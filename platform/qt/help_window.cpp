@@ -53,7 +53,8 @@ void CHelpWindow::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    const bool enterInBar = (key == Qt::Key_Return || key == Qt::Key_Enter) && m_pFind->hasFocus();
+    const bool inBar = focusWidget() == m_pFind;
+    const bool enterInBar = (key == Qt::Key_Return || key == Qt::Key_Enter) && inBar;
     if (key == Qt::Key_F && modifiers == Qt::ControlModifier) {
         m_pFind->show();
         m_pFind->setFocus();
@@ -62,7 +63,7 @@ void CHelpWindow::keyPressEvent(QKeyEvent* event)
         const bool found = Find(modifiers == Qt::ShiftModifier);
         m_pFind->setStyleSheet(found || m_pFind->text().isEmpty() ? QString()
                                                                   : QStringLiteral("QLineEdit { color: #c00000; }"));
-    } else if (key == Qt::Key_Escape && m_pFind->hasFocus()) {
+    } else if (key == Qt::Key_Escape && inBar) {
         m_pFind->hide();
         m_pBrowser->setFocus();
     } else if ((key == Qt::Key_Escape && modifiers == Qt::NoModifier) ||
