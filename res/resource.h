@@ -120,3 +120,7 @@
 #define IDS_ACC_MENU_BUTTON 185
 #define IDS_TIP_MENU_BUTTON 186
 #define IDS_PROGRESS_LEFT 187
+// The log list's context menu.
+#define IDS_LOG_COPY 200
+#define IDS_LOG_SELECT_ALL 201
+#define IDS_LOG_CLEAR 202

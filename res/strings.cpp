@@ -102,6 +102,9 @@ constexpr StringEntry kStrings[] = {
     {IDS_ACC_MENU_BUTTON, "Window menu"},
     {IDS_TIP_MENU_BUTTON, "The window's menu: About, Log Window, Transfer Options (F10)"},
     {IDS_PROGRESS_LEFT, "%d%%, %s left"},
+    {IDS_LOG_COPY, "&Copy"},
+    {IDS_LOG_SELECT_ALL, "Select &All"},
+    {IDS_LOG_CLEAR, "C&lear"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

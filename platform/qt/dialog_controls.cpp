@@ -93,8 +93,9 @@ QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
     case ControlKind::ListBox: {
         auto* list = new QListWidget(pParent);
         list->setProperty("controlId", id);
-        list->setSelectionMode((control.style & LBS_NOSEL) != 0 ? QAbstractItemView::NoSelection
-                                                                : QAbstractItemView::SingleSelection);
+        list->setSelectionMode((control.style & LBS_NOSEL) != 0         ? QAbstractItemView::NoSelection
+                               : (control.style & LBS_EXTENDEDSEL) != 0 ? QAbstractItemView::ExtendedSelection
+                                                                        : QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy((control.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
                                                                            : Qt::ScrollBarAlwaysOff);
         list->setHorizontalScrollBarPolicy((control.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
