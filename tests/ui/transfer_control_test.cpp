@@ -503,7 +503,7 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     EXPECT_EQ(dlg.deleted, 1);
     EXPECT_FALSE(dlg.Busy());
     EXPECT_EQ(Status().substr(0, 5), "Idle\n");
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
+    EXPECT_EQ(boxes.FirstParagraphs(), (std::vector<std::string>{boxes.FirstParagraphs()[0], "late error"}));
 }
 
 TEST_F(TransferControl, TheProgressBarCoversAFileOfAnySize)
