@@ -289,9 +289,10 @@ int CTFTPSocket::RefuseOack(std::string_view szOption)
     return TFTP_RESULT_NONE;
 }
 
-BOOL CTFTPSocket::RetryWithoutOptions()
+BOOL CTFTPSocket::RetryWithoutOptions(WORD wCode)
 {
-    Log("The server refuses the options: asking again without them");
+    Log("The server answered ERROR " + std::to_string(wCode) + " (" + TftpErrorMeaning(wCode) +
+        ") to the options: asking again without them");
     m_bRetriedPlain = TRUE;
     Close();
     m_bConnected = FALSE;
@@ -353,11 +354,13 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     const int largest = std::max(m_granted.nBlockSize, m_bNegotiating ? m_options.nBlockSize : 0) + TFTP_HEADER_SIZE;
     TftpVerdict verdict = ClassifyDatagram(m_wState, m_wExpected, datagram, length, largest);
     if (verdict.bPeerError) {
-        // A server that refuses the options gets the request once more
-        // without them; only that one's failure is shown.
-        if (m_bNegotiating && awaitingFirstReply) {
+        // A server that may be refusing the options gets the request once
+        // more without them, and only that one's failure is shown. Any
+        // other ERROR is about the file itself, and ends the transfer now.
+        const WORD code = GetWord(datagram + 2);
+        if (m_bNegotiating && awaitingFirstReply && ErrorMayRefuseOptions(code)) {
             m_bNegotiating = FALSE;
-            if (RetryWithoutOptions())
+            if (RetryWithoutOptions(code))
                 return TFTP_RESULT_NONE;
             if (m_pOwner != nullptr)
                 m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
@@ -592,8 +595,22 @@ void CTFTPSocket::ShowError(std::string_view text, UINT nType)
 
 void CTFTPSocket::ReportPeerError(const BYTE* pPacket, int nLength)
 {
-    // The peer's text is untrusted: bounded by the datagram, shown as plain text.
-    ShowError(PeerErrorText(pPacket, nLength));
+    // The peer's text is untrusted: bounded by the datagram and again for
+    // showing, and only ever an argument of the program's own formats.
+    ShowError(PeerErrorReport(m_wDirection, m_strRequestName, HostShown(), pPacket, nLength));
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+std::string CTFTPSocket::HostShown() const
+{
+    // The host as typed, with the address and port the request went to
+    // where they say more: "tftp.example (192.0.2.7 port 69)",
+    // "127.0.0.1 port 6969", "192.0.2.7".
+    const std::string address = AddressText(m_addrServer);
+    if (address == m_strHost + " port " + std::to_string(TFTP_SERVER_PORT))
+        return m_strHost;
+    if (address.starts_with(m_strHost + " port "))
+        return address;
+    return m_strHost + " (" + address + ")";
 }

@@ -139,7 +139,8 @@ protected:
     TftpGranted m_granted;
     // The request carried options and no answer has settled them yet.
     BOOL m_bNegotiating = FALSE;
-    // A server refused the options with an ERROR; the request went again without them.
+    // A server may have refused the options with an ERROR (0, 4 or 8); the
+    // request went again without them.
     BOOL m_bRetriedPlain = FALSE;
     // An OACK has been accepted.
     BOOL m_bGranted = FALSE;
@@ -168,8 +169,11 @@ private:
     // An OACK to the request: the grant, or the transfer's end.
     int ReceiveOack(const BYTE* pDatagram, int nLength);
     int RefuseOack(std::string_view szOption);
-    // The request again, without options, from a fresh socket.
-    BOOL RetryWithoutOptions();
+    // The request again, without options, from a fresh socket, after the
+    // server answered ERROR wCode to the options.
+    BOOL RetryWithoutOptions(WORD wCode);
+    // The server as the user named it, for messages.
+    std::string HostShown() const;
     BOOL Connected();
     BYTE* Slot(unsigned nBlock) const;
     int ReceiveWindowAck(WORD wBlock);
