@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tftp_errors.h"
+
 const char* TftpModeString(WORD wMode)
 {
     return wMode == MODE_BINARY ? "octet" : "netascii";
@@ -120,10 +122,18 @@ TftpVerdict ClassifyDatagram(const TftpExchange& exchange, const BYTE* pDatagram
     if (opcode == 0 || opcode > TFTP_OPCODE_ERROR)
         return Fail(TFTP_REASON_OPCODE, 0);
     // An ERROR ends a running transfer; once it has ended, another one (a
-    // hostile server's flood) is not shown again.
-    if (opcode == TFTP_OPCODE_ERROR)
-        return exchange.wState == TFTP_STATE_CLOSED ? Ignore()
-                                                    : TftpVerdict{TftpEvent::PeerError, TFTP_RESULT_NONE, true, 0};
+    // hostile server's flood) is not shown again. One to a request with
+    // options may be refusing them, so that the request is worth sending
+    // again without; any other is about the file itself.
+    if (opcode == TFTP_OPCODE_ERROR) {
+        if (exchange.wState == TFTP_STATE_CLOSED)
+            return Ignore();
+        const WORD code = GetWord(pDatagram + 2);
+        const bool firstReply = exchange.wState == TFTP_STATE_RRQ_SENT || exchange.wState == TFTP_STATE_WRQ_SENT;
+        const bool options = firstReply && exchange.pAsked != nullptr && ErrorMayRefuseOptions(code);
+        return TftpVerdict{
+            options ? TftpEvent::OptionsRefused : TftpEvent::PeerError, TFTP_RESULT_NONE, !options, 0, 0, {}, code};
+    }
 
     const WORD block = GetWord(pDatagram + 2);
     switch (exchange.wState) {

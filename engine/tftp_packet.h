@@ -40,14 +40,15 @@ int BuildError(BYTE* pPacket, int nCapacity, WORD wCode, std::string_view text);
 // What one datagram is to the transfer. Each datagram is judged once, and
 // Receive acts on the verdict.
 enum class TftpEvent : BYTE {
-    Ignore,      // nothing to do: nothing changes, nothing is sent
-    Data,        // the DATA block awaited
-    Ack,         // an ACK the send window takes; nSlid blocks newly acknowledged
-    Gap,         // DATA ahead of the block awaited: acknowledge the last block in order
-    Oack,        // an OACK whose grant can be taken (oack.granted)
-    OackRefused, // an OACK that cannot be taken (oack.szOption names the option at fault)
-    PeerError,   // an ERROR datagram: the peer's text is to be shown
-    Fail,        // the transfer cannot go on
+    Ignore,         // nothing to do: nothing changes, nothing is sent
+    Data,           // the DATA block awaited
+    Ack,            // an ACK the send window takes; nSlid blocks newly acknowledged
+    Gap,            // DATA ahead of the block awaited: acknowledge the last block in order
+    Oack,           // an OACK whose grant can be taken (oack.granted)
+    OackRefused,    // an OACK that cannot be taken (oack.szOption names the option at fault)
+    OptionsRefused, // an ERROR to the request's options that may be about them: ask again without
+    PeerError,      // any other ERROR datagram: the peer's text is to be shown
+    Fail,           // the transfer cannot go on
 };
 
 struct TftpVerdict {
@@ -57,6 +58,7 @@ struct TftpVerdict {
     WORD wErrorCode; // ERROR code to send back; 0 when none is sent
     int nSlid = 0;   // Ack: the blocks it newly acknowledges (0: the newest again)
     OackVerdict oack{};
+    WORD wPeerCode = 0; // OptionsRefused, PeerError: the code the peer sent
 };
 
 // What the judge of a datagram knows of the transfer.

@@ -10,6 +10,7 @@
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "tftp_errors.h"
 
 namespace {
 // Copies at most size - 1 bytes and always terminates.
@@ -93,12 +94,12 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
             return FALSE;
         }
         if (!m_pFile->Open(localName.c_str(), flags, &error)) {
-            ShowError(AfxLoadString(IDS_OPEN_WRITE_FAILED));
+            ShowError(OpenFailedText(IDS_OPEN_WRITE_FAILED, error));
             return FALSE;
         }
     } else {
         if (!m_pFile->Open(lpszLocalPath, flags, &error)) {
-            ShowError(AfxLoadString(IDS_OPEN_READ_FAILED));
+            ShowError(OpenFailedText(IDS_OPEN_READ_FAILED, error));
             return FALSE;
         }
         m_nPutSize = m_pFile->GetLength();
@@ -202,7 +203,7 @@ void CTFTPSession::OnFileError(const CFileException& error)
     // The transfer cannot go on without its file: nothing more is sent or
     // resent, and the main window ends it on WM_TFTP_FAILED.
     m_wState = TFTP_STATE_CLOSED;
-    ShowError(error.GetErrorMessage(), MB_OK | MB_ICONSTOP);
+    ShowError(FileErrorText(error), MB_OK | MB_ICONSTOP);
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 

@@ -292,9 +292,10 @@ int CTFTPSocket::RefuseOack(std::string_view szOption)
     return TFTP_RESULT_NONE;
 }
 
-BOOL CTFTPSocket::RetryWithoutOptions()
+BOOL CTFTPSocket::RetryWithoutOptions(WORD wCode)
 {
-    Log("The server refuses the options: asking again without them");
+    Log("The server answered ERROR " + std::to_string(wCode) + " (" + TftpErrorMeaning(wCode) +
+        ") to the options: asking again without them");
     m_bRetriedPlain = TRUE;
     Close();
     m_bConnected = FALSE;
@@ -336,7 +337,6 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         return TFTP_RESULT_ERROR + TFTP_REASON_RECEIVE;
     }
 
-    const bool awaitingFirstReply = m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT;
     const TftpExchange exchange{m_wState,
                                 m_wExpected,
                                 m_send,
@@ -347,23 +347,18 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
                                 m_options.Any(),
                                 m_bGranted == TRUE};
     const TftpVerdict verdict = ClassifyDatagram(exchange, datagram, length);
-    if (verdict.eEvent == TftpEvent::PeerError) {
-        // A server that refuses the options gets the request once more
-        // without them; only that one's failure is shown.
-        if (m_bNegotiating && awaitingFirstReply) {
-            m_bNegotiating = FALSE;
-            if (RetryWithoutOptions())
-                return TFTP_RESULT_NONE;
-            if (m_pOwner != nullptr)
-                m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
-            return TFTP_RESULT_NONE;
-        }
+
+    switch (verdict.eEvent) {
+    case TftpEvent::OptionsRefused:
+        // Only the plain request's failure is shown.
+        m_bNegotiating = FALSE;
+        if (!RetryWithoutOptions(verdict.wPeerCode) && m_pOwner != nullptr)
+            m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+        return TFTP_RESULT_NONE;
+    case TftpEvent::PeerError:
         m_wState = TFTP_STATE_CLOSED;
         ReportPeerError(datagram, length);
         return TFTP_RESULT_NONE;
-    }
-
-    switch (verdict.eEvent) {
     case TftpEvent::Oack:
         return ReceiveOack(verdict.oack.granted);
     case TftpEvent::OackRefused:
@@ -400,7 +395,6 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
             return verdict.nResult;
         return EndTransfer(verdict.nResult & TFTP_RESULT_VALUE_MASK, verdict.wErrorCode);
     case TftpEvent::Ignore:
-    case TftpEvent::PeerError:
     default:
         return TFTP_RESULT_NONE;
     }
@@ -571,8 +565,22 @@ void CTFTPSocket::ShowError(std::string_view text, UINT nType)
 
 void CTFTPSocket::ReportPeerError(const BYTE* pPacket, int nLength)
 {
-    // The peer's text is untrusted: bounded by the datagram, shown as plain text.
-    ShowError(PeerErrorText(pPacket, nLength));
+    // The peer's text is untrusted: bounded by the datagram and again for
+    // showing, and only ever an argument of the program's own formats.
+    ShowError(PeerErrorReport(m_wDirection, m_strRequestName, HostShown(), pPacket, nLength));
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+std::string CTFTPSocket::HostShown() const
+{
+    // The host as typed, with the address and port the request went to
+    // where they say more: "tftp.example (192.0.2.7 port 69)",
+    // "127.0.0.1 port 6969", "192.0.2.7".
+    const std::string address = AddressText(m_addrServer);
+    if (address == m_strHost + " port " + std::to_string(TFTP_SERVER_PORT))
+        return m_strHost;
+    if (address.starts_with(m_strHost + " port "))
+        return address;
+    return m_strHost + " (" + address + ")";
 }

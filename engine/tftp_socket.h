@@ -148,7 +148,8 @@ protected:
     TftpGranted m_granted;
     // The request carried options and no answer has settled them yet.
     BOOL m_bNegotiating = FALSE;
-    // A server refused the options with an ERROR; the request went again without them.
+    // A server may have refused the options with an ERROR (0, 4 or 8); the
+    // request went again without them.
     BOOL m_bRetriedPlain = FALSE;
     // An OACK has been accepted.
     BOOL m_bGranted = FALSE;
@@ -173,8 +174,11 @@ private:
     // An OACK granted the transfer's options.
     int ReceiveOack(const TftpGranted& granted);
     int RefuseOack(std::string_view szOption);
-    // The request again, without options, from a fresh socket.
-    BOOL RetryWithoutOptions();
+    // The request again, without options, from a fresh socket, after the
+    // server answered ERROR wCode to the options.
+    BOOL RetryWithoutOptions(WORD wCode);
+    // The server as the user named it, for messages.
+    std::string HostShown() const;
     BOOL Connected();
     // Sizes the block windows for m_granted: once with the request, for the
     // plain exchange, and again when an OACK grants otherwise.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Reading a server's ERROR packet: the text is bounded by the datagram, and
-// the text for any code comes without reading past the end.
+// the text for any code, and the whole message, come without reading past
+// the end.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -22,8 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (size >= 4) {
         const std::string text = PeerErrorText(datagram.data(), static_cast<int>(size));
-        if (datagram[2] == 0 && datagram[3] == 0 && text != message)
+        if (datagram[2] == 0 && datagram[3] == 0 && text != ShownPeerText(message))
             std::abort();
+        // The whole message breaks lines only where the program does: the
+        // server's text brings no control character into it.
+        const std::string report =
+            PeerErrorReport(DIRECTION_PUT, "name", "host", datagram.data(), static_cast<int>(size));
+        for (const char c : report) {
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F)
+                std::abort();
+        }
     }
     return 0;
 }

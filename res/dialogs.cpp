@@ -51,8 +51,8 @@ constexpr DialogControl kAboutControls[] = {
 
 constexpr DialogControl kLogControls[] = {
     {ControlKind::ListBox, IDC_LOG_LIST, "",
-     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, 7, 7, 311,
-     79},
+     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, 7, 7,
+     311, 79},
 };
 
 constexpr DialogControl kOptionsControls[] = {

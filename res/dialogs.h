@@ -33,6 +33,8 @@ inline constexpr STYLE BS_DEFPUSHBUTTON = 0x0001;
 inline constexpr STYLE LBS_NOTIFY = 0x0001;
 inline constexpr STYLE LBS_SORT = 0x0002;
 inline constexpr STYLE LBS_NOINTEGRALHEIGHT = 0x0100;
+// Lines are chosen as in a file manager: Shift and Ctrl widen the choice.
+inline constexpr STYLE LBS_EXTENDEDSEL = 0x0800;
 inline constexpr STYLE LBS_NOSEL = 0x4000;
 inline constexpr STYLE ES_AUTOHSCROLL = 0x0080;
 inline constexpr STYLE SS_NOPREFIX = 0x0080;

@@ -111,6 +111,16 @@
 #define IDS_ACC_CURRENT_DIR 167
 #define IDS_ACC_STATUS 168
 #define IDS_ACC_LOG 169
+// What a server's ERROR and a local file error tell beyond their first paragraph.
+#define IDS_PEER_ERROR_GET 170
+#define IDS_PEER_ERROR_PUT 171
+#define IDS_TFTP_ERROR_MEANINGS 172
+#define IDS_HINT_SERVER_CREATES 173
+#define IDS_HINT_GET_NOT_FOUND 174
+#define IDS_HINT_GET_ACCESS 175
+#define IDS_HINT_DISK_FULL 176
+#define IDS_HINT_FILE_EXISTS 177
+#define IDS_FILE_ERROR_REASON 178
 // How a transfer ended, and what the main window says around it.
 #define IDS_COMPLETE 180
 #define IDS_ABORTED 181
@@ -120,3 +130,7 @@
 #define IDS_ACC_MENU_BUTTON 185
 #define IDS_TIP_MENU_BUTTON 186
 #define IDS_PROGRESS_LEFT 187
+// The log list's context menu.
+#define IDS_LOG_COPY 200
+#define IDS_LOG_SELECT_ALL 201
+#define IDS_LOG_CLEAR 202

@@ -93,6 +93,19 @@ constexpr StringEntry kStrings[] = {
     {IDS_ACC_CURRENT_DIR, "Current directory"},
     {IDS_ACC_STATUS, "Transfer status"},
     {IDS_ACC_LOG, "Transfer log"},
+    {IDS_PEER_ERROR_GET, "Get of \"%s\" from %s: the server answered TFTP error %u%s."},
+    {IDS_PEER_ERROR_PUT, "Put of \"%s\" to %s: the server answered TFTP error %u%s."},
+    // The standard meanings of the error codes 0 to 8, one a line.
+    {IDS_TFTP_ERROR_MEANINGS, "not defined\nfile not found\naccess violation\ndisk full or allocation exceeded\n"
+                              "illegal TFTP operation\nunknown transfer ID\nfile already exists\nno such user\n"
+                              "option negotiation refused"},
+    {IDS_HINT_SERVER_CREATES, "The server may need the file to exist, or to be started with -c to create it."},
+    {IDS_HINT_GET_NOT_FOUND,
+     "Check the name: it is looked up in the server's folder (the folder tftpd-hpa is given with -s)."},
+    {IDS_HINT_GET_ACCESS, "The server may send only files that everyone may read."},
+    {IDS_HINT_DISK_FULL, "The server has no room for the file: free space there, or ask its administrator."},
+    {IDS_HINT_FILE_EXISTS, "Choose another Remote File name, or remove the file on the server."},
+    {IDS_FILE_ERROR_REASON, "The system reports: %s."},
     {IDS_COMPLETE, "Complete"},
     {IDS_ABORTED, "Aborted"},
     {IDS_FAILED, "Failed"},
@@ -102,6 +115,9 @@ constexpr StringEntry kStrings[] = {
     {IDS_ACC_MENU_BUTTON, "Window menu"},
     {IDS_TIP_MENU_BUTTON, "The window's menu: About, Log Window, Transfer Options (F10)"},
     {IDS_PROGRESS_LEFT, "%d%%, %s left"},
+    {IDS_LOG_COPY, "&Copy"},
+    {IDS_LOG_SELECT_ALL, "Select &All"},
+    {IDS_LOG_CLEAR, "C&lear"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -7,18 +7,32 @@
 #include "engine/transfer_log.h"
 #include "platform/qt/dialog.h"
 
+class QListWidget;
+
 class CLogDlg : public CDialog, public ITransferLog {
 public:
+    // The most lines kept; the oldest go first.
+    static constexpr int kMaxLines = 2000;
+
     explicit CLogDlg(CWnd* pParent = nullptr);
     ~CLogDlg() override;
 
+    // Lines are chosen as in a file manager; Ctrl+C copies the chosen lines,
+    // Ctrl+A chooses all, and the list's context menu offers Copy, Select
+    // All and Clear.
+    BOOL OnInitDialog() override;
     // Removes every line.
     void ClearLog();
-    // Adds a line, stamped with the time of day, while the window is shown;
-    // the text is shown as it is, as plain text.
+    // Keeps the line, stamped with the time of day, whether the window is
+    // shown or not; the text is shown as it is, as plain text.
     void LogLine(std::string_view line) override;
+    // Puts the chosen lines on the clipboard as plain text, one a line.
+    void CopySelection();
 
     DECLARE_MESSAGE_MAP()
+
+private:
+    QListWidget* List() const;
 };
 
 // The one log window, created hidden by the main window and deleted with it.

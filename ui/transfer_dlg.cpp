@@ -393,7 +393,6 @@ void CTransferDlg::ToggleLogWindow()
         if (pSysMenu != nullptr)
             pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_UNCHECKED);
         g_pLogDlg->ShowWindow(SW_HIDE);
-        g_pLogDlg->ClearLog();
         g_bLogVisible = FALSE;
     }
 }

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QScreen>
 
 #include <algorithm>
@@ -76,15 +75,7 @@ void CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
         AfxFillSystemMenu(*m_pSystemMenu);
     }
 
-    // The desktop's general font, family and size: a template's size is
-    // that of a desktop of 8 points, so the window and its dialog units grow
-    // with the desktop's font and keep their proportions.
-    QFont font = QApplication::font();
-    constexpr double kTemplateDesktopPoints = 8.0;
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * dialogTemplate.nPointSize / kTemplateDesktopPoints);
-    else if (font.pixelSize() > 0)
-        font.setPixelSize(qRound(font.pixelSize() * dialogTemplate.nPointSize / kTemplateDesktopPoints));
+    const QFont font = AfxGetTemplateFont(QApplication::font(), dialogTemplate.nPointSize);
     m_pWidget->setFont(font);
     m_baseUnits = AfxGetDialogBaseUnits(font);
 
@@ -123,24 +114,7 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
             m_controls[id] = widget;
         created.push_back(widget);
     }
-    // A static text's access key ('&' before a letter) moves the focus to the
-    // next control that takes it, as on the desktop the templates come from.
-    for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
-        const DialogControl& control = dialogTemplate.controls[i];
-        const QString text = QString::fromUtf8(control.text);
-        if (control.kind != ControlKind::Static || (control.style & SS_NOPREFIX) != 0 ||
-            !text.contains(QRegularExpression(QStringLiteral("(^|[^&])&[^&]"))))
-            continue;
-        auto* label = qobject_cast<QLabel*>(created[i]);
-        for (size_t next = i + 1; label != nullptr && next < created.size(); ++next) {
-            QWidget* buddy = created[next];
-            if (buddy->focusPolicy() != Qt::NoFocus) {
-                label->setText(text);
-                label->setBuddy(buddy);
-                break;
-            }
-        }
-    }
+    AfxSetAccessKeys(dialogTemplate, created);
     // Group boxes are drawn behind the controls they surround.
     for (QGroupBox* group : m_pWidget->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
         group->lower();
@@ -243,28 +217,13 @@ LRESULT CDialog::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 bool CDialog::HandlesCommand(UINT nCode, UINT nID) const
 {
-    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
-         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
-        for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
-            if (entry->nMessage == WM_COMMAND && entry->nCode == nCode && entry->nID == nID)
-                return true;
-        }
-    }
-    return false;
+    return AfxFindMessageEntry(GetMessageMap(), WM_COMMAND, nCode, nID) != nullptr;
 }
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
-         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
-        for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
-            if (entry->nMessage != message)
-                continue;
-            if (message == WM_COMMAND && (entry->nCode != HIWORD(wParam) || entry->nID != LOWORD(wParam)))
-                continue;
-            return entry->pfn(*this, wParam, lParam);
-        }
-    }
+    if (const AFX_MSGMAP_ENTRY* entry = AfxFindMessageEntry(GetMessageMap(), message, HIWORD(wParam), LOWORD(wParam)))
+        return entry->pfn(*this, wParam, lParam);
     return DefWindowProc(message, wParam, lParam);
 }
 
@@ -320,34 +279,22 @@ QWidget* CDialog::GetDlgItem(int nID) const
 
 void CDialog::SetDlgItemText(int nID, std::string_view text)
 {
-    const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     QWidget* widget = GetDlgItem(nID);
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(value);
-        // A named text (a path, the figures of a panel) tells its value too.
-        if (!label->accessibleName().isEmpty())
-            label->setAccessibleDescription(value);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(widget))
-        edit->setText(value);
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        button->setText(value);
-    else if (auto* group = qobject_cast<QGroupBox*>(widget))
-        group->setTitle(value);
+    const char* property = AfxControlTextProperty(widget);
+    if (property == nullptr)
+        return;
+    const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    widget->setProperty(property, value);
+    // A named text (a path, the figures of a panel) tells its value too.
+    if (qobject_cast<QLabel*>(widget) != nullptr && !widget->accessibleName().isEmpty())
+        widget->setAccessibleDescription(value);
 }
 
 std::string CDialog::GetDlgItemText(int nID) const
 {
     QWidget* widget = GetDlgItem(nID);
-    QString value;
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        value = label->text();
-    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
-        value = edit->text();
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        value = button->text();
-    else if (auto* group = qobject_cast<QGroupBox*>(widget))
-        value = group->title();
-    return value.toStdString();
+    const char* property = AfxControlTextProperty(widget);
+    return property != nullptr ? widget->property(property).toString().toStdString() : std::string();
 }
 
 void CDialog::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton)

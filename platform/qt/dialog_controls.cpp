@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 
 #include <cstdlib>
 
@@ -91,8 +93,9 @@ QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
     case ControlKind::ListBox: {
         auto* list = new QListWidget(pParent);
         list->setProperty("controlId", id);
-        list->setSelectionMode((control.style & LBS_NOSEL) != 0 ? QAbstractItemView::NoSelection
-                                                                : QAbstractItemView::SingleSelection);
+        list->setSelectionMode((control.style & LBS_NOSEL) != 0         ? QAbstractItemView::NoSelection
+                               : (control.style & LBS_EXTENDEDSEL) != 0 ? QAbstractItemView::ExtendedSelection
+                                                                        : QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy((control.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
                                                                            : Qt::ScrollBarAlwaysOff);
         list->setHorizontalScrollBarPolicy((control.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
@@ -148,5 +151,35 @@ QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
         return progress;
     }
     }
+    return nullptr;
+}
+
+void AfxSetAccessKeys(const DialogTemplate& dialogTemplate, const std::vector<QWidget*>& controls)
+{
+    static const QRegularExpression accessKey(QStringLiteral("(^|[^&])&[^&]"));
+    for (size_t i = 0; i < dialogTemplate.nControls && i < controls.size(); ++i) {
+        const DialogControl& control = dialogTemplate.controls[i];
+        const QString text = QString::fromUtf8(control.text);
+        auto* label = qobject_cast<QLabel*>(controls[i]);
+        if (label == nullptr || control.kind != ControlKind::Static || (control.style & SS_NOPREFIX) != 0 ||
+            !text.contains(accessKey))
+            continue;
+        for (size_t next = i + 1; next < controls.size(); ++next) {
+            if (controls[next]->focusPolicy() != Qt::NoFocus) {
+                label->setText(text);
+                label->setBuddy(controls[next]);
+                break;
+            }
+        }
+    }
+}
+
+const char* AfxControlTextProperty(const QWidget* pControl)
+{
+    if (qobject_cast<const QGroupBox*>(pControl) != nullptr)
+        return "title";
+    if (qobject_cast<const QLabel*>(pControl) != nullptr || qobject_cast<const QLineEdit*>(pControl) != nullptr ||
+        qobject_cast<const QAbstractButton*>(pControl) != nullptr)
+        return "text";
     return nullptr;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "dialog_units.h"
 
+#include <QFont>
 #include <QFontMetrics>
 #include <QRect>
 #include <QString>
@@ -30,4 +31,15 @@ QRect AfxMapDialogUnits(const QRect& rect, DialogBaseUnits units)
     const int right = MulDiv(rect.x() + rect.width(), units.cx, 4 * kDialogUnitsPerPixel);
     const int bottom = MulDiv(rect.y() + rect.height(), units.cy, 8 * kDialogUnitsPerPixel);
     return QRect(left, top, right - left, bottom - top);
+}
+
+QFont AfxGetTemplateFont(const QFont& desktopFont, int nPointSize)
+{
+    constexpr double kTemplateDesktopPoints = 8.0;
+    QFont font = desktopFont;
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * nPointSize / kTemplateDesktopPoints);
+    else if (font.pixelSize() > 0)
+        font.setPixelSize(qRound(font.pixelSize() * nPointSize / kTemplateDesktopPoints));
+    return font;
 }

@@ -19,3 +19,9 @@ DialogBaseUnits AfxGetDialogBaseUnits(const QFont& font);
 
 // A rectangle in dialog units to pixels, rounding each edge to the nearest.
 QRect AfxMapDialogUnits(const QRect& rect, DialogBaseUnits units);
+
+// The font of a template that names nPointSize points: the desktop's general
+// font, family and size, scaled as the template's size stands to a desktop of
+// 8 points, so that the window and its dialog units grow with the desktop's
+// font and keep their proportions.
+QFont AfxGetTemplateFont(const QFont& desktopFont, int nPointSize);

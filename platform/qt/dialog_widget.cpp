@@ -11,6 +11,7 @@
 
 #include "dialog.h"
 #include "message_queue.h"
+#include "winapp.h"
 
 namespace {
 
@@ -60,9 +61,14 @@ void CDialogWidget::closeEvent(QCloseEvent* event)
 }
 
 // Enter presses the focused push button, else the default push button
-// when it is enabled, else (no default button) sends IDOK; Escape sends IDCANCEL.
+// when it is enabled, else (no default button) sends IDOK; Escape sends
+// IDCANCEL. F1 shows the window's help topic: 0x20000 + its template number.
 void CDialogWidget::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier && AfxGetApp() != nullptr) {
+        AfxGetApp()->WinHelp(0x20000 + m_owner.GetTemplateID());
+        return;
+    }
     if (m_owner.PreTranslateKey(*event))
         return;
     if (IsEnterKey(event)) {

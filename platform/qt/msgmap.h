@@ -45,6 +45,20 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries; // ends with an entry whose pfn is null
 };
 
+// The entry that handles a message in a map or in the maps it derives from,
+// the nearest first: for WM_COMMAND, the notification nCode of control nID.
+// Null when none does.
+inline const AFX_MSGMAP_ENTRY* AfxFindMessageEntry(const AFX_MSGMAP* pMap, UINT nMessage, UINT nCode = 0, UINT nID = 0)
+{
+    for (; pMap != nullptr; pMap = pMap->pfnGetBaseMap != nullptr ? pMap->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* entry = pMap->lpEntries; entry->pfn != nullptr; ++entry) {
+            if (entry->nMessage == nMessage && (nMessage != WM_COMMAND || (entry->nCode == nCode && entry->nID == nID)))
+                return entry;
+        }
+    }
+    return nullptr;
+}
+
 #define DECLARE_MESSAGE_MAP()                                                                                          \
 protected:                                                                                                             \
     static const AFX_MSGMAP* GetThisMessageMap();                                                                      \

@@ -7,12 +7,13 @@
 #include <csignal>
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileInfo>
 #include <QIcon>
-#include <QTextBrowser>
 #include <QUrl>
 
 #include "dialog.h"
+#include "help_window.h"
 #include "platform/core/msgbox.h"
 #include "program_end.h"
 #include "qt_host_resolver.h"
@@ -43,6 +44,9 @@ CWinApp::CWinApp(const char* lpszAppName)
 
 CWinApp::~CWinApp()
 {
+    // A global application object outlives Qt, which took its windows along.
+    if (QCoreApplication::instance() != nullptr)
+        CloseHelp();
     if (g_pApp == this)
         g_pApp = nullptr;
 }
@@ -127,25 +131,30 @@ void CWinApp::WinHelp(DWORD dwData)
         AfxMessageBox(AFX_IDP_FAILED_TO_LAUNCH_HELP, MB_OK);
         return;
     }
+    // A window outside the modal run in front takes no input while it lasts.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (auto* main = dynamic_cast<CDialog*>(m_pMainWnd); owner == nullptr && main != nullptr)
+        owner = main->GetSafeHwnd();
     if (m_pHelp == nullptr) {
-        m_pHelp = std::make_unique<QTextBrowser>();
-        m_pHelp->setAttribute(Qt::WA_DeleteOnClose, false);
-        m_pHelp->setOpenExternalLinks(false);
-        m_pHelp->resize(560, 480);
+        m_pHelp = new CHelpWindow(owner);
         m_pHelp->setWindowIcon(AfxLoadIcon(IDI_TARNWICK));
+    } else if (m_pHelp->parentWidget() != owner) {
+        m_pHelp->setParent(owner, Qt::Window);
     }
     m_pHelp->setWindowTitle(QString::fromStdString(AfxGetAppTitle() + " Help"));
     QUrl url = QUrl::fromLocalFile(file);
     url.setFragment(QStringLiteral("ctx-%1").arg(dwData));
-    m_pHelp->setSource(url);
-    m_pHelp->show();
-    m_pHelp->raise();
-    m_pHelp->activateWindow();
+    m_pHelp->ShowTopic(url);
+}
+
+CHelpWindow* CWinApp::GetHelpWindow() const
+{
+    return m_pHelp;
 }
 
 void CWinApp::CloseHelp()
 {
-    m_pHelp.reset();
+    delete m_pHelp.data();
 }
 
 namespace {

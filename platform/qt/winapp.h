@@ -2,15 +2,16 @@
 // The application object, start-up and the services that belong to no window.
 #pragma once
 
-#include <memory>
 #include <string>
+
+#include <QPointer>
 
 #include "platform/core/afxtypes.h"
 
+class CHelpWindow;
 class CWnd;
 class QIcon;
 class QString;
-class QTextBrowser;
 
 class CWinApp {
 public:
@@ -29,16 +30,22 @@ public:
     // at the anchor "ctx-" and the topic number. A missing file gives
     // "Failed to launch help.".
     void OnHelp();
+    // Shows topic dwData. The help window belongs to the window in front
+    // that runs modally, else to the main window, so that it takes input
+    // while their modal runs last; it closes with the window it belongs to.
     void WinHelp(DWORD dwData);
     // Closes the help window, if one is open.
     void CloseHelp();
+    // The help window; null until help is asked for, and after CloseHelp.
+    CHelpWindow* GetHelpWindow() const;
 
     // The title of message boxes: the program file's name without extension.
     std::string m_strAppName;
     CWnd* m_pMainWnd = nullptr;
 
 private:
-    std::unique_ptr<QTextBrowser> m_pHelp;
+    // Cleared by Qt when the window it belongs to deletes it.
+    QPointer<CHelpWindow> m_pHelp;
 };
 
 CWinApp* AfxGetApp();

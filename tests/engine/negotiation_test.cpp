@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/tftp_errors.h"
 #include "engine/tftp_session.h"
 #include "platform/core/format.h"
 #include "res/resource.h"
@@ -116,21 +117,53 @@ TEST_F(Negotiation, AServerThatIgnoresTheOptionsGetsAPlainTransfer)
     EXPECT_EQ(ReadFileBytes(dir / "f.bin").size(), 515u);
 }
 
-TEST_F(Negotiation, AServerThatRefusesTheOptionsIsAskedOnceMoreWithoutThem)
+TEST_F(Negotiation, OnlyAnErrorThatMayConcernTheOptionsBringsAPlainRequest)
 {
-    ProbeSession session(&owner);
-    Start(session, DIRECTION_GET);
-    const UINT firstPort = server.LastSenderPort();
-    server.Reply(ErrorPacket(8, "no options"));
-    session.ReceiveWaiting();
-    EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1f.bin\0octet\0", 14)));
-    EXPECT_NE(server.LastSenderPort(), firstPort); // a fresh socket
-    EXPECT_TRUE(boxes.boxes.empty());
-    // The plain request's own refusal is shown.
-    server.Reply(ErrorPacket(1, ""));
-    session.ReceiveWaiting();
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_PEER_FILE_NOT_FOUND)});
-    EXPECT_EQ(TakeMessages().back(), WM_TFTP_FAILED);
+    // By code: the log line of a request sent again without the options,
+    // from a fresh socket, whose own refusal alone is shown; or none, when
+    // the refusal is about the file: shown at once, nothing more sent.
+    const char* const retried[] = {"ERROR 0 (not defined)",
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   "ERROR 4 (illegal TFTP operation)",
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   "ERROR 8 (option negotiation refused)",
+                                   nullptr};
+    struct Log : ITransferLog {
+        void LogLine(std::string_view line) override { lines.emplace_back(line); }
+        std::vector<std::string> lines;
+    };
+    for (WORD code = 0; code < std::size(retried); ++code) {
+        SCOPED_TRACE(code);
+        CMessageBoxRecorder recorder;
+        Log log;
+        ProbeSession session(&owner);
+        session.SetLog(&log);
+        Start(session, DIRECTION_GET);
+        const UINT firstPort = server.LastSenderPort();
+        Bytes shown = ErrorPacket(code, "refused");
+        server.Reply(shown);
+        session.ReceiveWaiting();
+        if (retried[code] != nullptr) {
+            EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1f.bin\0octet\0", 14)));
+            EXPECT_NE(server.LastSenderPort(), firstPort);
+            EXPECT_TRUE(recorder.boxes.empty());
+            EXPECT_EQ(log.lines.back(), "The server answered " + std::string(retried[code]) +
+                                            " to the options: asking again without them");
+            shown = ErrorPacket(code, "refused again");
+            server.Reply(shown);
+            session.ReceiveWaiting();
+        }
+        EXPECT_EQ(server.TryReceive(), std::nullopt);
+        const std::string host = "127.0.0.1 port " + std::to_string(server.Port());
+        EXPECT_EQ(recorder.Texts(), std::vector<std::string>{PeerErrorReport(DIRECTION_GET, "f.bin", host, shown.data(),
+                                                                             static_cast<int>(shown.size()))});
+        EXPECT_EQ(TakeMessages().back(), WM_TFTP_FAILED);
+        session.SetLog(nullptr);
+    }
 }
 
 TEST_F(Negotiation, AnOackThatCannotBeTakenEndsTheTransferWithError8)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -236,17 +237,23 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
         std::string text;
     };
     const Row rows[] = {
-        {DIRECTION_PUT, "", "no-such-file", "x", AfxLoadString(IDS_OPEN_READ_FAILED)},
-        {DIRECTION_GET, "", "", "existing-dir", AfxLoadString(IDS_OPEN_WRITE_FAILED)},
+        // A file that cannot be opened is named, with the system's reason.
+        {DIRECTION_PUT, "", "no-such-file", "x",
+         "Unable to open the selected file for reading.\n" + (dir / "no-such-file") + ": No such file or directory"},
+        {DIRECTION_GET, "", "", "existing-dir",
+         "Unable to open the selected file for writing.\n" + (dir / "existing-dir") + ": Is a directory"},
         {DIRECTION_GET, "nosuchhost.invalid", "", "x",
          AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), "nosuchhost.invalid",
                          AfxFindString(IDS_DESTINATION_UNAVAILABLE))},
         {DIRECTION_PUT, "127.0.0.1:0", "existing-dir/../local", "x",
          AfxFormatString(AfxFindString(IDS_BAD_HOST), "127.0.0.1:0")},
-        {DIRECTION_PUT, "", "existing-dir", "x", AfxLoadString(IDS_OPEN_READ_FAILED)},
+        {DIRECTION_PUT, "", "existing-dir", "x",
+         "Unable to open the selected file for reading.\n" + (dir / "existing-dir") + ": Is a directory"},
         // A pipe is no file: opening it must neither wait for a writer nor be tried.
-        {DIRECTION_PUT, "", "pipe", "x", AfxLoadString(IDS_OPEN_READ_FAILED)},
-        {DIRECTION_GET, "", "", "pipe", AfxLoadString(IDS_OPEN_WRITE_FAILED)},
+        {DIRECTION_PUT, "", "pipe", "x",
+         "Unable to open the selected file for reading.\n" + (dir / "pipe") + ": Invalid argument"},
+        {DIRECTION_GET, "", "", "pipe",
+         "Unable to open the selected file for writing.\n" + (dir / "pipe") + ": Invalid argument"},
     };
     std::filesystem::create_directory(dir / "existing-dir");
     WriteFileBytes(dir / "local", Bytes{'l'});
@@ -265,6 +272,21 @@ TEST_F(Session, FailedStartSendsAndPostsNothing)
     }
     // A Get that never started left no file behind.
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"existing-dir", "local", "pipe"}));
+}
+
+TEST_F(Session, AGetIntoAReadOnlyDirectoryNamesTheTargetNotItsTemporaryFile)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop root";
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    {
+        ProbeSession session(&owner);
+        EXPECT_FALSE(session.Start(server.HostString().c_str(), "", "backup.cfg", DIRECTION_GET, MODE_BINARY));
+    }
+    ::chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Unable to open the selected file for writing.\n" +
+                                                      (dir / "backup.cfg") + ": Permission denied"});
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
 }
 
 TEST_F(Session, APutWhoseFileShrinksEndsWithAnErrorNeverAShortBlock)
@@ -407,7 +429,7 @@ TEST_F(Session, RefusedGetLeavesAnExistingFileAsItWas)
         ProbeSession session(&owner);
         Start(session, DIRECTION_GET, "", "config.txt");
         FromTransfer(session, ErrorPacket(1, "File not found"));
-        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_PEER_FILE_NOT_FOUND)});
+        EXPECT_EQ(boxes.FirstParagraphs(), std::vector<std::string>{AfxLoadString(IDS_PEER_FILE_NOT_FOUND)});
         EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
     }
     EXPECT_EQ(ReadFileBytes(dir / "config.txt"), original);
@@ -548,7 +570,8 @@ TEST_F(Session, AFileThatCannotBePutInPlaceFailsTheGet)
     }
     FailingFile::m_bFailCommit = false;
     EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"An unknown error occurred while accessing " + (dir / "target.bin") + "."});
+              std::vector<std::string>{"An unknown error occurred while accessing " + (dir / "target.bin") +
+                                       ".\nThe system reports: Invalid cross-device link."});
     EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
     EXPECT_EQ(ReadFileBytes(dir / "target.bin"), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"target.bin"});
@@ -562,8 +585,8 @@ TEST_F(Session, ReadErrorEndsThePutBeforeAnyDataGoesOut)
     server.Receive();
     FromTransfer(session, AckPacket(0));
     EXPECT_EQ(transfer.TryReceive(), std::nullopt);
-    EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"A hardware I/O error was reported while accessing " + (dir / "local") + "."});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"A hardware I/O error was reported while accessing " +
+                                                      (dir / "local") + ".\nThe system reports: Input/output error."});
     EXPECT_EQ(TakeMessages(), (std::vector<std::string>{"request sent", "started", "failed"}));
 }
 

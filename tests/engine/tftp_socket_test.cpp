@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/tftp_errors.h"
 #include "engine/tftp_packet.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
@@ -359,6 +360,14 @@ TEST_F(SocketExchange, ANameWaitsForItsLookupAndNothingIsSentOnceTheTransferIsGo
     ASSERT_TRUE(resolver.Answer(0, found));
     EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_REQUEST_SENT});
     EXPECT_EQ(server.Receive(), BytesOf(std::string("\0\1a.txt\0octet\0", 14)));
+    // A refusal names the host as typed, and the address it was found at.
+    EXPECT_EQ(FromTransfer(ErrorPacket(1, "")), TFTP_RESULT_NONE);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].text.find("Get of \"a.txt\" from tftp.example (127.0.0.1 port " +
+                                       std::to_string(server.Port()) + "): "),
+              std::string::npos);
+    boxes.boxes.clear();
+    TakeMessages();
 
     // A transfer ended while its lookup runs hears nothing of it, and sends nothing.
     auto* waiting = new ProbeSocket(&owner);
@@ -445,9 +454,17 @@ class ServerError : public SocketExchange, public ::testing::WithParamInterface<
 TEST_P(ServerError, IsShownThenReportedAndNeverAnswered)
 {
     Reach(GetParam());
-    EXPECT_EQ(FromTransfer(ErrorPacket(1, "ignored text")), TFTP_RESULT_NONE);
+    const Bytes error = ErrorPacket(1, "No such file");
+    EXPECT_EQ(FromTransfer(error), TFTP_RESULT_NONE);
     EXPECT_EQ(sock.m_wState, TFTP_STATE_CLOSED);
-    ASSERT_EQ(boxes.Texts(), std::vector<std::string>{AfxLoadString(IDS_PEER_FILE_NOT_FOUND)});
+    // The message names what was asked of whom: the host as typed, with
+    // the port when it is not the standard one.
+    const bool put = GetParam() == TFTP_STATE_WRQ_SENT || GetParam() == TFTP_STATE_WAIT_ACK;
+    const std::string host =
+        GetParam() == TFTP_STATE_IDLE ? "255.255.255.255" : "127.0.0.1 port " + std::to_string(server.Port());
+    ASSERT_EQ(boxes.Texts(),
+              std::vector<std::string>{PeerErrorReport(put ? DIRECTION_PUT : DIRECTION_GET, "a.txt", host, error.data(),
+                                                       static_cast<int>(error.size()))});
     EXPECT_EQ(boxes.boxes[0].nType, MB_OK);
     EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_FAILED});
     EXPECT_EQ(transfer.TryReceive(), std::nullopt);
@@ -478,7 +495,7 @@ TEST_F(SocketExchange, ServerErrorIsPostedOnlyAfterItsBoxIsClosed)
         return IDOK;
     };
     EXPECT_EQ(FromTransfer(ErrorPacket(0, "Permission denied")), TFTP_RESULT_NONE);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Permission denied"});
+    EXPECT_EQ(boxes.FirstParagraphs(), std::vector<std::string>{"Permission denied"});
     EXPECT_EQ(TakeMessages(), std::vector<UINT>{WM_TFTP_FAILED});
 }
 

@@ -29,3 +29,11 @@ std::vector<std::string> CMessageBoxRecorder::Texts() const
         texts.push_back(box.text);
     return texts;
 }
+
+std::vector<std::string> CMessageBoxRecorder::FirstParagraphs() const
+{
+    std::vector<std::string> texts;
+    for (const Box& box : boxes)
+        texts.push_back(box.text.substr(0, box.text.find("\n\n")));
+    return texts;
+}

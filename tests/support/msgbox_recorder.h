@@ -31,6 +31,9 @@ public:
     std::function<int(const Box&)> onShow;
 
     std::vector<std::string> Texts() const;
+    // Each text up to its first blank line: what a box says before the
+    // paragraph that names the transfer.
+    std::vector<std::string> FirstParagraphs() const;
 
 private:
     IMessageBoxHandler* m_pPrevious;

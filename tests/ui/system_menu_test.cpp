@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -162,8 +163,10 @@ TEST_F(SystemMenu, TheMenuOpensFromKeysAndItsButtonAndItsKeysWorkFromTheLog)
     EXPECT_FALSE(LogWindow()->isVisible());
 }
 
-TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)
+TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndKeepsItsLines)
 {
+    g_pLogDlg->LogLine("before it was shown");
+    size_t lines = 1;
     for (UINT id : {32u, 39u, 47u}) {
         dlg.SendMessage(WM_SYSCOMMAND, id, 0);
         ASSERT_TRUE(LogWindow()->isVisible()) << id;
@@ -174,19 +177,55 @@ TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndComesBackEmpty)
         EXPECT_EQ(log.topLeft(), main.bottomLeft() + QPoint(0, 1));
         EXPECT_EQ(log.width(), main.width());
         EXPECT_EQ(log.height(), 180);
-        EXPECT_EQ(LogList()->count(), 0);
         EXPECT_NE(QApplication::activeWindow(), LogWindow());
-        g_pLogDlg->LogLine("a line");
-        EXPECT_EQ(LogList()->count(), 1);
+        g_pLogDlg->LogLine("while shown");
+        ++lines;
 
         dlg.SendMessage(WM_SYSCOMMAND, id + 1 > 47 ? 32 : id + 1, 0);
         EXPECT_FALSE(LogWindow()->isVisible());
         EXPECT_FALSE(g_bLogVisible);
         EXPECT_FALSE(Checked());
-        EXPECT_EQ(LogList()->count(), 0);
         g_pLogDlg->LogLine("while hidden");
-        EXPECT_EQ(LogList()->count(), 0);
+        ++lines;
+        EXPECT_EQ(LogLines().size(), lines);
     }
+    EXPECT_EQ(LogLines().front(), "before it was shown");
+    EXPECT_EQ(LogLines().back(), "while hidden");
+}
+
+TEST_F(SystemMenu, LogKeepsItsLast2000Lines)
+{
+    for (int line = 0; line <= 2000; ++line)
+        g_pLogDlg->LogLine("line " + std::to_string(line));
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2000u);
+    EXPECT_EQ(lines.front(), "line 1");
+    EXPECT_EQ(lines.back(), "line 2000");
+}
+
+// Ctrl+C and Ctrl+A on the focused list, and its context menu's Clear.
+TEST_F(SystemMenu, LogLinesAreCopiedAsPlainTextAndCleared)
+{
+    for (const char* line : {"<b>first</b>", "second", "third &amp;"})
+        g_pLogDlg->LogLine(line);
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    LogWindow()->activateWindow();
+    QApplication::setActiveWindow(LogWindow());
+    LogList()->setFocus();
+    LogList()->item(0)->setSelected(true);
+    LogList()->item(2)->setSelected(true);
+    QTest::keyClick(LogList(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), LogList()->item(0)->text() + "\n" + LogList()->item(2)->text());
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("<b>first</b>"));
+    QTest::keyClick(LogList(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(LogList()->selectedItems().size(), 3);
+
+    std::vector<std::string> menu;
+    for (QAction* action : LogList()->actions())
+        menu.push_back(action->text().toStdString());
+    ASSERT_EQ(menu, (std::vector<std::string>{"&Copy", "Select &All", "C&lear"}));
+    LogList()->actions().back()->trigger();
+    EXPECT_EQ(LogList()->count(), 0);
 }
 
 TEST_F(SystemMenu, EnterOrEscapeInTheLogWindowHidesItAndTheNextToggleHides)

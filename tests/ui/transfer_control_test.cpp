@@ -536,7 +536,7 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
     EXPECT_EQ(dlg.deleted, 1);
     EXPECT_FALSE(dlg.Busy());
     EXPECT_EQ(Status().substr(0, 9), "Complete\n"); // the late error changes nothing
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{boxes.boxes[0].text, "late error"}));
+    EXPECT_EQ(boxes.FirstParagraphs(), (std::vector<std::string>{boxes.FirstParagraphs()[0], "late error"}));
 }
 
 // However a transfer ends, the panel says so, the log has a line for it, and
