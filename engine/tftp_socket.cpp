@@ -17,37 +17,6 @@
 #include "tftp_errors.h"
 #include "tftp_packet.h"
 
-namespace {
-std::string OptionsText(const TftpOptions& options)
-{
-    std::string text;
-    const auto add = [&text](const char* name, ULONGLONG value) {
-        text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(value);
-    };
-    if (options.nBlockSize != 0)
-        add("blksize", static_cast<ULONGLONG>(options.nBlockSize));
-    if (options.nTimeout != 0)
-        add("timeout", static_cast<ULONGLONG>(options.nTimeout));
-    if (options.bFileSize)
-        add("tsize", options.nFileSize);
-    if (options.nWindowSize != 0)
-        add("windowsize", static_cast<ULONGLONG>(options.nWindowSize));
-    return text;
-}
-
-std::string GrantedText(const TftpGranted& granted)
-{
-    std::string text =
-        "blksize " + std::to_string(granted.nBlockSize) + ", windowsize " + std::to_string(granted.nWindowSize);
-    if (granted.nTimeout != 0)
-        text += ", timeout " + std::to_string(granted.nTimeout);
-    if (granted.bFileSize)
-        text += ", tsize " + std::to_string(granted.nFileSize);
-    return text;
-}
-
-} // namespace
-
 CTFTPSocket::CTFTPSocket(CWnd* pOwner)
     : m_pOwner(pOwner), m_nRetries(0), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE),
       m_pBuffer(nullptr), m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
@@ -347,7 +316,6 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
                                 m_options.Any(),
                                 m_bGranted == TRUE};
     const TftpVerdict verdict = ClassifyDatagram(exchange, datagram, length);
-
     switch (verdict.eEvent) {
     case TftpEvent::OptionsRefused:
         // Only the plain request's failure is shown.
