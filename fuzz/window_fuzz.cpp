@@ -22,17 +22,35 @@ void Check(bool condition)
         std::abort();
 }
 
+// A send window of nSize slots at block 1, or a few blocks before the wrap.
+// Walking to the wrap takes 65,530 blocks, so that start is made once per
+// size and copied. Each size has slots of exactly its size, so that a slip
+// past them is an overflow the sanitizer reports; every block a run reads
+// back it has written itself, as a start has none outstanding.
+CSendWindow StartWindow(int nSize, bool bNearTheWrap)
+{
+    static std::vector<BYTE> slots[TFTP_MAX_WINDOW_SIZE];
+    static CSendWindow nearTheWrap[TFTP_MAX_WINDOW_SIZE];
+    std::vector<BYTE>& memory = slots[nSize - 1];
+    if (memory.empty()) {
+        memory.resize(static_cast<size_t>(nSize) * kSlotSize);
+        CSendWindow& window = nearTheWrap[nSize - 1];
+        window.Reset(nSize, memory.data(), kSlotSize);
+        for (int i = 0; i < 65530; ++i) {
+            window.OnSent(kSlotSize);
+            window.Slide(1);
+        }
+    }
+    if (bNearTheWrap)
+        return nearTheWrap[nSize - 1];
+    CSendWindow window;
+    window.Reset(nSize, memory.data(), kSlotSize);
+    return window;
+}
+
 void DriveSend(const uint8_t* data, size_t size)
 {
-    const int size0 = data[0] % TFTP_MAX_WINDOW_SIZE + 1;
-    std::vector<BYTE> slots(static_cast<size_t>(size0) * kSlotSize);
-    CSendWindow window;
-    window.Reset(size0, slots.data(), kSlotSize);
-    // Start near the wrap when the input asks for it.
-    for (int i = 0; i < (data[0] & 0x80 ? 65530 : 0); ++i) {
-        window.OnSent(kSlotSize);
-        window.Slide(1);
-    }
+    CSendWindow window = StartWindow(data[0] % TFTP_MAX_WINDOW_SIZE + 1, (data[0] & 0x80) != 0);
     for (size_t at = 1; at + 1 < size; at += 2) {
         const uint8_t op = data[at];
         const uint8_t arg = data[at + 1];
