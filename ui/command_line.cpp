@@ -12,6 +12,8 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include "transfer_settings.h"
+
 namespace {
 
 void Print(FILE* stream, const QString& text)
@@ -65,8 +67,8 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
     const QCoreApplication application(count, argv);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Tarnwick, a TFTP client: sends files to a TFTP server and "
-                                                    "retrieves them."));
+    parser.setApplicationDescription(QStringLiteral("Tarnwick, a TFTP client and server: sends files to a TFTP "
+                                                    "server and retrieves them, or serves a folder."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption get(QStringLiteral("get"),
@@ -76,8 +78,23 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
                                  QStringLiteral("Put LOCAL-FILE to HOST (as REMOTE-FILE, or under its own name), after "
                                                 "the usual confirmation."),
                                  QStringLiteral("LOCAL-FILE"));
+    const QCommandLineOption serve(QStringLiteral("serve"),
+                                   QStringLiteral("Serve DIR by TFTP at once; the window shows the transfers."),
+                                   QStringLiteral("DIR"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("With --serve: listen on ADDRESS only (IPv4 or IPv6, with a "
+                                                   "zone where needed); default: every address."),
+                                    QStringLiteral("ADDRESS"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("With --serve: the port (default 69)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption allowUpload(QStringLiteral("allow-upload"),
+                                         QStringLiteral("With --serve: take uploads (write requests)."));
+    const QCommandLineOption allowCreate(QStringLiteral("allow-create"),
+                                         QStringLiteral("With --serve and --allow-upload: uploads may create files."));
     parser.addOption(get);
     parser.addOption(put);
+    for (const QCommandLineOption* option : {&serve, &listen, &port, &allowUpload, &allowCreate})
+        parser.addOption(*option);
     parser.addPositionalArgument(QStringLiteral("HOST[:PORT]"),
                                  QStringLiteral("The server, in any form the Remote Host box takes."),
                                  QStringLiteral("[HOST[:PORT]"));
@@ -107,6 +124,12 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
         return mistake(QStringLiteral("--get and --put need a host"));
     if (parser.isSet(get) && positional.size() < 2)
         return mistake(QStringLiteral("--get needs a remote file"));
+    const bool serving = parser.isSet(serve);
+    for (const QCommandLineOption* option : {&listen, &port, &allowUpload, &allowCreate})
+        if (parser.isSet(*option) && !serving)
+            return mistake(QStringLiteral("--%1 goes with --serve").arg(option->names().constFirst()));
+    if (serving && (parser.isSet(get) || parser.isSet(put) || !positional.isEmpty()))
+        return mistake(QStringLiteral("--serve takes no host, remote file, --get or --put"));
 
     CommandLine line;
     if (!positional.isEmpty())
@@ -124,6 +147,21 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
                                .arg(parser.value(put), QString::fromLocal8Bit(std::strerror(errno))));
         if (!S_ISREG(status.st_mode))
             return mistake(QStringLiteral("%1 is not a regular file").arg(parser.value(put)));
+    }
+    if (serving) {
+        line.serveFolder = QFile::encodeName(parser.value(serve)).toStdString();
+        struct stat status {};
+        if (::stat(line.serveFolder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+            return mistake(QStringLiteral("%1 is not a folder").arg(parser.value(serve)));
+        line.listen = parser.value(listen).toStdString();
+        if (!IsValidListenAddress(line.listen))
+            return mistake(QStringLiteral("--listen %1: not an IPv4 or IPv6 address").arg(parser.value(listen)));
+        bool ok = true;
+        line.nPort = parser.isSet(port) ? parser.value(port).toInt(&ok) : 0;
+        if (!ok || (parser.isSet(port) && (line.nPort < 1 || line.nPort > 65535)))
+            return mistake(QStringLiteral("--port %1: not a port from 1 to 65535").arg(parser.value(port)));
+        line.bAllowUpload = parser.isSet(allowUpload);
+        line.bAllowCreate = parser.isSet(allowCreate);
     }
     *pLine = std::move(line);
     return -1;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The program's command line:
 //   tarnwick [--get | --put LOCAL-FILE] [HOST[:PORT] [REMOTE-FILE]]
+//   tarnwick --serve DIR [--listen ADDRESS] [--port N] [--allow-upload] [--allow-create]
 //   tarnwick --help | --version
 #pragma once
 
@@ -12,6 +13,15 @@ struct CommandLine {
     std::string putFile; // --put: the local file, chosen in its directory
     bool bGet = false;   // --get
     bool Starts() const { return bGet || !putFile.empty(); }
+
+    // --serve: the folder to serve at once, and what the command line says
+    // beyond the settings file (which it wins over).
+    std::string serveFolder{};
+    std::string listen{}; // --listen; empty: as the settings say
+    int nPort = 0;        // --port; 0: as the settings say
+    bool bAllowUpload = false;
+    bool bAllowCreate = false;
+    bool Serves() const { return !serveFolder.empty(); }
 };
 
 // Reads the arguments. Returns -1 when the window is to run with *pLine;

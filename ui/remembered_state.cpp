@@ -6,9 +6,9 @@
 #include <QSettings>
 #include <QStringList>
 
-namespace {
+#include "engine/tftp.h"
 
-constexpr size_t kMaxTextBytes = 255;
+namespace {
 
 QSettings OpenSettings()
 {
@@ -47,9 +47,9 @@ QVariant ToValue(const std::vector<std::string>& names)
 
 bool IsRememberable(const std::string& text)
 {
-    return !text.empty() && text.size() <= kMaxTextBytes && std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
+    return !text.empty() && text.size() <= static_cast<size_t>(TFTP_MAX_NAME) &&
+           std::none_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 void RememberFirst(std::vector<std::string>* pList, const std::string& text)

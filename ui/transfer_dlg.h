@@ -131,6 +131,10 @@ protected:
     void ShowProgress();
 
 private:
+    // The window's own menu: its items, and their keys in the main and the
+    // log window.
+    void SetUpSystemMenu();
+    void AddMenuKeys();
     void ToggleLogWindow();
     void Log(const std::string& line);
     NumberStyle LocaleNumbers() const;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "engine/host_address.h"
+
 namespace {
 
 constexpr char kOrganisation[] = "Tarnwick";
@@ -46,6 +48,22 @@ bool ReadFlag(const QSettings& settings, const char* key, bool bDefault, ITransf
     return bDefault;
 }
 
+QSettings OpenSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
+                     QString::fromLatin1(kApplication));
+}
+
+bool IsValidPort(long long nValue)
+{
+    return nValue >= 1 && nValue <= 65535;
+}
+
+bool IsValidLimit(long long nValue)
+{
+    return nValue >= 1 && nValue <= 1024;
+}
+
 } // namespace
 
 TftpOptions TransferSettings::RequestOptions() const
@@ -72,8 +90,7 @@ bool IsValidTimeout(long long nValue)
 
 TransferSettings AfxLoadTransferSettings(ITransferLog* pLog)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
-                       QString::fromLatin1(kApplication));
+    QSettings settings = OpenSettings();
     settings.beginGroup(QStringLiteral("Options"));
     TransferSettings loaded;
     const TransferSettings defaults;
@@ -87,12 +104,63 @@ TransferSettings AfxLoadTransferSettings(ITransferLog* pLog)
 
 void AfxSaveTransferSettings(const TransferSettings& saved)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
-                       QString::fromLatin1(kApplication));
+    QSettings settings = OpenSettings();
     settings.beginGroup(QStringLiteral("Options"));
     settings.setValue(QStringLiteral("Negotiate"), saved.bNegotiate);
     settings.setValue(QStringLiteral("BlockSize"), saved.nBlockSize);
     settings.setValue(QStringLiteral("WindowSize"), saved.nWindowSize);
     settings.setValue(QStringLiteral("AskFileSize"), saved.bAskFileSize);
     settings.setValue(QStringLiteral("Timeout"), saved.nTimeout);
+}
+
+bool IsValidListenAddress(const std::string& text)
+{
+    HostText host;
+    return text.empty() || (text.size() <= static_cast<size_t>(TFTP_MAX_NAME) && ParseHostText(text, 0, &host) &&
+                            host.form != HostForm::name && host.nPort == 0);
+}
+
+ServeSettings AfxLoadServeSettings(ITransferLog* pLog)
+{
+    QSettings settings = OpenSettings();
+    settings.beginGroup(QStringLiteral("Serve"));
+    ServeSettings loaded;
+    const ServeSettings defaults;
+    loaded.folder = settings.value(QStringLiteral("Folder")).toString().toStdString();
+    const std::string listen = settings.value(QStringLiteral("Listen")).toString().trimmed().toStdString();
+    if (IsValidListenAddress(listen))
+        loaded.listen = listen;
+    else if (pLog != nullptr)
+        pLog->LogLine("Settings: Listen \"" + listen.substr(0, 64) + "\" is not an address; all addresses are used");
+    loaded.nPort = ReadNumber(settings, "Port", defaults.nPort, IsValidPort, pLog);
+    loaded.bAllowUpload = ReadFlag(settings, "AllowUpload", defaults.bAllowUpload, pLog);
+    loaded.bAllowCreate = ReadFlag(settings, "AllowCreate", defaults.bAllowCreate, pLog);
+    loaded.bReplaceExisting = ReadFlag(settings, "ReplaceExisting", defaults.bReplaceExisting, pLog);
+    loaded.bLocalNetworksOnly = ReadFlag(settings, "LocalNetworksOnly", defaults.bLocalNetworksOnly, pLog);
+    loaded.nMaxTransfers = ReadNumber(settings, "MaxTransfers", defaults.nMaxTransfers, IsValidLimit, pLog);
+    loaded.nMaxPerClient = ReadNumber(settings, "MaxPerClient", defaults.nMaxPerClient, IsValidLimit, pLog);
+    loaded.nMaxBlockSize = ReadNumber(settings, "MaxBlockSize", defaults.nMaxBlockSize, IsValidBlockSize, pLog);
+    loaded.nMaxWindowSize = ReadNumber(settings, "MaxWindowSize", defaults.nMaxWindowSize, IsValidWindowSize, pLog);
+    loaded.bBackslashIsSlash = ReadFlag(settings, "BackslashIsSlash", defaults.bBackslashIsSlash, pLog);
+    loaded.bIgnoreCase = ReadFlag(settings, "IgnoreCase", defaults.bIgnoreCase, pLog);
+    return loaded;
+}
+
+void AfxSaveServeSettings(const ServeSettings& saved)
+{
+    QSettings settings = OpenSettings();
+    settings.beginGroup(QStringLiteral("Serve"));
+    settings.setValue(QStringLiteral("Folder"), QString::fromStdString(saved.folder));
+    settings.setValue(QStringLiteral("Listen"), QString::fromStdString(saved.listen));
+    settings.setValue(QStringLiteral("Port"), saved.nPort);
+    settings.setValue(QStringLiteral("AllowUpload"), saved.bAllowUpload);
+    settings.setValue(QStringLiteral("AllowCreate"), saved.bAllowCreate);
+    settings.setValue(QStringLiteral("ReplaceExisting"), saved.bReplaceExisting);
+    settings.setValue(QStringLiteral("LocalNetworksOnly"), saved.bLocalNetworksOnly);
+    settings.setValue(QStringLiteral("MaxTransfers"), saved.nMaxTransfers);
+    settings.setValue(QStringLiteral("MaxPerClient"), saved.nMaxPerClient);
+    settings.setValue(QStringLiteral("MaxBlockSize"), saved.nMaxBlockSize);
+    settings.setValue(QStringLiteral("MaxWindowSize"), saved.nMaxWindowSize);
+    settings.setValue(QStringLiteral("BackslashIsSlash"), saved.bBackslashIsSlash);
+    settings.setValue(QStringLiteral("IgnoreCase"), saved.bIgnoreCase);
 }

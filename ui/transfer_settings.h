@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The transfer options kept between runs: QSettings' native file, organisation
-// and application "Tarnwick" ($XDG_CONFIG_HOME/Tarnwick/Tarnwick.conf on
-// Linux), group [Options], keys Negotiate, BlockSize, WindowSize,
-// AskFileSize and Timeout. An administrator may seed the file.
+// The settings kept between runs: QSettings' native file, organisation and
+// application "Tarnwick" ($XDG_CONFIG_HOME/Tarnwick/Tarnwick.conf on Linux).
+// Group [Options]: the transfer options, keys Negotiate, BlockSize,
+// WindowSize, AskFileSize and Timeout. Group [Serve]: the served folder (see
+// ServeSettings). An administrator may seed the file.
 #pragma once
+
+#include <string>
 
 #include "engine/tftp_options.h"
 #include "engine/transfer_log.h"
@@ -28,3 +31,29 @@ bool IsValidTimeout(long long nValue); // 0 included: not sent
 // default, and each such value is told in one line to pLog when given.
 TransferSettings AfxLoadTransferSettings(ITransferLog* pLog = nullptr);
 void AfxSaveTransferSettings(const TransferSettings& settings);
+
+// How a folder is served, group [Serve]. The command line wins over it.
+struct ServeSettings {
+    std::string folder;             // Folder
+    std::string listen;             // Listen: an address, with its zone where needed; empty: all of both families
+    int nPort = 69;                 // Port, 1 to 65535
+    bool bAllowUpload = false;      // AllowUpload
+    bool bAllowCreate = false;      // AllowCreate: new files, with uploads on
+    bool bReplaceExisting = false;  // ReplaceExisting: uploads over existing files
+    bool bLocalNetworksOnly = true; // LocalNetworksOnly: no answer to other networks
+    int nMaxTransfers = 64;         // MaxTransfers, 1 to 1024
+    int nMaxPerClient = 8;          // MaxPerClient, 1 to 1024; a client is an address
+    int nMaxBlockSize = TFTP_MAX_BLOCK_SIZE;   // MaxBlockSize, 8 to 65464
+    int nMaxWindowSize = TFTP_MAX_WINDOW_SIZE; // MaxWindowSize, 1 to 64
+    bool bBackslashIsSlash = true;             // BackslashIsSlash
+    bool bIgnoreCase = false;                  // IgnoreCase
+};
+
+// Whether text is an address to listen on: empty (all), or an IPv4 or IPv6
+// address in a form of the host box, without a port.
+bool IsValidListenAddress(const std::string& text);
+
+// Reads [Serve] as AfxLoadTransferSettings reads [Options]: a bad value
+// keeps its default, with one line to pLog.
+ServeSettings AfxLoadServeSettings(ITransferLog* pLog = nullptr);
+void AfxSaveServeSettings(const ServeSettings& settings);

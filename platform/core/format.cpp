@@ -29,3 +29,14 @@ std::string AfxWidenFormat(std::string format)
         format.replace(at, 3, "%llu");
     return format;
 }
+
+std::string AfxBoundedText(std::string text, size_t nMax)
+{
+    if (text.size() <= nMax)
+        return text;
+    size_t end = nMax;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text;
+}

@@ -11,3 +11,6 @@ std::string AfxFormatString(const char* lpszFormat, ...) __attribute__((format(p
 // The format with each "%lu" made "%llu": the table's formats name unsigned
 // longs, and sizes, counts and rates are 64-bit on every platform.
 std::string AfxWidenFormat(std::string format);
+
+// At most nMax bytes of text, cut only between UTF-8 characters.
+std::string AfxBoundedText(std::string text, size_t nMax);

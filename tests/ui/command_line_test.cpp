@@ -47,6 +47,13 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         // Said on the terminal, before any window: there is no display to open one on.
         {"--put /nonexistent/nosuch.txt 192.0.2.7", 2, "cannot read /nonexistent/nosuch.txt: No such file"},
         {"--put / 192.0.2.7", 2, "/ is not a regular file"},
+        {"--serve /nonexistent", 2, "/nonexistent is not a folder"},
+        {"--serve / --port 0", 2, "--port 0: not a port from 1 to 65535"},
+        {"--serve / --port 69x", 2, "--port 69x: not a port"},
+        {"--serve / --listen tftp.example.com", 2, "--listen tftp.example.com: not an IPv4 or IPv6 address"},
+        {"--serve / --listen 192.0.2.7:69", 2, "not an IPv4 or IPv6 address"},
+        {"--allow-upload", 2, "--allow-upload goes with --serve"},
+        {"--serve / host", 2, "--serve takes no host"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);

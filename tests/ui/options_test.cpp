@@ -72,6 +72,40 @@ TEST(TransferSettings, AValueOutOfRangeInTheFileKeepsItsDefaultWithOneLine)
     std::filesystem::remove(SettingsFile());
 }
 
+TEST(ServeSettings, EachBadValueKeepsItsDefaultWithOneLineAndGoodOnesAreRead)
+{
+    SeedSettings("[Serve]\nFolder=/srv/tftp\nListen=fe80::1%eth0\nPort=6969\nAllowUpload=true\nAllowCreate=1\n"
+                 "ReplaceExisting=false\nLocalNetworksOnly=false\nMaxTransfers=1024\nMaxPerClient=1\n"
+                 "MaxBlockSize=1468\nMaxWindowSize=4\nBackslashIsSlash=false\nIgnoreCase=true\n");
+    Lines log;
+    ServeSettings read = AfxLoadServeSettings(&log);
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(read.folder, "/srv/tftp");
+    EXPECT_EQ(read.listen, "fe80::1%eth0");
+    EXPECT_EQ(read.nPort, 6969);
+    EXPECT_TRUE(read.bAllowUpload && read.bAllowCreate && !read.bReplaceExisting && !read.bLocalNetworksOnly);
+    EXPECT_EQ(read.nMaxTransfers, 1024);
+    EXPECT_EQ(read.nMaxPerClient, 1);
+    EXPECT_EQ(read.nMaxBlockSize, 1468);
+    EXPECT_EQ(read.nMaxWindowSize, 4);
+    EXPECT_TRUE(!read.bBackslashIsSlash && read.bIgnoreCase);
+
+    SeedSettings("[Serve]\nListen=tftp.example.com\nPort=0\nAllowUpload=yes\nMaxTransfers=1025\nMaxPerClient=0\n"
+                 "MaxBlockSize=7\nMaxWindowSize=65\n");
+    log.lines.clear();
+    read = AfxLoadServeSettings(&log);
+    const ServeSettings defaults;
+    EXPECT_EQ(read.listen, "");
+    EXPECT_EQ(read.nPort, defaults.nPort);
+    EXPECT_EQ(read.bAllowUpload, defaults.bAllowUpload);
+    EXPECT_EQ(read.nMaxTransfers, defaults.nMaxTransfers);
+    EXPECT_EQ(read.nMaxPerClient, defaults.nMaxPerClient);
+    EXPECT_EQ(read.nMaxBlockSize, defaults.nMaxBlockSize);
+    EXPECT_EQ(read.nMaxWindowSize, defaults.nMaxWindowSize);
+    EXPECT_EQ(log.lines.size(), 7u); // one a value
+    std::filesystem::remove(SettingsFile());
+}
+
 class OptionsDialog : public ::testing::Test {
 protected:
     // Opens the dialog, types the three numbers and presses OK; returns the

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+// The resend timer of a negotiated transfer: the round trip measured as
+// RFC 6298 does, and the period after which what is unanswered goes again.
+// Samples and times come from the caller; nothing here reads a clock.
+#pragma once
+
+#include "platform/core/afxtypes.h"
+
+inline constexpr ULONGLONG TFTP_RESEND_INITIAL_MS = 1000; // before the first sample
+inline constexpr ULONGLONG TFTP_RESEND_FLOOR_MS = 20;
+inline constexpr ULONGLONG TFTP_RESEND_CEILING_MS = 3000;
+// A transfer without progress for this long has timed out, however many
+// quick resends happened meanwhile.
+inline constexpr ULONGLONG TFTP_SILENCE_LIMIT_MS = 9000;
+
+class CResendTimer {
+public:
+    // Adaptive: 1 s until the first sample. With nFixedMs (a negotiated
+    // timeout), every period is nFixedMs and samples change nothing.
+    void Reset(ULONGLONG nFixedMs = 0);
+
+    // A round trip of a request, block or window answered without a resend
+    // (Karn's rule: the caller never passes the time of a resent one). Ends
+    // any backoff.
+    void OnSample(ULONGLONG nRoundTripMs);
+    // The period ran out and what was unanswered went again: the next
+    // period is twice as long, up to the ceiling.
+    void OnResend();
+
+    // The current period: the smoothed round trip plus four times its
+    // variation, at least 20 ms or twice the smoothed round trip, at most 3 s.
+    ULONGLONG PeriodMs() const;
+    // How long the transfer may go without progress before it times out.
+    ULONGLONG SilenceLimitMs() const { return m_nFixedMs != 0 ? 3 * m_nFixedMs : TFTP_SILENCE_LIMIT_MS; }
+
+    bool HasSample() const { return m_bSampled; }
+    // The smoothed round trip, in microseconds (0 before the first sample).
+    ULONGLONG SmoothedUs() const { return m_nSmoothedUs; }
+
+private:
+    ULONGLONG m_nFixedMs = 0;
+    bool m_bSampled = false;
+    ULONGLONG m_nSmoothedUs = 0;
+    ULONGLONG m_nVariationUs = 0;
+    int m_nBackoff = 0; // doublings since the last sample
+};

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+// The main window's own menu: its items, their keys, and the commands.
+#include <QDialog>
+#include <QShortcut>
+
+#include "about_box.h"
+#include "log_dlg.h"
+#include "options_dlg.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "transfer_dlg.h"
+
+namespace {
+
+struct MenuKey {
+    UINT nCommand;
+    UINT nText;
+    const char* szKey;
+};
+
+const MenuKey kMenuKeys[] = {
+    {IDM_ABOUT, IDS_ABOUTBOX, "Ctrl+I"},
+    {IDM_LOG_WINDOW, IDS_LOG_WINDOW, "Ctrl+L"},
+    {IDM_TRANSFER_OPTIONS, IDS_TRANSFER_OPTIONS, "Ctrl+T"},
+};
+
+} // namespace
+
+void CTransferDlg::SetUpSystemMenu()
+{
+    // Moving is the window manager's and the size is fixed: Maximize and Size
+    // are greyed. The About box and the log window hang below.
+    if (CMenu* pSysMenu = GetSystemMenu(FALSE)) {
+        pSysMenu->EnableMenuItem(SC_MAXIMIZE, MF_BYCOMMAND | MF_GRAYED);
+        pSysMenu->EnableMenuItem(SC_SIZE, MF_BYCOMMAND | MF_GRAYED);
+        if (!AfxLoadString(IDS_ABOUTBOX).empty()) {
+            pSysMenu->AppendMenu(MF_SEPARATOR);
+            for (const MenuKey& item : kMenuKeys) {
+                // The item's own text, and its key beside it.
+                const std::string text = std::string(AfxFindString(item.nText)) + "\t" + item.szKey;
+                pSysMenu->AppendMenu(MF_STRING, item.nCommand, text.c_str());
+            }
+        }
+    }
+}
+
+void CTransferDlg::AddMenuKeys()
+{
+    // The menu's items have keys of their own, as the menu shows, in the
+    // main window and the log window alike: the window's menu is not the only
+    // way to them (desktops take Alt+Space).
+    for (QWidget* window : {static_cast<QWidget*>(GetSafeHwnd()), static_cast<QWidget*>(g_pLogDlg->GetSafeHwnd())}) {
+        for (const MenuKey& item : kMenuKeys) {
+            auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(item.szKey)), window);
+            const UINT command = item.nCommand;
+            QObject::connect(shortcut, &QShortcut::activated,
+                             [this, command] { SendMessage(WM_SYSCOMMAND, command, 0); });
+        }
+    }
+}
+
+void CTransferDlg::OnSysCommand(UINT nID, LPARAM lParam)
+{
+    switch (nID & 0xFFF0) {
+    case IDM_ABOUT: {
+        CAboutBox about;
+        about.DoModal();
+        break;
+    }
+    case IDM_LOG_WINDOW:
+        ToggleLogWindow();
+        break;
+    case IDM_TRANSFER_OPTIONS:
+        // Not while a transfer runs: it was asked with the options it has.
+        if (!IsBusy()) {
+            COptionsDlg options(this);
+            options.DoModal();
+        }
+        break;
+    default:
+        DefWindowProc(WM_SYSCOMMAND, nID, lParam);
+        break;
+    }
+}
+
+void CTransferDlg::ToggleLogWindow()
+{
+    CMenu* pSysMenu = GetSystemMenu(FALSE);
+    if (g_pLogDlg == nullptr)
+        return;
+    if (!g_bLogVisible) {
+        if (pSysMenu != nullptr)
+            pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_CHECKED);
+        // Directly below the main window, as wide as it, 180 pixels high.
+        const QRect frame = GetSafeHwnd()->frameGeometry();
+        g_pLogDlg->MoveWindow(frame.left(), frame.bottom() + 1, frame.width(), 180);
+        g_pLogDlg->GetSafeHwnd()->setAttribute(Qt::WA_ShowWithoutActivating);
+        g_pLogDlg->ShowWindow(SW_SHOW);
+        g_bLogVisible = TRUE;
+        // Typing goes on in the main window.
+        GetSafeHwnd()->activateWindow();
+        GetSafeHwnd()->setFocus();
+    } else {
+        if (pSysMenu != nullptr)
+            pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_UNCHECKED);
+        g_pLogDlg->ShowWindow(SW_HIDE);
+        g_bLogVisible = FALSE;
+    }
+}
+
+void CTransferDlg::OnMenuButton()
+{
+    if (QWidget* button = GetDlgItem(IDC_MENU_BUTTON))
+        ShowSystemMenu(button->geometry().bottomLeft());
+}
