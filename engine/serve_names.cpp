@@ -8,8 +8,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <vector>
 
 namespace {
 
@@ -72,29 +74,40 @@ int OpenAt2(int dirFd, const char* lpszName, int nFlags, mode_t mode)
     return fd;
 }
 
+// The components of a relative name; none when one is empty, "." or "..".
+std::vector<std::string> Components(const std::string& relative)
+{
+    std::vector<std::string> names;
+    for (size_t at = 0; at <= relative.size();) {
+        const size_t end = std::min(relative.find('/', at), relative.size());
+        names.push_back(relative.substr(at, end - at));
+        if (names.back().empty() || IsDotName(names.back()))
+            return {};
+        at = end + 1;
+    }
+    return names;
+}
+
 // One component at a time, each opened beneath the last with O_NOFOLLOW: any
 // symbolic link, or a directory swapped for one, is refused, and "." and ".."
 // are never looked up.
 ServeOpen Walk(int dirFd, const std::string& relative, int nFlags, mode_t mode)
 {
+    const std::vector<std::string> names = Components(relative);
+    if (names.empty())
+        return Refused(EXDEV);
     int current = dirFd; // owned once it is not dirFd
-    size_t at = 0;
-    for (;;) {
-        const size_t slash = relative.find('/', at);
-        const bool last = slash == std::string::npos;
-        const std::string name = relative.substr(at, last ? std::string::npos : slash - at);
-        int fd = -1;
-        int error = EXDEV;
-        if (!name.empty() && !IsDotName(name)) {
-            fd = last ? ::openat(current, name.c_str(), nFlags | kAlways | O_NOFOLLOW, mode)
-                      : ::openat(current, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            error = errno;
-            struct stat status;
-            // O_DIRECTORY meets a link as "not a directory"; it is a link refused.
-            if (fd < 0 && error == ENOTDIR && ::fstatat(current, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISLNK(status.st_mode))
-                error = ELOOP;
-        }
+    for (size_t i = 0;; ++i) {
+        const char* name = names[i].c_str();
+        const bool last = i + 1 == names.size();
+        const int fd = last ? ::openat(current, name, nFlags | kAlways | O_NOFOLLOW, mode)
+                            : ::openat(current, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int error = errno;
+        struct stat status;
+        // O_DIRECTORY meets a link as "not a directory"; it is a link refused.
+        if (fd < 0 && error == ENOTDIR && ::fstatat(current, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(status.st_mode))
+            error = ELOOP;
         if (current != dirFd)
             ::close(current);
         if (fd < 0)
@@ -102,7 +115,6 @@ ServeOpen Walk(int dirFd, const std::string& relative, int nFlags, mode_t mode)
         if (last)
             return Opened(fd);
         current = fd;
-        at = slash + 1;
     }
 }
 
@@ -200,26 +212,17 @@ ServeOpen OpenServeFile(int dirFd, const std::string& relative, int nFlags, mode
 
 std::optional<std::string> FindCaseMatch(int dirFd, const std::string& relative)
 {
+    const std::vector<std::string> names = Components(relative);
     std::string found;
-    size_t at = 0;
-    for (;;) {
-        const size_t slash = relative.find('/', at);
-        const bool last = slash == std::string::npos;
-        const std::string name = relative.substr(at, last ? std::string::npos : slash - at);
-        if (name.empty() || IsDotName(name))
-            return std::nullopt;
+    for (const std::string& name : names) {
         const ServeOpen dir = found.empty() ? Opened(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
                                             : OpenBeneath(dirFd, found, O_RDONLY | O_DIRECTORY);
-        if (dir.fd < 0)
-            return std::nullopt;
-        const std::optional<std::string> entry = MatchEntry(dir.fd, name);
+        const std::optional<std::string> entry = dir.fd < 0 ? std::nullopt : MatchEntry(dir.fd, name);
         if (!entry)
             return std::nullopt;
         found += (found.empty() ? "" : "/") + *entry;
-        if (last)
-            return found;
-        at = slash + 1;
     }
+    return names.empty() ? std::nullopt : std::optional<std::string>(found);
 }
 
 WORD ServeErrorForErrno(int nErrno)

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 namespace {
@@ -23,23 +22,16 @@ sockaddr_storage Address(const std::string& text)
     return address;
 }
 
-LocalSubnet Subnet(const std::string& text, int nPrefix)
-{
-    const sockaddr_storage address = Address(text);
-    LocalSubnet subnet{address.ss_family, {}, {}};
-    const void* bytes = subnet.nFamily == AF_INET
-                            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&address)->sin_addr)
-                            : &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
-    std::memcpy(subnet.address, bytes, subnet.nFamily == AF_INET ? 4 : 16);
-    for (int bit = 0; bit < nPrefix; ++bit)
-        subnet.mask[bit / 8] |= static_cast<BYTE>(0x80 >> (bit % 8));
-    return subnet;
-}
-
 TEST(LocalNetworks, AnAddressIsLocalOnlyInsideASubnetOfItsFamily)
 {
-    const std::vector<LocalSubnet> subnets = {Subnet("127.0.0.0", 8), Subnet("192.168.1.0", 24), Subnet("10.1.2.3", 32),
-                                              Subnet("fe80::", 64), Subnet("2001:db8::", 48)};
+    const BYTE all = 0xFF;
+    const std::vector<LocalSubnet> subnets = {
+        {AF_INET, {127}, {all}},
+        {AF_INET, {192, 168, 1}, {all, all, all}},
+        {AF_INET, {10, 1, 2, 3}, {all, all, all, all}},
+        {AF_INET6, {0xFE, 0x80}, {all, all, all, all, all, all, all, all}},
+        {AF_INET6, {0x20, 0x01, 0x0D, 0xB8}, {all, all, all, all, all, all}},
+    };
     const struct {
         const char* address;
         bool local;
