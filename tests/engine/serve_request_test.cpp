@@ -66,7 +66,8 @@ TEST(ServeRequest, ReadsAWholeDatagramOfOptions)
     std::string rest = Fields("boot/pxelinux.0 OCTET BlkSize 1024 blksize 512");
     while (rest.size() < 65520)
         rest += Fields("x y");
-    const ServeRequestVerdict verdict = Parse(Packet(2, rest + Fields("tsize") + "0")); // the last pair cut short
+    const Bytes datagram = Packet(2, rest + Fields("tsize") + "0"); // the last pair cut short
+    const ServeRequestVerdict verdict = Parse(datagram);            // its name is a view into the datagram
     ASSERT_EQ(verdict.answer, ServeAnswer::accept);
     EXPECT_EQ(verdict.request.wOpcode, TFTP_OPCODE_WRQ);
     EXPECT_EQ(verdict.request.szName, "boot/pxelinux.0");
@@ -108,7 +109,8 @@ TEST(ServeRequest, GrantsOnlyWhatWasAskedWithinTheCaps)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.request);
-        const ServeRequestVerdict verdict = Parse(Packet(row.opcode, Fields(row.request)));
+        const Bytes datagram = Packet(row.opcode, Fields(row.request));
+        const ServeRequestVerdict verdict = Parse(datagram);
         ASSERT_EQ(verdict.answer, ServeAnswer::accept);
         const ServeGrant grant = NegotiateServeOptions(verdict.request, ServeLimits{1468, 16}, 1000);
         EXPECT_EQ(grant.wErrorCode, row.code);
