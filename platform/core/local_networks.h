@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+// The subnets of this machine's network interfaces, and whether an address
+// lies in one of them.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <vector>
+
+#include "afxtypes.h"
+
+struct LocalSubnet {
+    int nFamily;      // AF_INET or AF_INET6
+    BYTE address[16]; // the subnet's address, masked; IPv4 in the first 4 bytes
+    BYTE mask[16];
+};
+
+// The subnets of the interfaces that are up, IPv4 and IPv6, loopback
+// included. A mask of all zeros would hold every address and is left out.
+// Empty when the interfaces cannot be read.
+std::vector<LocalSubnet> AfxGetLocalSubnets();
+
+// Whether address (AF_INET or AF_INET6) lies in one of subnets. An
+// IPv4-mapped IPv6 address (::ffff:a.b.c.d) counts as its IPv4 address; any
+// other family lies in none. Reads nothing but its arguments.
+bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubnet>& subnets);
+
+// AfxIsInSubnets with the interfaces as they are now: read on every call,
+// since addresses come and go.
+bool AfxIsOnLocalNetwork(const sockaddr_storage& address);
