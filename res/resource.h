@@ -134,3 +134,9 @@
 #define IDS_LOG_COPY 200
 #define IDS_LOG_SELECT_ALL 201
 #define IDS_LOG_CLEAR 202
+// Serving a folder: why the server's port could not be taken.
+#define IDS_SERVE_PORT_69_DENIED 210
+#define IDS_SERVE_LOW_PORT_DENIED 211
+#define IDS_SERVE_PORT_IN_USE 212
+#define IDS_SERVE_ADDRESS_NOT_LOCAL 213
+#define IDS_SERVE_BIND_FAILED 214

@@ -118,6 +118,32 @@ constexpr StringEntry kStrings[] = {
     {IDS_LOG_COPY, "&Copy"},
     {IDS_LOG_SELECT_ALL, "Select &All"},
     {IDS_LOG_CLEAR, "C&lear"},
+    // %s: the helper's path, twice.
+    {IDS_SERVE_PORT_69_DENIED,
+     "Tarnwick may not serve on port 69: ports below 1024 need a privilege that its window does not have, and its "
+     "helper, %s, is missing, may not be run by you, or does not hold that privilege.\n\n"
+     "You can serve on port 6969 instead. A U-Boot board is told so with:\tsetenv tftpdstp 6969\n"
+     "PXE firmware always asks port 69 and cannot be told another.\n\n"
+     "Or the administrator can run one of these commands, once:\n"
+     "to give the helper its privilege:\tsudo setcap cap_net_bind_service=ep %s\n"
+     "to let every program use ports from 69 up (until the next restart):\t"
+     "sudo sysctl net.ipv4.ip_unprivileged_port_start=69"},
+    // %u: the port, three times.
+    {IDS_SERVE_LOW_PORT_DENIED,
+     "Tarnwick may not serve on port %u: ports below 1024 need a privilege that its window does not have, and its "
+     "helper binds only port 69.\n\nChoose port 69, or a port from 1024 up such as 6969. Or the administrator can "
+     "let every program use ports from %u up (until the next restart):\t"
+     "sudo sysctl net.ipv4.ip_unprivileged_port_start=%u"},
+    // %u: the port; %s: the address; %u: the port again.
+    {IDS_SERVE_PORT_IN_USE,
+     "Port %u on %s is already taken: another TFTP server, for example tftpd-hpa, atftpd or dnsmasq, already holds "
+     "it.\n\nStop that server (for example: sudo systemctl stop tftpd-hpa) or serve on another port, such as 6969. "
+     "This command shows which program holds it:\tsudo ss -ulpn 'sport = :%u'"},
+    // %s: the address.
+    {IDS_SERVE_ADDRESS_NOT_LOCAL, "%s is not an address of this computer, so Tarnwick cannot serve on it. Choose one "
+                                  "of its addresses, or all of them."},
+    // %u: the port; %s: the address; %s: the system's reason.
+    {IDS_SERVE_BIND_FAILED, "Port %u on %s could not be taken for serving: %s."},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -2,23 +2,30 @@
 # SPDX-License-Identifier: MIT
 # Installs the release build into a temporary prefix and checks what a user's
 # desktop and a distribution rely on: the desktop entry and metainfo validate,
-# a composed software catalogue has the icon, lintian passes the .deb, the installed
-# program starts (offscreen), and its Help button finds the installed help
-# (under a virtual X display, pressing Alt+H).
+# a composed software catalogue has the icon, the port 69 helper is installed
+# (holding its capability when root installs) and the .deb's postinst gives it
+# that capability, lintian passes the .deb, the installed program starts
+# (offscreen), and its Help button finds the installed help (under a virtual X
+# display, pressing Alt+H).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
-ensure_packages desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb xauth xdotool
+ensure_packages desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb xauth xdotool libcap2-bin
 build="${1:-build}"
 prefix="$(mktemp -d /tmp/tarnwick-install-XXXXXX)"
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/tarnwick share/tarnwick/tarnwick.html share/applications/org.tarnwick.Tarnwick.desktop \
+for file in bin/tarnwick libexec/tarnwick/tarnwick-bind share/tarnwick/tarnwick.html share/applications/org.tarnwick.Tarnwick.desktop \
     share/metainfo/org.tarnwick.Tarnwick.metainfo.xml share/man/man1/tarnwick.1.gz \
     share/doc/tarnwick/copyright share/doc/tarnwick/changelog.gz share/icons/hicolor/scalable/apps/tarnwick.svg; do
     [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
+# Installed by root, the port 69 helper holds its one capability.
+if [ "$(id -u)" = 0 ]; then
+    getcap "$prefix/libexec/tarnwick/tarnwick-bind" | grep -q 'cap_net_bind_service=ep' ||
+        { echo "the installed tarnwick-bind lacks cap_net_bind_service"; exit 1; }
+fi
 for size in 16 32 48 64 128 256; do
     [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/tarnwick.png" ] || { echo "no ${size} px icon"; exit 1; }
 done
@@ -63,6 +70,10 @@ deb=$(ls -t "$build"/tarnwick_*.deb | head -1)
 diff <(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | sort) \
     <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) || { echo "the package differs from the install"; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "the package does not name its libraries"; exit 1; }
+# Its postinst gives the helper its capability, with setcap from a dependency.
+dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || { echo "the package does not depend on libcap2-bin"; exit 1; }
+dpkg-deb -I "$deb" postinst | grep -q 'setcap cap_net_bind_service=ep "$helper"' ||
+    { echo "the package's postinst does not give tarnwick-bind its capability"; exit 1; }
 # What a distribution asks of a package: no errors or warnings from lintian.
 lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb"
 echo "install check: ok ($deb)"
