@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// TFTP (RFC 1350, client side) definitions shared by the engine and the window.
+// TFTP (RFC 1350, client side) definitions shared by the engine and the main window.
 #pragma once
 
 #include "platform/core/afxtypes.h"
@@ -11,12 +11,13 @@ inline constexpr WORD TFTP_OPCODE_DATA = 3;
 inline constexpr WORD TFTP_OPCODE_ACK = 4;
 inline constexpr WORD TFTP_OPCODE_ERROR = 5;
 
-// Sizes. Every buffer is derived from the block size.
-inline constexpr int TFTP_BLOCK_SIZE = 512;                                  // largest DATA payload
+// Sizes of the plain exchange. A granted blksize (RFC 2348) replaces the
+// block size, and buffers are then sized by CTFTPSocket::PacketBufferSize.
+inline constexpr int TFTP_BLOCK_SIZE = 512;                                  // the plain block: a full DATA payload
 inline constexpr int TFTP_HEADER_SIZE = 4;                                   // opcode and one 16-bit field
 inline constexpr int TFTP_MIN_DATAGRAM = TFTP_HEADER_SIZE;                   // shortest datagram accepted
-inline constexpr int TFTP_MAX_DATAGRAM = TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE; // header plus a full block
-// Every packet buffer: room past the largest datagram, so that one a few
+inline constexpr int TFTP_MAX_DATAGRAM = TFTP_HEADER_SIZE + TFTP_BLOCK_SIZE; // header plus a plain block
+// A plain packet buffer: room past the largest datagram, so that one a few
 // bytes too long is read whole and refused rather than cut.
 inline constexpr int TFTP_PACKET_BUFFER = TFTP_MAX_DATAGRAM + 4;
 inline constexpr int TFTP_MAX_NAME = 255; // longest file name in a request
@@ -57,10 +58,11 @@ enum TftpState : WORD {
     TFTP_STATE_RESOLVING = 8, // the host name is being looked up; nothing sent yet
 };
 
-// Retransmission. The window calls OnTick every TFTP_TICK_MS. A packet
-// without an accepted reply is sent again after TFTP_TICKS_PER_RESEND ticks;
-// when TFTP_RESENDS resends have brought nothing, the transfer times out
-// (after about 9 seconds).
+// Retransmission. The main window calls OnTick every TFTP_TICK_MS. What
+// awaits an answer is sent again after TFTP_TICKS_PER_RESEND ticks without
+// an accepted reply (a granted timeout sets its own period); when TFTP_RESENDS
+// resends have brought nothing, the next period ends the transfer (after
+// about 9 seconds with the plain timing).
 inline constexpr UINT TFTP_TICK_MS = 500;
 inline constexpr int TFTP_TICKS_PER_RESEND = 6;
 inline constexpr int TFTP_RESENDS = 2;
@@ -76,7 +78,7 @@ inline constexpr WORD DIRECTION_PUT = 2;
 inline constexpr WORD MODE_ASCII = 1;
 inline constexpr WORD MODE_BINARY = 2;
 
-// Messages the engine posts to the window (wParam 0).
+// Messages the engine posts to the main window (wParam 0).
 inline constexpr UINT WM_TFTP_PROGRESS = WM_USER + 1; // lParam: payload bytes of one block
 inline constexpr UINT WM_TFTP_COMPLETE = WM_USER + 2;
 inline constexpr UINT WM_TFTP_STARTED = WM_USER + 3;

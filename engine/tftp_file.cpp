@@ -53,8 +53,9 @@ void CTFTPFile::WriteData(const BYTE* pBuffer, int nCount)
         Write(pBuffer, static_cast<UINT>(nCount));
         return;
     }
-    // A block is at most 512 bytes; anything longer goes in 512-byte parts
-    // so the output buffer can never overflow.
+    // A granted block may be longer than the plain one that the output
+    // buffer is sized for (twice over, as every LF may become CR LF): the
+    // payload goes in parts of a plain block, so it can never overflow.
     for (int offset = 0; offset < nCount; offset += TFTP_BLOCK_SIZE) {
         const size_t part = static_cast<size_t>(std::min(nCount - offset, TFTP_BLOCK_SIZE));
         const size_t produced = RewriteNetascii(pBuffer + offset, part, m_abOutput, &m_chLast);

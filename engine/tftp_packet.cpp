@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tftp_errors.h"
+
 const char* TftpModeString(WORD wMode)
 {
     return wMode == MODE_BINARY ? "octet" : "netascii";
@@ -57,65 +59,113 @@ int BuildError(BYTE* pPacket, int nCapacity, WORD wCode, std::string_view text)
 }
 
 namespace {
-constexpr TftpVerdict Ignore()
+TftpVerdict Ignore()
 {
-    return TftpVerdict{TFTP_RESULT_NONE, false, false, 0};
+    return TftpVerdict{TftpEvent::Ignore, TFTP_RESULT_NONE, false, 0};
 }
 
-constexpr TftpVerdict Fail(int nReason, WORD wErrorCode)
+TftpVerdict Fail(int nReason, WORD wErrorCode)
 {
-    return TftpVerdict{TFTP_RESULT_ERROR + nReason, false, true, wErrorCode};
+    return TftpVerdict{TftpEvent::Fail, TFTP_RESULT_ERROR + nReason, true, wErrorCode};
 }
 
-// A reply in a Get: DATA with the awaited block is accepted.
-TftpVerdict AwaitData(WORD wOpcode, WORD wBlock, WORD wExpected, int nLength)
+TftpVerdict Data(int nLength)
 {
-    if (wOpcode != TFTP_OPCODE_DATA)
-        return Fail(TFTP_REASON_UNEXPECTED, TFTP_ERROR_ILLEGAL_OPERATION);
-    if (wBlock != wExpected)
+    return TftpVerdict{TftpEvent::Data, TFTP_RESULT_DATA + (nLength <= TFTP_RESULT_VALUE_MASK ? nLength : 0), false, 0};
+}
+
+TftpVerdict Ack(int nSlid)
+{
+    if (nSlid < 0)
         return Ignore();
-    return TftpVerdict{TFTP_RESULT_DATA + (nLength <= TFTP_RESULT_VALUE_MASK ? nLength : 0), false, false, 0};
+    return TftpVerdict{TftpEvent::Ack, TFTP_RESULT_ACKED, false, 0, nSlid};
 }
 
-// A reply in a Put: ACK with the awaited block is accepted.
-TftpVerdict AwaitAck(WORD wOpcode, WORD wBlock, WORD wExpected)
+TftpVerdict Oack(const OackVerdict& oack)
 {
-    if (wOpcode != TFTP_OPCODE_ACK)
-        return Fail(TFTP_REASON_NOT_ACK, TFTP_ERROR_ILLEGAL_OPERATION);
-    if (wBlock != wExpected)
-        return Ignore();
-    return TftpVerdict{TFTP_RESULT_ACKED, false, false, 0};
+    return TftpVerdict{
+        oack.bAccepted ? TftpEvent::Oack : TftpEvent::OackRefused, TFTP_RESULT_NONE, !oack.bAccepted, 0, 0, oack};
+}
+
+// An OACK is judged before the length check: its list of options has a
+// length of its own. Returns false when the datagram is not an OACK that
+// answers anything now (it then fails as an unknown opcode).
+bool JudgeOack(const TftpExchange& exchange, const BYTE* pDatagram, int nLength, TftpVerdict* pVerdict)
+{
+    if (nLength < 2 || GetWord(pDatagram) != TFTP_OPCODE_OACK)
+        return false;
+    const bool firstReply = exchange.wState == TFTP_STATE_RRQ_SENT || exchange.wState == TFTP_STATE_WRQ_SENT;
+    if (firstReply && exchange.pAsked != nullptr) {
+        *pVerdict = Oack(ParseOack(pDatagram, nLength, *exchange.pAsked));
+    } else if (firstReply && exchange.bOptionsWanted) {
+        // The request went plain: whatever the OACK names was never asked.
+        OackVerdict refused = ParseOack(pDatagram, nLength, TftpOptions{});
+        refused.bAccepted = false;
+        *pVerdict = Oack(refused);
+    } else if (exchange.bGranted && exchange.wState != TFTP_STATE_CLOSED) {
+        *pVerdict = Oack(OackVerdict{false, {}, {}}); // a second OACK, once the transfer has begun
+    } else {
+        return false;
+    }
+    return true;
 }
 } // namespace
 
-TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength, int nMaxDatagram)
+TftpVerdict ClassifyDatagram(const TftpExchange& exchange, const BYTE* pDatagram, int nLength)
 {
-    if (nLength < TFTP_MIN_DATAGRAM || nLength > nMaxDatagram)
+    TftpVerdict oack{};
+    if (JudgeOack(exchange, pDatagram, nLength, &oack))
+        return oack;
+    if (nLength < TFTP_MIN_DATAGRAM || nLength > exchange.nMaxDatagram)
         return Fail(TFTP_REASON_RECEIVE, 0);
     const WORD opcode = GetWord(pDatagram);
     if (opcode == 0 || opcode > TFTP_OPCODE_ERROR)
         return Fail(TFTP_REASON_OPCODE, 0);
     // An ERROR ends a running transfer; once it has ended, another one (a
-    // hostile server's flood) is not shown again.
-    if (opcode == TFTP_OPCODE_ERROR)
-        return wState == TFTP_STATE_CLOSED ? Ignore() : TftpVerdict{TFTP_RESULT_NONE, true, true, 0};
+    // hostile server's flood) is not shown again. One to a request with
+    // options may be refusing them, so that the request is worth sending
+    // again without; any other is about the file itself.
+    if (opcode == TFTP_OPCODE_ERROR) {
+        if (exchange.wState == TFTP_STATE_CLOSED)
+            return Ignore();
+        const WORD code = GetWord(pDatagram + 2);
+        const bool firstReply = exchange.wState == TFTP_STATE_RRQ_SENT || exchange.wState == TFTP_STATE_WRQ_SENT;
+        const bool options = firstReply && exchange.pAsked != nullptr && ErrorMayRefuseOptions(code);
+        return TftpVerdict{
+            options ? TftpEvent::OptionsRefused : TftpEvent::PeerError, TFTP_RESULT_NONE, !options, 0, 0, {}, code};
+    }
 
     const WORD block = GetWord(pDatagram + 2);
-    switch (wState) {
+    switch (exchange.wState) {
     case TFTP_STATE_IDLE:
-        return TftpVerdict{TFTP_RESULT_ERROR + TFTP_REASON_UNEXPECTED, false, false, 0};
+        return TftpVerdict{TftpEvent::Fail, TFTP_RESULT_ERROR + TFTP_REASON_UNEXPECTED, false, 0};
     case TFTP_STATE_RRQ_SENT:
-        if (block != wExpected)
+        if (block != exchange.wExpected)
             return Fail(TFTP_REASON_BLOCK, TFTP_ERROR_UNKNOWN_TID);
-        return AwaitData(opcode, block, wExpected, nLength);
+        if (opcode != TFTP_OPCODE_DATA)
+            return Fail(TFTP_REASON_UNEXPECTED, TFTP_ERROR_ILLEGAL_OPERATION);
+        return Data(nLength);
     case TFTP_STATE_WAIT_DATA:
-        return AwaitData(opcode, block, wExpected, nLength);
+        if (opcode != TFTP_OPCODE_DATA)
+            return Fail(TFTP_REASON_UNEXPECTED, TFTP_ERROR_ILLEGAL_OPERATION);
+        switch (exchange.receive.Judge(block, exchange.wExpected)) {
+        case TftpBlockKind::InOrder:
+            return Data(nLength);
+        case TftpBlockKind::Gap:
+            return TftpVerdict{TftpEvent::Gap, TFTP_RESULT_NONE, false, 0};
+        default:
+            return Ignore();
+        }
     case TFTP_STATE_WRQ_SENT:
-        if (block != wExpected)
+        if (block != exchange.wExpected)
             return Fail(TFTP_REASON_BLOCK, TFTP_ERROR_UNKNOWN_TID);
-        return AwaitAck(opcode, block, wExpected);
+        if (opcode != TFTP_OPCODE_ACK)
+            return Fail(TFTP_REASON_NOT_ACK, TFTP_ERROR_ILLEGAL_OPERATION);
+        return Ack(0);
     case TFTP_STATE_WAIT_ACK:
-        return AwaitAck(opcode, block, wExpected);
+        if (opcode != TFTP_OPCODE_ACK)
+            return Fail(TFTP_REASON_NOT_ACK, TFTP_ERROR_ILLEGAL_OPERATION);
+        return Ack(exchange.send.Acknowledges(block));
     case TFTP_STATE_CLOSED:
     default:
         return Ignore();

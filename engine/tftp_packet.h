@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "tftp.h"
+#include "tftp_options.h"
+#include "tftp_window.h"
 
 inline void PutWord(BYTE* p, WORD value)
 {
@@ -35,20 +37,50 @@ int BuildError(BYTE* pPacket, WORD wCode);
 // zero byte, the text cut to fit nCapacity (at least 5). Returns the bytes written.
 int BuildError(BYTE* pPacket, int nCapacity, WORD wCode, std::string_view text);
 
-// What Receive does with one datagram, decided from the socket's state and
-// the block number it awaits.
-struct TftpVerdict {
-    int nResult;     // TFTP_RESULT_NONE, _ACKED, _DATA + length, or _ERROR + reason
-    bool bPeerError; // an ERROR datagram: the peer's text is to be shown
-    bool bClose;     // the state becomes TFTP_STATE_CLOSED
-    WORD wErrorCode; // ERROR code to send back; 0 when none is sent
+// What one datagram is to the transfer. Each datagram is judged once, and
+// Receive acts on the verdict.
+enum class TftpEvent : BYTE {
+    Ignore,         // nothing to do: nothing changes, nothing is sent
+    Data,           // the DATA block awaited
+    Ack,            // an ACK the send window takes; nSlid blocks newly acknowledged
+    Gap,            // DATA ahead of the block awaited: acknowledge the last block in order
+    Oack,           // an OACK whose grant can be taken (oack.granted)
+    OackRefused,    // an OACK that cannot be taken (oack.szOption names the option at fault)
+    OptionsRefused, // an ERROR to the request's options that may be about them: ask again without
+    PeerError,      // any other ERROR datagram: the peer's text is to be shown
+    Fail,           // the transfer cannot go on
 };
 
-// nMaxDatagram: the longest DATA accepted (a negotiated block size plus 4).
-// A DATA result carries its length in twelve bits; a longer datagram's
-// result is TFTP_RESULT_DATA alone, and the caller knows its length.
-TftpVerdict ClassifyDatagram(TftpState wState, WORD wExpected, const BYTE* pDatagram, int nLength,
-                             int nMaxDatagram = TFTP_MAX_DATAGRAM);
+struct TftpVerdict {
+    TftpEvent eEvent;
+    int nResult;     // TFTP_RESULT_NONE, _ACKED, _DATA + length, or _ERROR + reason
+    bool bClose;     // the state becomes TFTP_STATE_CLOSED
+    WORD wErrorCode; // ERROR code to send back; 0 when none is sent
+    int nSlid = 0;   // Ack: the blocks it newly acknowledges (0: the newest again)
+    OackVerdict oack{};
+    WORD wPeerCode = 0; // OptionsRefused, PeerError: the code the peer sent
+};
+
+// What the judge of a datagram knows of the transfer.
+struct TftpExchange {
+    TftpState wState;
+    WORD wExpected;                // the block the next accepted reply must carry
+    const CSendWindow& send;       // in TFTP_STATE_WAIT_ACK: the ACKs it takes
+    const CReceiveWindow& receive; // in TFTP_STATE_WAIT_DATA: the blocks that are gaps
+    // The longest DATA accepted (a negotiated block size plus 4). A DATA
+    // result carries its length in twelve bits; a longer datagram's result
+    // is TFTP_RESULT_DATA alone, and the caller knows its length.
+    int nMaxDatagram = TFTP_MAX_DATAGRAM;
+    // The options the request carried, when an OACK may answer it.
+    const TftpOptions* pAsked = nullptr;
+    // Options were wanted: an OACK to the request that went without them is
+    // refused, not taken for an unknown opcode.
+    bool bOptionsWanted = false;
+    // An OACK has been taken: another one ends a running transfer.
+    bool bGranted = false;
+};
+
+TftpVerdict ClassifyDatagram(const TftpExchange& exchange, const BYTE* pDatagram, int nLength);
 
 // The text an ERROR datagram carries: from offset 4 up to its zero byte, or to
 // the end of the datagram when no zero byte comes first. Never reads past

@@ -128,12 +128,7 @@ int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
     try {
         switch (result & TFTP_RESULT_CLASS_MASK) {
         case TFTP_RESULT_ACKED:
-            if (m_granted.nWindowSize > 1)
-                FillWindow();
-            else if (m_bLastBlockSent)
-                NotifyComplete();
-            else
-                SendNextBlock();
+            FillSendWindow();
             break;
         case TFTP_RESULT_DATA:
             StoreBlock(static_cast<const BYTE*>(lpBuf), DatagramLength());
@@ -170,13 +165,14 @@ void CTFTPSession::SendNextBlock()
     m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, count);
 }
 
-void CTFTPSession::FillWindow()
+void CTFTPSession::FillSendWindow()
 {
-    // Sends until the window is full or the file is sent; complete once the
-    // last block is acknowledged.
-    while (!m_bLastBlockSent && Outstanding() < m_granted.nWindowSize && m_wState == TFTP_STATE_WAIT_ACK)
+    // Sends until the send window is full (in lock-step, one block) or the
+    // file is sent; complete once the last block is acknowledged, and again
+    // for each repeat of that ACK.
+    while (!m_bLastBlockSent && m_send.CanSend() && m_wState == TFTP_STATE_WAIT_ACK)
         SendNextBlock();
-    if (m_bLastBlockSent && Outstanding() == 0)
+    if (m_bLastBlockSent && m_send.Outstanding() == 0)
         NotifyComplete();
 }
 
@@ -205,7 +201,7 @@ void CTFTPSession::OnTransferError()
 void CTFTPSession::OnFileError(const CFileException& error)
 {
     // The transfer cannot go on without its file: nothing more is sent or
-    // resent, and the window ends it on WM_TFTP_FAILED.
+    // resent, and the main window ends it on WM_TFTP_FAILED.
     m_wState = TFTP_STATE_CLOSED;
     ShowError(FileErrorText(error), MB_OK | MB_ICONSTOP);
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);

@@ -7,10 +7,10 @@
 #include "tftp_socket.h"
 
 // Adds the local file and the block buffers to the transfer socket, acts on
-// each validated reply and reports to the window by posted messages:
+// each validated reply and reports to the main window by posted messages:
 // WM_TFTP_STARTED, WM_TFTP_PROGRESS per block, then WM_TFTP_COMPLETE or
 // WM_TFTP_FAILED (timeouts come from the socket). It never ends a transfer
-// itself; the window deletes it.
+// itself; the main window deletes it.
 class CTFTPSession : public CTFTPSocket {
 public:
     explicit CTFTPSession(CWnd* pReportWnd);
@@ -53,7 +53,7 @@ protected:
 
 private:
     void SendNextBlock();
-    void FillWindow();
+    void FillSendWindow();
     void StoreBlock(const BYTE* pDatagram, int nLength);
     void OnTransferError();
     void OnFileError(const CFileException& error);

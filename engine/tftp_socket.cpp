@@ -17,37 +17,6 @@
 #include "tftp_errors.h"
 #include "tftp_packet.h"
 
-namespace {
-std::string OptionsText(const TftpOptions& options)
-{
-    std::string text;
-    const auto add = [&text](const char* name, ULONGLONG value) {
-        text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(value);
-    };
-    if (options.nBlockSize != 0)
-        add("blksize", static_cast<ULONGLONG>(options.nBlockSize));
-    if (options.nTimeout != 0)
-        add("timeout", static_cast<ULONGLONG>(options.nTimeout));
-    if (options.bFileSize)
-        add("tsize", options.nFileSize);
-    if (options.nWindowSize != 0)
-        add("windowsize", static_cast<ULONGLONG>(options.nWindowSize));
-    return text;
-}
-
-std::string GrantedText(const TftpGranted& granted)
-{
-    std::string text =
-        "blksize " + std::to_string(granted.nBlockSize) + ", windowsize " + std::to_string(granted.nWindowSize);
-    if (granted.nTimeout != 0)
-        text += ", timeout " + std::to_string(granted.nTimeout);
-    if (granted.bFileSize)
-        text += ", tsize " + std::to_string(granted.nFileSize);
-    return text;
-}
-
-} // namespace
-
 CTFTPSocket::CTFTPSocket(CWnd* pOwner)
     : m_pOwner(pOwner), m_nRetries(0), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE),
       m_pBuffer(nullptr), m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
@@ -72,12 +41,13 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
     m_wDirection = wDirection;
     m_nBaseBlockSize = m_options.nBlockSize;
 
-    // One slot per block of the largest window that may be granted.
+    // One slot per block of the largest block window that may be granted.
     m_pBuffer = new (std::nothrow)
         BYTE[static_cast<size_t>(PacketBufferSize()) * static_cast<size_t>(std::max(m_options.nWindowSize, 1))];
     if (m_pBuffer == nullptr)
         return FALSE;
     m_bOwnBuffer = TRUE;
+    ChooseWindows();
 
     if (!BuildRequestPacket(lpszName)) {
         SetLastError(ENAMETOOLONG);
@@ -93,19 +63,19 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
     m_strHost = host.host;
     if (host.form != HostForm::name) {
         // An address: nothing to ask of the network, so nothing to wait for.
-        m_bInLookup = TRUE;
+        m_bInsideSendRequest = TRUE;
         OnLookedUp(AfxLookUpHost(host.host, host.nPort, true));
-        m_bInLookup = FALSE;
-        return !m_bSendFailed;
+        m_bInsideSendRequest = FALSE;
+        return !m_bRequestFailed;
     }
 
     m_wState = TFTP_STATE_RESOLVING;
     Log("Looking up " + host.host);
-    m_bInLookup = TRUE;
+    m_bInsideSendRequest = TRUE;
     m_pLookup = AfxGetHostResolver()->Lookup(host.host, host.nPort,
                                              [this](const HostLookupResult& result) { OnLookedUp(result); });
-    m_bInLookup = FALSE;
-    if (m_bSendFailed)
+    m_bInsideSendRequest = FALSE;
+    if (m_bRequestFailed)
         return FALSE;
     if (m_wState == TFTP_STATE_RESOLVING && m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_RESOLVING, 0, 0);
@@ -120,7 +90,7 @@ void CTFTPSocket::OnLookedUp(const HostLookupResult& result)
     BOOL sent = FALSE;
     if (result.nError != 0 || result.addresses.empty()) {
         m_wState = TFTP_STATE_CLOSED;
-        m_bSendFailed = TRUE;
+        m_bRequestFailed = TRUE;
         // The name is the user's own text, bounded; it goes in as an argument.
         ShowError(AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), m_strHost.substr(0, 255).c_str(),
                                   AfxFindString(IDS_DESTINATION_UNAVAILABLE)));
@@ -129,8 +99,8 @@ void CTFTPSocket::OnLookedUp(const HostLookupResult& result)
         m_nAddress = 0;
         sent = TryAddresses();
     }
-    // A lookup that ends after SendRequest has returned tells the window.
-    if (!sent && !m_bInLookup && m_pOwner != nullptr)
+    // A lookup that ends after SendRequest has returned tells the main window.
+    if (!sent && !m_bInsideSendRequest && m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
@@ -185,7 +155,7 @@ BOOL CTFTPSocket::TryAddresses()
     // Nothing went out: a first request leaves the socket as it was, idle;
     // a later address's failure ends the transfer.
     m_wState = m_bRequestSent ? TFTP_STATE_CLOSED : TFTP_STATE_IDLE;
-    m_bSendFailed = TRUE;
+    m_bRequestFailed = TRUE;
     ReportSocketError();
     return FALSE;
 }
@@ -240,23 +210,18 @@ BOOL CTFTPSocket::Connected()
     return TRUE;
 }
 
-int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
+int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
 {
     m_bNegotiating = FALSE;
-    const OackVerdict verdict = ParseOack(pDatagram, nLength, m_options);
-    if (!verdict.bAccepted)
-        return RefuseOack(verdict.szOption);
-    if (!Connected()) {
-        m_wState = TFTP_STATE_CLOSED;
-        (void)SendError(TFTP_ERROR_ILLEGAL_OPERATION);
-        return TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN;
-    }
-    m_granted = verdict.granted;
+    if (!Connected())
+        return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
+    m_granted = granted;
     m_bGranted = TRUE;
     Log("Server grants: " + GrantedText(m_granted));
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
-    // Room for two windows, so that a window is not dropped while the one
+    ChooseWindows();
+    // Room for two block windows, so that one is not dropped while the one
     // before it is read. The system may grant less: then more is resent.
     if (m_granted.nWindowSize > 1)
         (void)SetReceiveBufferSize(2 * m_granted.nWindowSize * (m_granted.nBlockSize + TFTP_HEADER_SIZE));
@@ -269,10 +234,17 @@ int CTFTPSocket::ReceiveOack(const BYTE* pDatagram, int nLength)
     }
     // A Get answers the OACK with ACK 0 and awaits DATA 1.
     m_wState = TFTP_STATE_WAIT_DATA;
-    m_wExpected = 0;
+    m_wBlock = 0;
+    m_wExpected = 1;
     if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
         return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
     return TFTP_RESULT_NONE;
+}
+
+void CTFTPSocket::ChooseWindows()
+{
+    m_send.Reset(m_granted.nWindowSize, m_pBuffer, PacketBufferSize());
+    m_receive.Reset(m_granted.nWindowSize);
 }
 
 int CTFTPSocket::RefuseOack(std::string_view szOption)
@@ -334,154 +306,108 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         return TFTP_RESULT_ERROR + TFTP_REASON_RECEIVE;
     }
 
-    const bool awaitingFirstReply = m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT;
-    if (m_bNegotiating && awaitingFirstReply && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK)
-        return ReceiveOack(datagram, length);
-    // The request went without options (the name left no room, or the server
-    // refused them once): an OACK to it grants what was never asked.
-    if (m_options.Any() && !m_bNegotiating && awaitingFirstReply && length >= 2 &&
-        GetWord(datagram) == TFTP_OPCODE_OACK) {
-        const OackVerdict verdict = ParseOack(datagram, length, TftpOptions{});
-        return RefuseOack(verdict.szOption);
-    }
-    if (m_bGranted && length >= 2 && GetWord(datagram) == TFTP_OPCODE_OACK && m_wState != TFTP_STATE_CLOSED)
-        return ReceiveOack(datagram, 0); // a second OACK, once the transfer has begun
-
-    if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_ACK && length == TFTP_HEADER_SIZE &&
-        GetWord(datagram) == TFTP_OPCODE_ACK)
-        return ReceiveWindowAck(GetWord(datagram + 2));
-
-    const int largest = std::max(m_granted.nBlockSize, m_bNegotiating ? m_options.nBlockSize : 0) + TFTP_HEADER_SIZE;
-    TftpVerdict verdict = ClassifyDatagram(m_wState, m_wExpected, datagram, length, largest);
-    if (verdict.bPeerError) {
-        // A server that may be refusing the options gets the request once
-        // more without them, and only that one's failure is shown. Any
-        // other ERROR is about the file itself, and ends the transfer now.
-        const WORD code = GetWord(datagram + 2);
-        if (m_bNegotiating && awaitingFirstReply && ErrorMayRefuseOptions(code)) {
-            m_bNegotiating = FALSE;
-            if (RetryWithoutOptions(code))
-                return TFTP_RESULT_NONE;
-            if (m_pOwner != nullptr)
-                m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
-            return TFTP_RESULT_NONE;
-        }
+    const TftpExchange exchange{m_wState,
+                                m_wExpected,
+                                m_send,
+                                m_receive,
+                                std::max(m_granted.nBlockSize, m_bNegotiating ? m_options.nBlockSize : 0) +
+                                    TFTP_HEADER_SIZE,
+                                m_bNegotiating ? &m_options : nullptr,
+                                m_options.Any(),
+                                m_bGranted == TRUE};
+    const TftpVerdict verdict = ClassifyDatagram(exchange, datagram, length);
+    switch (verdict.eEvent) {
+    case TftpEvent::OptionsRefused:
+        // Only the plain request's failure is shown.
+        m_bNegotiating = FALSE;
+        if (!RetryWithoutOptions(verdict.wPeerCode) && m_pOwner != nullptr)
+            m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+        return TFTP_RESULT_NONE;
+    case TftpEvent::PeerError:
         m_wState = TFTP_STATE_CLOSED;
         ReportPeerError(datagram, length);
         return TFTP_RESULT_NONE;
-    }
-    if (m_bNegotiating && ((verdict.nResult & TFTP_RESULT_CLASS_MASK) == TFTP_RESULT_DATA ||
-                           (verdict.nResult & TFTP_RESULT_CLASS_MASK) == TFTP_RESULT_ACKED)) {
+    case TftpEvent::Oack:
+        return ReceiveOack(verdict.oack.granted);
+    case TftpEvent::OackRefused:
         m_bNegotiating = FALSE;
-        Log("The server ignores the options: a plain transfer");
-    }
-    m_nDatagramLength = length;
-    // A block ahead of the one awaited: a gap in the window, answered once
-    // with the last block in order, so that the server goes on from there.
-    if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_DATA && verdict.nResult == TFTP_RESULT_NONE &&
-        GetWord(datagram) == TFTP_OPCODE_DATA) {
-        const WORD ahead = static_cast<WORD>(GetWord(datagram + 2) - m_wExpected);
-        if (ahead >= 1 && ahead < m_granted.nWindowSize && !m_bGapAcked) {
-            m_bGapAcked = TRUE;
-            m_nSinceAck = 0;
-            BuildAck(m_pBuffer, m_wBlock);
-            m_nLastLength = TFTP_HEADER_SIZE;
-            if (!SendSucceeded(Send(m_pBuffer, TFTP_HEADER_SIZE, 0)))
-                return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
-        }
-        return TFTP_RESULT_NONE;
-    }
-
-    const int resultClass = verdict.nResult & TFTP_RESULT_CLASS_MASK;
-    if ((resultClass == TFTP_RESULT_ACKED || resultClass == TFTP_RESULT_DATA) && !Connected())
-        verdict = TftpVerdict{TFTP_RESULT_ERROR + TFTP_REASON_LOCK_IN, false, true, TFTP_ERROR_ILLEGAL_OPERATION};
-
-    switch (verdict.nResult & TFTP_RESULT_CLASS_MASK) {
-    case TFTP_RESULT_ACKED:
+        return RefuseOack(verdict.oack.szOption);
+    case TftpEvent::Ack:
+        if (!Accepted())
+            return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
+        m_send.Slide(verdict.nSlid);
         m_wState = TFTP_STATE_WAIT_ACK;
-        m_nTicks = 0;
-        m_nRetries = 0;
         return TFTP_RESULT_ACKED;
-    case TFTP_RESULT_DATA:
-        m_nTicks = 0;
-        m_nRetries = 0;
+    case TftpEvent::Data:
+        if (!Accepted())
+            return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
         m_wState = TFTP_STATE_WAIT_DATA;
-        if (m_granted.nWindowSize > 1)
-            return AckDataInWindow(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) == TFTP_RESULT_NONE
-                       ? verdict.nResult
-                       : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
-        if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+        m_nDatagramLength = length;
+        m_wBlock = m_wExpected;
+        ++m_wExpected;
+        // Acknowledged when the block window is complete or the transfer is;
+        // in lock-step, at once. The ACK goes out before the caller stores the block.
+        if (m_receive.OnInOrder(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) &&
+            !SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
             return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         return verdict.nResult;
-    case TFTP_RESULT_ERROR:
-        if (verdict.bClose)
-            m_wState = TFTP_STATE_CLOSED;
-        // The transfer is over whether or not the peer hears of it.
-        if (verdict.wErrorCode != 0)
-            (void)SendError(verdict.wErrorCode);
-        return verdict.nResult;
+    case TftpEvent::Gap:
+        // Answered once with the last block in order, so that the server
+        // goes on from there.
+        m_receive.OnGapAnswered();
+        return SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE
+                                                                      : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+    case TftpEvent::Fail:
+        // Before the request there is no transfer to end.
+        if (!verdict.bClose)
+            return verdict.nResult;
+        return EndTransfer(verdict.nResult & TFTP_RESULT_VALUE_MASK, verdict.wErrorCode);
+    case TftpEvent::Ignore:
     default:
         return TFTP_RESULT_NONE;
     }
 }
 
+BOOL CTFTPSocket::Accepted()
+{
+    if (m_bNegotiating) {
+        m_bNegotiating = FALSE;
+        Log("The server ignores the options: a plain transfer");
+    }
+    if (!Connected())
+        return FALSE;
+    m_nTicks = 0;
+    m_nRetries = 0;
+    return TRUE;
+}
+
+int CTFTPSocket::EndTransfer(int nReason, WORD wErrorCode)
+{
+    m_wState = TFTP_STATE_CLOSED;
+    // The transfer is over whether or not the peer hears of it.
+    if (wErrorCode != 0)
+        (void)SendError(wErrorCode);
+    return TFTP_RESULT_ERROR + nReason;
+}
+
 int CTFTPSocket::SendBlock(BYTE* pPacket, int nPayloadLength, int /*nFlags*/)
 {
-    if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || m_pBuffer == nullptr)
+    BYTE* slot = m_send.NextSlot();
+    if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || slot == nullptr || !m_send.CanSend())
         return 0;
-    ++m_wBlock;
-    ++m_nSentBlocks;
-    BuildDataHeader(pPacket, m_wBlock);
-    m_wExpected = m_wBlock;
     const int length = nPayloadLength + TFTP_HEADER_SIZE;
-    std::memcpy(Slot(m_nSentBlocks), pPacket, static_cast<size_t>(length));
-    m_anSlotLength[m_nSentBlocks % static_cast<unsigned>(m_granted.nWindowSize)] = length;
+    m_wBlock = m_send.OnSent(length);
+    m_wExpected = m_wBlock;
+    BuildDataHeader(pPacket, m_wBlock);
+    std::memcpy(slot, pPacket, static_cast<size_t>(length));
     m_nLastLength = length;
     return Send(pPacket, length, 0);
 }
 
-BYTE* CTFTPSocket::Slot(unsigned nBlock) const
-{
-    const unsigned slot = nBlock % static_cast<unsigned>(m_granted.nWindowSize);
-    return m_pBuffer + static_cast<size_t>(slot) * static_cast<size_t>(PacketBufferSize());
-}
-
-int CTFTPSocket::ReceiveWindowAck(WORD wBlock)
-{
-    // ACK n covers every block up to n, which may lie anywhere in the
-    // window. An ACK of nothing new (a duplicate) is ignored: only OnTick
-    // resends, so that a delayed ACK cannot double the traffic.
-    const unsigned covered = static_cast<WORD>(wBlock - static_cast<WORD>(m_nAckedBlocks));
-    if (covered == 0 || covered > static_cast<unsigned>(Outstanding()))
-        return TFTP_RESULT_NONE;
-    m_nAckedBlocks += covered;
-    m_nTicks = 0;
-    m_nRetries = 0;
-    return TFTP_RESULT_ACKED;
-}
-
-int CTFTPSocket::AckDataInWindow(bool bLast)
-{
-    // Accepted in order: acknowledged when the window is complete or the
-    // transfer is.
-    m_wBlock = m_wExpected;
-    ++m_wExpected;
-    m_bGapAcked = FALSE;
-    if (++m_nSinceAck < m_granted.nWindowSize && !bLast)
-        return TFTP_RESULT_NONE;
-    m_nSinceAck = 0;
-    BuildAck(m_pBuffer, m_wBlock);
-    m_nLastLength = TFTP_HEADER_SIZE;
-    return SendSucceeded(Send(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE : TFTP_RESULT_ERROR;
-}
-
 int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
 {
-    BuildAck(pPacket, m_wExpected);
-    m_wBlock = m_wExpected;
-    ++m_wExpected;
-    m_nLastLength = TFTP_HEADER_SIZE;
-    return Send(pPacket, TFTP_HEADER_SIZE, 0);
+    m_nLastLength = BuildAck(pPacket, m_wBlock);
+    return Send(pPacket, m_nLastLength, 0);
 }
 
 BOOL CTFTPSocket::SendSucceeded(int nResult)
@@ -554,21 +480,33 @@ void CTFTPSocket::OnTick()
             m_pOwner->PostMessage(WM_TFTP_TIMEOUT, 0, 0);
         return;
     }
-    int result;
-    if (m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT) {
+    int result = 0;
+    switch (m_wState) {
+    case TFTP_STATE_RRQ_SENT:
+    case TFTP_STATE_WRQ_SENT:
         Log("No answer: request sent again");
         result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
                         AddressLength(m_addrServer), 0);
-    } else if (m_granted.nWindowSize > 1 && m_wState == TFTP_STATE_WAIT_ACK) {
-        // A Put's window: every block not yet acknowledged goes again.
-        Log("No answer: " + std::to_string(Outstanding()) + " blocks sent again");
-        result = 0;
-        for (unsigned block = m_nAckedBlocks + 1; block <= m_nSentBlocks && result != SOCKET_ERROR; ++block)
-            result = Send(Slot(block), m_anSlotLength[block % static_cast<unsigned>(m_granted.nWindowSize)], 0);
-    } else {
-        Log(std::string("No answer: ") + (GetWord(m_pBuffer) == TFTP_OPCODE_ACK ? "ACK " : "DATA ") +
-            std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
+        break;
+    case TFTP_STATE_WAIT_ACK: {
+        // Every block of the send window not yet acknowledged goes again.
+        const int pending = m_send.Outstanding();
+        const WORD first = m_send.FirstUnacknowledged();
+        if (pending > 0)
+            Log("No answer: DATA " + std::to_string(first) +
+                (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
+                " sent again");
+        for (int i = 0; i < pending && result != SOCKET_ERROR; ++i) {
+            int blockLength = 0;
+            const BYTE* block = m_send.Pending(i, &blockLength);
+            result = Send(block, blockLength, 0);
+        }
+        break;
+    }
+    default:
+        Log("No answer: ACK " + std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
         result = Send(m_pBuffer, m_nLastLength, 0);
+        break;
     }
     m_nTicks = 0;
     if (!SendSucceeded(result) && m_pOwner != nullptr)

@@ -14,6 +14,7 @@
 #include "platform/core/wnd.h"
 #include "tftp.h"
 #include "tftp_options.h"
+#include "tftp_window.h"
 #include "transfer_log.h"
 
 class CTFTPSocket;
@@ -26,9 +27,9 @@ struct CTFTPSocketDeleter {
 
 // One object serves one transfer. It sends the request, classifies every
 // reply against its state, locks onto the server's transfer port at the first
-// accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends the
-// last packet from OnTick and times out. It shows socket errors and the
-// server's ERROR texts itself and reports to the owner only by posted messages.
+// accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends
+// from OnTick what awaits an answer and times out. It shows socket errors and
+// the server's ERROR texts itself and reports to the owner only by posted messages.
 class CTFTPSocket : public CSocket {
 public:
     explicit CTFTPSocket(CWnd* pOwner);
@@ -43,8 +44,6 @@ public:
     // that may be granted, plus room to tell a longer datagram. Buffers
     // handed to Receive and SendBlock are this long.
     int PacketBufferSize() const;
-    // Put: blocks sent and not yet acknowledged.
-    int Outstanding() const { return static_cast<int>(m_nSentBlocks - m_nAckedBlocks); }
     // The length of the last DATA datagram Receive accepted (its result
     // carries it too when it fits twelve bits).
     int DatagramLength() const { return m_nDatagramLength; }
@@ -67,17 +66,21 @@ public:
     int Receive(void* lpBuf, int nBufLen, int nFlags = 0) override;
 
     // Numbers the DATA block whose payload the caller placed at offset 4 of
-    // pPacket, keeps a copy for resending and sends it. Returns the send's
-    // result, or 0 without sending when the payload is longer than a block.
+    // pPacket, keeps a copy in the send window for resending and sends it.
+    // Returns the send's result, or 0 without sending when the payload is
+    // longer than a block or the send window is full.
     int SendBlock(BYTE* pPacket, int nPayloadLength, int nFlags = 0);
 
-    // One 500 ms period: resends the last packet at every sixth tick without
-    // an accepted reply, and after the second resend posts WM_TFTP_TIMEOUT.
+    // One tick period (TFTP_TICK_MS). When a resend period has passed
+    // without an accepted reply (6 ticks; a granted timeout's seconds), sends
+    // again what awaits an answer: the request, the last ACK, or every block
+    // of the send window not yet acknowledged. The third period without a
+    // reply posts WM_TFTP_TIMEOUT instead.
     virtual void OnTick();
 
     // Ends the transfer and deletes the object: at once, or, when one of its
     // own calls is still running (a message box it shows runs the event loop,
-    // which may reach the window's end of the transfer), as soon as that call
+    // which may reach the main window's end of the transfer), as soon as that call
     // returns. In between the socket is closed and nothing more is done.
     void DeleteWhenIdle();
 
@@ -103,6 +106,8 @@ protected:
         CTFTPSocket& m_socket;
     };
 
+    // Acknowledges m_wBlock, the last block taken in order (0 answers an
+    // OACK). Receive passes m_pBuffer, so the ACK is also what OnTick resends.
     int SendAck(BYTE* pPacket, int nLength, int nFlags);
     // Judges the result of a send during the transfer. A datagram the system
     // could not queue just now counts as lost on the way: the resend covers
@@ -123,7 +128,11 @@ protected:
     BYTE* m_pBuffer;
     WORD m_wMode;
     WORD m_wDirection;
+    // Put: the last block sent, as the send window numbered it. Get: the
+    // last block taken in order, which an ACK names.
     WORD m_wBlock;
+    // The block an accepted reply carries. Put: the ACK that covers every
+    // block sent (0 after the WRQ). Get: the DATA awaited (1 after the RRQ).
     WORD m_wExpected;
     TftpState m_wState;
 
@@ -145,15 +154,11 @@ protected:
     // An OACK has been accepted.
     BOOL m_bGranted = FALSE;
     int m_nDatagramLength = 0;
-    // Windows (RFC 7440). A Put counts blocks sent and acknowledged without
-    // wrapping, so that a window may straddle block 65535; each block of the
-    // window is kept in its own slot of m_pBuffer for resending. A Get
-    // counts blocks since its last ACK and answers a gap once.
-    unsigned m_nSentBlocks = 0;
-    unsigned m_nAckedBlocks = 0;
-    int m_anSlotLength[TFTP_MAX_WINDOW_SIZE] = {};
-    int m_nSinceAck = 0;
-    BOOL m_bGapAcked = FALSE;
+    // The block windows (RFC 7440), one block in lock-step. A Put's blocks
+    // are numbered by the send window and kept in its slots, which are
+    // m_pBuffer's; a Get's receive window says when an ACK is due.
+    CSendWindow m_send;
+    CReceiveWindow m_receive;
 
     // Called once, when the first request has gone out.
     virtual void OnRequestSent() {}
@@ -166,8 +171,8 @@ private:
     int SendToPeer(const BYTE* pPacket, int nLength);
     // Builds the request into m_pBuffer, with the options when they fit.
     BOOL BuildRequestPacket(const char* lpszName);
-    // An OACK to the request: the grant, or the transfer's end.
-    int ReceiveOack(const BYTE* pDatagram, int nLength);
+    // An OACK granted the transfer's options.
+    int ReceiveOack(const TftpGranted& granted);
     int RefuseOack(std::string_view szOption);
     // The request again, without options, from a fresh socket, after the
     // server answered ERROR wCode to the options.
@@ -175,9 +180,14 @@ private:
     // The server as the user named it, for messages.
     std::string HostShown() const;
     BOOL Connected();
-    BYTE* Slot(unsigned nBlock) const;
-    int ReceiveWindowAck(WORD wBlock);
-    int AckDataInWindow(bool bLast);
+    // Sizes the block windows for m_granted: once with the request, for the
+    // plain exchange, and again when an OACK grants otherwise.
+    void ChooseWindows();
+    // An ACK or DATA has been accepted: the options are settled and the
+    // socket is locked in. FALSE when the lock-in fails.
+    BOOL Accepted();
+    // Ends the transfer for nReason, telling the peer with wErrorCode unless it is 0.
+    int EndTransfer(int nReason, WORD wErrorCode);
     // The host's addresses, looked up or given; m_nAddress is being tried.
     void OnLookedUp(const HostLookupResult& result);
     BOOL TryAddresses();
@@ -189,7 +199,10 @@ private:
     std::vector<sockaddr_storage> m_addresses;
     size_t m_nAddress = 0;
     std::unique_ptr<CHostLookup> m_pLookup;
-    BOOL m_bInLookup = FALSE;
-    BOOL m_bSendFailed = FALSE; // the lookup failed, or no address took the request
+    // SendRequest is still running: a lookup that ends now is reported by
+    // its result, not by WM_TFTP_FAILED.
+    BOOL m_bInsideSendRequest = FALSE;
+    // No request went out: the lookup failed, or no address took it.
+    BOOL m_bRequestFailed = FALSE;
     BOOL m_bRequestSent = FALSE;
 };

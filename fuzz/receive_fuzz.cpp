@@ -88,6 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t setup = input.Byte();
     const WORD direction = (setup & 1) != 0 ? DIRECTION_PUT : DIRECTION_GET;
     sock.failConnect = (setup & 2) != 0;
+    // Options asked, so that OACKs are read and a granted window of blocks runs.
+    if ((setup & 8) != 0)
+        sock.SetOptions(TftpOptions{16, 4, 0, (setup & 16) != 0, 0});
     if ((setup & 4) == 0 && !sock.SendRequest("127.0.0.1:69", "fuzz.bin", direction, MODE_BINARY))
         std::abort();
 

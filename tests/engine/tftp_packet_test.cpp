@@ -79,11 +79,14 @@ TEST(ClassifyDatagram, EveryLengthAndStateGivesAConsistentVerdict)
 {
     const TftpState states[] = {TFTP_STATE_IDLE,     TFTP_STATE_RRQ_SENT,  TFTP_STATE_WRQ_SENT,
                                 TFTP_STATE_WAIT_ACK, TFTP_STATE_WAIT_DATA, TFTP_STATE_CLOSED};
+    const CSendWindow send;
+    const CReceiveWindow receive;
     for (TftpState state : states) {
         for (WORD opcode = 0; opcode <= 7; ++opcode) {
             for (int length = 0; length <= TFTP_PACKET_BUFFER; length += (length < 8 || length > 510) ? 1 : 97) {
                 const Bytes datagram = PacketOfOpcode(opcode, 1, static_cast<size_t>(length));
-                const TftpVerdict verdict = ClassifyDatagram(state, 1, datagram.data(), length);
+                const TftpVerdict verdict =
+                    ClassifyDatagram(TftpExchange{state, 1, send, receive}, datagram.data(), length);
                 const int resultClass = verdict.nResult & TFTP_RESULT_CLASS_MASK;
                 if (resultClass == TFTP_RESULT_DATA) {
                     EXPECT_EQ(verdict.nResult & TFTP_RESULT_VALUE_MASK, length);

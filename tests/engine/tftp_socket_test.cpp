@@ -27,8 +27,6 @@ class ProbeSocket : public CTFTPSocket {
 public:
     using CTFTPSocket::CTFTPSocket;
     using CTFTPSocket::m_bConnected;
-    using CTFTPSocket::m_wBlock;
-    using CTFTPSocket::m_wExpected;
     using CTFTPSocket::m_wState;
 
     // Reads the datagram that the peer has sent, as a readiness call would.
@@ -426,31 +424,6 @@ TEST_F(SocketExchange, NothingHappensOnTicksBeforeTheRequestOrAfterTheEnd)
     EXPECT_EQ(transfer.TryReceive(), std::nullopt);
     EXPECT_EQ(server.TryReceive(), std::nullopt);
     EXPECT_TRUE(TakeMessages().empty());
-}
-
-TEST_F(SocketExchange, GetBlockNumbersWrapAfter65535)
-{
-    Reach(TFTP_STATE_WAIT_DATA);
-    sock.m_wExpected = 65535;
-    EXPECT_EQ(FromTransfer(DataPacket(65535, 512)), TFTP_RESULT_DATA + 516);
-    EXPECT_EQ(transfer.TryReceive(), AckPacket(65535));
-    EXPECT_EQ(FromTransfer(DataPacket(0, 512)), TFTP_RESULT_DATA + 516);
-    EXPECT_EQ(transfer.TryReceive(), (Bytes{0, 4, 0, 0}));
-    EXPECT_EQ(FromTransfer(DataPacket(1, 512)), TFTP_RESULT_DATA + 516);
-    EXPECT_EQ(transfer.TryReceive(), AckPacket(1));
-}
-
-TEST_F(SocketExchange, PutBlockNumbersWrapAfter65535)
-{
-    Reach(TFTP_STATE_WAIT_ACK);
-    sock.m_wBlock = 65534;
-    BYTE block[TFTP_PACKET_BUFFER] = {};
-    sock.SendBlock(block, 512);
-    EXPECT_EQ(transfer.TryReceive()->at(2), 0xFF);
-    EXPECT_EQ(FromTransfer(AckPacket(65535)), TFTP_RESULT_ACKED);
-    sock.SendBlock(block, 3);
-    EXPECT_EQ(transfer.TryReceive(), (Bytes{0, 3, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(FromTransfer(AckPacket(0)), TFTP_RESULT_ACKED);
 }
 
 TEST_F(SocketExchange, SendBlockRefusesAnOversizedPayload)
