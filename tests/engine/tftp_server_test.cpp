@@ -1,0 +1,359 @@
+// SPDX-License-Identifier: MIT
+// The server driven by hand: fake clients on loopback, the poll() watcher,
+// and ticks as calls with a clock of the test's own.
+#include "engine/tftp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/netascii.h"
+#include "engine/serve_guard.h"
+#include "platform/core/socket_watcher.h"
+#include "tests/support/fake_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Options = std::vector<std::pair<std::string, std::string>>;
+
+Bytes Request(WORD opcode, const std::string& name, const std::string& mode = "octet", const Options& options = {})
+{
+    std::string text{'\0', static_cast<char>(opcode)};
+    text += name + '\0' + mode + '\0';
+    for (const auto& [option, value] : options)
+        text += option + '\0' + value + '\0';
+    return BytesOf(text);
+}
+
+WORD WordAt(const Bytes& datagram, size_t offset)
+{
+    return datagram.size() < offset + 2 ? 0xFFFF : static_cast<WORD>((datagram[offset] << 8) | datagram[offset + 1]);
+}
+
+// "DATA 3 (512)", "ACK 0", "OACK blksize=1024 tsize=7", "ERROR 2 Access violation".
+std::string Describe(const Bytes& datagram)
+{
+    switch (WordAt(datagram, 0)) {
+    case 3:
+        return "DATA " + std::to_string(WordAt(datagram, 2)) + " (" + std::to_string(datagram.size() - 4) + ")";
+    case 4:
+        return "ACK " + std::to_string(WordAt(datagram, 2));
+    case 5:
+        return "ERROR " + std::to_string(WordAt(datagram, 2)) + " " +
+               std::string(datagram.begin() + 4, datagram.end() - (datagram.back() == 0 ? 1 : 0));
+    case 6: {
+        std::string text = "OACK";
+        bool name = true;
+        for (size_t i = 2; i < datagram.size(); ++i) {
+            if (datagram[i] == 0) {
+                text += name ? "=" : "";
+                name = !name;
+            } else {
+                if (name && text.back() != '=' && (i == 2 || datagram[i - 1] == 0))
+                    text += ' ';
+                text += static_cast<char>(datagram[i]);
+            }
+        }
+        return text;
+    }
+    default:
+        return "opcode " + std::to_string(WordAt(datagram, 0));
+    }
+}
+
+class RecordingLog : public ITransferLog {
+public:
+    void LogLine(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
+
+sockaddr_storage Loopback(UINT port = 0)
+{
+    sockaddr_storage address{};
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<uint16_t>(port));
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+Bytes Content(size_t size, unsigned seed = 1)
+{
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<BYTE>((i * 131 + seed * 7 + i / 256) & 0xFF);
+    return bytes;
+}
+
+class Server : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(Start(Config()), ServeStartError::none); }
+
+    ServeConfig Config() const
+    {
+        ServeConfig config;
+        config.folder = dir.Path().string();
+        config.listen = {Loopback()};
+        config.nPort = 0;
+        return config;
+    }
+
+    ServeStartError Start(const ServeConfig& config)
+    {
+        const ServeStartError error = server.Start(config);
+        if (error == ServeStartError::none)
+            port = ntohs(reinterpret_cast<const sockaddr_in&>(server.ListeningAddresses().at(0)).sin_port);
+        return error;
+    }
+
+    // Delivers everything that waits, as the event loop would.
+    void Pump()
+    {
+        while (watcher.RunOnce(0) > 0) {
+        }
+    }
+
+    // Sends a datagram to the listening port, or with `toTransfer` to the
+    // port the client last heard from, and returns what came back.
+    std::vector<std::string> Send(FakePeer& client, const Bytes& datagram, bool toTransfer = true)
+    {
+        if (toTransfer)
+            client.Reply(datagram);
+        else
+            client.SendTo(port, datagram);
+        Pump();
+        return Heard(client);
+    }
+
+    std::vector<std::string> Heard(FakePeer& client)
+    {
+        std::vector<std::string> heard;
+        while (std::optional<Bytes> datagram = client.TryReceive()) {
+            heard.push_back(Describe(*datagram));
+            last[&client] = *datagram;
+        }
+        return heard;
+    }
+
+    // Lets ms pass in ticks of 10 ms; returns what the client heard meanwhile.
+    std::vector<std::string> Wait(FakePeer& client, ULONGLONG ms)
+    {
+        std::vector<std::string> heard;
+        for (ULONGLONG waited = 0; waited < ms; waited += 10) {
+            now += 10;
+            server.OnTick(now);
+            Pump();
+            for (const std::string& datagram : Heard(client))
+                heard.push_back(datagram);
+        }
+        return heard;
+    }
+
+    // Reads name as a client does that acknowledges each window's last
+    // block; returns the payloads in order.
+    Bytes ReadAll(FakePeer& client, const Bytes& request, int blockSize = 512, int window = 1)
+    {
+        client.SendTo(port, request);
+        Pump();
+        Bytes content;
+        std::optional<Bytes> datagram = client.TryReceive();
+        if (datagram && WordAt(*datagram, 0) == 6) {
+            oack = Describe(*datagram);
+            client.Reply(AckPacket(0));
+            Pump();
+            datagram = client.TryReceive();
+        }
+        for (int inWindow = 1; datagram && WordAt(*datagram, 0) == 3; ++inWindow) {
+            const bool lastBlock = datagram->size() - 4 < static_cast<size_t>(blockSize);
+            content.insert(content.end(), datagram->begin() + 4, datagram->end());
+            if (lastBlock || inWindow == window) {
+                client.Reply(AckPacket(WordAt(*datagram, 2)));
+                Pump();
+                inWindow = 0;
+            }
+            if (lastBlock)
+                break;
+            datagram = client.TryReceive();
+        }
+        return content;
+    }
+
+    std::string Granted(const Bytes& request)
+    {
+        oack.clear();
+        FakePeer client;
+        (void)ReadAll(client, request);
+        return oack;
+    }
+
+    TempDir dir;
+    CPollSocketWatcher watcher;
+    CWnd owner;
+    RecordingLog log;
+    ULONGLONG now = 100000;
+    CTFTPServer server{&owner, &log, [this] { return now; }};
+    UINT port = 0;
+    std::string oack;
+    std::map<FakePeer*, Bytes> last;
+};
+
+struct ReadCase {
+    const char* name;
+    const char* mode;
+    size_t size;
+    Options options;
+    int blockSize;
+    int window;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ServerRead : public Server, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ServerRead, DeliversTheFileWhole)
+{
+    const ReadCase& c = GetParam();
+    const bool text = std::string(c.mode) != "octet";
+    // Text with line ends, a bare CR and bytes outside the netascii set, which are dropped.
+    Bytes source = Content(c.size);
+    if (text)
+        for (size_t i = 0; i < source.size(); ++i)
+            source[i] = static_cast<BYTE>(i % 37 == 5 ? '\n' : i % 101 == 7 ? '\r' : i % 89 == 3 ? 0x85 : 'a' + i % 26);
+    WriteFileBytes(dir / "file.bin", source);
+    Bytes expected;
+    for (BYTE b : source)
+        if (!text || IsNetascii(b))
+            expected.push_back(b);
+
+    FakePeer client;
+    const Bytes content = ReadAll(client, Request(1, "file.bin", c.mode, c.options), c.blockSize, c.window);
+    EXPECT_EQ(content.size(), expected.size());
+    EXPECT_TRUE(content == expected);
+    Wait(client, 10);
+    ASSERT_EQ(server.Rows().size(), 1u);
+    EXPECT_EQ(server.Rows()[0].state, ServeState::done);
+    EXPECT_EQ(server.Rows()[0].nBytes, expected.size());
+    EXPECT_EQ(server.Running(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ServerRead,
+    ::testing::Values(ReadCase{"Empty", "octet", 0, {}, 512, 1}, ReadCase{"Short", "octet", 511, {}, 512, 1},
+                      ReadCase{"OneBlock", "octet", 512, {}, 512, 1}, ReadCase{"Over", "octet", 513, {}, 512, 1},
+                      ReadCase{"Blocks", "octet", 70000, {{"blksize", "1024"}}, 1024, 1},
+                      ReadCase{"Windowed", "octet", 70000, {{"blksize", "1000"}, {"windowsize", "8"}}, 1000, 8},
+                      ReadCase{"WindowExact", "octet", 8 * 512, {{"windowsize", "4"}}, 512, 4},
+                      ReadCase{"Text", "netascii", 5000, {}, 512, 1},
+                      ReadCase{"TextWindowed", "NETASCII", 5000, {{"windowsize", "3"}, {"tsize", "0"}}, 512, 3}),
+    [](const ::testing::TestParamInfo<ReadCase>& param) { return std::string(param.param.name); });
+
+TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
+{
+    WriteFileBytes(dir / "f", Content(1234));
+    const struct {
+        Bytes request;
+        std::string oack;
+    } rows[] = {
+        {Request(1, "f", "octet", {{"tsize", "0"}}), "OACK tsize=1234"},
+        {Request(1, "f", "octet", {{"BlkSize", "100000"}, {"tsize", "0"}}), "OACK tsize=1234"},
+        {Request(1, "f", "octet", {{"blksize", "65464"}, {"windowsize", "900"}}), "OACK blksize=65464 windowsize=64"},
+        {Request(1, "f", "octet", {{"colour", "blue"}, {"timeout", "3"}, {"timeout", "9"}}), "OACK timeout=3"},
+        {Request(1, "f", "octet", {{"colour", "blue"}}), ""},
+        {Request(1, "f", "netascii", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
+        {Request(1, "f", "netascii", {{"tsize", "0"}}), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.oack);
+        EXPECT_EQ(Granted(row.request), row.oack);
+    }
+}
+
+TEST_F(Server, BlockNumbersRollOverPast65535ToZero)
+{
+    // 65,537 blocks of 8 bytes and an empty one.
+    const Bytes source = Content(65537 * 8);
+    WriteFileBytes(dir / "big", source);
+    FakePeer client;
+    const Bytes content = ReadAll(client, Request(1, "big", "octet", {{"blksize", "8"}, {"windowsize", "64"}}), 8, 64);
+    EXPECT_TRUE(content == source);
+    EXPECT_EQ(WordAt(last[&client].empty() ? Bytes{} : last[&client], 2), 0xFFFF); // nothing heard after the end
+    EXPECT_EQ(server.Rows().at(0).state, ServeState::done);
+}
+
+// A client that answers nothing gets the first datagram and two resends,
+// then the transfer ends after about 9 s of silence.
+TEST_F(Server, AClientThatAcknowledgesNothingGetsThreeDatagrams)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    const struct {
+        Bytes request;
+        std::string first;
+    } rows[] = {
+        {Request(1, "f"), "DATA 1 (512)"},
+        {Request(1, "f", "octet", {{"tsize", "0"}}), "OACK tsize=100000"},
+        {Request(1, "f", "octet", {{"windowsize", "16"}, {"timeout", "2"}}), "OACK windowsize=16 timeout=2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.first);
+        FakePeer client;
+        client.SendTo(port, row.request);
+        Pump();
+        std::vector<std::string> heard = Heard(client);
+        const std::vector<std::string> later = Wait(client, 12000);
+        heard.insert(heard.end(), later.begin(), later.end());
+        EXPECT_EQ(heard, std::vector<std::string>(3, row.first));
+        EXPECT_EQ(server.Running(), 0u);
+        EXPECT_EQ(server.Rows().back().state, ServeState::failed);
+    }
+}
+
+// After a window has been acknowledged, silence brings resends from the
+// first block not acknowledged, on the adaptive timer, until the limit.
+TEST_F(Server, ResendsWhatIsUnacknowledgedAndGivesUpAfterSilence)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    FakePeer client;
+    client.SendTo(port, Request(1, "f", "octet", {{"windowsize", "2"}}));
+    Pump();
+    EXPECT_EQ(Heard(client), std::vector<std::string>{"OACK windowsize=2"});
+    now += 40;
+    EXPECT_EQ(Send(client, AckPacket(0)), (std::vector<std::string>{"DATA 1 (512)", "DATA 2 (512)"}));
+    now += 40;
+    EXPECT_EQ(Send(client, AckPacket(2)), (std::vector<std::string>{"DATA 3 (512)", "DATA 4 (512)"}));
+    // Round trips of 40 ms: the period is well under a second.
+    const std::vector<std::string> heard = Wait(client, 200);
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard[0], "DATA 3 (512)");
+    EXPECT_EQ(heard[1], "DATA 4 (512)");
+    Wait(client, 9000);
+    EXPECT_EQ(server.Running(), 0u);
+    EXPECT_EQ(server.Rows().back().state, ServeState::failed);
+    EXPECT_NE(server.Rows().back().reason.find("No answer"), std::string::npos);
+}
+
+TEST_F(Server, ANegotiatedTimeoutSetsThePeriod)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    FakePeer client;
+    EXPECT_EQ(Send(client, Request(1, "f", "octet", {{"timeout", "2"}}), false),
+              std::vector<std::string>{"OACK timeout=2"});
+    EXPECT_EQ(Send(client, AckPacket(0)), std::vector<std::string>{"DATA 1 (512)"});
+    EXPECT_EQ(Wait(client, 1990), std::vector<std::string>{});
+    EXPECT_EQ(Wait(client, 20), std::vector<std::string>{"DATA 1 (512)"});
+    // Three periods without progress end it.
+    Wait(client, 4000);
+    EXPECT_EQ(server.Running(), 0u);
+}
+
+} // namespace
