@@ -7,6 +7,9 @@
 
 #include <arpa/inet.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <filesystem>
 #include <map>
@@ -16,6 +19,7 @@
 
 #include "engine/netascii.h"
 #include "engine/serve_guard.h"
+#include "platform/core/socket.h"
 #include "platform/core/socket_watcher.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/temp_dir.h"
@@ -186,6 +190,30 @@ protected:
         return content;
     }
 
+    // Uploads content in blocks of blockSize, a window at a time; returns
+    // what the server said last.
+    std::vector<std::string> Upload(FakePeer& client, const Bytes& request, const Bytes& content, int blockSize = 512,
+                                    int window = 1)
+    {
+        std::vector<std::string> heard = Send(client, request, false);
+        if (heard.size() != 1 || (heard[0] != "ACK 0" && heard[0].rfind("OACK", 0) != 0))
+            return heard;
+        const size_t size = static_cast<size_t>(blockSize);
+        const size_t blocks = content.size() / size + 1;
+        for (size_t block = 0; block < blocks;) {
+            for (int i = 0; i < window && block < blocks; ++i, ++block) {
+                const auto from = content.begin() + static_cast<long>(block * size);
+                const auto to = content.begin() + static_cast<long>(std::min(content.size(), (block + 1) * size));
+                client.Reply(DataPacket(static_cast<WORD>(block + 1), Bytes(from, to)));
+            }
+            Pump();
+            heard = Heard(client);
+            if (heard != std::vector<std::string>{"ACK " + std::to_string(static_cast<WORD>(block))})
+                return heard;
+        }
+        return heard;
+    }
+
     std::string Granted(const Bytes& request)
     {
         oack.clear();
@@ -354,6 +382,141 @@ TEST_F(Server, ANegotiatedTimeoutSetsThePeriod)
     // Three periods without progress end it.
     Wait(client, 4000);
     EXPECT_EQ(server.Running(), 0u);
+}
+
+struct UploadCase {
+    const char* name;
+    ServePolicy policy;
+    bool exists;
+    const char* target;
+    std::vector<std::string> answer; // to the request
+};
+
+void PrintTo(const UploadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ServerUpload : public Server, public ::testing::WithParamInterface<UploadCase> {};
+
+// The policy as a table: what each switch allows, and what a refusal leaves (nothing).
+TEST_P(ServerUpload, FollowsThePolicy)
+{
+    const UploadCase& c = GetParam();
+    const Bytes old = Content(700, 2);
+    if (c.exists) {
+        WriteFileBytes(dir / c.target, old);
+        ::chmod((dir / c.target).c_str(), 0640);
+    }
+    server.SetPolicy(c.policy);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+
+    FakePeer client;
+    const Bytes content = Content(2000, 3);
+    const std::vector<std::string> answer = Upload(client, Request(2, c.target), content);
+    const bool accepted = c.answer == std::vector<std::string>{"ACK 0"};
+    if (accepted) {
+        EXPECT_EQ(answer, std::vector<std::string>{"ACK 4"});
+        EXPECT_TRUE(ReadFileBytes(dir / c.target) == content);
+        struct stat status {};
+        ASSERT_EQ(::stat((dir / c.target).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.exists ? 0640u : 0644u & ~mask);
+        EXPECT_EQ(server.Rows().at(0).state, ServeState::done);
+    } else {
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_TRUE(!c.exists || ReadFileBytes(dir / c.target) == old);
+        EXPECT_EQ(server.Rows().at(0).state, ServeState::refused);
+    }
+    EXPECT_EQ(dir.Names(), c.exists || accepted ? std::vector<std::string>{c.target} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policy, ServerUpload,
+    ::testing::Values(
+        UploadCase{"UploadsOff", {false, true, true, true}, false, "new", {"ERROR 2 Uploads are not allowed"}},
+        UploadCase{"CreateOff", {true, false, true, true}, false, "new", {"ERROR 2 Creating files is not allowed"}},
+        UploadCase{"ReplaceOff", {true, true, false, true}, true, "old", {"ERROR 6 File already exists"}},
+        UploadCase{"Create", {true, true, false, true}, false, "new", {"ACK 0"}},
+        UploadCase{"Replace", {true, false, true, true}, true, "old", {"ACK 0"}},
+        UploadCase{"NoFolderMade", {true, true, true, true}, false, "sub/new", {"ERROR 2 No such folder"}}),
+    [](const ::testing::TestParamInfo<UploadCase>& param) { return std::string(param.param.name); });
+
+class ServerUploads : public Server {
+protected:
+    void SetUp() override
+    {
+        Server::SetUp();
+        server.SetPolicy(ServePolicy{true, true, true, true});
+    }
+};
+
+TEST_F(ServerUploads, NetasciiIsStoredWithTheEnginesLineEnds)
+{
+    FakePeer client;
+    const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n") + std::string(600, 'x'));
+    EXPECT_EQ(Upload(client, Request(2, "t.txt", "netascii", {{"windowsize", "2"}}), sent, 512, 2),
+              std::vector<std::string>{"ACK 2"});
+    Bytes expected(1200);
+    BYTE lastByte = 0xFF;
+    expected.resize(RewriteNetascii(sent.data(), sent.size(), expected.data(), &lastByte));
+    EXPECT_TRUE(ReadFileBytes(dir / "t.txt") == expected);
+}
+
+TEST_F(ServerUploads, AReaderOfTheOldFileIsNotDisturbed)
+{
+    const Bytes old = Content(3000, 4);
+    WriteFileBytes(dir / "f", old);
+    FILE* reader = std::fopen((dir / "f").c_str(), "rb");
+    ASSERT_NE(reader, nullptr);
+    FakePeer client;
+    EXPECT_EQ(Upload(client, Request(2, "f"), Content(5000, 5)), std::vector<std::string>{"ACK 10"});
+    Bytes seen(4000);
+    seen.resize(std::fread(seen.data(), 1, seen.size(), reader));
+    std::fclose(reader);
+    EXPECT_TRUE(seen == old);
+    EXPECT_TRUE(ReadFileBytes(dir / "f") == Content(5000, 5));
+}
+
+TEST_F(ServerUploads, TwoOfOneNameAtOnceAndATsizeAboveTheRoomAreRefused)
+{
+    FakePeer first;
+    FakePeer second;
+    FakePeer third;
+    EXPECT_EQ(Send(first, Request(2, "same"), false), std::vector<std::string>{"ACK 0"});
+    EXPECT_EQ(Send(first, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
+    EXPECT_EQ(Send(second, Request(2, "same"), false),
+              std::vector<std::string>{"ERROR 2 Another upload of this file is running"});
+    EXPECT_EQ(Send(third, Request(2, "huge", "octet", {{"tsize", "1152921504606846976"}}), false),
+              std::vector<std::string>{"ERROR 3 Disk full or allocation exceeded"});
+    EXPECT_EQ(Send(first, DataPacket(2, 10)), std::vector<std::string>{"ACK 2"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"same"});
+}
+
+// Stop ends every transfer at once, tells each client, leaves no partial
+// upload, and frees the port for the next server.
+TEST_F(ServerUploads, StopEndsEverythingAndFreesThePort)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    FakePeer reader;
+    FakePeer writer;
+    EXPECT_EQ(Send(reader, Request(1, "f"), false), std::vector<std::string>{"DATA 1 (512)"});
+    EXPECT_EQ(Send(writer, Request(2, "new"), false), std::vector<std::string>{"ACK 0"});
+    EXPECT_EQ(Send(writer, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
+    ASSERT_EQ(dir.Names().size(), 2u); // f and the new file beside its name
+    const sockaddr_storage address = server.ListeningAddresses().at(0);
+
+    server.Stop();
+    EXPECT_EQ(Heard(reader), std::vector<std::string>{"ERROR 0 Server stopped"});
+    EXPECT_EQ(Heard(writer), std::vector<std::string>{"ERROR 0 Server stopped"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"f"});
+    EXPECT_FALSE(server.IsServing());
+    EXPECT_EQ(server.Running(), 0u);
+    for (const ServeRow& row : server.Rows())
+        EXPECT_EQ(row.state, ServeState::failed);
+    const int fd = AfxBindDatagramSocket(address);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
 }
 
 } // namespace
