@@ -13,224 +13,23 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "engine/netascii.h"
 #include "engine/serve_guard.h"
+#include "platform/core/local_networks.h"
 #include "platform/core/socket.h"
 #include "platform/core/socket_watcher.h"
-#include "tests/support/fake_peer.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/serve_harness.h"
 
 namespace {
 
-using Options = std::vector<std::pair<std::string, std::string>>;
-
-Bytes Request(WORD opcode, const std::string& name, const std::string& mode = "octet", const Options& options = {})
-{
-    std::string text{'\0', static_cast<char>(opcode)};
-    text += name + '\0' + mode + '\0';
-    for (const auto& [option, value] : options)
-        text += option + '\0' + value + '\0';
-    return BytesOf(text);
-}
-
-WORD WordAt(const Bytes& datagram, size_t offset)
-{
-    return datagram.size() < offset + 2 ? 0xFFFF : static_cast<WORD>((datagram[offset] << 8) | datagram[offset + 1]);
-}
-
-// "DATA 3 (512)", "ACK 0", "OACK blksize=1024 tsize=7", "ERROR 2 Access violation".
-std::string Describe(const Bytes& datagram)
-{
-    switch (WordAt(datagram, 0)) {
-    case 3:
-        return "DATA " + std::to_string(WordAt(datagram, 2)) + " (" + std::to_string(datagram.size() - 4) + ")";
-    case 4:
-        return "ACK " + std::to_string(WordAt(datagram, 2));
-    case 5:
-        return "ERROR " + std::to_string(WordAt(datagram, 2)) + " " +
-               std::string(datagram.begin() + 4, datagram.end() - (datagram.back() == 0 ? 1 : 0));
-    case 6: {
-        std::string text = "OACK";
-        bool name = true;
-        for (size_t i = 2; i < datagram.size(); ++i) {
-            if (datagram[i] == 0) {
-                text += name ? "=" : "";
-                name = !name;
-            } else {
-                if (name && text.back() != '=' && (i == 2 || datagram[i - 1] == 0))
-                    text += ' ';
-                text += static_cast<char>(datagram[i]);
-            }
-        }
-        return text;
-    }
-    default:
-        return "opcode " + std::to_string(WordAt(datagram, 0));
-    }
-}
-
-class RecordingLog : public ITransferLog {
-public:
-    void LogLine(std::string_view line) override { lines.emplace_back(line); }
-    std::vector<std::string> lines;
-};
-
-sockaddr_storage Loopback(UINT port = 0)
-{
-    sockaddr_storage address{};
-    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(static_cast<uint16_t>(port));
-    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-Bytes Content(size_t size, unsigned seed = 1)
-{
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<BYTE>((i * 131 + seed * 7 + i / 256) & 0xFF);
-    return bytes;
-}
-
-class Server : public ::testing::Test {
+class Server : public ::testing::Test, public ServeHarness {
 protected:
     void SetUp() override { ASSERT_EQ(Start(Config()), ServeStartError::none); }
-
-    ServeConfig Config() const
-    {
-        ServeConfig config;
-        config.folder = dir.Path().string();
-        config.listen = {Loopback()};
-        config.nPort = 0;
-        return config;
-    }
-
-    ServeStartError Start(const ServeConfig& config)
-    {
-        const ServeStartError error = server.Start(config);
-        if (error == ServeStartError::none)
-            port = ntohs(reinterpret_cast<const sockaddr_in&>(server.ListeningAddresses().at(0)).sin_port);
-        return error;
-    }
-
-    // Delivers everything that waits, as the event loop would.
-    void Pump()
-    {
-        while (watcher.RunOnce(0) > 0) {
-        }
-    }
-
-    // Sends a datagram to the listening port, or with `toTransfer` to the
-    // port the client last heard from, and returns what came back.
-    std::vector<std::string> Send(FakePeer& client, const Bytes& datagram, bool toTransfer = true)
-    {
-        if (toTransfer)
-            client.Reply(datagram);
-        else
-            client.SendTo(port, datagram);
-        Pump();
-        return Heard(client);
-    }
-
-    std::vector<std::string> Heard(FakePeer& client)
-    {
-        std::vector<std::string> heard;
-        while (std::optional<Bytes> datagram = client.TryReceive()) {
-            heard.push_back(Describe(*datagram));
-            last[&client] = *datagram;
-        }
-        return heard;
-    }
-
-    // Lets ms pass in ticks of 10 ms; returns what the client heard meanwhile.
-    std::vector<std::string> Wait(FakePeer& client, ULONGLONG ms)
-    {
-        std::vector<std::string> heard;
-        for (ULONGLONG waited = 0; waited < ms; waited += 10) {
-            now += 10;
-            server.OnTick(now);
-            Pump();
-            for (const std::string& datagram : Heard(client))
-                heard.push_back(datagram);
-        }
-        return heard;
-    }
-
-    // Reads name as a client does that acknowledges each window's last
-    // block; returns the payloads in order.
-    Bytes ReadAll(FakePeer& client, const Bytes& request, int blockSize = 512, int window = 1)
-    {
-        client.SendTo(port, request);
-        Pump();
-        Bytes content;
-        std::optional<Bytes> datagram = client.TryReceive();
-        if (datagram && WordAt(*datagram, 0) == 6) {
-            oack = Describe(*datagram);
-            client.Reply(AckPacket(0));
-            Pump();
-            datagram = client.TryReceive();
-        }
-        for (int inWindow = 1; datagram && WordAt(*datagram, 0) == 3; ++inWindow) {
-            const bool lastBlock = datagram->size() - 4 < static_cast<size_t>(blockSize);
-            content.insert(content.end(), datagram->begin() + 4, datagram->end());
-            if (lastBlock || inWindow == window) {
-                client.Reply(AckPacket(WordAt(*datagram, 2)));
-                Pump();
-                inWindow = 0;
-            }
-            if (lastBlock)
-                break;
-            datagram = client.TryReceive();
-        }
-        return content;
-    }
-
-    // Uploads content in blocks of blockSize, a window at a time; returns
-    // what the server said last.
-    std::vector<std::string> Upload(FakePeer& client, const Bytes& request, const Bytes& content, int blockSize = 512,
-                                    int window = 1)
-    {
-        std::vector<std::string> heard = Send(client, request, false);
-        if (heard.size() != 1 || (heard[0] != "ACK 0" && heard[0].rfind("OACK", 0) != 0))
-            return heard;
-        const size_t size = static_cast<size_t>(blockSize);
-        const size_t blocks = content.size() / size + 1;
-        for (size_t block = 0; block < blocks;) {
-            for (int i = 0; i < window && block < blocks; ++i, ++block) {
-                const auto from = content.begin() + static_cast<long>(block * size);
-                const auto to = content.begin() + static_cast<long>(std::min(content.size(), (block + 1) * size));
-                client.Reply(DataPacket(static_cast<WORD>(block + 1), Bytes(from, to)));
-            }
-            Pump();
-            heard = Heard(client);
-            if (heard != std::vector<std::string>{"ACK " + std::to_string(static_cast<WORD>(block))})
-                return heard;
-        }
-        return heard;
-    }
-
-    std::string Granted(const Bytes& request)
-    {
-        oack.clear();
-        FakePeer client;
-        (void)ReadAll(client, request);
-        return oack;
-    }
-
-    TempDir dir;
-    CPollSocketWatcher watcher;
-    CWnd owner;
-    RecordingLog log;
-    ULONGLONG now = 100000;
-    CTFTPServer server{&owner, &log, [this] { return now; }};
-    UINT port = 0;
-    std::string oack;
-    std::map<FakePeer*, Bytes> last;
 };
 
 struct ReadCase {
@@ -517,6 +316,124 @@ TEST_F(ServerUploads, StopEndsEverythingAndFreesThePort)
     const int fd = AfxBindDatagramSocket(address);
     EXPECT_GE(fd, 0);
     ::close(fd);
+}
+
+// Requests beyond the limits are told the server is busy, at most once per
+// address in a short while; another client is still served.
+TEST_F(Server, LimitsHoldAndTheBusyAnswerIsRateLimited)
+{
+    server.Stop();
+    ServeConfig config = Config();
+    config.listen = {Loopback(0)};
+    reinterpret_cast<sockaddr_in&>(config.listen[0]).sin_addr.s_addr = htonl(INADDR_ANY);
+    config.nMaxPerClient = 2;
+    config.nMaxTransfers = 3;
+    ASSERT_EQ(Start(config), ServeStartError::none);
+    WriteFileBytes(dir / "f", Content(5000));
+    const struct {
+        const char* address;
+        std::vector<std::string> heard;
+    } rows[] = {
+        {"127.0.0.1", {"DATA 1 (512)"}},        {"127.0.0.1", {"DATA 1 (512)"}},
+        {"127.0.0.1", {"ERROR 0 Server busy"}}, {"127.0.0.1", {}}, // at once again: not answered
+        {"127.0.0.2", {"DATA 1 (512)"}},        {"127.0.0.3", {"ERROR 0 Server busy"}},
+    };
+    std::vector<std::unique_ptr<FakePeer>> clients;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.address);
+        clients.push_back(std::make_unique<FakePeer>(row.address));
+        clients.back()->SendTo(port, Request(1, "f"), row.address);
+        Pump();
+        EXPECT_EQ(Heard(*clients.back()), row.heard);
+    }
+    EXPECT_EQ(server.Running(), 3u);
+    EXPECT_EQ(log.Count("Busy"), 2u);
+}
+
+// Replies leave from the address the request was sent to, also from a
+// server that listens on every address.
+TEST_F(Server, RepliesLeaveFromTheAddressTheRequestWasSentTo)
+{
+    server.Stop();
+    ServeConfig config = Config();
+    reinterpret_cast<sockaddr_in&>(config.listen[0]).sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(Start(config), ServeStartError::none);
+    WriteFileBytes(dir / "f", Content(100));
+    const struct {
+        const char* to;
+        const char* name;
+        std::string heard;
+    } rows[] = {
+        {"127.0.0.2", "f", "DATA 1 (100)"},
+        {"127.0.0.3", "missing", "ERROR 1 File not found"},
+        {"127.0.0.1", "f", "DATA 1 (100)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.to);
+        FakePeer client;
+        client.SendTo(port, Request(1, row.name), row.to);
+        Pump();
+        EXPECT_EQ(Heard(client), std::vector<std::string>{row.heard});
+        EXPECT_EQ(client.LastSenderAddress(), row.to);
+    }
+}
+
+// Outside the local networks a request gets no answer at all, and one log
+// line per source a minute.
+TEST_F(Server, LocalNetworksOnlyIgnoresOthersSilently)
+{
+    struct Restore {
+        ~Restore() { CServeGuard::SetSubnetSource({}); }
+    } restore;
+    CServeGuard::SetSubnetSource([] {
+        LocalSubnet subnet{AF_INET, {10, 0, 0, 0}, {255, 0, 0, 0}};
+        return std::vector<LocalSubnet>{subnet};
+    });
+    WriteFileBytes(dir / "f", Content(100));
+    FakePeer client;
+    const struct {
+        ULONGLONG after;
+        bool localOnly;
+        std::vector<std::string> heard;
+        size_t lines;
+    } rows[] = {
+        {0, true, {}, 1},
+        {1000, true, {}, 1},
+        {60000, true, {}, 2},
+        {0, false, {"DATA 1 (100)"}, 2},
+    };
+    for (const auto& row : rows) {
+        now += row.after;
+        server.SetPolicy(ServePolicy{false, false, false, row.localOnly});
+        EXPECT_EQ(Send(client, Request(1, "f"), false), row.heard);
+        EXPECT_EQ(log.Count("not on a local network"), row.lines);
+    }
+}
+
+TEST_F(Server, TellsItsOwnerOfChangesOnceUntilItReadsThem)
+{
+    WriteFileBytes(dir / "f", Content(100));
+    const auto posted = [this] {
+        int count = 0;
+        MSG msg;
+        while (owner.PeekMessage(&msg))
+            count += msg.message == WM_SERVE_CHANGED ? 1 : 0;
+        return count;
+    };
+    FakePeer first;
+    FakePeer second;
+    Send(first, Request(1, "f"), false);
+    Send(second, Request(1, "missing"), false);
+    EXPECT_EQ(posted(), 1);
+    ASSERT_EQ(server.Rows().size(), 2u);
+    EXPECT_EQ(server.Rows()[0].state, ServeState::running);
+    EXPECT_EQ(server.Rows()[1].state, ServeState::refused);
+    Send(first, AckPacket(1));
+    EXPECT_EQ(posted(), 1);
+    EXPECT_EQ(server.Rows()[0].state, ServeState::done);
+    EXPECT_EQ(server.Rows()[0].nBytes, 100u);
+    server.ClearFinished();
+    EXPECT_EQ(server.Rows().size(), 0u);
 }
 
 } // namespace
