@@ -427,6 +427,7 @@ void CServeTransfer::Progress(ULONGLONG nNowMs)
     m_bAnswered = true;
     m_nProgressMs = nNowMs;
     m_nResendsSinceProgress = 0;
+    m_timer.OnProgress();
     if (m_bSampling) {
         m_timer.OnSample(nNowMs - m_nSampleStartMs);
         m_bSampling = false;

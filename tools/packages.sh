@@ -25,5 +25,5 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-cor
 # What the tests need besides: the TFTP servers they transfer files with
 # (dnsmasq in a network namespace made with iproute2), and the tools that
 # check an installation.
-TEST_PACKAGES=(tftpd-hpa dnsmasq-base iproute2 desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb
+TEST_PACKAGES=(tftpd-hpa tftp-hpa atftp busybox curl dnsmasq-base iproute2 desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb
     xauth xdotool)

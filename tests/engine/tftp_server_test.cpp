@@ -88,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
 {
     WriteFileBytes(dir / "f", Content(1234));
+    WriteFileBytes(dir / "empty", {});
     const struct {
         Bytes request;
         std::string oack;
@@ -99,6 +100,7 @@ TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
         {Request(1, "f", "octet", {{"colour", "blue"}}), ""},
         {Request(1, "f", "netascii", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
         {Request(1, "f", "netascii", {{"tsize", "0"}}), ""},
+        {Request(1, "empty", "octet", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.oack);
