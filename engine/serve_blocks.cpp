@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The blocks of a server's transfer, each way: a read's DATA from the file
 // and the ACKs that slide its window; an upload's DATA into the file.
-#include <cerrno>
-
 #include "serve_transfer.h"
 #include "tftp_packet.h"
 
