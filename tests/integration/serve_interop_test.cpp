@@ -7,16 +7,6 @@
 // 69, elsewhere on a port the system chooses.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <arpa/inet.h>
-
-#include <chrono>
-#include <filesystem>
 #include <ostream>
 #include <random>
 #include <string>
@@ -24,12 +14,9 @@
 
 #include "engine/tftp_server.h"
 #include "engine/tftp_session.h"
-#include "own_network.h"
-#include "platform/core/socket_watcher.h"
+#include "served_folder.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -38,21 +25,6 @@ using Bytes = std::vector<BYTE>;
 // 65,537 blocks of 512 bytes and an empty one: the block number wraps.
 constexpr size_t kWrapSize = 65537 * 512;
 constexpr size_t kMiB = 1 << 20;
-
-ULONGLONG SteadyMs()
-{
-    return static_cast<ULONGLONG>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
-bool Installed(const char* program)
-{
-    for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/"})
-        if (::access((std::string(dir) + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
-}
 
 struct InteropCase {
     WORD direction;
@@ -172,92 +144,9 @@ void Prepare(const InteropCase& c, Netascii netascii, Bytes* pSource, Bytes* pEx
     }
 }
 
-class RecordingLog : public ITransferLog {
-public:
-    void LogLine(std::string_view line) override { lines.emplace_back(line); }
-    std::vector<std::string> lines;
-};
-
-// The served folder and the server, and a place for the client's files.
-class ServedFolder : public ::testing::Test {
+// The served folder with a case's file moved each way.
+class InteropFolder : public ServedFolder {
 protected:
-    void SetUp() override
-    {
-        ServeConfig config;
-        config.folder = served.Path().string();
-        sockaddr_storage address{};
-        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-        v4.sin_family = AF_INET;
-        v4.sin_port = htons(static_cast<uint16_t>(InOwnNetwork() ? 69 : 0));
-        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        config.listen = {address};
-        config.bAllowUpload = config.bAllowCreate = config.bReplaceExisting = true;
-        std::string detail;
-        ASSERT_EQ(server.Start(config, {}, &detail), ServeStartError::none) << detail;
-        port = ntohs(reinterpret_cast<const sockaddr_in&>(server.ListeningAddresses().at(0)).sin_port);
-    }
-
-    void TearDown() override
-    {
-        if (HasFailure())
-            for (const std::string& line : log.lines)
-                std::cerr << "server: " << line << "\n";
-    }
-
-    // Serves until done() says so or limit passes; false on the limit.
-    bool Serve(const std::function<bool()>& done, std::chrono::seconds limit)
-    {
-        const ULONGLONG end = SteadyMs() + static_cast<ULONGLONG>(limit.count()) * 1000;
-        while (!done()) {
-            if (SteadyMs() > end)
-                return false;
-            watcher.RunOnce(2);
-            server.OnTick(SteadyMs());
-        }
-        return true;
-    }
-
-    // Runs the client program to its end while the server serves; returns
-    // its exit status (-1: killed at the limit).
-    int Run(const std::vector<std::string>& argv, std::chrono::seconds limit = std::chrono::seconds(180))
-    {
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        const std::string output = local / "client.out";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = -1;
-        const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0)
-            return -2;
-        int status = 0;
-        const bool ended = Serve([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
-        if (!ended) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        // What the server still has to do after the client's end (a last ACK again).
-        Serve([] { return false; }, std::chrono::seconds(0));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string ClientOutput() const
-    {
-        try {
-            const Bytes bytes = ReadFileBytes(local / "client.out");
-            return std::string(bytes.begin(), bytes.end()).substr(0, 2000);
-        } catch (const std::exception&) {
-            return {};
-        }
-    }
-
     // Moves the case's file with run (which gets the local and remote
     // names) and checks what arrived, byte for byte, and the server's row.
     void ExpectArrivesExactly(const InteropCase& c, Netascii netascii,
@@ -282,26 +171,17 @@ protected:
         // Nothing left beside the file: no partial upload.
         EXPECT_EQ(served.Names(), std::vector<std::string>{remote});
     }
-
-    std::string Host() const { return "127.0.0.1"; }
-
-    TempDir served;
-    TempDir local;
-    RecordingLog log;
-    CPollSocketWatcher watcher;
-    CTFTPServer server{nullptr, &log, SteadyMs};
-    UINT port = 0;
 };
 
 // One fixture per kind of client; each skips where its program is missing.
 template <const char* kProgram>
-class ClientOf : public ServedFolder, public ::testing::WithParamInterface<InteropCase> {
+class ClientOf : public InteropFolder, public ::testing::WithParamInterface<InteropCase> {
 protected:
     void SetUp() override
     {
         if (!Installed(kProgram))
             GTEST_SKIP() << kProgram << " is not installed (./test.sh installs it)";
-        ServedFolder::SetUp();
+        InteropFolder::SetUp();
     }
 };
 
@@ -439,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(Octet, Busybox, ::testing::ValuesIn(BusyboxCases()), Ca
 
 // Tarnwick's own client, Get and Put, plain and with options (blksize,
 // windowsize, tsize, a timeout).
-class OwnClient : public ServedFolder, public ::testing::WithParamInterface<InteropCase> {};
+class OwnClient : public InteropFolder, public ::testing::WithParamInterface<InteropCase> {};
 
 TEST_P(OwnClient, ArrivesExactly)
 {
@@ -472,7 +352,7 @@ TEST_P(OwnClient, ArrivesExactly)
             },
             std::chrono::seconds(180)));
         EXPECT_EQ(end, WM_TFTP_COMPLETE);
-        Serve([] { return false; }, std::chrono::seconds(0));
+        Serve([] { return false; }, std::chrono::milliseconds(0));
     });
     EXPECT_TRUE(boxes.boxes.empty());
 }
