@@ -215,7 +215,6 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
     start.client = from;
     start.local = local.ss_family != AF_UNSPEC ? local : AnyAddress(from.ss_family, 0);
     start.wOpcode = request.wOpcode;
-    start.wMode = request.wMode;
     start.grant = admission.grant;
     start.pFile = std::move(admission.pFile);
     start.nRoom = admission.nRoom;

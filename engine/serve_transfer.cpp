@@ -43,7 +43,6 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
 {
     m_client = start.client;
     m_wOpcode = start.wOpcode;
-    m_wMode = start.wMode;
     m_grant = start.grant;
     m_pFile = std::move(start.pFile);
     m_strKey = std::move(start.key);

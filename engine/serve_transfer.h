@@ -40,7 +40,6 @@ struct ServeStart {
     sockaddr_storage client = {};
     sockaddr_storage local = {}; // the address the request came to; port 0
     WORD wOpcode = TFTP_OPCODE_RRQ;
-    WORD wMode = MODE_BINARY;
     ServeGrant grant;                 // nOrder 0: no OACK
     std::unique_ptr<CTFTPFile> pFile; // open for reading, or a replacement open for writing
     ULONGLONG nRoom = ~0ULL;          // an upload: the bytes it may fill
@@ -118,7 +117,6 @@ private:
     IServeHost& m_host;
     Phase m_phase = Phase::closed;
     WORD m_wOpcode = TFTP_OPCODE_RRQ;
-    WORD m_wMode = MODE_BINARY;
     sockaddr_storage m_client = {};
     ServeGrant m_grant;
     std::unique_ptr<CTFTPFile> m_pFile;

@@ -91,8 +91,9 @@ public:
     using Binder = std::function<int(const sockaddr_storage&)>;
 
     // pOwner gets WM_SERVE_CHANGED; pLog (may be null) one line per request
-    // and one per end, never one per block. clock is read when datagrams
-    // arrive and are sent; OnTick's time must be of the same clock.
+    // and one per end, never one per block; both must outlive the server.
+    // clock is read when datagrams arrive and are sent; OnTick's time must be
+    // of the same clock.
     CTFTPServer(CWnd* pOwner, ITransferLog* pLog, Clock clock);
     ~CTFTPServer(); // stops
     CTFTPServer(const CTFTPServer&) = delete;

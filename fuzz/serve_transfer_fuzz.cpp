@@ -142,7 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     start.client = Endpoint(kClientPort);
     start.local = Endpoint(0);
     start.wOpcode = verdict.request.wOpcode;
-    start.wMode = verdict.request.wMode;
     start.grant = admission.grant;
     start.pFile = std::move(admission.pFile);
     start.nRoom = admission.nRoom;
