@@ -56,7 +56,12 @@ public:
             m_pLog->LogLine(line);
     }
     void OnTransferEnded(CServeTransfer& transfer) override;
-    bool MayAnswer(const sockaddr_storage& to, ULONGLONG nNowMs) override { return m_guard.MayAnswer(to, nNowMs); }
+    // A stranger outside the local networks, where only they are served,
+    // learns nothing of the server; others are answered now and then.
+    bool MayAnswer(const sockaddr_storage& to, ULONGLONG nNowMs) override
+    {
+        return (!m_policy.bLocalNetworksOnly || m_guard.IsLocal(to, nNowMs)) && m_guard.MayAnswer(to, nNowMs);
+    }
 
     ServePolicy m_policy;
     std::vector<std::unique_ptr<CServeListener>> m_listeners;

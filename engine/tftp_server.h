@@ -99,8 +99,9 @@ public:
     CTFTPServer(const CTFTPServer&) = delete;
     CTFTPServer& operator=(const CTFTPServer&) = delete;
 
-    // Opens the folder and binds every listening address; on any failure
-    // nothing stays open and pDetail (when given) says which address and why.
+    // Opens the folder and binds every listening address (a server already
+    // serving is stopped first); on any failure nothing stays open and
+    // pDetail (when given) says which address and why.
     ServeStartError Start(const ServeConfig& config, const Binder& binder = {}, std::string* pDetail = nullptr);
     // Ends every transfer at once, each client told ERROR 0 "Server stopped";
     // partial uploads are removed; every socket is closed, so the port can be

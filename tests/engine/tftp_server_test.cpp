@@ -410,6 +410,12 @@ TEST_F(Server, LocalNetworksOnlyIgnoresOthersSilently)
         EXPECT_EQ(Send(client, Request(1, "f"), false), row.heard);
         EXPECT_EQ(log.Count("not on a local network"), row.lines);
     }
+    // Nor does a stranger at a transfer's port hear anything.
+    server.SetPolicy(ServePolicy{false, false, false, true});
+    FakePeer stranger;
+    stranger.SendTo(client.LastSenderPort(), AckPacket(1));
+    Pump();
+    EXPECT_EQ(Heard(stranger), std::vector<std::string>{});
 }
 
 TEST_F(Server, TellsItsOwnerOfChangesOnceUntilItReadsThem)
