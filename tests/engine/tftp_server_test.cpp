@@ -330,21 +330,26 @@ TEST_F(Server, LimitsHoldAndTheBusyAnswerIsRateLimited)
     reinterpret_cast<sockaddr_in&>(config.listen[0]).sin_addr.s_addr = htonl(INADDR_ANY);
     config.nMaxPerClient = 2;
     config.nMaxTransfers = 3;
+    config.bAllowUpload = config.bAllowCreate = true;
     ASSERT_EQ(Start(config), ServeStartError::none);
     WriteFileBytes(dir / "f", Content(5000));
     const struct {
         const char* address;
+        Bytes request;
         std::vector<std::string> heard;
     } rows[] = {
-        {"127.0.0.1", {"DATA 1 (512)"}},        {"127.0.0.1", {"DATA 1 (512)"}},
-        {"127.0.0.1", {"ERROR 0 Server busy"}}, {"127.0.0.1", {}}, // at once again: not answered
-        {"127.0.0.2", {"DATA 1 (512)"}},        {"127.0.0.3", {"ERROR 0 Server busy"}},
+        {"127.0.0.1", Request(1, "f"), {"DATA 1 (512)"}},
+        {"127.0.0.1", Request(2, "up"), {"ACK 0"}},
+        {"127.0.0.1", Request(2, "more"), {"ERROR 0 Server busy"}}, // an upload beyond the limit per client
+        {"127.0.0.1", Request(1, "f"), {}},                         // at once again: not answered
+        {"127.0.0.2", Request(1, "f"), {"DATA 1 (512)"}},
+        {"127.0.0.3", Request(1, "f"), {"ERROR 0 Server busy"}},
     };
     std::vector<std::unique_ptr<FakePeer>> clients;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);
         clients.push_back(std::make_unique<FakePeer>(row.address));
-        clients.back()->SendTo(port, Request(1, "f"), row.address);
+        clients.back()->SendTo(port, row.request, row.address);
         Pump();
         EXPECT_EQ(Heard(*clients.back()), row.heard);
     }
