@@ -222,7 +222,7 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
     start.bSizeKnown = admission.bSizeKnown;
     start.name = row.file;
     start.key = std::move(admission.key);
-    Log(what + (admission.grant.nOrder > 0 ? ", granted " + GrantedText(admission.grant.granted) : std::string()) +
+    Log(what + (admission.grant.nOrder > 0 ? ", granted " + ServeGrantText(admission.grant) : std::string()) +
         (request.nUnknown > 0 ? ", " + std::to_string(request.nUnknown) + " unknown options left out" : ""));
     m_transfers.push_back(std::make_unique<CServeTransfer>(*this, row.nId));
     if (!m_transfers.back()->Start(std::move(start), nNowMs))

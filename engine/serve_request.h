@@ -5,6 +5,7 @@
 // OACK. Pure functions of bytes, no I/O.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "tftp.h"
@@ -106,6 +107,10 @@ ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits&
 // The room an upload may fill: the free bytes less 1% of the file system's
 // size, kept back so that uploads never fill the disk.
 ULONGLONG UploadRoom(ULONGLONG nFreeBytes, ULONGLONG nTotalBytes);
+
+// What grant's OACK names, as the log shows it: "blksize 1468, tsize 1000",
+// in the order asked; empty when it names nothing.
+std::string ServeGrantText(const ServeGrant& grant);
 
 // Writes the OACK for grant: each option it names once, in lower case, in
 // the order asked. Returns its length, or 0 when grant names nothing or

@@ -50,7 +50,7 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     m_row.client = start.client;
     m_row.file = std::move(start.name);
     m_row.wDirection = m_wOpcode == TFTP_OPCODE_RRQ ? DIRECTION_GET : DIRECTION_PUT;
-    m_row.granted = m_grant.nOrder > 0 ? GrantedText(m_grant.granted) : std::string();
+    m_row.granted = ServeGrantText(m_grant);
     m_row.nSize = start.nSize;
     m_row.bSizeKnown = start.bSizeKnown;
     m_row.nStartMs = nNowMs;
