@@ -143,7 +143,7 @@ ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits&
                 if (asked.nValue > nSize)
                     return ServeGrant{TFTP_ERROR_DISK_FULL, {}, {}, 0};
                 value = asked.nValue;
-            } else if (request.wMode == MODE_BINARY) {
+            } else if (request.wMode == MODE_BINARY && nSize != 0) {
                 value = nSize;
             }
             granted.bFileSize = value.has_value();
@@ -164,6 +164,26 @@ ULONGLONG UploadRoom(ULONGLONG nFreeBytes, ULONGLONG nTotalBytes)
     return nFreeBytes > reserve ? nFreeBytes - reserve : 0;
 }
 
+namespace {
+ULONGLONG GrantedValue(const ServeGrant& grant, ServeOption option)
+{
+    const TftpGranted& granted = grant.granted;
+    return option == SERVE_OPTION_BLKSIZE      ? static_cast<ULONGLONG>(granted.nBlockSize)
+           : option == SERVE_OPTION_WINDOWSIZE ? static_cast<ULONGLONG>(granted.nWindowSize)
+           : option == SERVE_OPTION_TIMEOUT    ? static_cast<ULONGLONG>(granted.nTimeout)
+                                               : granted.nFileSize;
+}
+} // namespace
+
+std::string ServeGrantText(const ServeGrant& grant)
+{
+    std::string text;
+    for (int i = 0; i < grant.nOrder; ++i)
+        text += (i == 0 ? "" : ", ") + std::string(kOptionNames[grant.order[i]]) + " " +
+                std::to_string(GrantedValue(grant, grant.order[i]));
+    return text;
+}
+
 int BuildOack(BYTE* pBuffer, int nCapacity, const ServeGrant& grant)
 {
     if (grant.nOrder == 0 || nCapacity < 2)
@@ -172,11 +192,7 @@ int BuildOack(BYTE* pBuffer, int nCapacity, const ServeGrant& grant)
     size_t length = 2;
     for (int i = 0; i < grant.nOrder; ++i) {
         const ServeOption option = grant.order[i];
-        const TftpGranted& granted = grant.granted;
-        const ULONGLONG value = option == SERVE_OPTION_BLKSIZE      ? static_cast<ULONGLONG>(granted.nBlockSize)
-                                : option == SERVE_OPTION_WINDOWSIZE ? static_cast<ULONGLONG>(granted.nWindowSize)
-                                : option == SERVE_OPTION_TIMEOUT    ? static_cast<ULONGLONG>(granted.nTimeout)
-                                                                    : granted.nFileSize;
+        const ULONGLONG value = GrantedValue(grant, option);
         char digits[24];
         const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
         const std::string_view name = kOptionNames[option];

@@ -5,6 +5,7 @@
 // OACK. Pure functions of bytes, no I/O.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "tftp.h"
@@ -13,6 +14,7 @@
 inline constexpr WORD TFTP_ERROR_FILE_NOT_FOUND = 1;
 inline constexpr WORD TFTP_ERROR_ACCESS_VIOLATION = 2;
 inline constexpr WORD TFTP_ERROR_DISK_FULL = 3;
+inline constexpr WORD TFTP_ERROR_FILE_EXISTS = 6;
 
 // The longest OACK: every option once, each value at its longest (tsize 20
 // digits). Its buffer never depends on the block size, which may be 8.
@@ -94,8 +96,10 @@ struct ServeGrant {
 // blksize 8 to 65464, lowered to MaxBlockSize; windowsize 1 to 65535, lowered
 // to MaxWindowSize; timeout 1 to 255 as asked. A value out of range or not a
 // number leaves its option out; it is not refused. tsize: a read request in
-// octet mode is told nSize, the file's real size; in netascii it is left out,
-// since the size on the wire is not known ahead. A write request's tsize is
+// octet mode is told nSize, the file's real size, unless that is 0 (curl
+// takes "tsize 0" in an OACK for an invalid answer and gives up; an empty
+// file needs no size); in netascii it is left out, since the size on the
+// wire is not known ahead. A write request's tsize is
 // echoed, and refused with ERROR 3 when above nSize, the room it may fill
 // (UploadRoom).
 ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits& limits, ULONGLONG nSize);
@@ -103,6 +107,10 @@ ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits&
 // The room an upload may fill: the free bytes less 1% of the file system's
 // size, kept back so that uploads never fill the disk.
 ULONGLONG UploadRoom(ULONGLONG nFreeBytes, ULONGLONG nTotalBytes);
+
+// What grant's OACK names, as the log shows it: "blksize 1468, tsize 1000",
+// in the order asked; empty when it names nothing.
+std::string ServeGrantText(const ServeGrant& grant);
 
 // Writes the OACK for grant: each option it names once, in lower case, in
 // the order asked. Returns its length, or 0 when grant names nothing or

@@ -23,6 +23,11 @@ public:
     // (Karn's rule: the caller never passes the time of a resent one). Ends
     // any backoff.
     void OnSample(ULONGLONG nRoundTripMs);
+    // New blocks were acknowledged (or arrived), whether or not their round
+    // trip may be sampled: the backoff ends, the estimate stays. A link that
+    // loses the tail of every window would otherwise never give a sample
+    // and back off to the ceiling (QUIC's probe timeout resets alike).
+    void OnProgress() { m_nBackoff = 0; }
     // The period ran out and what was unanswered went again: the next
     // period is twice as long, up to the ceiling.
     void OnResend();

@@ -117,6 +117,10 @@ TEST(ServeRequest, GrantsOnlyWhatWasAskedWithinTheCaps)
         BYTE oack[TFTP_MAX_OACK];
         const int length = BuildOack(oack, sizeof oack, grant);
         EXPECT_EQ(Bytes(oack, oack + length), *row.oack == 0 ? Bytes{} : Packet(6, Fields(row.oack)));
+        // The log's text names the same options in the same order.
+        std::string text = ServeGrantText(grant);
+        std::erase(text, ',');
+        EXPECT_EQ(text, row.oack);
         // Our own client accepts every OACK the server sends.
         const ServeOptionAsked* asked = verdict.request.options;
         const TftpOptions client{static_cast<int>(asked[SERVE_OPTION_BLKSIZE].nValue),

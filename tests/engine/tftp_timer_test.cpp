@@ -9,7 +9,7 @@ namespace {
 
 // Each row: what happens to the timer, in order, and the period after it.
 struct Step {
-    enum { sample, resend } what;
+    enum { sample, resend, progress } what;
     ULONGLONG ms; // the sample's round trip
     ULONGLONG period;
 };
@@ -42,6 +42,10 @@ TEST(ResendTimer, FollowsTheRoundTripWithinItsFloorAndCeiling)
         {"a sample ends the backoff",
          0,
          {{Step::sample, 100, 300}, {Step::resend, 0, 600}, {Step::resend, 0, 1200}, {Step::sample, 100, 250}}},
+        // Progress without a sample (Karn) ends the backoff too; the estimate stays.
+        {"progress ends the backoff",
+         0,
+         {{Step::sample, 100, 300}, {Step::resend, 0, 600}, {Step::resend, 0, 1200}, {Step::progress, 0, 300}}},
         {"the ceiling bounds a slow link", 0, {{Step::sample, 2500, 3000}}},
         {"a negotiated timeout stays itself",
          5000,
@@ -55,8 +59,10 @@ TEST(ResendTimer, FollowsTheRoundTripWithinItsFloorAndCeiling)
         for (const Step& step : row.steps) {
             if (step.what == Step::sample)
                 timer.OnSample(step.ms);
-            else
+            else if (step.what == Step::resend)
                 timer.OnResend();
+            else
+                timer.OnProgress();
             EXPECT_EQ(timer.PeriodMs(), step.period);
         }
     }

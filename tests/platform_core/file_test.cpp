@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -256,6 +257,63 @@ TEST(File, PlainCreateTruncatesAndRecordsTheFullPath)
     ASSERT_TRUE(file.Open("old", CFile::modeCreate | CFile::modeWrite));
     EXPECT_EQ(file.GetFilePath(), dir / "old");
     EXPECT_EQ(std::filesystem::file_size(dir / "old"), 0u);
+}
+
+// Beside one name in a directory given as a descriptor, never outside it:
+// what each kind of target gives, and what is left after a commit or none.
+TEST(FileReplace, AtADirectoryDescriptor)
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const struct {
+        const char* name;
+        const char* target; // made before: "file", "link", "dir", or none
+        bool commit;
+        int error; // of the open; 0: opened
+        std::vector<std::string> after;
+        unsigned mode;
+    } rows[] = {
+        {"a new file", "", true, 0, {"t"}, 0644u & ~mask},
+        {"a new file not committed", "", false, 0, {}, 0},
+        {"an existing file keeps its bits", "file", true, 0, {"t"}, 0600},
+        {"an existing file not committed stays", "file", false, 0, {"t"}, 0600},
+        {"a link is refused, not followed", "link", true, ELOOP, {"elsewhere", "t"}, 0},
+        {"a directory is refused", "dir", true, EISDIR, {"t"}, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string target = row.target;
+        if (target == "file") {
+            WriteFileBytes(dir / "t", Bytes(5, 'o'));
+            ::chmod((dir / "t").c_str(), 0600);
+        } else if (target == "link") {
+            WriteFileBytes(dir / "elsewhere", Bytes(5, 'o'));
+            std::filesystem::create_symlink("elsewhere", dir / "t");
+        } else if (target == "dir") {
+            std::filesystem::create_directory(dir / "t");
+        }
+        const int dirFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        {
+            CFile file;
+            CFileException error;
+            ASSERT_EQ(file.OpenReplacementAt(dirFd, "t", 0644, &error), row.error == 0);
+            ::close(dirFd); // the file keeps a descriptor of its own
+            EXPECT_EQ(row.error == 0 ? 0 : error.m_lOsError, row.error);
+            if (row.error == 0) {
+                file.Write("new", 3);
+                if (row.commit)
+                    file.Commit();
+            }
+        }
+        EXPECT_EQ(dir.Names(), row.after);
+        if (row.mode != 0) {
+            EXPECT_EQ(Mode(dir / "t"), row.mode);
+        }
+        if (row.error == 0 && row.commit) {
+            EXPECT_EQ(ReadFileBytes(dir / "t"), (Bytes{'n', 'e', 'w'}));
+        }
+    }
 }
 
 } // namespace

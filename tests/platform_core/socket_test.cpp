@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/core/socket_watcher.h"
@@ -156,6 +157,39 @@ TEST(PollSocketWatcher, OneCallPerWaitingDatagramAndNoneAfterClose)
     EXPECT_EQ(watcher.RunOnce(2000), 1);
     EXPECT_EQ(first.calls + second.calls, 3);
     EXPECT_EQ(watcher.RunOnce(0), 0);
+}
+
+// A socket on every address learns where each datagram was sent, and
+// answers from there.
+TEST(AsyncSocket, ReceivesWithTheLocalAddressAndSendsFromIt)
+{
+    sockaddr_in any = Loopback(0);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_storage bindTo{};
+    std::memcpy(&bindTo, &any, sizeof any);
+    const int fd = AfxBindDatagramSocket(bindTo);
+    ASSERT_GE(fd, 0);
+    CAsyncSocket sock;
+    ASSERT_TRUE(sock.Attach(fd, 0));
+    ASSERT_TRUE(sock.EnablePacketInfo());
+    const UINT port = LocalPort(fd);
+    for (const char* to : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
+        SCOPED_TRACE(to);
+        FakePeer peer;
+        peer.SendTo(port, Bytes(4, 1), to);
+        ASSERT_TRUE(WaitReadable(fd));
+        BYTE buffer[16];
+        sockaddr_storage from{};
+        sockaddr_storage local{};
+        ASSERT_EQ(sock.ReceiveFromWithLocal(buffer, sizeof buffer, &from, &local), 4);
+        char text[INET_ADDRSTRLEN] = "";
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(local).sin_addr, text, sizeof text);
+        EXPECT_STREQ(text, to);
+        ASSERT_EQ(sock.SendToFrom(buffer, 4, from, local), 4);
+        ASSERT_TRUE(peer.Receive().has_value());
+        EXPECT_EQ(peer.LastSenderAddress(), to);
+        EXPECT_EQ(peer.LastSenderPort(), port);
+    }
 }
 
 } // namespace

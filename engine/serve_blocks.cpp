@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: MIT
+// The blocks of a server's transfer, each way: a read's DATA from the file
+// and the ACKs that slide its window; an upload's DATA into the file.
+#include "serve_transfer.h"
+#include "tftp_packet.h"
+
+void CServeTransfer::OnAck(int nSlid, ULONGLONG nNowMs)
+{
+    if (m_wOpcode != TFTP_OPCODE_RRQ)
+        return;
+    if (m_phase == Phase::oack) {
+        // ACK 0 takes the OACK; the window is empty, so only it slides nothing.
+        if (nSlid != 0)
+            return;
+        m_phase = Phase::sending;
+        Progress(nNowMs);
+        Fill(nNowMs);
+        return;
+    }
+    // A duplicate, or the newest again: never a resend (the Sorcerer's Apprentice).
+    if (nSlid <= 0)
+        return;
+    ULONGLONG bytes = 0;
+    for (int i = 0; i < nSlid; ++i) {
+        int length = 0;
+        (void)m_send.Pending(i, &length);
+        bytes += static_cast<ULONGLONG>(length - TFTP_HEADER_SIZE);
+    }
+    const bool rewindReached =
+        m_bRewound && static_cast<WORD>(m_wRewindEnd - m_send.FirstUnacknowledged()) < static_cast<WORD>(nSlid);
+    m_send.Slide(nSlid);
+    m_row.nBytes += bytes;
+    Progress(nNowMs);
+    if (rewindReached)
+        m_bRewound = false;
+    if (m_send.Outstanding() == 0 && m_bLastRead) {
+        End(ServeState::done, {}, nNowMs);
+        return;
+    }
+    if (m_send.Outstanding() > 0 && !m_bRewound) {
+        // An ACK inside the window: the client saw a gap after that block
+        // and drops what follows it, so the rest goes again at once, from
+        // the block after the ACK. Once, until an ACK reaches the newest
+        // block sent again.
+        m_bRewound = true;
+        m_wRewindEnd = static_cast<WORD>(m_send.FirstUnacknowledged() + m_send.Outstanding() - 1);
+        m_bSampling = false;
+        ResendPending();
+    }
+    Fill(nNowMs);
+}
+
+void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs)
+{
+    if (m_wOpcode != TFTP_OPCODE_WRQ)
+        return;
+    m_phase = Phase::receiving;
+    const int payload = nLength - TFTP_HEADER_SIZE;
+    if (m_row.nBytes + static_cast<ULONGLONG>(payload) > m_nRoom) {
+        SendErrorTo(m_client, TFTP_ERROR_DISK_FULL, "Disk full or allocation exceeded");
+        End(ServeState::failed, "The upload would leave less than 1% of the disk free", nNowMs);
+        return;
+    }
+    try {
+        m_pFile->WriteData(pDatagram + TFTP_HEADER_SIZE, payload);
+    } catch (const CFileException& error) {
+        FileFailed(error, nNowMs);
+        return;
+    }
+    m_row.nBytes += static_cast<ULONGLONG>(payload);
+    ++m_wExpected;
+    Progress(nNowMs);
+    const bool last = payload < m_grant.granted.nBlockSize;
+    if (!m_receive.OnInOrder(last))
+        return;
+    if (last) {
+        // The file takes its name before the client hears that it has arrived.
+        try {
+            m_pFile->Commit();
+        } catch (const CFileException& error) {
+            FileFailed(error, nNowMs);
+            return;
+        }
+    }
+    SendAck(static_cast<WORD>(m_wExpected - 1), nNowMs);
+    if (last)
+        End(ServeState::done, {}, nNowMs);
+}
+
+void CServeTransfer::Fill(ULONGLONG nNowMs)
+{
+    const int blockSize = m_grant.granted.nBlockSize;
+    while (m_phase == Phase::sending && !m_bLastRead && m_send.CanSend()) {
+        BYTE* slot = m_send.NextSlot();
+        int length = 0;
+        try {
+            length = m_pFile->ReadData(slot + TFTP_HEADER_SIZE, blockSize);
+        } catch (const CFileException& error) {
+            FileFailed(error, nNowMs);
+            return;
+        }
+        BuildDataHeader(slot, static_cast<WORD>(m_send.FirstUnacknowledged() + m_send.Outstanding()));
+        (void)m_send.OnSent(length + TFTP_HEADER_SIZE);
+        m_bLastRead = length < blockSize;
+        if (!SendToClient(slot, length + TFTP_HEADER_SIZE, nNowMs))
+            return;
+    }
+}
+
+void CServeTransfer::ResendPending()
+{
+    for (int i = 0; i < m_send.Outstanding() && m_phase != Phase::closed; ++i) {
+        int length = 0;
+        const BYTE* block = m_send.Pending(i, &length);
+        // A resend's time is never a sample: no clock needed.
+        if (!SendToClient(block, length, 0))
+            return;
+    }
+}
