@@ -13,6 +13,7 @@
 inline constexpr WORD TFTP_ERROR_FILE_NOT_FOUND = 1;
 inline constexpr WORD TFTP_ERROR_ACCESS_VIOLATION = 2;
 inline constexpr WORD TFTP_ERROR_DISK_FULL = 3;
+inline constexpr WORD TFTP_ERROR_FILE_EXISTS = 6;
 
 // The longest OACK: every option once, each value at its longest (tsize 20
 // digits). Its buffer never depends on the block size, which may be 8.

@@ -89,3 +89,6 @@ inline constexpr UINT WM_TFTP_REQUEST_SENT = WM_USER + 6;
 inline constexpr UINT WM_TFTP_OPTIONS = WM_USER + 7;
 // The host name is being looked up; WM_TFTP_REQUEST_SENT follows, or WM_TFTP_FAILED.
 inline constexpr UINT WM_TFTP_RESOLVING = WM_USER + 8;
+// The server's rows (CTFTPServer::Rows) have changed; posted at most once
+// until the owner reads them again.
+inline constexpr UINT WM_SERVE_CHANGED = WM_USER + 20;

@@ -14,3 +14,9 @@ public:
 
 // The log's line for an error shown to the user: its text on one line.
 std::string ErrorLogLine(std::string_view text);
+
+// Untrusted bytes (a requested name, a client's ERROR text) made fit for one
+// line of the log: printable ASCII as it is, a backslash doubled, every other
+// byte as \xNN, so that nothing in it acts on a terminal or a format. Longer
+// than nLimit bytes of input: cut, and "..." follows.
+std::string EscapedText(std::string_view text, size_t nLimit = 200);

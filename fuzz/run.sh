@@ -8,8 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target fuzz_receive fuzz_netascii fuzz_peer_error fuzz_oack fuzz_serve_request \
-    fuzz_window
+cmake --build --preset fuzz --target fuzz_receive fuzz_netascii fuzz_peer_error fuzz_oack fuzz_serve_request fuzz_window
 
 status=0
 for target in receive netascii peer_error oack serve_request window; do

@@ -74,6 +74,43 @@ BOOL CFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pErr
     SetUpBuffer(O_WRONLY);
     m_strTempPath = std::move(replacement.tempPath);
     m_strTargetPath = std::move(replacement.targetPath);
+    m_nDirFd = AT_FDCWD;
+    return TRUE;
+}
+
+BOOL CFile::Attach(int fd, UINT nOpenFlags, const char* lpszName)
+{
+    Discard();
+    if (fd < 0)
+        return FALSE;
+    m_strFilePath = lpszName;
+    m_hFile = fd;
+    SetUpBuffer((nOpenFlags & 3) == modeRead ? O_RDONLY : (nOpenFlags & 3) == modeWrite ? O_WRONLY : O_RDWR);
+    return TRUE;
+}
+
+BOOL CFile::OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode, CFileException* pError)
+{
+    Discard();
+    m_strFilePath = lpszName;
+    auto fail = [&](int error) {
+        if (pError != nullptr)
+            *pError = CFileException(CFileException::OsErrorToException(error), error, m_strFilePath);
+        return FALSE;
+    };
+    dirFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (dirFd < 0)
+        return fail(errno);
+    ReplacementFile replacement;
+    if (const int error = AfxBeginReplacementAt(dirFd, lpszName, nNewMode, &replacement); error != 0) {
+        ::close(dirFd);
+        return fail(error);
+    }
+    m_hFile = replacement.fd;
+    SetUpBuffer(O_WRONLY);
+    m_strTempPath = std::move(replacement.tempPath);
+    m_strTargetPath = std::move(replacement.targetPath);
+    m_nDirFd = dirFd;
     return TRUE;
 }
 
@@ -264,7 +301,7 @@ void CFile::Commit()
     Flush();
     if (m_strTempPath.empty())
         return;
-    ReplacementFile replacement{m_hFile, m_strTempPath, m_strTargetPath};
+    ReplacementFile replacement{m_hFile, m_strTempPath, m_strTargetPath, m_nDirFd};
     const int error = AfxCommitReplacement(replacement);
     m_hFile = -1;
     if (error != 0) {
@@ -272,6 +309,7 @@ void CFile::Commit()
         CFileException::ThrowOsError(error, m_strFilePath);
     }
     m_strTempPath.clear();
+    Discard();
 }
 
 void CFile::Close()
@@ -298,6 +336,9 @@ void CFile::Discard() noexcept
     m_nBufferLength = 0;
     m_nBufferPos = 0;
     if (!m_strTempPath.empty())
-        ::unlink(m_strTempPath.c_str());
+        ::unlinkat(m_nDirFd, m_strTempPath.c_str(), 0);
     m_strTempPath.clear();
+    if (m_nDirFd != AT_FDCWD)
+        ::close(m_nDirFd);
+    m_nDirFd = AT_FDCWD;
 }

@@ -3,6 +3,8 @@
 // exception for failures.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -43,6 +45,17 @@ public:
     // FALSE on failure, with the cause in *pError when given. Only files and
     // devices open: a directory, pipe or socket fails, and opening never waits.
     virtual BOOL Open(const char* lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
+
+    // Takes over fd, a regular file opened elsewhere (beneath a served
+    // folder), for reading (modeRead) or writing (modeWrite); it reads and
+    // writes as after Open. lpszName is what GetFilePath reports.
+    BOOL Attach(int fd, UINT nOpenFlags, const char* lpszName);
+    // Opens a replacement of lpszName, one name in the directory dirFd, as
+    // modeCreate | modeReplaceOnCommit does for a path, without looking
+    // outside that directory (AfxBeginReplacementAt): a symbolic link is
+    // refused, and a new file gets nNewMode less the umask. The file keeps
+    // a descriptor of the directory of its own until Commit or Close.
+    BOOL OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode, CFileException* pError = nullptr);
 
     // Returns the bytes read; fewer than asked only at the end of the file.
     virtual UINT Read(void* lpBuf, UINT nCount);
@@ -88,4 +101,5 @@ private:
     std::string m_strFilePath;
     std::string m_strTempPath;   // the new file while a replacement is pending
     std::string m_strTargetPath; // where Commit puts it
+    int m_nDirFd = AT_FDCWD;     // what the two paths are relative to; owned when not AT_FDCWD
 };

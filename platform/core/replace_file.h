@@ -4,12 +4,15 @@
 // end, so that the target is never seen half-written.
 #pragma once
 
+#include <fcntl.h>
+
 #include <string>
 
 struct ReplacementFile {
     int fd = -1;            // the new file, open for writing
     std::string tempPath;   // its name, ".NAME.XXXXXX" beside the target
     std::string targetPath; // the file it replaces: a link's target, not the link
+    int dirFd = AT_FDCWD;   // what relative names are relative to (the caller's descriptor)
 };
 
 // Prepares the replacement of the file at the full path strPath. The target
@@ -23,8 +26,15 @@ struct ReplacementFile {
 // is created.
 int AfxBeginReplacement(const std::string& strPath, ReplacementFile* pReplacement, bool* pOpenInPlace);
 
-// Puts the new file in the target's place: its data reaches the disk before
+// Puts the new file in the target's place (both names in pReplacement's dirFd): its data reaches the disk before
 // its name does, so a crash leaves either the old file or the whole new one.
 // Closes the descriptor. Returns 0, or the errno of the failure, and then the
 // new file is left for the caller to remove.
 int AfxCommitReplacement(ReplacementFile& replacement);
+
+// The same for strName, one name in the directory dirFd (no "/"): nothing
+// outside that directory is looked at or touched, and a symbolic link is
+// refused (ELOOP) rather than followed. A new file is created with nNewMode
+// less the umask. pReplacement->dirFd is dirFd, which the caller keeps open
+// until the commit or the removal of the new file.
+int AfxBeginReplacementAt(int dirFd, const std::string& strName, unsigned nNewMode, ReplacementFile* pReplacement);

@@ -59,6 +59,13 @@ public:
     virtual BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_DGRAM,
                         long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
                         const char* lpszSocketAddress = nullptr, int nAddressFamily = AF_INET);
+    // Makes a socket as Create does, bound to local (IPv4 or IPv6, any
+    // port; an IPv6 address keeps its scope).
+    BOOL CreateAt(const sockaddr_storage& local, long lEvent = FD_READ);
+    // Takes over fd, a datagram socket already bound (by AfxBindDatagramSocket
+    // or by another process that passed it over); it is this object's to
+    // close from now on, and with FD_READ the watcher reports on it.
+    BOOL Attach(int fd, long lEvent = FD_READ);
     void Close();
 
     // Sends to a host given as a dotted IPv4 address or a name (resolved to its
@@ -69,6 +76,23 @@ public:
     // Reads one whole datagram and its sender. A datagram longer than nBufLen
     // is discarded and the call fails with EMSGSIZE; it is never cut short.
     virtual int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags = 0);
+
+    // Asks the system to tell, with each datagram, the local address it was
+    // sent to (IP_PKTINFO, IPV6_RECVPKTINFO): see ReceiveFromWithLocal.
+    BOOL EnablePacketInfo();
+    // ReceiveFrom, and in *pLocal the local address to answer from: the
+    // datagram's destination, or for one sent to a broadcast address the
+    // receiving interface's own address; port 0, and for IPv6 the receiving
+    // interface as the scope. AF_UNSPEC when the system did not say
+    // (EnablePacketInfo not called). An IPv6 multicast destination is
+    // reported as it is.
+    virtual int ReceiveFromWithLocal(void* lpBuf, int nBufLen, sockaddr_storage* pFrom, sockaddr_storage* pLocal,
+                                     int nFlags = 0);
+    // SendTo from the local address `from` (as ReceiveFromWithLocal gave
+    // it) rather than the one the system would choose; an AF_UNSPEC `from`
+    // leaves the choice to the system.
+    virtual int SendToFrom(const void* lpBuf, int nBufLen, const sockaddr_storage& to, const sockaddr_storage& from,
+                           int nFlags = 0);
 
     // From a successful Connect on, only datagrams from that address and port
     // arrive and Send goes there.
@@ -96,6 +120,8 @@ protected:
     static void SetLastError(int nError);
 
 private:
+    // Sets the receive timeout of a CReceiveWait and registers with the watcher.
+    BOOL Adopt(int fd, long lEvent);
     // MSG_DONTWAIT, or 0 inside a CReceiveWait.
     static int ReadFlags();
     // Passes a read's result through, telling a CReceiveWait of a wait in vain.
@@ -104,6 +130,10 @@ private:
     // The watcher this socket registered with; it leaves that one on Close.
     ISocketWatcher* m_pWatcher = nullptr;
 };
+
+// A datagram socket bound to address (its port set; an IPv6 socket takes
+// only IPv6, IPV6_V6ONLY). Returns the descriptor, or -1 with errno set.
+int AfxBindDatagramSocket(const sockaddr_storage& address);
 
 // The framework's blocking socket; here it adds nothing, since every read
 // happens only after readiness has been reported.

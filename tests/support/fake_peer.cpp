@@ -103,6 +103,16 @@ UINT FakePeer::LastSenderPort() const
     return PortOf(m_lastSender);
 }
 
+std::string FakePeer::LastSenderAddress() const
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    if (m_lastSender.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(m_lastSender).sin6_addr, text, sizeof text);
+    else
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(m_lastSender).sin_addr, text, sizeof text);
+    return text;
+}
+
 FakePeer::~FakePeer()
 {
     Close();

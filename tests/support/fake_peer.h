@@ -46,6 +46,8 @@ public:
     void SendTo(UINT port, const Bytes& datagram, const char* address = nullptr);
 
     UINT LastSenderPort() const;
+    // The address of the sender of the last datagram received, as text.
+    std::string LastSenderAddress() const;
     void Close();
 
 private:

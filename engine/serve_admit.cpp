@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: MIT
+#include "serve_admit.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "serve_names.h"
+
+namespace {
+
+ServeAdmission Refuse(WORD wCode, const char* lpszText, std::string reason = {})
+{
+    ServeAdmission admission;
+    admission.bRefused = true;
+    admission.wErrorCode = wCode;
+    admission.lpszError = lpszText;
+    admission.reason = reason.empty() ? lpszText : std::move(reason);
+    return admission;
+}
+
+ServeAdmission RefuseOpen(const ServeOpen& open)
+{
+    return Refuse(open.wErrorCode, open.lpszError,
+                  std::string(open.lpszError) +
+                      (open.nErrno != 0 ? ": " + std::string(std::strerror(open.nErrno)) : ""));
+}
+
+struct Descriptor {
+    explicit Descriptor(int nFd) : fd(nFd) {}
+    int fd;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { ::close(fd); }
+};
+
+} // namespace
+
+ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
+{
+    const ServeName name = NormalizeServeName(request.szName, folder.bBackslashIsSlash);
+    if (name.wErrorCode != 0)
+        return Refuse(name.wErrorCode, name.lpszError);
+    const ServeOpen open = OpenServeFile(folder.dirFd, name.relative, O_RDONLY, 0, folder.bIgnoreCase);
+    if (open.fd < 0)
+        return RefuseOpen(open);
+    struct stat status {};
+    if (::fstat(open.fd, &status) != 0) {
+        const int error = errno;
+        ::close(open.fd);
+        return Refuse(TFTP_ERROR_NOT_DEFINED, "Cannot read the file", std::strerror(error));
+    }
+    ServeAdmission admission;
+    admission.pFile = std::make_unique<CTFTPFile>();
+    admission.pFile->Attach(open.fd, CFile::modeRead, name.relative.c_str());
+    admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_ASCII : MODE_BINARY;
+    admission.nSize = static_cast<ULONGLONG>(status.st_size);
+    // A netascii file's size on the wire is not known ahead.
+    admission.bSizeKnown = request.wMode == MODE_BINARY;
+    admission.grant = NegotiateServeOptions(request, folder.limits, admission.nSize);
+    return admission;
+}
+
+ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder, const ServePolicy& policy,
+                          const std::function<bool(const std::string&)>& isUploading)
+{
+    if (!policy.bAllowUpload)
+        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Uploads are not allowed");
+    const ServeName name = NormalizeServeName(request.szName, folder.bBackslashIsSlash);
+    if (name.wErrorCode != 0)
+        return Refuse(name.wErrorCode, name.lpszError);
+    std::string relative = name.relative;
+    if (folder.bIgnoreCase) {
+        // An existing file of that name but for case is the one replaced;
+        // else a folder of that name but for case holds the new file.
+        if (std::optional<std::string> match = FindCaseMatch(folder.dirFd, relative)) {
+            relative = std::move(*match);
+        } else if (const size_t slash = relative.rfind('/'); slash != std::string::npos) {
+            if (std::optional<std::string> parent = FindCaseMatch(folder.dirFd, relative.substr(0, slash)))
+                relative = *parent + relative.substr(slash);
+        }
+    }
+    const size_t slash = relative.rfind('/');
+    const std::string leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    const ServeOpen parent = slash == std::string::npos
+                                 ? ServeOpen{::fcntl(folder.dirFd, F_DUPFD_CLOEXEC, 0), 0, "", 0}
+                                 : OpenBeneath(folder.dirFd, relative.substr(0, slash), O_RDONLY | O_DIRECTORY);
+    if (parent.fd < 0)
+        return parent.wErrorCode == TFTP_ERROR_FILE_NOT_FOUND
+                   ? Refuse(TFTP_ERROR_ACCESS_VIOLATION, "No such folder", "No such folder: folders are never made")
+                   : RefuseOpen(parent);
+    // The folder's descriptor closes with this function; the file keeps its own.
+    const Descriptor folderOfFile(parent.fd);
+
+    struct stat status {};
+    const bool exists = ::fstatat(parent.fd, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && !S_ISREG(status.st_mode))
+        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Not a regular file");
+    if (exists && !policy.bReplaceExisting)
+        return Refuse(TFTP_ERROR_FILE_EXISTS, "File already exists");
+    if (!exists && !policy.bAllowCreate)
+        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Creating files is not allowed");
+    if (isUploading && isUploading(relative))
+        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Another upload of this file is running");
+
+    struct statvfs space {};
+    ServeAdmission admission;
+    admission.nRoom = ::fstatvfs(parent.fd, &space) == 0
+                          ? UploadRoom(static_cast<ULONGLONG>(space.f_bavail) * space.f_frsize,
+                                       static_cast<ULONGLONG>(space.f_blocks) * space.f_frsize)
+                          : ~0ULL;
+    admission.grant = NegotiateServeOptions(request, folder.limits, admission.nRoom);
+    if (admission.grant.wErrorCode != 0)
+        return Refuse(admission.grant.wErrorCode, "Disk full or allocation exceeded",
+                      "The file is larger than the room on the disk");
+    admission.nSize = admission.grant.granted.nFileSize;
+    admission.bSizeKnown = admission.grant.granted.bFileSize;
+
+    admission.pFile = std::make_unique<CTFTPFile>();
+    CFileException error;
+    if (!admission.pFile->OpenReplacementAt(parent.fd, leaf.c_str(), 0644, &error)) {
+        const int code = static_cast<int>(error.m_lOsError);
+        return Refuse(code == ENOSPC || code == EDQUOT ? TFTP_ERROR_DISK_FULL : TFTP_ERROR_ACCESS_VIOLATION,
+                      code == ENOSPC || code == EDQUOT ? "Disk full or allocation exceeded" : "Access violation",
+                      std::string("Cannot write the file: ") + std::strerror(code));
+    }
+    admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_ASCII : MODE_BINARY;
+    admission.key = relative;
+    return admission;
+}

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// Whether the server takes a request, and the file it starts from: the name
+// opened beneath the folder for a read; for an upload the policy (allowed at
+// all, new files, replacing files), one upload per name, the room on the
+// disk, and a replacement file beside the target.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "serve_request.h"
+#include "tftp_file.h"
+#include "tftp_server.h"
+
+struct ServeFolder {
+    int dirFd = -1; // the served folder, open as a directory
+    bool bBackslashIsSlash = true;
+    bool bIgnoreCase = false;
+    ServeLimits limits;
+};
+
+struct ServeAdmission {
+    WORD wErrorCode = 0;        // with bRefused: the ERROR to send
+    const char* lpszError = ""; // its fixed text
+    bool bRefused = false;
+    std::string reason; // for the row and the log: why, in plain words
+
+    std::unique_ptr<CTFTPFile> pFile; // open for reading, or a replacement open for writing
+    ServeGrant grant;
+    ULONGLONG nSize = 0; // a read in octet: the file's size; an upload: its tsize
+    bool bSizeKnown = false;
+    ULONGLONG nRoom = ~0ULL; // an upload: the bytes it may fill
+    std::string key;         // an upload: its name beneath the folder, as stored
+};
+
+// A read request: the name opened beneath the folder, only a regular file;
+// options granted against its size (tsize only in octet).
+ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder);
+
+// A write request under the policy. Refused: uploads off (ERROR 2); an
+// existing file without ReplaceExisting (ERROR 6); a new file without
+// AllowCreate, a missing folder (never created), a link or anything but a
+// regular file as the target, a name that another upload running now has
+// (isUploading says so) (ERROR 2); a tsize above the room (ERROR 3). The new
+// file, mode 0644 less the umask, is written beside the target and takes its
+// place only when complete.
+ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder, const ServePolicy& policy,
+                          const std::function<bool(const std::string&)>& isUploading);

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: MIT
+// One transfer of the server: its own UDP socket at the address the request
+// came to, the send window of a read or the receive window of an upload,
+// the resend timer, and the open file. Its memory is taken once at the start
+// (a window of blocks); nothing is allocated per block. Time comes from the
+// caller.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/core/socket.h"
+#include "serve_request.h"
+#include "tftp_file.h"
+#include "tftp_server.h"
+#include "tftp_timer.h"
+#include "tftp_window.h"
+
+class CServeTransfer;
+
+// What a transfer asks of the server that runs it.
+class IServeHost {
+public:
+    virtual ~IServeHost() = default;
+    // Milliseconds of the owner's clock, for datagrams as they arrive.
+    virtual ULONGLONG NowMs() = 0;
+    virtual void Log(std::string_view line) = 0;
+    // The transfer's row is final (it is called once); its socket may stay a
+    // little longer to answer a resent last block.
+    virtual void OnTransferEnded(CServeTransfer& transfer) = 0;
+    // Whether an unasked ERROR (to a stranger) may go to `to` now.
+    virtual bool MayAnswer(const sockaddr_storage& to, ULONGLONG nNowMs) = 0;
+};
+
+// What a transfer starts from: a request judged and admitted, its file open.
+struct ServeStart {
+    sockaddr_storage client = {};
+    sockaddr_storage local = {}; // the address the request came to; port 0
+    WORD wOpcode = TFTP_OPCODE_RRQ;
+    WORD wMode = MODE_BINARY;
+    ServeGrant grant;                 // nOrder 0: no OACK
+    std::unique_ptr<CTFTPFile> pFile; // open for reading, or a replacement open for writing
+    ULONGLONG nRoom = ~0ULL;          // an upload: the bytes it may fill
+    ULONGLONG nSize = 0;              // the file's size (a read in octet), or the upload's tsize
+    bool bSizeKnown = false;
+    std::string name; // as asked, escaped: for the row
+    std::string key;  // an upload: its name beneath the folder
+};
+
+class CServeTransfer : public CAsyncSocket {
+public:
+    CServeTransfer(IServeHost& host, unsigned nId);
+    ~CServeTransfer() override;
+
+    // Opens the socket and sends the first datagram: the OACK, DATA 1 (a
+    // read) or ACK 0 (an upload). False when that fails; the row says why,
+    // and the host has been told.
+    bool Start(ServeStart&& start, ULONGLONG nNowMs);
+
+    // Reads what waits on the socket (a bounded number of datagrams).
+    void OnReceive(int nErrorCode) override;
+    // One datagram of nLength bytes from sender; the fuzzer and OnReceive call it.
+    void OnDatagram(const BYTE* pDatagram, int nLength, const sockaddr_storage& sender, ULONGLONG nNowMs);
+    // A datagram longer than any of this transfer's, not read.
+    void OnOversized(const sockaddr_storage& sender, ULONGLONG nNowMs);
+    // Resends when the period has passed; ends after the silence limit.
+    void OnTick(ULONGLONG nNowMs);
+    // When OnTick next has something to do; ~0ULL when never.
+    ULONGLONG NextDeadlineMs() const;
+    // Ends at once: ERROR 0 with lpszText to the client, an upload's partial
+    // file removed, the socket closed.
+    void Abort(const char* lpszText, ULONGLONG nNowMs);
+
+    // Counts towards the limits: not yet ended.
+    bool IsRunning() const { return m_phase != Phase::dallying && m_phase != Phase::closed; }
+    // Nothing more to do: it may be deleted.
+    bool IsFinished() const { return m_phase == Phase::closed; }
+    const ServeRow& Row() const { return m_row; }
+    WORD Opcode() const { return m_wOpcode; }
+    const std::string& Key() const { return m_strKey; }
+    const TftpGranted& Granted() const { return m_grant.granted; }
+
+protected:
+    // Makes the socket at local (port 0). The fuzzer's transfer has none.
+    virtual bool OpenSocket(const sockaddr_storage& local);
+
+private:
+    enum class Phase : BYTE {
+        oack,      // the OACK is out: a read awaits ACK 0, an upload DATA 1
+        sending,   // a read: DATA out, ACKs awaited
+        receiving, // an upload: DATA awaited
+        dallying,  // an upload is complete: its last ACK is sent again if the last DATA comes again
+        closed,
+    };
+
+    // A stranger's datagram is answered (rate-limited) and goes no further.
+    bool FromClient(const sockaddr_storage& sender, ULONGLONG nNowMs);
+    void Fill(ULONGLONG nNowMs);
+    void OnAck(int nSlid, ULONGLONG nNowMs);
+    void OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
+    void OnPeerError(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
+    void Resend(ULONGLONG nNowMs);
+    void ResendPending();
+    // Sends to the client; a datagram the system could not queue counts as lost.
+    bool SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
+    void SendAck(WORD wBlock, ULONGLONG nNowMs);
+    void SendErrorTo(const sockaddr_storage& to, WORD wCode, const char* lpszText);
+    void Progress(ULONGLONG nNowMs);
+    void ArmResend(ULONGLONG nNowMs);
+    // Ends the transfer: the row's state and reason, the host told.
+    void End(ServeState state, std::string reason, ULONGLONG nNowMs);
+    // End after a local file error, telling the client.
+    void FileFailed(const CFileException& error, ULONGLONG nNowMs);
+
+    IServeHost& m_host;
+    Phase m_phase = Phase::closed;
+    WORD m_wOpcode = TFTP_OPCODE_RRQ;
+    WORD m_wMode = MODE_BINARY;
+    sockaddr_storage m_client = {};
+    ServeGrant m_grant;
+    std::unique_ptr<CTFTPFile> m_pFile;
+    std::string m_strKey;
+    ServeRow m_row;
+
+    // Taken at the start: the send window's slots (a read) and the receive buffer.
+    std::unique_ptr<BYTE[]> m_pMemory;
+    BYTE* m_pReceive = nullptr;
+    int m_nReceiveSize = 0;
+    CSendWindow m_send;
+    CReceiveWindow m_receive;
+    bool m_bLastRead = false;  // a read: the last block is in the window
+    WORD m_wExpected = 1;      // an upload: the DATA block awaited
+    WORD m_wLastAck = 0;       // an upload: the block the last ACK named
+    ULONGLONG m_nRoom = ~0ULL; // an upload: the bytes it may fill
+    bool m_bRewound = false;   // a read: a partial ACK's resend is out...
+    WORD m_wRewindEnd = 0;     // ...until an ACK reaches this block
+    BYTE m_abOack[TFTP_MAX_OACK] = {};
+    int m_nOackLength = 0;
+
+    CResendTimer m_timer;
+    ULONGLONG m_nResendAtMs = 0;
+    ULONGLONG m_nProgressMs = 0; // the last progress: the silence limit counts from here
+    ULONGLONG m_nDallyEndMs = 0;
+    bool m_bAnswered = false; // the client has acknowledged something (or sent DATA)
+    bool m_bSampling = false; // a round trip is being timed (Karn: none across a resend)
+    ULONGLONG m_nSampleStartMs = 0;
+    unsigned m_nResendsSinceProgress = 0;
+};

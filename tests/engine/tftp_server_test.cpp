@@ -1,0 +1,439 @@
+// SPDX-License-Identifier: MIT
+// The server driven by hand: fake clients on loopback, the poll() watcher,
+// and ticks as calls with a clock of the test's own.
+#include "engine/tftp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/netascii.h"
+#include "engine/serve_guard.h"
+#include "platform/core/local_networks.h"
+#include "platform/core/socket.h"
+#include "platform/core/socket_watcher.h"
+#include "tests/support/serve_harness.h"
+
+namespace {
+
+class Server : public ::testing::Test, public ServeHarness {
+protected:
+    void SetUp() override { ASSERT_EQ(Start(Config()), ServeStartError::none); }
+};
+
+struct ReadCase {
+    const char* name;
+    const char* mode;
+    size_t size;
+    Options options;
+    int blockSize;
+    int window;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ServerRead : public Server, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ServerRead, DeliversTheFileWhole)
+{
+    const ReadCase& c = GetParam();
+    const bool text = std::string(c.mode) != "octet";
+    // Text with line ends, a bare CR and bytes outside the netascii set, which are dropped.
+    Bytes source = Content(c.size);
+    if (text)
+        for (size_t i = 0; i < source.size(); ++i)
+            source[i] = static_cast<BYTE>(i % 37 == 5 ? '\n' : i % 101 == 7 ? '\r' : i % 89 == 3 ? 0x85 : 'a' + i % 26);
+    WriteFileBytes(dir / "file.bin", source);
+    Bytes expected;
+    for (BYTE b : source)
+        if (!text || IsNetascii(b))
+            expected.push_back(b);
+
+    FakePeer client;
+    const Bytes content = ReadAll(client, Request(1, "file.bin", c.mode, c.options), c.blockSize, c.window);
+    EXPECT_EQ(content.size(), expected.size());
+    EXPECT_TRUE(content == expected);
+    Wait(client, 10);
+    ASSERT_EQ(server.Rows().size(), 1u);
+    EXPECT_EQ(server.Rows()[0].state, ServeState::done);
+    EXPECT_EQ(server.Rows()[0].nBytes, expected.size());
+    EXPECT_EQ(server.Running(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ServerRead,
+    ::testing::Values(ReadCase{"Empty", "octet", 0, {}, 512, 1}, ReadCase{"Short", "octet", 511, {}, 512, 1},
+                      ReadCase{"OneBlock", "octet", 512, {}, 512, 1}, ReadCase{"Over", "octet", 513, {}, 512, 1},
+                      ReadCase{"Blocks", "octet", 70000, {{"blksize", "1024"}}, 1024, 1},
+                      ReadCase{"Windowed", "octet", 70000, {{"blksize", "1000"}, {"windowsize", "8"}}, 1000, 8},
+                      ReadCase{"WindowExact", "octet", 8 * 512, {{"windowsize", "4"}}, 512, 4},
+                      ReadCase{"Text", "netascii", 5000, {}, 512, 1},
+                      ReadCase{"TextWindowed", "NETASCII", 5000, {{"windowsize", "3"}, {"tsize", "0"}}, 512, 3}),
+    [](const ::testing::TestParamInfo<ReadCase>& param) { return std::string(param.param.name); });
+
+TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
+{
+    WriteFileBytes(dir / "f", Content(1234));
+    const struct {
+        Bytes request;
+        std::string oack;
+    } rows[] = {
+        {Request(1, "f", "octet", {{"tsize", "0"}}), "OACK tsize=1234"},
+        {Request(1, "f", "octet", {{"BlkSize", "100000"}, {"tsize", "0"}}), "OACK tsize=1234"},
+        {Request(1, "f", "octet", {{"blksize", "65464"}, {"windowsize", "900"}}), "OACK blksize=65464 windowsize=64"},
+        {Request(1, "f", "octet", {{"colour", "blue"}, {"timeout", "3"}, {"timeout", "9"}}), "OACK timeout=3"},
+        {Request(1, "f", "octet", {{"colour", "blue"}}), ""},
+        {Request(1, "f", "netascii", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
+        {Request(1, "f", "netascii", {{"tsize", "0"}}), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.oack);
+        EXPECT_EQ(Granted(row.request), row.oack);
+    }
+}
+
+TEST_F(Server, BlockNumbersRollOverPast65535ToZero)
+{
+    // 65,537 blocks of 8 bytes and an empty one.
+    const Bytes source = Content(65537 * 8);
+    WriteFileBytes(dir / "big", source);
+    FakePeer client;
+    const Bytes content = ReadAll(client, Request(1, "big", "octet", {{"blksize", "8"}, {"windowsize", "64"}}), 8, 64);
+    EXPECT_TRUE(content == source);
+    EXPECT_EQ(WordAt(last[&client].empty() ? Bytes{} : last[&client], 2), 0xFFFF); // nothing heard after the end
+    EXPECT_EQ(server.Rows().at(0).state, ServeState::done);
+}
+
+// A client that answers nothing gets the first datagram and two resends,
+// then the transfer ends after about 9 s of silence.
+TEST_F(Server, AClientThatAcknowledgesNothingGetsThreeDatagrams)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    const struct {
+        Bytes request;
+        std::string first;
+    } rows[] = {
+        {Request(1, "f"), "DATA 1 (512)"},
+        {Request(1, "f", "octet", {{"tsize", "0"}}), "OACK tsize=100000"},
+        {Request(1, "f", "octet", {{"windowsize", "16"}, {"timeout", "2"}}), "OACK windowsize=16 timeout=2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.first);
+        FakePeer client;
+        client.SendTo(port, row.request);
+        Pump();
+        std::vector<std::string> heard = Heard(client);
+        const std::vector<std::string> later = Wait(client, 12000);
+        heard.insert(heard.end(), later.begin(), later.end());
+        EXPECT_EQ(heard, std::vector<std::string>(3, row.first));
+        EXPECT_EQ(server.Running(), 0u);
+        EXPECT_EQ(server.Rows().back().state, ServeState::failed);
+    }
+}
+
+// After a window has been acknowledged, silence brings resends from the
+// first block not acknowledged, on the adaptive timer, until the limit.
+TEST_F(Server, ResendsWhatIsUnacknowledgedAndGivesUpAfterSilence)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    FakePeer client;
+    client.SendTo(port, Request(1, "f", "octet", {{"windowsize", "2"}}));
+    Pump();
+    EXPECT_EQ(Heard(client), std::vector<std::string>{"OACK windowsize=2"});
+    now += 40;
+    EXPECT_EQ(Send(client, AckPacket(0)), (std::vector<std::string>{"DATA 1 (512)", "DATA 2 (512)"}));
+    now += 40;
+    EXPECT_EQ(Send(client, AckPacket(2)), (std::vector<std::string>{"DATA 3 (512)", "DATA 4 (512)"}));
+    // Round trips of 40 ms: the period is well under a second.
+    const std::vector<std::string> heard = Wait(client, 200);
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard[0], "DATA 3 (512)");
+    EXPECT_EQ(heard[1], "DATA 4 (512)");
+    Wait(client, 9000);
+    EXPECT_EQ(server.Running(), 0u);
+    EXPECT_EQ(server.Rows().back().state, ServeState::failed);
+    EXPECT_NE(server.Rows().back().reason.find("No answer"), std::string::npos);
+}
+
+TEST_F(Server, ANegotiatedTimeoutSetsThePeriod)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    FakePeer client;
+    EXPECT_EQ(Send(client, Request(1, "f", "octet", {{"timeout", "2"}}), false),
+              std::vector<std::string>{"OACK timeout=2"});
+    EXPECT_EQ(Send(client, AckPacket(0)), std::vector<std::string>{"DATA 1 (512)"});
+    EXPECT_EQ(Wait(client, 1990), std::vector<std::string>{});
+    EXPECT_EQ(Wait(client, 20), std::vector<std::string>{"DATA 1 (512)"});
+    // Three periods without progress end it.
+    Wait(client, 4000);
+    EXPECT_EQ(server.Running(), 0u);
+}
+
+struct UploadCase {
+    const char* name;
+    ServePolicy policy;
+    bool exists;
+    const char* target;
+    std::vector<std::string> answer; // to the request
+};
+
+void PrintTo(const UploadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ServerUpload : public Server, public ::testing::WithParamInterface<UploadCase> {};
+
+// The policy as a table: what each switch allows, and what a refusal leaves (nothing).
+TEST_P(ServerUpload, FollowsThePolicy)
+{
+    const UploadCase& c = GetParam();
+    const Bytes old = Content(700, 2);
+    if (c.exists) {
+        WriteFileBytes(dir / c.target, old);
+        ::chmod((dir / c.target).c_str(), 0640);
+    }
+    server.SetPolicy(c.policy);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+
+    FakePeer client;
+    const Bytes content = Content(2000, 3);
+    const std::vector<std::string> answer = Upload(client, Request(2, c.target), content);
+    const bool accepted = c.answer == std::vector<std::string>{"ACK 0"};
+    if (accepted) {
+        EXPECT_EQ(answer, std::vector<std::string>{"ACK 4"});
+        EXPECT_TRUE(ReadFileBytes(dir / c.target) == content);
+        struct stat status {};
+        ASSERT_EQ(::stat((dir / c.target).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.exists ? 0640u : 0644u & ~mask);
+        EXPECT_EQ(server.Rows().at(0).state, ServeState::done);
+    } else {
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_TRUE(!c.exists || ReadFileBytes(dir / c.target) == old);
+        EXPECT_EQ(server.Rows().at(0).state, ServeState::refused);
+    }
+    EXPECT_EQ(dir.Names(), c.exists || accepted ? std::vector<std::string>{c.target} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policy, ServerUpload,
+    ::testing::Values(
+        UploadCase{"UploadsOff", {false, true, true, true}, false, "new", {"ERROR 2 Uploads are not allowed"}},
+        UploadCase{"CreateOff", {true, false, true, true}, false, "new", {"ERROR 2 Creating files is not allowed"}},
+        UploadCase{"ReplaceOff", {true, true, false, true}, true, "old", {"ERROR 6 File already exists"}},
+        UploadCase{"Create", {true, true, false, true}, false, "new", {"ACK 0"}},
+        UploadCase{"Replace", {true, false, true, true}, true, "old", {"ACK 0"}},
+        UploadCase{"NoFolderMade", {true, true, true, true}, false, "sub/new", {"ERROR 2 No such folder"}}),
+    [](const ::testing::TestParamInfo<UploadCase>& param) { return std::string(param.param.name); });
+
+class ServerUploads : public Server {
+protected:
+    void SetUp() override
+    {
+        Server::SetUp();
+        server.SetPolicy(ServePolicy{true, true, true, true});
+    }
+};
+
+TEST_F(ServerUploads, NetasciiIsStoredWithTheEnginesLineEnds)
+{
+    FakePeer client;
+    const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n") + std::string(600, 'x'));
+    EXPECT_EQ(Upload(client, Request(2, "t.txt", "netascii", {{"windowsize", "2"}}), sent, 512, 2),
+              std::vector<std::string>{"ACK 2"});
+    Bytes expected(1200);
+    BYTE lastByte = 0xFF;
+    expected.resize(RewriteNetascii(sent.data(), sent.size(), expected.data(), &lastByte));
+    EXPECT_TRUE(ReadFileBytes(dir / "t.txt") == expected);
+}
+
+TEST_F(ServerUploads, AReaderOfTheOldFileIsNotDisturbed)
+{
+    const Bytes old = Content(3000, 4);
+    WriteFileBytes(dir / "f", old);
+    FILE* reader = std::fopen((dir / "f").c_str(), "rb");
+    ASSERT_NE(reader, nullptr);
+    FakePeer client;
+    EXPECT_EQ(Upload(client, Request(2, "f"), Content(5000, 5)), std::vector<std::string>{"ACK 10"});
+    Bytes seen(4000);
+    seen.resize(std::fread(seen.data(), 1, seen.size(), reader));
+    std::fclose(reader);
+    EXPECT_TRUE(seen == old);
+    EXPECT_TRUE(ReadFileBytes(dir / "f") == Content(5000, 5));
+}
+
+TEST_F(ServerUploads, TwoOfOneNameAtOnceAndATsizeAboveTheRoomAreRefused)
+{
+    FakePeer first;
+    FakePeer second;
+    FakePeer third;
+    EXPECT_EQ(Send(first, Request(2, "same"), false), std::vector<std::string>{"ACK 0"});
+    EXPECT_EQ(Send(first, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
+    EXPECT_EQ(Send(second, Request(2, "same"), false),
+              std::vector<std::string>{"ERROR 2 Another upload of this file is running"});
+    EXPECT_EQ(Send(third, Request(2, "huge", "octet", {{"tsize", "1152921504606846976"}}), false),
+              std::vector<std::string>{"ERROR 3 Disk full or allocation exceeded"});
+    EXPECT_EQ(Send(first, DataPacket(2, 10)), std::vector<std::string>{"ACK 2"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"same"});
+}
+
+// Stop ends every transfer at once, tells each client, leaves no partial
+// upload, and frees the port for the next server.
+TEST_F(ServerUploads, StopEndsEverythingAndFreesThePort)
+{
+    WriteFileBytes(dir / "f", Content(100000));
+    FakePeer reader;
+    FakePeer writer;
+    EXPECT_EQ(Send(reader, Request(1, "f"), false), std::vector<std::string>{"DATA 1 (512)"});
+    EXPECT_EQ(Send(writer, Request(2, "new"), false), std::vector<std::string>{"ACK 0"});
+    EXPECT_EQ(Send(writer, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
+    ASSERT_EQ(dir.Names().size(), 2u); // f and the new file beside its name
+    const sockaddr_storage address = server.ListeningAddresses().at(0);
+
+    server.Stop();
+    EXPECT_EQ(Heard(reader), std::vector<std::string>{"ERROR 0 Server stopped"});
+    EXPECT_EQ(Heard(writer), std::vector<std::string>{"ERROR 0 Server stopped"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"f"});
+    EXPECT_FALSE(server.IsServing());
+    EXPECT_EQ(server.Running(), 0u);
+    for (const ServeRow& row : server.Rows())
+        EXPECT_EQ(row.state, ServeState::failed);
+    const int fd = AfxBindDatagramSocket(address);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+}
+
+// Requests beyond the limits are told the server is busy, at most once per
+// address in a short while; another client is still served.
+TEST_F(Server, LimitsHoldAndTheBusyAnswerIsRateLimited)
+{
+    server.Stop();
+    ServeConfig config = Config();
+    config.listen = {Loopback(0)};
+    reinterpret_cast<sockaddr_in&>(config.listen[0]).sin_addr.s_addr = htonl(INADDR_ANY);
+    config.nMaxPerClient = 2;
+    config.nMaxTransfers = 3;
+    ASSERT_EQ(Start(config), ServeStartError::none);
+    WriteFileBytes(dir / "f", Content(5000));
+    const struct {
+        const char* address;
+        std::vector<std::string> heard;
+    } rows[] = {
+        {"127.0.0.1", {"DATA 1 (512)"}},        {"127.0.0.1", {"DATA 1 (512)"}},
+        {"127.0.0.1", {"ERROR 0 Server busy"}}, {"127.0.0.1", {}}, // at once again: not answered
+        {"127.0.0.2", {"DATA 1 (512)"}},        {"127.0.0.3", {"ERROR 0 Server busy"}},
+    };
+    std::vector<std::unique_ptr<FakePeer>> clients;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.address);
+        clients.push_back(std::make_unique<FakePeer>(row.address));
+        clients.back()->SendTo(port, Request(1, "f"), row.address);
+        Pump();
+        EXPECT_EQ(Heard(*clients.back()), row.heard);
+    }
+    EXPECT_EQ(server.Running(), 3u);
+    EXPECT_EQ(log.Count("Busy"), 2u);
+}
+
+// Replies leave from the address the request was sent to, also from a
+// server that listens on every address.
+TEST_F(Server, RepliesLeaveFromTheAddressTheRequestWasSentTo)
+{
+    server.Stop();
+    ServeConfig config = Config();
+    reinterpret_cast<sockaddr_in&>(config.listen[0]).sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(Start(config), ServeStartError::none);
+    WriteFileBytes(dir / "f", Content(100));
+    const struct {
+        const char* to;
+        const char* name;
+        std::string heard;
+    } rows[] = {
+        {"127.0.0.2", "f", "DATA 1 (100)"},
+        {"127.0.0.3", "missing", "ERROR 1 File not found"},
+        {"127.0.0.1", "f", "DATA 1 (100)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.to);
+        FakePeer client;
+        client.SendTo(port, Request(1, row.name), row.to);
+        Pump();
+        EXPECT_EQ(Heard(client), std::vector<std::string>{row.heard});
+        EXPECT_EQ(client.LastSenderAddress(), row.to);
+    }
+}
+
+// Outside the local networks a request gets no answer at all, and one log
+// line per source a minute.
+TEST_F(Server, LocalNetworksOnlyIgnoresOthersSilently)
+{
+    struct Restore {
+        ~Restore() { CServeGuard::SetSubnetSource({}); }
+    } restore;
+    CServeGuard::SetSubnetSource([] {
+        LocalSubnet subnet{AF_INET, {10, 0, 0, 0}, {255, 0, 0, 0}};
+        return std::vector<LocalSubnet>{subnet};
+    });
+    WriteFileBytes(dir / "f", Content(100));
+    FakePeer client;
+    const struct {
+        ULONGLONG after;
+        bool localOnly;
+        std::vector<std::string> heard;
+        size_t lines;
+    } rows[] = {
+        {0, true, {}, 1},
+        {1000, true, {}, 1},
+        {60000, true, {}, 2},
+        {0, false, {"DATA 1 (100)"}, 2},
+    };
+    for (const auto& row : rows) {
+        now += row.after;
+        server.SetPolicy(ServePolicy{false, false, false, row.localOnly});
+        EXPECT_EQ(Send(client, Request(1, "f"), false), row.heard);
+        EXPECT_EQ(log.Count("not on a local network"), row.lines);
+    }
+}
+
+TEST_F(Server, TellsItsOwnerOfChangesOnceUntilItReadsThem)
+{
+    WriteFileBytes(dir / "f", Content(100));
+    const auto posted = [this] {
+        int count = 0;
+        MSG msg;
+        while (owner.PeekMessage(&msg))
+            count += msg.message == WM_SERVE_CHANGED ? 1 : 0;
+        return count;
+    };
+    FakePeer first;
+    FakePeer second;
+    Send(first, Request(1, "f"), false);
+    Send(second, Request(1, "missing"), false);
+    EXPECT_EQ(posted(), 1);
+    ASSERT_EQ(server.Rows().size(), 2u);
+    EXPECT_EQ(server.Rows()[0].state, ServeState::running);
+    EXPECT_EQ(server.Rows()[1].state, ServeState::refused);
+    Send(first, AckPacket(1));
+    EXPECT_EQ(posted(), 1);
+    EXPECT_EQ(server.Rows()[0].state, ServeState::done);
+    EXPECT_EQ(server.Rows()[0].nBytes, 100u);
+    server.ClearFinished();
+    EXPECT_EQ(server.Rows().size(), 0u);
+}
+
+} // namespace
