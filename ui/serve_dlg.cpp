@@ -155,9 +155,8 @@ BOOL CServeDlg::OnInitDialog()
 
     // Names for screen readers where a control shows no words of its own.
     const std::pair<int, const char*> names[] = {
-        {IDC_SERVE_FOLDER, "Folder"},       {IDC_SERVE_LISTEN, "Listen on"},
-        {IDC_SERVE_PORT, "Port"},           {IDC_SERVE_STATUS, "Serving status"},
-        {IDC_SERVE_ADDRESSES, "Addresses"}, {IDC_SERVE_TRANSFERS, "Transfers"},
+        {IDC_SERVE_FOLDER, "Folder"},         {IDC_SERVE_LISTEN, "Listen on"},    {IDC_SERVE_PORT, "Port"},
+        {IDC_SERVE_STATUS, "Serving status"}, {IDC_SERVE_ADDRESSES, "Addresses"}, {IDC_SERVE_TRANSFERS, "Transfers"},
     };
     for (const auto& [id, name] : names)
         GetDlgItem(id)->setAccessibleName(QString::fromLatin1(name));
@@ -246,7 +245,7 @@ void CServeDlg::OnStart()
             AfxBindUdpPort(reinterpret_cast<const sockaddr*>(&address), static_cast<socklen_t>(AddressLength(address)));
         if (bound.outcome == BindOutcome::Bound)
             return bound.fd;
-        errno = bound.outcome == BindOutcome::InUse ? EADDRINUSE
+        errno = bound.outcome == BindOutcome::InUse          ? EADDRINUSE
                 : bound.outcome == BindOutcome::NotPermitted ? EACCES
                                                              : bound.nError;
         return -1;
@@ -346,8 +345,8 @@ ULONGLONG CServeDlg::NowMs() const
 
 void CServeDlg::OnBrowse()
 {
-    const QString folder = QFileDialog::getExistingDirectory(GetSafeHwnd(), QString(),
-                                                             Text(GetDlgItemText(IDC_SERVE_FOLDER)));
+    const QString folder =
+        QFileDialog::getExistingDirectory(GetSafeHwnd(), QString(), Text(GetDlgItemText(IDC_SERVE_FOLDER)));
     if (!folder.isEmpty())
         SetDlgItemText(IDC_SERVE_FOLDER, folder.toStdString());
 }
@@ -393,13 +392,12 @@ void CServeDlg::UpdateStatus()
         return;
     }
     std::string uploads = AfxLoadString(m_settings.bAllowUpload ? IDS_SERVE_UPLOADS : IDS_SERVE_READ_ONLY);
-    const std::string where =
-        m_settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : m_settings.listen;
+    const std::string where = m_settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : m_settings.listen;
     std::string text = AfxFormatString(AfxFindString(IDS_SERVE_SERVING), m_settings.folder.c_str(), where.c_str(),
                                        static_cast<unsigned>(m_settings.nPort), uploads.c_str());
     // Nothing asked after half a minute: most often a firewall.
     if (!m_bRequestSeen && NowMs() - m_nStartMs >= kFirewallHintMs)
-        text += "\n" + AfxLoadString(IDS_SERVE_FIREWALL);
+        text.append("\n").append(AfxLoadString(IDS_SERVE_FIREWALL));
     SetDlgItemText(IDC_SERVE_STATUS, text);
 }
 
@@ -518,13 +516,20 @@ void CServeDlg::ShowRows()
             state += ": " + reason;
         const std::string bytes = FormatCount(row.nBytes, numbers) +
                                   (row.bSizeKnown ? " / " + FormatCount(row.nSize, numbers) : std::string());
-        const std::string texts[kColumns] = {
-            AddressText(row.client), row.file, row.wDirection == DIRECTION_GET ? "get" : "put", row.granted, bytes, "",
-            FormatRate(row.nBytes * 8000 / elapsed, numbers), std::to_string(row.nResends), state};
+        const std::string texts[kColumns] = {AddressText(row.client),
+                                             row.file,
+                                             row.wDirection == DIRECTION_GET ? "get" : "put",
+                                             row.granted,
+                                             bytes,
+                                             "",
+                                             FormatRate(row.nBytes * 8000 / elapsed, numbers),
+                                             std::to_string(row.nResends),
+                                             state};
         for (int column = 0; column < kColumns; ++column)
             item->setText(column, Text(texts[column]));
         item->setData(kProgress, Qt::UserRole,
-                      row.bSizeKnown && row.nSize > 0 ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
+                      row.bSizeKnown && row.nSize > 0
+                          ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
                       : finished && row.state == ServeState::done ? 100
                                                                   : -1);
         item->setData(kState, Qt::UserRole, finished);

@@ -52,8 +52,9 @@ protected:
     // Greys what cannot change while serving, and Allow new files without uploads.
     void UpdateControls();
     void UpdateStatus();
-    // The rows as the server has them, newest first: at most ten times a second.
-    void ShowRows();
+    // The rows as the server has them, newest first: at most ten times a
+    // second. (Virtual so that a test can count the redraws.)
+    virtual void ShowRows();
     ServeSettings ReadControls() const;
     void ListAddresses();
     // What a refused or failed row says, with the advice that applies.
@@ -66,7 +67,7 @@ protected:
     ULONGLONG m_nStartMs = 0;
     bool m_bRowsChanged = false;
     bool m_bRequestSeen = false;
-    int m_nFolderFd = -1; // the served folder, for the case hint
+    int m_nFolderFd = -1;                    // the served folder, for the case hint
     std::map<unsigned, std::string> m_hints; // a row's case hint, found once
 
     DECLARE_MESSAGE_MAP()

@@ -6,9 +6,9 @@
 #include "about_box.h"
 #include "log_dlg.h"
 #include "options_dlg.h"
-#include "serve_dlg.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "serve_dlg.h"
 #include "transfer_dlg.h"
 
 namespace {

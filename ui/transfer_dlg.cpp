@@ -15,7 +15,6 @@
 #include <QTimer>
 
 #include "log_dlg.h"
-#include "serve_dlg.h"
 #include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
@@ -24,6 +23,7 @@
 #include "platform/qt/winapp.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "serve_dlg.h"
 #include "transfer_settings.h"
 
 BEGIN_MESSAGE_MAP(CTransferDlg, CDialog)
