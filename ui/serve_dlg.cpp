@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -151,6 +152,10 @@ BOOL CServeDlg::OnInitDialog()
         listen->addItem(Text(address.text));
     auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
     rows->setItemDelegateForColumn(kProgress, new CProgressColumn(rows));
+    // Widths in eighths of the list: the state, with its reason, takes the rest.
+    const int widths[kColumns - 1] = {12, 9, 5, 10, 11, 8, 8, 5};
+    for (int column = 0; column < kColumns - 1; ++column)
+        rows->header()->resizeSection(column, rows->width() * widths[column] / 80);
     ListAddresses();
 
     // Names for screen readers where a control shows no words of its own.
@@ -525,8 +530,11 @@ void CServeDlg::ShowRows()
                                              FormatRate(row.nBytes * 8000 / elapsed, numbers),
                                              std::to_string(row.nResends),
                                              state};
-        for (int column = 0; column < kColumns; ++column)
+        // What a narrow column cuts is in its tooltip.
+        for (int column = 0; column < kColumns; ++column) {
             item->setText(column, Text(texts[column]));
+            item->setToolTip(column, Text(texts[column]));
+        }
         item->setData(kProgress, Qt::UserRole,
                       row.bSizeKnown && row.nSize > 0
                           ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
