@@ -17,9 +17,9 @@ std::string EscapedText(std::string_view text, size_t nLimit)
     out.reserve(std::min(text.size(), nLimit) + 8);
     for (size_t i = 0; i < text.size() && i < nLimit; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
+        // A backslash stays itself: Windows boot firmware asks for
+        // "\\Boot\\BCD", and the row and the log should show just that.
+        if (c >= 0x20 && c < 0x7F) {
             out += static_cast<char>(c);
         } else {
             out += "\\x";

@@ -16,7 +16,7 @@ public:
 std::string ErrorLogLine(std::string_view text);
 
 // Untrusted bytes (a requested name, a client's ERROR text) made fit for one
-// line of the log: printable ASCII as it is, a backslash doubled, every other
+// line of the log: printable ASCII as it is (a backslash too), every other
 // byte as \xNN, so that nothing in it acts on a terminal or a format. Longer
 // than nLimit bytes of input: cut, and "..." follows.
 std::string EscapedText(std::string_view text, size_t nLimit = 200);

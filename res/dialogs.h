@@ -52,6 +52,8 @@ enum class ControlKind {
     GroupBox,
     Progress,
     CheckBox, // automatic
+    ComboBox, // a box to type in, with a list of choices
+    ListView, // rows in columns; the text names the columns, separated by '\t'
 };
 
 struct DialogControl {

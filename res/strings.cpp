@@ -144,6 +144,23 @@ constexpr StringEntry kStrings[] = {
                                   "of its addresses, or all of them."},
     // %u: the port; %s: the address; %s: the system's reason.
     {IDS_SERVE_BIND_FAILED, "Port %u on %s could not be taken for serving: %s."},
+    {IDS_SERVE_FOLDER_MENU, "&Serve Folder..."},
+    {IDS_SERVE_STOPPED, "Not serving."},
+    // %s: the folder; %s: the address or "all addresses"; %u: the port; %s: read-only or the uploads taken.
+    {IDS_SERVE_SERVING, "Serving %s on %s, port %u, %s"},
+    {IDS_SERVE_ALL_ADDRESSES, "all addresses"},
+    {IDS_SERVE_FIREWALL, "No request has arrived yet. If the device asks and gets no answer, a firewall may drop "
+                         "it: allow TFTP with  sudo ufw allow 69/udp  or  sudo firewall-cmd --add-service=tftp"},
+    {IDS_SERVE_CONFIRM_CLOSE, "Transfers are running. Stop serving, and end them?"},
+    {IDS_SERVE_NO_FOLDER, "\"%s\" is not a folder that can be served. Choose an existing folder."},
+    {IDS_SERVE_BAD_PORT, "The port must be a whole number from 1 to 65535."},
+    {IDS_SERVE_TICK_UPLOAD, "uploads are off: tick Allow uploads"},
+    {IDS_SERVE_TICK_CREATE, "new files are off: tick Allow new files"},
+    {IDS_SERVE_TICK_REPLACE, "the file exists: tick Replace existing files"},
+    // %s: the name asked for; %s: the file that exists.
+    {IDS_SERVE_CASE_HINT, "asked for %s; %s exists"},
+    {IDS_SERVE_READ_ONLY, "read-only"},
+    {IDS_SERVE_UPLOADS, "uploads allowed"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -8,6 +8,7 @@
 #include "options_dlg.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "serve_dlg.h"
 #include "transfer_dlg.h"
 
 namespace {
@@ -22,6 +23,7 @@ const MenuKey kMenuKeys[] = {
     {IDM_ABOUT, IDS_ABOUTBOX, "Ctrl+I"},
     {IDM_LOG_WINDOW, IDS_LOG_WINDOW, "Ctrl+L"},
     {IDM_TRANSFER_OPTIONS, IDS_TRANSFER_OPTIONS, "Ctrl+T"},
+    {IDM_SERVE, IDS_SERVE_FOLDER_MENU, "Ctrl+S"},
 };
 
 } // namespace
@@ -77,10 +79,26 @@ void CTransferDlg::OnSysCommand(UINT nID, LPARAM lParam)
             options.DoModal();
         }
         break;
+    case IDM_SERVE:
+        ShowServeWindow();
+        break;
     default:
         DefWindowProc(WM_SYSCOMMAND, nID, lParam);
         break;
     }
+}
+
+CServeDlg* CTransferDlg::ShowServeWindow()
+{
+    // Made when first asked for, beside the main window, which keeps working.
+    if (g_pServeDlg == nullptr) {
+        g_pServeDlg = new CServeDlg;
+        g_pServeDlg->Create(IDD_SERVE, this);
+    }
+    g_pServeDlg->ShowWindow(SW_SHOW);
+    g_pServeDlg->GetSafeHwnd()->raise();
+    g_pServeDlg->GetSafeHwnd()->activateWindow();
+    return g_pServeDlg;
 }
 
 void CTransferDlg::ToggleLogWindow()

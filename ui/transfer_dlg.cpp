@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include <QDialog>
@@ -22,6 +23,7 @@
 #include "platform/qt/winapp.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "serve_dlg.h"
 #include "transfer_settings.h"
 
 BEGIN_MESSAGE_MAP(CTransferDlg, CDialog)
@@ -166,10 +168,24 @@ BOOL CTransferDlg::OnInitDialog()
 
 namespace {
 
+// The server's lines on standard output, for a terminal or a script that
+// started it with --serve.
+class CStandardOutputLog : public ITransferLog {
+public:
+    void LogLine(std::string_view line) override
+    {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+} g_standardOutputLog;
+
 // Whether the window may end now: always when it is idle, and during a
 // transfer only when the user says so (No is the default).
 bool MayEnd(bool bBusy)
 {
+    // Transfers of a served folder count as much as the window's own.
+    bBusy = bBusy || (g_pServeDlg != nullptr && g_pServeDlg->IsServing() && g_pServeDlg->HasRunningTransfers());
     return !bBusy || AfxMessageBox(IDS_CONFIRM_EXIT_BUSY, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
@@ -205,6 +221,20 @@ void CTransferDlg::ApplyStartup()
         SetDlgItemText(IDC_REMOTE_HOST, m_startup.host);
     if (!m_startup.remote.empty())
         SetDlgItemText(IDC_REMOTE_FILE, m_startup.remote);
+    if (m_startup.Serves()) {
+        // The command line wins over the settings file.
+        ServeSettings serve = AfxLoadServeSettings(g_pLogDlg);
+        serve.folder = m_startup.serveFolder;
+        if (!m_startup.listen.empty())
+            serve.listen = m_startup.listen;
+        if (m_startup.nPort != 0)
+            serve.nPort = m_startup.nPort;
+        serve.bAllowUpload = serve.bAllowUpload || m_startup.bAllowUpload;
+        serve.bAllowCreate = serve.bAllowCreate || m_startup.bAllowCreate;
+        CServeDlg* serveDlg = ShowServeWindow();
+        serveDlg->SetEcho(&g_standardOutputLog);
+        QTimer::singleShot(0, serveDlg->GetSafeHwnd(), [serveDlg, serve] { serveDlg->Apply(serve, true); });
+    }
     if (!m_startup.Starts())
         return;
     // Once the window is up, as if its button were pressed: a button the
@@ -250,6 +280,10 @@ void CTransferDlg::OnDestroy()
     RememberNames(AfxBoundedText(GetDlgItemText(IDC_REMOTE_HOST), TFTP_MAX_NAME),
                   AfxBoundedText(GetDlgItemText(IDC_REMOTE_FILE), TFTP_MAX_NAME));
     m_pSession.reset();
+    // A served folder ends with the program: its clients are told, its
+    // partial uploads removed.
+    delete g_pServeDlg;
+    g_pServeDlg = nullptr;
     if (g_pLogDlg != nullptr) {
         delete g_pLogDlg;
         g_pLogDlg = nullptr;

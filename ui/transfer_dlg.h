@@ -134,6 +134,8 @@ private:
     // The window's own menu: its items, and their keys in the main and the
     // log window.
     void SetUpSystemMenu();
+    // The Serve window, made on first use, shown and brought to the front.
+    class CServeDlg* ShowServeWindow();
     void AddMenuKeys();
     void ToggleLogWindow();
     void Log(const std::string& line);

@@ -106,7 +106,8 @@ void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
         widget->setEnabled((control.style & WS_DISABLED) == 0);
         const bool focusable = control.kind == ControlKind::PushButton || control.kind == ControlKind::RadioButton ||
                                control.kind == ControlKind::ListBox || control.kind == ControlKind::Edit ||
-                               control.kind == ControlKind::CheckBox;
+                               control.kind == ControlKind::CheckBox || control.kind == ControlKind::ComboBox ||
+                               control.kind == ControlKind::ListView;
         widget->setFocusPolicy(!focusable                          ? Qt::NoFocus
                                : (control.style & WS_TABSTOP) != 0 ? Qt::StrongFocus
                                                                    : Qt::ClickFocus);

@@ -5,6 +5,9 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -143,6 +146,23 @@ QWidget* AfxCreateDialogControl(const DialogControl& control, QWidget* pParent,
                            "QGroupBox::title { subcontrol-origin: margin; left: 0.6em; padding: 0 0.2em; }"));
         return group;
     }
+    case ControlKind::ComboBox: {
+        auto* combo = new QComboBox(pParent);
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        QObject::connect(combo, &QComboBox::editTextChanged, pParent, [notify] { notify(CBN_EDITCHANGE); });
+        return combo;
+    }
+    case ControlKind::ListView: {
+        auto* view = new QTreeWidget(pParent);
+        view->setRootIsDecorated(false);
+        view->setUniformRowHeights(true);
+        view->setAllColumnsShowFocus(true);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setHeaderLabels(QString::fromUtf8(control.text).split(QLatin1Char('\t')));
+        view->header()->setStretchLastSection(true);
+        return view;
+    }
     case ControlKind::Progress: {
         auto* progress = new QProgressBar(pParent);
         progress->setRange(0, 100);
@@ -178,6 +198,8 @@ const char* AfxControlTextProperty(const QWidget* pControl)
 {
     if (qobject_cast<const QGroupBox*>(pControl) != nullptr)
         return "title";
+    if (qobject_cast<const QComboBox*>(pControl) != nullptr)
+        return "currentText";
     if (qobject_cast<const QLabel*>(pControl) != nullptr || qobject_cast<const QLineEdit*>(pControl) != nullptr ||
         qobject_cast<const QAbstractButton*>(pControl) != nullptr)
         return "text";

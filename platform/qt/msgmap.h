@@ -19,6 +19,7 @@ inline constexpr UINT BN_CLICKED = 0;
 inline constexpr UINT LBN_SELCHANGE = 1;
 inline constexpr UINT LBN_DBLCLK = 2;
 inline constexpr UINT EN_UPDATE = 0x0400;
+inline constexpr UINT CBN_EDITCHANGE = 5;
 
 constexpr WPARAM MAKEWPARAM(UINT low, UINT high)
 {

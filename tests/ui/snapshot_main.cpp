@@ -9,10 +9,14 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPixmap>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include "platform/qt/dialog.h"
 #include "platform/qt/qt_socket_watcher.h"
@@ -21,6 +25,7 @@
 #include "ui/about_box.h"
 #include "ui/log_dlg.h"
 #include "ui/options_dlg.h"
+#include "ui/serve_dlg.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -106,5 +111,31 @@ int main(int argc, char** argv)
         menu->hide();
         ok = saved && ok;
     }
+    // The Serve window serving a folder, with the rows of a few requests
+    // (made with curl where it is at hand).
+    QTemporaryDir served;
+    QFile firmware(served.filePath(QStringLiteral("u-boot.bin")));
+    if (firmware.open(QIODevice::WriteOnly))
+        firmware.write(QByteArray(300000, 'u'));
+    firmware.close();
+    CServeDlg serve;
+    ok = serve.Create(IDD_SERVE) && ok;
+    ServeSettings settings;
+    settings.folder = served.path().toStdString();
+    settings.listen = "127.0.0.1";
+    settings.nPort = 16969;
+    serve.Apply(settings, true);
+    for (const char* name : {"u-boot.bin", "pxelinux.0", "u-boot.bin"}) {
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                                            QStringLiteral("tftp://127.0.0.1:16969/%1").arg(QLatin1String(name))});
+        while (curl.state() != QProcess::NotRunning)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ok = Save(serve, folder + "serve.png") && ok;
     return ok ? 0 : 1;
 }

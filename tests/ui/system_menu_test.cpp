@@ -97,6 +97,7 @@ TEST_F(SystemMenu, ItemsAndGreyingAfterStartUp)
         {"&About Tarnwick...\tCtrl+I", true},
         {"&Log Window\tCtrl+L", true},
         {"&Transfer Options...\tCtrl+T", true},
+        {"&Serve Folder...\tCtrl+S", true},
     };
     ASSERT_EQ(items.size(), expected.size());
     for (size_t i = 0; i < items.size(); ++i) {

@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/fake_peer.h"
+#include "tests/support/msgbox_recorder.h"
+#include "tests/support/serve_harness.h"
+#include "tests/support/temp_dir.h"
+#include "ui/serve_dlg.h"
+#include "ui/transfer_dlg.h"
+
+namespace {
+
+// The Serve window with its redraws of the list counted.
+class CountedServeDlg : public CServeDlg {
+public:
+    int redraws = 0;
+    using CServeDlg::m_pServer;
+
+protected:
+    void ShowRows() override
+    {
+        ++redraws;
+        CServeDlg::ShowRows();
+    }
+};
+
+// A free UDP port on loopback: one the system chose for a socket just closed.
+UINT FreePort()
+{
+    FakePeer probe;
+    return probe.Port();
+}
+
+class ServeWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WriteFileBytes(dir / "fw.bin", Content(3000));
+        std::filesystem::create_directory(dir.Path() / "boot");
+        WriteFileBytes(dir.Path() / "boot" / "bcd", Content(10));
+        ASSERT_TRUE(dlg.Create(IDD_SERVE));
+        settings.folder = dir.Path().string();
+        settings.listen = "127.0.0.1";
+        settings.nPort = static_cast<int>(FreePort());
+    }
+
+    std::string Status() { return dlg.GetDlgItemText(IDC_SERVE_STATUS); }
+    QTreeWidget* Rows() { return qobject_cast<QTreeWidget*>(dlg.GetDlgItem(IDC_SERVE_TRANSFERS)); }
+    // The state column of the newest row.
+    std::string Newest() { return Rows()->topLevelItem(0)->text(8).toStdString(); }
+    void Click(int id) { QTest::mouseClick(qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id)), Qt::LeftButton); }
+
+    bool RunUntil(const std::function<bool()>& condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        return condition();
+    }
+
+    // Sends a request and plays a client that acknowledges every block (a
+    // read) or sends the content (an upload), until the server is done.
+    void Transfer(WORD opcode, const std::string& name, const Bytes& content = {})
+    {
+        FakePeer client;
+        client.SendTo(static_cast<UINT>(settings.nPort), Request(opcode, name));
+        const size_t rows = dlg.m_pServer->Rows().size();
+        size_t sent = 0;
+        WORD block = 0;
+        RunUntil([&] {
+            if (std::optional<Bytes> heard = client.TryReceive()) {
+                const WORD op = WordAt(*heard, 0);
+                if (op == 3) { // DATA: acknowledged
+                    client.Reply(AckPacket(WordAt(*heard, 2)));
+                } else if (op == 4 && sent <= content.size()) { // ACK: the next block
+                    const size_t length = std::min<size_t>(512, content.size() - sent);
+                    client.Reply(
+                        DataPacket(++block, Bytes(content.begin() + static_cast<std::ptrdiff_t>(sent),
+                                                  content.begin() + static_cast<std::ptrdiff_t>(sent + length))));
+                    sent += length + (length < 512 ? 1 : 0);
+                }
+            }
+            const auto& all = dlg.m_pServer->Rows();
+            return all.size() > rows && all.back().state != ServeState::running;
+        });
+        QTest::qWait(150); // the list's next round
+    }
+
+    TempDir dir;
+    CMessageBoxRecorder boxes;
+    CountedServeDlg dlg;
+    ServeSettings settings;
+};
+
+TEST_F(ServeWindow, TheMenuItemOpensItAndTheMainWindowKeepsWorking)
+{
+    CTransferDlg main;
+    ASSERT_TRUE(main.Create(IDD_MAIN));
+    main.SendMessage(WM_SYSCOMMAND, IDM_SERVE, 0);
+    ASSERT_NE(g_pServeDlg, nullptr);
+    EXPECT_TRUE(g_pServeDlg->GetSafeHwnd()->isVisible());
+    EXPECT_FALSE(g_pServeDlg->GetSafeHwnd()->isModal());
+    EXPECT_TRUE(main.GetSafeHwnd()->isEnabled());
+    main.DestroyWindow();
+    EXPECT_EQ(g_pServeDlg, nullptr); // it goes with the main window
+}
+
+TEST_F(ServeWindow, StartAndStopSayItAllAndGreyWhatCannotChange)
+{
+    EXPECT_EQ(Status(), AfxLoadString(IDS_SERVE_STOPPED));
+    dlg.Apply(settings, true);
+    ASSERT_TRUE(dlg.IsServing());
+    const std::string port = std::to_string(settings.nPort);
+    EXPECT_EQ(Status(), "Serving " + settings.folder + " on 127.0.0.1, port " + port + ", read-only");
+    for (int id : {IDC_SERVE_FOLDER, IDC_SERVE_BROWSE, IDC_SERVE_LISTEN, IDC_SERVE_PORT})
+        EXPECT_FALSE(dlg.IsWindowEnabled(id)) << id;
+    for (int id : {IDC_SERVE_UPLOAD, IDC_SERVE_REPLACE, IDC_SERVE_LOCAL})
+        EXPECT_TRUE(dlg.IsWindowEnabled(id)) << id;
+    EXPECT_FALSE(dlg.IsWindowEnabled(IDC_SERVE_CREATE)); // only with uploads
+    Click(IDC_SERVE_UPLOAD);
+    EXPECT_TRUE(dlg.IsWindowEnabled(IDC_SERVE_CREATE));
+    EXPECT_EQ(Status(), "Serving " + settings.folder + " on 127.0.0.1, port " + port + ", uploads allowed");
+
+    Click(IDC_SERVE_START);
+    EXPECT_FALSE(dlg.IsServing());
+    EXPECT_EQ(Status(), AfxLoadString(IDS_SERVE_STOPPED));
+    EXPECT_TRUE(dlg.IsWindowEnabled(IDC_SERVE_FOLDER));
+}
+
+// Every request gets a row that says how it went, and what to do when it
+// was refused.
+TEST_F(ServeWindow, RowsTellEachTransferAndTheAdviceOfARefusal)
+{
+    dlg.Apply(settings, true);
+    ASSERT_TRUE(dlg.IsServing());
+    Transfer(1, "fw.bin");
+    EXPECT_EQ(Newest(), "done");
+    EXPECT_EQ(Rows()->topLevelItem(0)->text(4).toStdString(), "3,000 / 3,000");
+
+    Transfer(2, "new.txt", BytesOf("hello"));
+    EXPECT_NE(Newest().find("tick Allow uploads"), std::string::npos) << Newest();
+
+    Transfer(1, "\\Boot\\BCD");
+    EXPECT_NE(Newest().find("asked for \\Boot\\BCD; boot/bcd exists"), std::string::npos) << Newest();
+
+    // The boxes stay live while serving: the advice can be followed at once.
+    Click(IDC_SERVE_UPLOAD);
+    Click(IDC_SERVE_CREATE);
+    Transfer(2, "new.txt", BytesOf("hello"));
+    EXPECT_EQ(Newest(), "done");
+    EXPECT_EQ(ReadFileBytes(dir / "new.txt"), BytesOf("hello"));
+    EXPECT_EQ(Rows()->topLevelItemCount(), 4);
+
+    Click(IDC_SERVE_CLEAR);
+    EXPECT_EQ(Rows()->topLevelItemCount(), 0);
+}
+
+TEST_F(ServeWindow, ClosingWhileTransfersRunAsksAndThenStops)
+{
+    dlg.Apply(settings, true);
+    FakePeer silent; // asks and never acknowledges
+    silent.SendTo(static_cast<UINT>(settings.nPort), Request(1, "fw.bin"));
+    ASSERT_TRUE(RunUntil([&] { return dlg.HasRunningTransfers(); }));
+    boxes.answers = {IDNO, IDYES};
+    dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(dlg.IsServing());
+    dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_FALSE(dlg.IsServing());
+    EXPECT_FALSE(dlg.GetSafeHwnd()->isVisible());
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].text, AfxLoadString(IDS_SERVE_CONFIRM_CLOSE));
+}
+
+// A hundred clients at once: the list is drawn at most ten times a second.
+TEST_F(ServeWindow, AHundredClientsRedrawTheListAtMostTenTimesASecond)
+{
+    settings.nMaxTransfers = 128;
+    settings.nMaxPerClient = 128;
+    WriteFileBytes(dir / "big.bin", Content(64 * 1024));
+    dlg.Apply(settings, true);
+    std::vector<std::unique_ptr<FakePeer>> clients;
+    for (int i = 0; i < 100; ++i) {
+        clients.push_back(std::make_unique<FakePeer>());
+        clients.back()->SendTo(static_cast<UINT>(settings.nPort), Request(1, "big.bin"));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const int before = dlg.redraws;
+    ASSERT_TRUE(RunUntil([&] {
+        for (auto& client : clients)
+            while (std::optional<Bytes> heard = client->TryReceive())
+                if (WordAt(*heard, 0) == 3)
+                    client->Reply(AckPacket(WordAt(*heard, 2)));
+        size_t done = 0;
+        for (const ServeRow& row : dlg.m_pServer->Rows())
+            done += row.state == ServeState::done ? 1 : 0;
+        return done == clients.size();
+    }));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(dlg.redraws - before, static_cast<int>(seconds * 10) + 1) << seconds << " s";
+}
+
+} // namespace

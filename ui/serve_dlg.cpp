@@ -1,0 +1,549 @@
+// SPDX-License-Identifier: MIT
+#include "serve_dlg.h"
+
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QListWidget>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <chrono>
+
+#include "engine/host_address.h"
+#include "engine/serve_names.h"
+#include "log_dlg.h"
+#include "platform/core/format.h"
+#include "platform/core/host_resolver.h"
+#include "platform/core/msgbox.h"
+#include "platform/core/privileged_bind.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "transfer_meter.h"
+
+CServeDlg* g_pServeDlg = nullptr;
+
+BEGIN_MESSAGE_MAP(CServeDlg, CDialog)
+ON_WM_DESTROY()
+ON_BN_CLICKED(IDC_SERVE_START, OnStart)
+ON_BN_CLICKED(IDC_SERVE_BROWSE, OnBrowse)
+ON_BN_CLICKED(IDC_SERVE_UPLOAD, OnPolicy)
+ON_BN_CLICKED(IDC_SERVE_CREATE, OnPolicy)
+ON_BN_CLICKED(IDC_SERVE_REPLACE, OnPolicy)
+ON_BN_CLICKED(IDC_SERVE_LOCAL, OnPolicy)
+ON_BN_CLICKED(IDC_SERVE_COPY, OnCopy)
+ON_BN_CLICKED(IDC_SERVE_COPY_HINT, OnCopyHint)
+ON_BN_CLICKED(IDC_SERVE_CLEAR, OnClear)
+ON_BN_CLICKED(IDC_SERVE_USE_6969, OnUse6969)
+ON_MESSAGE(WM_SERVE_CHANGED, OnServeChanged)
+ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+namespace {
+
+constexpr UINT_PTR kTickTimer = 1; // the server's resends and timeouts
+constexpr UINT kTickMs = 10;
+constexpr UINT_PTR kRowsTimer = 2; // the list, at most ten times a second
+constexpr UINT kRowsMs = 100;
+constexpr ULONGLONG kFirewallHintMs = 30000;
+constexpr UINT kFallbackPort = 6969;
+
+enum Column { kClient, kFile, kDirection, kOptions, kBytes, kProgress, kRate, kResends, kState, kColumns };
+
+// The Progress column draws a bar from the share it holds (0 to 100; -1: none).
+class CProgressColumn : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const int percent = index.data(Qt::UserRole).toInt();
+        if (percent < 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(1, 2, -1, -2);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = percent;
+        bar.text = QStringLiteral("%1%").arg(percent);
+        bar.textVisible = true;
+        bar.state = option.state | QStyle::State_Horizontal;
+        QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, painter);
+    }
+};
+
+// The server's lines go to the log window and, from the command line, to
+// standard output too.
+class CServeLog : public ITransferLog {
+public:
+    explicit CServeLog(ITransferLog** ppEcho) : m_ppEcho(ppEcho) {}
+    void LogLine(std::string_view line) override
+    {
+        if (g_pLogDlg != nullptr)
+            g_pLogDlg->LogLine(line);
+        if (*m_ppEcho != nullptr)
+            (*m_ppEcho)->LogLine(line);
+    }
+
+private:
+    ITransferLog** m_ppEcho;
+};
+
+struct LocalAddress {
+    std::string text; // numeric, with its zone where it needs one
+    bool bIpv6;
+};
+
+// This machine's addresses, loopback left out unless bLoopback.
+std::vector<LocalAddress> LocalAddresses(bool bLoopback)
+{
+    std::vector<LocalAddress> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0 ||
+            (entry->ifa_addr->sa_family != AF_INET && entry->ifa_addr->sa_family != AF_INET6) ||
+            (!bLoopback && (entry->ifa_flags & IFF_LOOPBACK) != 0))
+            continue;
+        char host[NI_MAXHOST];
+        const socklen_t length = entry->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        if (::getnameinfo(entry->ifa_addr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
+            addresses.push_back({host, entry->ifa_addr->sa_family == AF_INET6});
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+CServeDlg::CServeDlg(CWnd* pParent) : CDialog(IDD_SERVE, pParent), m_pLog(std::make_unique<CServeLog>(&m_pEcho)) {}
+
+CServeDlg::~CServeDlg()
+{
+    DestroyWindow();
+}
+
+BOOL CServeDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    auto* listen = qobject_cast<QComboBox*>(GetDlgItem(IDC_SERVE_LISTEN));
+    listen->addItem(Text(AfxLoadString(IDS_SERVE_ALL_ADDRESSES)));
+    for (const LocalAddress& address : LocalAddresses(true))
+        listen->addItem(Text(address.text));
+    auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
+    rows->setItemDelegateForColumn(kProgress, new CProgressColumn(rows));
+    // Widths in eighths of the list: the state, with its reason, takes the rest.
+    const int widths[kColumns - 1] = {12, 9, 5, 10, 11, 8, 8, 5};
+    for (int column = 0; column < kColumns - 1; ++column)
+        rows->header()->resizeSection(column, rows->width() * widths[column] / 80);
+    ListAddresses();
+
+    // Names for screen readers where a control shows no words of its own.
+    const std::pair<int, const char*> names[] = {
+        {IDC_SERVE_FOLDER, "Folder"},         {IDC_SERVE_LISTEN, "Listen on"},    {IDC_SERVE_PORT, "Port"},
+        {IDC_SERVE_STATUS, "Serving status"}, {IDC_SERVE_ADDRESSES, "Addresses"}, {IDC_SERVE_TRANSFERS, "Transfers"},
+    };
+    for (const auto& [id, name] : names)
+        GetDlgItem(id)->setAccessibleName(QString::fromLatin1(name));
+    Apply(AfxLoadServeSettings(g_pLogDlg), false);
+    return TRUE;
+}
+
+void CServeDlg::Apply(const ServeSettings& settings, bool bStart)
+{
+    m_settings = settings;
+    SetDlgItemText(IDC_SERVE_FOLDER, settings.folder);
+    SetDlgItemText(IDC_SERVE_LISTEN,
+                   settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : settings.listen);
+    SetDlgItemText(IDC_SERVE_PORT, std::to_string(settings.nPort));
+    CheckDlgButton(IDC_SERVE_UPLOAD, settings.bAllowUpload);
+    CheckDlgButton(IDC_SERVE_CREATE, settings.bAllowCreate);
+    CheckDlgButton(IDC_SERVE_REPLACE, settings.bReplaceExisting);
+    CheckDlgButton(IDC_SERVE_LOCAL, settings.bLocalNetworksOnly);
+    UpdateControls();
+    UpdateStatus();
+    if (bStart && !IsServing())
+        OnStart();
+}
+
+ServeSettings CServeDlg::ReadControls() const
+{
+    ServeSettings settings = m_settings; // the limits the file gives
+    settings.folder = GetDlgItemText(IDC_SERVE_FOLDER);
+    const std::string listen = GetDlgItemText(IDC_SERVE_LISTEN);
+    settings.listen = listen == AfxLoadString(IDS_SERVE_ALL_ADDRESSES) ? std::string() : listen;
+    bool ok = false;
+    const int port = QString::fromStdString(GetDlgItemText(IDC_SERVE_PORT)).trimmed().toInt(&ok);
+    settings.nPort = ok ? port : 0;
+    settings.bAllowUpload = IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0;
+    settings.bAllowCreate = IsDlgButtonChecked(IDC_SERVE_CREATE) != 0;
+    settings.bReplaceExisting = IsDlgButtonChecked(IDC_SERVE_REPLACE) != 0;
+    settings.bLocalNetworksOnly = IsDlgButtonChecked(IDC_SERVE_LOCAL) != 0;
+    return settings;
+}
+
+void CServeDlg::OnStart()
+{
+    if (IsServing()) {
+        (void)StopServing(true);
+        return;
+    }
+    EnableWindow(IDC_SERVE_USE_6969, FALSE);
+    const ServeSettings settings = ReadControls();
+    struct stat status {};
+    if (settings.folder.empty() || ::stat(settings.folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        AfxMessageBox(AfxFormatString(AfxFindString(IDS_SERVE_NO_FOLDER), settings.folder.c_str()), MB_OK);
+        return;
+    }
+    if (settings.nPort < 1 || settings.nPort > 65535) {
+        AfxMessageBox(IDS_SERVE_BAD_PORT, MB_OK);
+        return;
+    }
+    const UINT port = static_cast<UINT>(settings.nPort);
+    ServeConfig config;
+    config.folder = settings.folder;
+    config.nPort = port;
+    if (!settings.listen.empty()) {
+        const HostLookupResult address = AfxLookUpHost(settings.listen, port, true);
+        if (address.nError != 0 || address.addresses.empty()) {
+            AfxMessageBox(AfxFormatString(AfxFindString(IDS_SERVE_ADDRESS_NOT_LOCAL), settings.listen.c_str()), MB_OK);
+            return;
+        }
+        config.listen = {address.addresses.front()};
+    }
+    config.bAllowUpload = settings.bAllowUpload;
+    config.bAllowCreate = settings.bAllowCreate;
+    config.bReplaceExisting = settings.bReplaceExisting;
+    config.bLocalNetworksOnly = settings.bLocalNetworksOnly;
+    config.nMaxTransfers = settings.nMaxTransfers;
+    config.nMaxPerClient = settings.nMaxPerClient;
+    config.nMaxBlockSize = settings.nMaxBlockSize;
+    config.nMaxWindowSize = settings.nMaxWindowSize;
+    config.bBackslashIsSlash = settings.bBackslashIsSlash;
+    config.bIgnoreCase = settings.bIgnoreCase;
+    m_settings = settings;
+    AfxSaveServeSettings(settings);
+
+    // Port 69 by the privileged helper when this program may not bind it.
+    const CTFTPServer::Binder binder = [](const sockaddr_storage& address) {
+        const BindResult bound =
+            AfxBindUdpPort(reinterpret_cast<const sockaddr*>(&address), static_cast<socklen_t>(AddressLength(address)));
+        if (bound.outcome == BindOutcome::Bound)
+            return bound.fd;
+        errno = bound.outcome == BindOutcome::InUse          ? EADDRINUSE
+                : bound.outcome == BindOutcome::NotPermitted ? EACCES
+                                                             : bound.nError;
+        return -1;
+    };
+    m_pServer = std::make_unique<CTFTPServer>(this, m_pLog.get(), [this] { return NowMs(); });
+    std::string detail;
+    const ServeStartError error = m_pServer->Start(config, binder, &detail);
+    if (error != ServeStartError::none) {
+        m_pServer.reset();
+        const std::string where = settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : settings.listen;
+        const std::string helper = AfxFindBindHelper();
+        std::string text;
+        switch (error) {
+        case ServeStartError::folder:
+            text = AfxFormatString(AfxFindString(IDS_SERVE_NO_FOLDER), settings.folder.c_str());
+            break;
+        case ServeStartError::inUse:
+            text = AfxFormatString(AfxFindString(IDS_SERVE_PORT_IN_USE), port, where.c_str(), port);
+            break;
+        case ServeStartError::notPermitted:
+            text = port == TFTP_SERVER_PORT
+                       ? AfxFormatString(AfxFindString(IDS_SERVE_PORT_69_DENIED), helper.c_str(), helper.c_str())
+                       : AfxFormatString(AfxFindString(IDS_SERVE_LOW_PORT_DENIED), port, port, port);
+            break;
+        default:
+            text = AfxFormatString(AfxFindString(IDS_SERVE_BIND_FAILED), port, where.c_str(), detail.c_str());
+            break;
+        }
+        // The way out that needs no administrator: another port.
+        EnableWindow(IDC_SERVE_USE_6969, error == ServeStartError::notPermitted || error == ServeStartError::inUse);
+        SetDlgItemText(IDC_SERVE_STATUS, text.substr(0, text.find('\n')));
+        if (g_pLogDlg != nullptr)
+            g_pLogDlg->LogLine(ErrorLogLine(text));
+        AfxMessageBox(text, MB_OK);
+        UpdateControls();
+        return;
+    }
+    if (m_nFolderFd >= 0)
+        ::close(m_nFolderFd);
+    m_nFolderFd = ::open(settings.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_nStartMs = NowMs();
+    m_bRequestSeen = false;
+    SetTimer(kTickTimer, kTickMs);
+    SetTimer(kRowsTimer, kRowsMs);
+    UpdateControls();
+    UpdateStatus();
+}
+
+bool CServeDlg::StopServing(bool bAsk)
+{
+    if (m_pServer == nullptr)
+        return true;
+    if (bAsk && m_pServer->Running() > 0 &&
+        AfxMessageBox(IDS_SERVE_CONFIRM_CLOSE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+        return false;
+    m_pServer->Stop();
+    KillTimer(kTickTimer);
+    ShowRows();
+    KillTimer(kRowsTimer);
+    m_pServer.reset();
+    if (m_nFolderFd >= 0)
+        ::close(m_nFolderFd);
+    m_nFolderFd = -1;
+    UpdateControls();
+    UpdateStatus();
+    return true;
+}
+
+void CServeDlg::OnCancel()
+{
+    if (StopServing(true))
+        ShowWindow(SW_HIDE);
+}
+
+void CServeDlg::OnOK()
+{
+    // Enter is the default button's (Start or Stop), never the window's end.
+    OnStart();
+}
+
+void CServeDlg::OnDestroy()
+{
+    if (m_pServer != nullptr)
+        m_pServer->Stop();
+    m_pServer.reset();
+    if (m_nFolderFd >= 0)
+        ::close(m_nFolderFd);
+    m_nFolderFd = -1;
+}
+
+ULONGLONG CServeDlg::NowMs() const
+{
+    return static_cast<ULONGLONG>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+void CServeDlg::OnBrowse()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(GetSafeHwnd(), QString(), Text(GetDlgItemText(IDC_SERVE_FOLDER)));
+    if (!folder.isEmpty())
+        SetDlgItemText(IDC_SERVE_FOLDER, folder.toStdString());
+}
+
+void CServeDlg::OnPolicy()
+{
+    UpdateControls();
+    const ServeSettings settings = ReadControls();
+    m_settings.bAllowUpload = settings.bAllowUpload;
+    m_settings.bAllowCreate = settings.bAllowCreate;
+    m_settings.bReplaceExisting = settings.bReplaceExisting;
+    m_settings.bLocalNetworksOnly = settings.bLocalNetworksOnly;
+    // The boxes stay live while serving: they apply to the next request.
+    if (m_pServer != nullptr) {
+        m_pServer->SetPolicy(
+            {settings.bAllowUpload, settings.bAllowCreate, settings.bReplaceExisting, settings.bLocalNetworksOnly});
+        AfxSaveServeSettings(m_settings);
+    }
+    UpdateStatus();
+}
+
+void CServeDlg::OnUse6969()
+{
+    SetDlgItemText(IDC_SERVE_PORT, std::to_string(kFallbackPort));
+    EnableWindow(IDC_SERVE_USE_6969, FALSE);
+    OnStart();
+}
+
+void CServeDlg::UpdateControls()
+{
+    const BOOL idle = !IsServing();
+    for (int id : {IDC_SERVE_FOLDER, IDC_SERVE_BROWSE, IDC_SERVE_LISTEN, IDC_SERVE_PORT})
+        EnableWindow(id, idle);
+    EnableWindow(IDC_SERVE_CREATE, IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0);
+    SetDlgItemText(IDC_SERVE_START, idle ? "&Start" : "&Stop");
+}
+
+void CServeDlg::UpdateStatus()
+{
+    if (!IsServing()) {
+        if (GetDlgItemText(IDC_SERVE_STATUS).empty() || m_pServer == nullptr)
+            SetDlgItemText(IDC_SERVE_STATUS, AfxLoadString(IDS_SERVE_STOPPED));
+        return;
+    }
+    std::string uploads = AfxLoadString(m_settings.bAllowUpload ? IDS_SERVE_UPLOADS : IDS_SERVE_READ_ONLY);
+    const std::string where = m_settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : m_settings.listen;
+    std::string text = AfxFormatString(AfxFindString(IDS_SERVE_SERVING), m_settings.folder.c_str(), where.c_str(),
+                                       static_cast<unsigned>(m_settings.nPort), uploads.c_str());
+    // Nothing asked after half a minute: most often a firewall.
+    if (!m_bRequestSeen && NowMs() - m_nStartMs >= kFirewallHintMs)
+        text.append("\n").append(AfxLoadString(IDS_SERVE_FIREWALL));
+    SetDlgItemText(IDC_SERVE_STATUS, text);
+}
+
+void CServeDlg::ListAddresses()
+{
+    auto* list = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
+    list->clear();
+    for (const LocalAddress& address : LocalAddresses(false)) {
+        const std::string hint = (address.bIpv6 ? "setenv serverip6 " : "setenv serverip ") + address.text;
+        auto* item = new QListWidgetItem(Text(address.text + "    " + hint), list);
+        item->setData(Qt::UserRole, Text(address.text));
+        item->setData(Qt::UserRole + 1, Text(hint));
+    }
+    if (list->count() > 0)
+        list->setCurrentRow(0);
+}
+
+void CServeDlg::OnCopy()
+{
+    auto* list = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
+    if (list->currentItem() != nullptr)
+        QGuiApplication::clipboard()->setText(list->currentItem()->data(Qt::UserRole).toString());
+}
+
+void CServeDlg::OnCopyHint()
+{
+    auto* list = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
+    if (list->currentItem() != nullptr)
+        QGuiApplication::clipboard()->setText(list->currentItem()->data(Qt::UserRole + 1).toString());
+}
+
+void CServeDlg::OnClear()
+{
+    if (m_pServer != nullptr)
+        m_pServer->ClearFinished();
+    auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
+    for (int i = rows->topLevelItemCount() - 1; i >= 0; --i)
+        if (rows->topLevelItem(i)->data(kState, Qt::UserRole).toBool())
+            delete rows->takeTopLevelItem(i);
+}
+
+void CServeDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (m_pServer == nullptr)
+        return;
+    if (nIDEvent == kTickTimer) {
+        m_pServer->OnTick(NowMs());
+        return;
+    }
+    if (m_bRowsChanged)
+        ShowRows();
+    UpdateStatus();
+}
+
+LRESULT CServeDlg::OnServeChanged(WPARAM, LPARAM)
+{
+    // Drawn by the next round of the list's timer: however many transfers
+    // run, the list changes at most ten times a second.
+    m_bRowsChanged = true;
+    return 1;
+}
+
+std::string CServeDlg::RowReason(const ServeRow& row)
+{
+    std::string reason = row.reason;
+    if (row.state != ServeState::refused)
+        return reason;
+    // The advice of a refusal: which box to tick, or the name that exists.
+    if (reason.find("Uploads are not allowed") != std::string::npos)
+        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_UPLOAD);
+    if (reason.find("ew files are not allowed") != std::string::npos)
+        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_CREATE);
+    if (reason.find("xists") != std::string::npos && row.wDirection == DIRECTION_PUT)
+        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_REPLACE);
+    const auto found = m_hints.find(row.nId);
+    if (found != m_hints.end())
+        return found->second.empty() ? reason : reason + "; " + found->second;
+    std::string hint;
+    if (m_nFolderFd >= 0 && row.wDirection == DIRECTION_GET) {
+        const ServeName name = NormalizeServeName(row.file, true);
+        if (name.wErrorCode == 0)
+            if (const std::optional<std::string> match = FindCaseMatch(m_nFolderFd, name.relative))
+                hint = AfxFormatString(AfxFindString(IDS_SERVE_CASE_HINT), row.file.c_str(), match->c_str());
+    }
+    if (!hint.empty() && g_pLogDlg != nullptr)
+        g_pLogDlg->LogLine(hint);
+    m_hints[row.nId] = hint;
+    return hint.empty() ? reason : reason + "; " + hint;
+}
+
+void CServeDlg::ShowRows()
+{
+    m_bRowsChanged = false;
+    if (m_pServer == nullptr)
+        return;
+    auto* view = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
+    std::map<unsigned, QTreeWidgetItem*> shown;
+    for (int i = 0; i < view->topLevelItemCount(); ++i)
+        shown[view->topLevelItem(i)->data(kClient, Qt::UserRole).toUInt()] = view->topLevelItem(i);
+    const NumberStyle numbers;
+    const ULONGLONG now = NowMs();
+    for (const ServeRow& row : m_pServer->Rows()) {
+        m_bRequestSeen = true;
+        QTreeWidgetItem* item = shown.count(row.nId) != 0 ? shown[row.nId] : nullptr;
+        if (item == nullptr) {
+            item = new QTreeWidgetItem;
+            item->setData(kClient, Qt::UserRole, row.nId);
+            view->insertTopLevelItem(0, item); // newest first
+        }
+        const bool finished = row.state != ServeState::running;
+        const ULONGLONG elapsed = std::max<ULONGLONG>((finished ? row.nEndMs : now) - row.nStartMs, 1);
+        const char* states[] = {"running", "done", "failed", "refused", "size query"};
+        std::string state = states[static_cast<int>(row.state)];
+        const std::string reason = RowReason(row);
+        if (!reason.empty())
+            state += ": " + reason;
+        const std::string bytes = FormatCount(row.nBytes, numbers) +
+                                  (row.bSizeKnown ? " / " + FormatCount(row.nSize, numbers) : std::string());
+        const std::string texts[kColumns] = {AddressText(row.client),
+                                             row.file,
+                                             row.wDirection == DIRECTION_GET ? "get" : "put",
+                                             row.granted,
+                                             bytes,
+                                             "",
+                                             FormatRate(row.nBytes * 8000 / elapsed, numbers),
+                                             std::to_string(row.nResends),
+                                             state};
+        // What a narrow column cuts is in its tooltip.
+        for (int column = 0; column < kColumns; ++column) {
+            item->setText(column, Text(texts[column]));
+            item->setToolTip(column, Text(texts[column]));
+        }
+        item->setData(kProgress, Qt::UserRole,
+                      row.bSizeKnown && row.nSize > 0
+                          ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
+                      : finished && row.state == ServeState::done ? 100
+                                                                  : -1);
+        item->setData(kState, Qt::UserRole, finished);
+        shown.erase(row.nId);
+    }
+    // What the server no longer keeps goes from the list too.
+    for (const auto& [id, item] : shown)
+        delete item;
+}

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+// The Serve window: a folder served by TFTP, the addresses to give a device,
+// and every transfer in sight. It lives beside the main window, which keeps
+// working; closing it stops serving.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/tftp_server.h"
+#include "platform/qt/dialog.h"
+#include "transfer_settings.h"
+
+class CServeDlg : public CDialog {
+public:
+    explicit CServeDlg(CWnd* pParent = nullptr);
+    ~CServeDlg() override;
+
+    // The choices of the settings file, then those of the command line
+    // (--serve), which win; with bStart, serving starts at once.
+    void Apply(const ServeSettings& settings, bool bStart);
+    // Where the server's lines go besides the log window (standard output,
+    // when started from the command line); null for none.
+    void SetEcho(ITransferLog* pEcho) { m_pEcho = pEcho; }
+    bool IsServing() const { return m_pServer != nullptr && m_pServer->IsServing(); }
+    bool HasRunningTransfers() const { return m_pServer != nullptr && m_pServer->Running() > 0; }
+    // Stops serving; asks first when transfers run and bAsk. False when the
+    // user said No.
+    bool StopServing(bool bAsk);
+
+protected:
+    BOOL OnInitDialog() override;
+    // Escape, Close and the close box: asks while transfers run, then stops
+    // serving and hides the window.
+    void OnCancel() override;
+    void OnOK() override;
+    // The time of the server's clock; a test sets its own.
+    virtual ULONGLONG NowMs() const;
+
+    void OnStart();
+    void OnBrowse();
+    void OnPolicy();
+    void OnCopy();
+    void OnCopyHint();
+    void OnClear();
+    void OnUse6969();
+    void OnTimer(UINT_PTR nIDEvent);
+    LRESULT OnServeChanged(WPARAM wParam, LPARAM lParam);
+    void OnDestroy();
+
+    // Greys what cannot change while serving, and Allow new files without uploads.
+    void UpdateControls();
+    void UpdateStatus();
+    // The rows as the server has them, newest first: at most ten times a
+    // second. (Virtual so that a test can count the redraws.)
+    virtual void ShowRows();
+    ServeSettings ReadControls() const;
+    void ListAddresses();
+    // What a refused or failed row says, with the advice that applies.
+    std::string RowReason(const ServeRow& row);
+
+    std::unique_ptr<CTFTPServer> m_pServer;
+    ServeSettings m_settings; // as last started or applied
+    ITransferLog* m_pEcho = nullptr;
+    std::unique_ptr<ITransferLog> m_pLog; // the log window, and m_pEcho
+    ULONGLONG m_nStartMs = 0;
+    bool m_bRowsChanged = false;
+    bool m_bRequestSeen = false;
+    int m_nFolderFd = -1;                    // the served folder, for the case hint
+    std::map<unsigned, std::string> m_hints; // a row's case hint, found once
+
+    DECLARE_MESSAGE_MAP()
+};
+
+// The one Serve window, made by the main window when it is first asked for
+// and deleted with it.
+extern CServeDlg* g_pServeDlg;
