@@ -452,7 +452,9 @@ void CServeDlg::OnTimer(UINT_PTR nIDEvent)
         m_pServer->OnTick(NowMs());
         return;
     }
-    if (m_bRowsChanged)
+    // A row starts or ends with a message; bytes move without one, so the
+    // running rows are drawn at every round.
+    if (m_bRowsChanged || m_pServer->Running() > 0)
         ShowRows();
     UpdateStatus();
 }
