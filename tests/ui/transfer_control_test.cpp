@@ -595,6 +595,11 @@ struct WindowTransferCase {
     WORD mode;
 };
 
+void PrintTo(const WindowTransferCase& c, std::ostream* os)
+{
+    *os << (c.direction == DIRECTION_GET ? "Get " : "Put ") << (c.mode == MODE_BINARY ? "octet" : "netascii");
+}
+
 class WindowTransfer : public TransferControl, public ::testing::WithParamInterface<WindowTransferCase> {};
 
 TEST_P(WindowTransfer, MovesTheFileExactly)
