@@ -421,10 +421,10 @@ INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyLink,
 
 // The same link with blksize 1468 and windows of 16, against atftpd: what a
 // window loses is recovered, and a Get answers each gap with one ACK, never
-// one per stray datagram. atftpd answers a window it has already taken only
-// from its own timer (1 s here), and that answer may be lost once, so the
-// client's ticks come every 200 ms: its timeout (three periods of 1.2 s)
-// outlasts two of the server's.
+// one per stray datagram. The timeout asked (2 s) is four of the engine's
+// ticks, which come every 200 ms here: a window goes again after 0.8 s
+// without an answer and the client gives up after 2.4 s, which outlasts an
+// answer to a resend lost once and a stall on top of it.
 class LossyWindowLink : public ServerTransfer {};
 
 TEST_P(LossyWindowLink, TransfersArriveExactly)
