@@ -2,6 +2,7 @@
 #include "qt_socket_watcher.h"
 
 #include <chrono>
+#include <utility>
 
 #include <QEvent>
 #include <QSocketNotifier>
@@ -9,7 +10,10 @@
 #include "message_queue.h"
 #include "platform/core/socket.h"
 
-CQtSocketWatcher::CQtSocketWatcher() : m_pPrevious(AfxSetSocketWatcher(this)) {}
+CQtSocketWatcher::CQtSocketWatcher(std::function<Clock::time_point()> now)
+    : m_pPrevious(AfxSetSocketWatcher(this)), m_now(std::move(now))
+{
+}
 
 CQtSocketWatcher::~CQtSocketWatcher()
 {
@@ -23,12 +27,7 @@ CQtSocketWatcher::~CQtSocketWatcher()
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How long one notification may keep answering datagrams in place before the
-// window gets its turn again (painting, input, timers): with the last read's
-// own wait, well under the 50 ms in which a click must be taken.
-constexpr auto kAnswerBudget = std::chrono::milliseconds(8);
+using Clock = CQtSocketWatcher::Clock;
 
 // Takes the readiness event itself: this runs once per block, and a signal
 // and its slot would cost more than the rest of the block's work.
@@ -42,8 +41,8 @@ constexpr auto kAnswerBudget = std::chrono::milliseconds(8);
 // still one OnReceive call, followed by the delivery of what it posted.
 class CSocketNotifier : public QSocketNotifier {
 public:
-    explicit CSocketNotifier(CAsyncSocket* pSocket)
-        : QSocketNotifier(pSocket->m_hSocket, QSocketNotifier::Read), m_pSocket(pSocket)
+    CSocketNotifier(CAsyncSocket* pSocket, const std::function<Clock::time_point()>& now)
+        : QSocketNotifier(pSocket->m_hSocket, QSocketNotifier::Read), m_pSocket(pSocket), m_now(now)
     {
     }
 
@@ -57,7 +56,7 @@ protected:
         // which is deleted later: so the notifier checks itself after each
         // datagram and goes no further once it is disabled.
         ++m_nDispatchDepth;
-        const Clock::time_point deadline = Clock::now() + kAnswerBudget;
+        const Clock::time_point deadline = m_now() + CQtSocketWatcher::kAnswerBudget;
         for (bool first = true;; first = false) {
             bool timedOut = false;
             {
@@ -71,7 +70,7 @@ protected:
                     timedOut = wait.TimedOut();
                 }
             }
-            if (timedOut || !isEnabled() || Clock::now() >= deadline)
+            if (timedOut || !isEnabled() || m_now() >= deadline)
                 break;
         }
         --m_nDispatchDepth;
@@ -84,6 +83,8 @@ public:
 
 private:
     CAsyncSocket* m_pSocket;
+    // The watcher's clock; the watcher outlives its notifiers.
+    const std::function<Clock::time_point()>& m_now;
 };
 
 } // namespace
@@ -91,7 +92,7 @@ private:
 void CQtSocketWatcher::Watch(CAsyncSocket* pSocket)
 {
     if (m_notifiers.count(pSocket) == 0)
-        m_notifiers[pSocket] = std::make_unique<CSocketNotifier>(pSocket);
+        m_notifiers[pSocket] = std::make_unique<CSocketNotifier>(pSocket, m_now);
 }
 
 void CQtSocketWatcher::Unwatch(CAsyncSocket* pSocket)

@@ -19,6 +19,7 @@
 #include "tests/support/session_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
+#include "tests/support/timing.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ Bytes WithoutDropped(const Bytes& in)
 // The server may close the file just after its last ACK: wait (bounded) for it.
 Bytes ReadWhenComplete(const std::filesystem::path& path, size_t expectedSize)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(5));
     while (std::chrono::steady_clock::now() < deadline) {
         std::error_code error;
         if (std::filesystem::file_size(path, error) == expectedSize && !error)
@@ -103,6 +104,7 @@ struct TransferCase {
     int windowSize = 0;
     int grantedBlockSize = 0; // when the server grants less than blockSize
     bool bLfOnly = false;     // netascii Get: the server sends a bare CR and NUL as they are
+    int timeout = 2;          // the timeout asked with the block size; 0: none
 };
 
 std::string CaseName(const ::testing::TestParamInfo<TransferCase>& info)
@@ -116,7 +118,8 @@ std::string CaseName(const ::testing::TestParamInfo<TransferCase>& info)
 void PrintTo(const TransferCase& c, std::ostream* os)
 {
     *os << (c.direction == DIRECTION_GET ? "Get " : "Put ") << (c.mode == MODE_BINARY ? "octet " : "netascii ")
-        << c.size << (c.blockSize != 0 ? " blksize " + std::to_string(c.blockSize) : "");
+        << c.size << (c.blockSize != 0 ? " blksize " + std::to_string(c.blockSize) : "")
+        << (c.windowSize != 0 ? " windowsize " + std::to_string(c.windowSize) : "");
 }
 
 // The file to send and what must arrive, by the translation rules of the mode.
@@ -153,11 +156,12 @@ void Prepare(const TransferCase& c, Bytes* pSource, Bytes* pExpected)
 // remote.dat from it, through `host`.
 TransferOutcome RunCase(const TransferCase& c, const Bytes& source, const std::string& host, const TempDir& local,
                         const TftpdServer& server, CWnd& owner,
-                        std::chrono::milliseconds tick = std::chrono::milliseconds(500))
+                        std::chrono::milliseconds tick = Scaled(std::chrono::milliseconds(TFTP_TICK_MS)))
 {
     CTFTPSession session(&owner);
     if (c.blockSize != 0)
-        session.SetOptions(TftpOptions{c.blockSize, c.windowSize, 2, true, 0, c.blockSize == TFTP_DEFAULT_BLOCK_SIZE});
+        session.SetOptions(
+            TftpOptions{c.blockSize, c.windowSize, c.timeout, true, 0, c.blockSize == TFTP_DEFAULT_BLOCK_SIZE});
     if (c.direction == DIRECTION_PUT) {
         WriteFileBytes(local / "source.dat", source);
         return RunTransfer(session, owner, host.c_str(), (local / "source.dat").c_str(), "uploaded.dat", DIRECTION_PUT,
@@ -219,6 +223,24 @@ std::vector<ServerCase> On(TftpdServer::Kind kind, const char* address, const st
 std::string ServerCaseName(const ::testing::TestParamInfo<ServerCase>& info)
 {
     return CaseName(::testing::TestParamInfo<TransferCase>(info.param.transfer, info.index));
+}
+
+const char* ServerName(TftpdServer::Kind kind)
+{
+    switch (kind) {
+    case TftpdServer::Kind::atftpd:
+        return "atftpd";
+    case TftpdServer::Kind::dnsmasq:
+        return "dnsmasq";
+    default:
+        return "tftpd-hpa";
+    }
+}
+
+void PrintTo(const ServerCase& c, std::ostream* os)
+{
+    PrintTo(c.transfer, os);
+    *os << " with " << ServerName(c.kind) << " on " << c.address;
 }
 
 // Starts the case's server, or skips where it cannot be had: atftpd is
@@ -339,12 +361,13 @@ INSTANTIATE_TEST_SUITE_P(Dnsmasq, ServerTransfer,
                          ServerCaseName);
 
 // 1 MiB both ways in both modes through a relay that drops, duplicates and
-// reorders. The engine's ticks come every 10 ms and the server resends after
-// 50 ms, so the test takes seconds.
+// reorders. The engine's ticks are quick ones (QuickTick), so that a stall of
+// the test, the server or the relay is outlasted, and the server resends
+// after 50 ms.
 class LossyLink : public ::testing::TestWithParam<TransferCase> {
 protected:
     TempDir local;
-    TftpdServer server{50000};
+    TftpdServer server{static_cast<unsigned>(Scaled(std::chrono::milliseconds(50)).count() * 1000)};
     CMessageBoxRecorder boxes;
     CWnd owner;
 };
@@ -357,9 +380,11 @@ TEST_P(LossyLink, TransfersArriveExactly)
     Prepare(c, &source, &expected);
     LinkFaults faults;
     faults.seed = static_cast<unsigned>(c.direction * 10 + c.mode);
+    // Most losses wait for a resend from the client's ticks: 2% of the
+    // datagrams keeps the test to seconds and still drops dozens.
+    faults.loss = 0.02;
     LossyRelay relay(server.Port(), faults);
-    const TransferOutcome outcome =
-        RunCase(c, source, relay.HostString(), local, server, owner, std::chrono::milliseconds(10));
+    const TransferOutcome outcome = RunCase(c, source, relay.HostString(), local, server, owner, QuickTick());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
     ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE)
         << "after " << outcome.progressMessages << " blocks; " << relay.Dropped() << " dropped, " << relay.Duplicated()
@@ -399,9 +424,11 @@ INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyLink,
 // The same link with blksize 1468 and windows of 16, against atftpd: what a
 // window loses is recovered, and a Get answers each gap with one ACK, never
 // one per stray datagram. atftpd answers a window it has already taken only
-// from its own timer (1 s here), and that answer may be lost once, so the
-// client's ticks come every 200 ms: its timeout (three periods of 1.2 s)
-// outlasts two of the server's.
+// from its own timer (1 s here), and that answer may be lost once, so no
+// timeout is asked and the client's ticks come every 200 ms: it resends after
+// 1.2 s and gives up after 3.6 s, which outlasts two of the server's periods
+// and a stall. A fault in a window mostly costs a resend period, so the link
+// has 2% of each kind.
 class LossyWindowLink : public ServerTransfer {};
 
 TEST_P(LossyWindowLink, TransfersArriveExactly)
@@ -413,9 +440,12 @@ TEST_P(LossyWindowLink, TransfersArriveExactly)
     LinkFaults faults;
     faults.seed = static_cast<unsigned>(c.direction * 10 + c.mode + 100);
     faults.blockSize = c.blockSize;
+    faults.loss = 0.02;
+    faults.duplicate = 0.02;
+    faults.delay = 0.02;
     LossyRelay relay(server->Port(), faults);
     const TransferOutcome outcome =
-        RunCase(c, source, relay.HostString(), local, *server, owner, std::chrono::milliseconds(200));
+        RunCase(c, source, relay.HostString(), local, *server, owner, Scaled(std::chrono::milliseconds(200)));
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
     ASSERT_EQ(outcome.endMessage, WM_TFTP_COMPLETE) << relay.Dropped() << " dropped";
     EXPECT_GT(relay.Dropped(), 3);
@@ -436,11 +466,12 @@ TEST_P(LossyWindowLink, TransfersArriveExactly)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(OneMebibyte, LossyWindowLink,
-                         ::testing::ValuesIn(On(TftpdServer::Kind::atftpd, "127.0.0.1",
-                                                {TransferCase{DIRECTION_GET, MODE_BINARY, 1048576, 1468, 16},
-                                                 TransferCase{DIRECTION_PUT, MODE_BINARY, 1048576, 1468, 16}})),
-                         ServerCaseName);
+INSTANTIATE_TEST_SUITE_P(
+    OneMebibyte, LossyWindowLink,
+    ::testing::ValuesIn(On(TftpdServer::Kind::atftpd, "127.0.0.1",
+                           {TransferCase{DIRECTION_GET, MODE_BINARY, 1048576, 1468, 16, 0, false, 0},
+                            TransferCase{DIRECTION_PUT, MODE_BINARY, 1048576, 1468, 16, 0, false, 0}})),
+    ServerCaseName);
 
 TEST(TftpdRefusal, MissingFileLeavesTheLocalFileAsItWas)
 {

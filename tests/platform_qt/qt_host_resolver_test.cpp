@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 
+#include "tests/support/timing.h"
+
 namespace {
 
 TEST(QtHostResolver, AnswersOnTheCallersThreadAndNeverAfterTheLookupIsGone)
@@ -30,7 +32,7 @@ TEST(QtHostResolver, AnswersOnTheCallersThreadAndNeverAfterTheLookupIsGone)
     bool late = false;
     AfxGetHostResolver()->Lookup("localhost", 69, [&late](const HostLookupResult&) { late = true; }).reset();
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(10));
     while (answers == 0 && std::chrono::steady_clock::now() < deadline)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     ASSERT_EQ(answers, 1);

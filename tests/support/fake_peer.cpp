@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "timing.h"
+
 namespace {
 // A header of opcode and one 16-bit field followed by the body.
 Bytes Packet(WORD opcode, WORD field, const BYTE* body, size_t bodyLength)
@@ -172,7 +174,7 @@ UINT LocalPort(int fd)
 bool WaitReadable(int fd, int timeoutMs)
 {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) == 1;
+    return ::poll(&p, 1, timeoutMs * TestTimeScale()) == 1;
 }
 
 bool NothingWaiting(int fd)

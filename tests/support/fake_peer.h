@@ -37,7 +37,8 @@ public:
     // its datagram by the time the sending call returns, so "nothing now"
     // means nothing was sent.
     std::optional<Bytes> TryReceive();
-    // Waits (bounded) for one datagram; an empty optional when none came.
+    // Waits (bounded, the bound scaled as in timing.h) for one datagram; an
+    // empty optional when none came.
     std::optional<Bytes> Receive(int timeoutMs = 2000);
 
     // Sends to the sender of the last datagram received.
@@ -60,7 +61,8 @@ private:
 
 // The local port a socket descriptor is bound to.
 UINT LocalPort(int fd);
-// Waits (bounded) until a datagram or an error waits on fd.
+// Waits (bounded, the bound scaled as in timing.h) until a datagram or an
+// error waits on fd.
 bool WaitReadable(int fd, int timeoutMs = 2000);
 // True when nothing waits on fd right now.
 bool NothingWaiting(int fd);

@@ -5,7 +5,7 @@
 
 TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host, const char* localPath,
                             const char* remoteName, WORD direction, WORD mode, std::chrono::milliseconds tick,
-                            std::chrono::seconds limit)
+                            std::chrono::milliseconds limit)
 {
     using Clock = std::chrono::steady_clock;
     TransferOutcome outcome;
@@ -17,10 +17,15 @@ TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host
     auto nextTick = Clock::now() + tick;
     while (outcome.endMessage == 0 && Clock::now() < deadline) {
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
-        watcher.RunOnce(static_cast<int>(std::max<long long>(wait.count(), 0)));
-        if (Clock::now() >= nextTick) {
+        const int calls = watcher.RunOnce(static_cast<int>(std::max<long long>(wait.count(), 0)));
+        const auto now = Clock::now();
+        // A tick counts only once what has arrived is read (unless datagrams
+        // keep coming for a whole period), and the next period starts from
+        // it: a stall of this process costs one tick, never a burst of ticks
+        // that the peer had no chance to answer.
+        if (now >= nextTick && (calls == 0 || now >= nextTick + tick)) {
             session.OnTick();
-            nextTick += tick;
+            nextTick = now + tick;
         }
         MSG msg;
         while (owner.PeekMessage(&msg)) {

@@ -9,6 +9,7 @@
 
 #include "engine/tftp_session.h"
 #include "platform/core/wnd.h"
+#include "timing.h"
 
 struct TransferOutcome {
     UINT endMessage = 0;        // WM_TFTP_COMPLETE, _FAILED or _TIMEOUT; 0 when none came in time
@@ -20,8 +21,9 @@ struct TransferOutcome {
 // The messages posted to owner and not yet taken, in order; takes them.
 std::vector<UINT> TakeMessages(CWnd& owner);
 
-// Starts the session (already constructed on `owner`) and drives it to its end.
+// Starts the session (already constructed on `owner`) and drives it to its
+// end, or until `limit` has passed. The tick is the program's own by default.
 TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host, const char* localPath,
                             const char* remoteName, WORD direction, WORD mode,
-                            std::chrono::milliseconds tick = std::chrono::milliseconds(500),
-                            std::chrono::seconds limit = std::chrono::seconds(300));
+                            std::chrono::milliseconds tick = Scaled(std::chrono::milliseconds(TFTP_TICK_MS)),
+                            std::chrono::milliseconds limit = Scaled(std::chrono::seconds(300)));

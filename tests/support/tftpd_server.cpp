@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "fake_peer.h"
+#include "timing.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ TftpdServer::TftpdServer(unsigned retransmitMicroseconds, Kind kind, const std::
             ::_exit(127);
         }
         m_pid = pid;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(5));
         while (!Answers()) {
             int status = 0;
             if (::waitpid(m_pid, &status, WNOHANG) == m_pid || std::chrono::steady_clock::now() > deadline) {

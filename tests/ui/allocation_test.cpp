@@ -27,6 +27,7 @@
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
+#include "tests/support/timing.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -150,7 +151,7 @@ TEST(Allocation, NonePerBlockInTheEngineOrTheWindowsHandlers)
     qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_HOST))->setText(QString::fromStdString(server.HostString()));
     qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_FILE))->setText("blocks.bin");
     QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_GET)), Qt::LeftButton);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(60));
     while (dlg.IsWindowEnabled(IDC_ABORT) && std::chrono::steady_clock::now() < deadline)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     ASSERT_EQ(dlg.blocks, 1001);

@@ -26,6 +26,7 @@
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
+#include "tests/support/timing.h"
 #include "ui/options_dlg.h"
 #include "ui/transfer_dlg.h"
 #include "ui/transfer_settings.h"
@@ -202,7 +203,7 @@ TEST(OptionsTransfer, AGetShowsTheServersFileSizeAndTheItemIsGreyedMeanwhile)
     qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_REMOTE_FILE))->setText("fw.bin");
     QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_GET)), Qt::LeftButton);
     EXPECT_FALSE(dlg.GetSystemMenu(FALSE)->FindItem(IDM_TRANSFER_OPTIONS)->isEnabled());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(30));
     while (dlg.IsBusy() && std::chrono::steady_clock::now() < deadline)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     EXPECT_FALSE(dlg.IsBusy());

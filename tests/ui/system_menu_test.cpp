@@ -22,6 +22,7 @@
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
+#include "tests/support/timing.h"
 #include "ui/about_box.h"
 #include "ui/log_dlg.h"
 #include "ui/transfer_dlg.h"
@@ -64,7 +65,7 @@ protected:
 
     bool RunUntil(const std::function<bool()>& condition)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(30));
         while (!condition() && std::chrono::steady_clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
         return condition();

@@ -37,6 +37,7 @@
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
+#include "tests/support/timing.h"
 #include "ui/log_dlg.h"
 #include "ui/transfer_dlg.h"
 
@@ -111,7 +112,7 @@ protected:
     // Runs the event loop until the condition holds (bounded).
     bool RunUntil(const std::function<bool()>& condition, int seconds = 60)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(seconds));
         while (!condition()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
@@ -689,7 +690,11 @@ TEST(WindowClosing, DuringATransferEndsItAndTheLogWindow)
 }
 
 // Datagrams that keep coming are answered in place, yet the window still gets
-// its turn: timers keep firing and a click on Abort is taken within 50 ms.
+// its turn: timers keep firing and a click on Abort is taken. On an idle
+// machine the turn comes within the watcher's budget and a few milliseconds
+// (qt_socket_watcher_test.cpp holds the budget); the bound here is one and a
+// half stalls, which a busy machine keeps and a window kept waiting for the
+// rest of the transfer (seconds) does not.
 TEST_F(TransferControl, TheWindowGetsItsTurnWhileDatagramsKeepComing)
 {
     using Clock = std::chrono::steady_clock;
@@ -719,8 +724,9 @@ TEST_F(TransferControl, TheWindowGetsItsTurnWhileDatagramsKeepComing)
             abort, new QMouseEvent(type, centre, abort->mapToGlobal(centre), Qt::LeftButton,
                                    type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier));
     ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
-    EXPECT_LT(Clock::now() - clicked, std::chrono::milliseconds(50));
-    EXPECT_LT(longestGap, std::chrono::milliseconds(50));
+    const auto bound = SchedulingStall() * 3 / 2;
+    EXPECT_LT(Clock::now() - clicked, bound);
+    EXPECT_LT(longestGap, bound);
     EXPECT_EQ(Status().substr(0, 8), "Aborted\n");
     EXPECT_FALSE(std::filesystem::exists(local / "big.bin"));
 }
@@ -729,6 +735,11 @@ struct WindowTransferCase {
     WORD direction;
     WORD mode;
 };
+
+void PrintTo(const WindowTransferCase& c, std::ostream* os)
+{
+    *os << (c.direction == DIRECTION_GET ? "Get " : "Put ") << (c.mode == MODE_BINARY ? "octet" : "netascii");
+}
 
 class WindowTransfer : public TransferControl, public ::testing::WithParamInterface<WindowTransferCase> {};
 

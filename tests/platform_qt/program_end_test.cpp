@@ -22,6 +22,7 @@
 
 #include "tests/support/fake_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/timing.h"
 
 extern char** environ;
 
@@ -49,13 +50,13 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::st
     return pid;
 }
 
-// The wait status of pid once it has ended, waiting at most timeoutMs.
+// The wait status of pid once it has ended, waiting at most timeoutMs (scaled).
 std::optional<int> WaitForEnd(pid_t pid, int timeoutMs)
 {
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd >= 0) {
         pollfd entry{pidfd, POLLIN, 0};
-        ::poll(&entry, 1, timeoutMs);
+        ::poll(&entry, 1, timeoutMs * TestTimeScale());
         ::close(pidfd);
     }
     int status = 0;
