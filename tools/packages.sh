@@ -23,7 +23,7 @@ ensure_packages() {
 # What every build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-core)
 # What the tests need besides: the TFTP servers they transfer files with
-# (dnsmasq in a network namespace made with iproute2), and the tools that
-# check an installation.
+# (dnsmasq in a network namespace made with iproute2), the tools that check
+# an installation, and those that check the sources' style.
 TEST_PACKAGES=(tftpd-hpa dnsmasq-base iproute2 desktop-file-utils appstream appstream-compose lintian dpkg-dev xvfb
-    xauth xdotool)
+    xauth xdotool clang-format clang-tidy)

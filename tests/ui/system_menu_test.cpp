@@ -42,6 +42,7 @@ protected:
     std::vector<std::string> LogLines()
     {
         std::vector<std::string> lines;
+        lines.reserve(static_cast<size_t>(LogList()->count()));
         for (int row = 0; row < LogList()->count(); ++row)
             lines.push_back(LogList()->item(row)->text().mid(9).toStdString()); // without "HH:MM:SS "
         return lines;
@@ -214,6 +215,7 @@ TEST_F(SystemMenu, LogLinesOfATransferAndOfATimeout)
                   "No answer: request sent again",
                   "No answer: request sent again",
                   "No answer: the transfer timed out",
+                  // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split for its length
                   "Error: A session timeout occurred.  Your session has been aborted. Check network "
                   "settings and try again.",
               }));
