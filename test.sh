@@ -8,6 +8,10 @@ source tools/packages.sh
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
+# The tracked sources keep the repository's .clang-format style.
+echo "== format =="
+git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 for preset in release asan; do
     echo "== $preset =="
     cmake --preset "$preset"

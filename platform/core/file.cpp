@@ -121,6 +121,7 @@ BOOL CFile::OpenInPlace(const char* lpszFileName, int nFlags, CFileException* pE
     const int fd = ::open(lpszFileName, nFlags | O_NONBLOCK, 0666);
     int error = fd < 0 ? errno : 0;
     struct stat status {};
+    // NOLINTBEGIN(bugprone-branch-clone): two calls that may fail, each leaving its errno
     if (fd >= 0 && ::fstat(fd, &status) != 0)
         error = errno;
     else if (fd >= 0 && S_ISDIR(status.st_mode))
@@ -129,6 +130,7 @@ BOOL CFile::OpenInPlace(const char* lpszFileName, int nFlags, CFileException* pE
         error = EINVAL;
     else if (fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
         error = errno;
+    // NOLINTEND(bugprone-branch-clone)
     if (error != 0) {
         if (fd >= 0)
             ::close(fd);

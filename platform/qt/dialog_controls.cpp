@@ -32,7 +32,7 @@ namespace {
 // "&&" stands for one ampersand.
 QString StaticText(const char* text, STYLE style)
 {
-    const QString raw = QString::fromUtf8(text);
+    QString raw = QString::fromUtf8(text);
     if ((style & SS_NOPREFIX) != 0)
         return raw;
     QString shown;

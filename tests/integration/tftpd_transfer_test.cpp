@@ -215,6 +215,7 @@ struct ServerCase {
 std::vector<ServerCase> On(TftpdServer::Kind kind, const char* address, const std::vector<TransferCase>& cases)
 {
     std::vector<ServerCase> onServer;
+    onServer.reserve(cases.size());
     for (const TransferCase& c : cases)
         onServer.push_back(ServerCase{kind, address, c});
     return onServer;

@@ -38,6 +38,8 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::st
         environment.emplace_back(*entry);
     std::vector<char*> argv;
     std::vector<char*> envp;
+    argv.reserve(arguments.size() + 1);
+    envp.reserve(environment.size() + 1);
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     for (const std::string& entry : environment)

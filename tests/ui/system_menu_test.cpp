@@ -43,6 +43,7 @@ protected:
     std::vector<std::string> LogLines()
     {
         std::vector<std::string> lines;
+        lines.reserve(static_cast<size_t>(LogList()->count()));
         for (int row = 0; row < LogList()->count(); ++row)
             lines.push_back(LogList()->item(row)->text().mid(9).toStdString()); // without "HH:MM:SS "
         return lines;

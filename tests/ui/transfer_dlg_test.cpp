@@ -50,6 +50,7 @@ protected:
     {
         std::vector<std::string> entries;
         auto* list = Item<QListWidget>(id);
+        entries.reserve(static_cast<size_t>(list->count()));
         for (int row = 0; row < list->count(); ++row)
             entries.push_back(list->item(row)->text().toStdString());
         return entries;
