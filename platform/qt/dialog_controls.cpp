@@ -6,10 +6,9 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHeaderView>
-#include <QTreeWidget>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTreeWidget>
 
 #include <cstdlib>
 

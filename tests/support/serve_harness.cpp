@@ -158,7 +158,8 @@ Bytes ServeHarness::ReadAll(FakePeer& client, const Bytes& request, int blockSiz
     return content;
 }
 
-std::vector<std::string> ServeHarness::Upload(FakePeer& client, const Bytes& request, const Bytes& content, int blockSize, int window)
+std::vector<std::string> ServeHarness::Upload(FakePeer& client, const Bytes& request, const Bytes& content,
+                                              int blockSize, int window)
 {
     std::vector<std::string> heard = Send(client, request, false);
     if (heard.size() != 1 || (heard[0] != "ACK 0" && heard[0].rfind("OACK", 0) != 0))
