@@ -2,9 +2,6 @@
 #include "serve_dlg.h"
 
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +12,6 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QListWidget>
-#include <QPainter>
-#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -27,8 +22,10 @@
 #include "log_dlg.h"
 #include "platform/core/format.h"
 #include "platform/core/host_resolver.h"
+#include "platform/core/local_networks.h"
 #include "platform/core/msgbox.h"
 #include "platform/core/privileged_bind.h"
+#include "platform/qt/progress_column.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "transfer_meter.h"
@@ -60,32 +57,6 @@ constexpr UINT kRowsMs = 100;
 constexpr ULONGLONG kFirewallHintMs = 30000;
 constexpr UINT kFallbackPort = 6969;
 
-enum Column { kClient, kFile, kDirection, kOptions, kBytes, kProgress, kRate, kResends, kState, kColumns };
-
-// The Progress column draws a bar from the share it holds (0 to 100; -1: none).
-class CProgressColumn : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        const int percent = index.data(Qt::UserRole).toInt();
-        if (percent < 0) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
-        }
-        QStyleOptionProgressBar bar;
-        bar.rect = option.rect.adjusted(1, 2, -1, -2);
-        bar.minimum = 0;
-        bar.maximum = 100;
-        bar.progress = percent;
-        bar.text = QStringLiteral("%1%").arg(percent);
-        bar.textVisible = true;
-        bar.state = option.state | QStyle::State_Horizontal;
-        QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, painter);
-    }
-};
-
 // The server's lines go to the log window and, from the command line, to
 // standard output too.
 class CServeLog : public ITransferLog {
@@ -102,32 +73,6 @@ public:
 private:
     ITransferLog** m_ppEcho;
 };
-
-struct LocalAddress {
-    std::string text; // numeric, with its zone where it needs one
-    bool bIpv6;
-};
-
-// This machine's addresses, loopback left out unless bLoopback.
-std::vector<LocalAddress> LocalAddresses(bool bLoopback)
-{
-    std::vector<LocalAddress> addresses;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return addresses;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0 ||
-            (entry->ifa_addr->sa_family != AF_INET && entry->ifa_addr->sa_family != AF_INET6) ||
-            (!bLoopback && (entry->ifa_flags & IFF_LOOPBACK) != 0))
-            continue;
-        char host[NI_MAXHOST];
-        const socklen_t length = entry->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        if (::getnameinfo(entry->ifa_addr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
-            addresses.push_back({host, entry->ifa_addr->sa_family == AF_INET6});
-    }
-    ::freeifaddrs(list);
-    return addresses;
-}
 
 QString Text(const std::string& text)
 {
@@ -148,7 +93,7 @@ BOOL CServeDlg::OnInitDialog()
     CDialog::OnInitDialog();
     auto* listen = qobject_cast<QComboBox*>(GetDlgItem(IDC_SERVE_LISTEN));
     listen->addItem(Text(AfxLoadString(IDS_SERVE_ALL_ADDRESSES)));
-    for (const LocalAddress& address : LocalAddresses(true))
+    for (const LocalAddress& address : AfxGetLocalAddresses(true))
         listen->addItem(Text(address.text));
     auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
     rows->setItemDelegateForColumn(kProgress, new CProgressColumn(rows));
@@ -410,7 +355,7 @@ void CServeDlg::ListAddresses()
 {
     auto* list = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
     list->clear();
-    for (const LocalAddress& address : LocalAddresses(false)) {
+    for (const LocalAddress& address : AfxGetLocalAddresses(false)) {
         const std::string hint = (address.bIpv6 ? "setenv serverip6 " : "setenv serverip ") + address.text;
         auto* item = new QListWidgetItem(Text(address.text + "    " + hint), list);
         item->setData(Qt::UserRole, Text(address.text));
@@ -434,16 +379,6 @@ void CServeDlg::OnCopyHint()
         QGuiApplication::clipboard()->setText(list->currentItem()->data(Qt::UserRole + 1).toString());
 }
 
-void CServeDlg::OnClear()
-{
-    if (m_pServer != nullptr)
-        m_pServer->ClearFinished();
-    auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
-    for (int i = rows->topLevelItemCount() - 1; i >= 0; --i)
-        if (rows->topLevelItem(i)->data(kState, Qt::UserRole).toBool())
-            delete rows->takeTopLevelItem(i);
-}
-
 void CServeDlg::OnTimer(UINT_PTR nIDEvent)
 {
     if (m_pServer == nullptr)
@@ -465,87 +400,4 @@ LRESULT CServeDlg::OnServeChanged(WPARAM, LPARAM)
     // run, the list changes at most ten times a second.
     m_bRowsChanged = true;
     return 1;
-}
-
-std::string CServeDlg::RowReason(const ServeRow& row)
-{
-    std::string reason = row.reason;
-    if (row.state != ServeState::refused)
-        return reason;
-    // The advice of a refusal: which box to tick, or the name that exists.
-    if (reason.find("Uploads are not allowed") != std::string::npos)
-        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_UPLOAD);
-    if (reason.find("ew files are not allowed") != std::string::npos)
-        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_CREATE);
-    if (reason.find("xists") != std::string::npos && row.wDirection == DIRECTION_PUT)
-        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_REPLACE);
-    const auto found = m_hints.find(row.nId);
-    if (found != m_hints.end())
-        return found->second.empty() ? reason : reason + "; " + found->second;
-    std::string hint;
-    if (m_nFolderFd >= 0 && row.wDirection == DIRECTION_GET) {
-        const ServeName name = NormalizeServeName(row.file, true);
-        if (name.wErrorCode == 0)
-            if (const std::optional<std::string> match = FindCaseMatch(m_nFolderFd, name.relative))
-                hint = AfxFormatString(AfxFindString(IDS_SERVE_CASE_HINT), row.file.c_str(), match->c_str());
-    }
-    if (!hint.empty() && g_pLogDlg != nullptr)
-        g_pLogDlg->LogLine(hint);
-    m_hints[row.nId] = hint;
-    return hint.empty() ? reason : reason + "; " + hint;
-}
-
-void CServeDlg::ShowRows()
-{
-    m_bRowsChanged = false;
-    if (m_pServer == nullptr)
-        return;
-    auto* view = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
-    std::map<unsigned, QTreeWidgetItem*> shown;
-    for (int i = 0; i < view->topLevelItemCount(); ++i)
-        shown[view->topLevelItem(i)->data(kClient, Qt::UserRole).toUInt()] = view->topLevelItem(i);
-    const NumberStyle numbers;
-    const ULONGLONG now = NowMs();
-    for (const ServeRow& row : m_pServer->Rows()) {
-        m_bRequestSeen = true;
-        QTreeWidgetItem* item = shown.count(row.nId) != 0 ? shown[row.nId] : nullptr;
-        if (item == nullptr) {
-            item = new QTreeWidgetItem;
-            item->setData(kClient, Qt::UserRole, row.nId);
-            view->insertTopLevelItem(0, item); // newest first
-        }
-        const bool finished = row.state != ServeState::running;
-        const ULONGLONG elapsed = std::max<ULONGLONG>((finished ? row.nEndMs : now) - row.nStartMs, 1);
-        const char* states[] = {"running", "done", "failed", "refused", "size query"};
-        std::string state = states[static_cast<int>(row.state)];
-        const std::string reason = RowReason(row);
-        if (!reason.empty())
-            state += ": " + reason;
-        const std::string bytes = FormatCount(row.nBytes, numbers) +
-                                  (row.bSizeKnown ? " / " + FormatCount(row.nSize, numbers) : std::string());
-        const std::string texts[kColumns] = {AddressText(row.client),
-                                             row.file,
-                                             row.wDirection == DIRECTION_GET ? "get" : "put",
-                                             row.granted,
-                                             bytes,
-                                             "",
-                                             FormatRate(row.nBytes * 8000 / elapsed, numbers),
-                                             std::to_string(row.nResends),
-                                             state};
-        // What a narrow column cuts is in its tooltip.
-        for (int column = 0; column < kColumns; ++column) {
-            item->setText(column, Text(texts[column]));
-            item->setToolTip(column, Text(texts[column]));
-        }
-        item->setData(kProgress, Qt::UserRole,
-                      row.bSizeKnown && row.nSize > 0
-                          ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
-                      : finished && row.state == ServeState::done ? 100
-                                                                  : -1);
-        item->setData(kState, Qt::UserRole, finished);
-        shown.erase(row.nId);
-    }
-    // What the server no longer keeps goes from the list too.
-    for (const auto& [id, item] : shown)
-        delete item;
 }

@@ -12,6 +12,9 @@
 #include "platform/qt/dialog.h"
 #include "transfer_settings.h"
 
+// The columns of the transfers' list.
+enum ServeColumn { kClient, kFile, kDirection, kOptions, kBytes, kProgress, kRate, kResends, kState, kColumns };
+
 class CServeDlg : public CDialog {
 public:
     explicit CServeDlg(CWnd* pParent = nullptr);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "local_networks.h"
 
+#include <netdb.h>
+
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -84,4 +86,24 @@ bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubn
 bool AfxIsOnLocalNetwork(const sockaddr_storage& address)
 {
     return AfxIsInSubnets(address, AfxGetLocalSubnets());
+}
+
+std::vector<LocalAddress> AfxGetLocalAddresses(bool bLoopback)
+{
+    std::vector<LocalAddress> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0 ||
+            (entry->ifa_addr->sa_family != AF_INET && entry->ifa_addr->sa_family != AF_INET6) ||
+            (!bLoopback && (entry->ifa_flags & IFF_LOOPBACK) != 0))
+            continue;
+        char host[NI_MAXHOST];
+        const socklen_t length = entry->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        if (::getnameinfo(entry->ifa_addr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
+            addresses.push_back({host, entry->ifa_addr->sa_family == AF_INET6});
+    }
+    ::freeifaddrs(list);
+    return addresses;
 }

@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 
+#include <string>
 #include <vector>
 
 #include "afxtypes.h"
@@ -28,3 +29,13 @@ bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubn
 // AfxIsInSubnets with the interfaces as they are now: read on every call,
 // since addresses come and go.
 bool AfxIsOnLocalNetwork(const sockaddr_storage& address);
+
+// An address of this machine as text: numeric, with its zone where it needs
+// one (fe80::1%eth0).
+struct LocalAddress {
+    std::string text;
+    bool bIpv6;
+};
+
+// The addresses of the interfaces that are up; loopback only with bLoopback.
+std::vector<LocalAddress> AfxGetLocalAddresses(bool bLoopback);

@@ -298,46 +298,6 @@ std::string CDialog::GetDlgItemText(int nID) const
     return property != nullptr ? widget->property(property).toString().toStdString() : std::string();
 }
 
-void CDialog::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton)
-{
-    for (int id = nIDFirstButton; id <= nIDLastButton; ++id) {
-        if (auto* radio = qobject_cast<QRadioButton*>(GetDlgItem(id))) {
-            // An exclusive radio button cannot be unchecked directly.
-            radio->setAutoExclusive(false);
-            radio->setChecked(id == nIDCheckButton);
-            radio->setAutoExclusive(true);
-        }
-    }
-}
-
-void CDialog::CheckDlgButton(int nIDButton, UINT nCheck)
-{
-    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(nIDButton)))
-        button->setChecked(nCheck != 0);
-}
-
-UINT CDialog::IsDlgButtonChecked(int nIDButton) const
-{
-    const auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(nIDButton));
-    return button != nullptr && button->isChecked() ? 1u : 0u;
-}
-
-BOOL CDialog::EnableWindow(int nID, BOOL bEnable)
-{
-    QWidget* widget = GetDlgItem(nID);
-    if (widget == nullptr)
-        return FALSE;
-    const BOOL wasDisabled = !widget->isEnabled();
-    widget->setEnabled(bEnable != FALSE);
-    return wasDisabled;
-}
-
-BOOL CDialog::IsWindowEnabled(int nID) const
-{
-    const QWidget* widget = GetDlgItem(nID);
-    return widget != nullptr && widget->isEnabled();
-}
-
 UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse)
 {
     if (m_pWidget == nullptr)
