@@ -93,6 +93,8 @@ int main(int argc, char** argv)
     ok = options.Create(IDD_OPTIONS) && Save(options, folder + "options.png") && ok;
 
     // How transfers end: a Get complete, a Put aborted a quarter of the way.
+    // The program has one main window (and one log window) at a time.
+    main.DestroyWindow();
     CEndedDlg ended;
     ok = ended.Create(IDD_MAIN) && ok;
     qobject_cast<QLineEdit*>(ended.GetDlgItem(IDC_REMOTE_HOST))->setText("192.0.2.10");
