@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "tftp_options.h"
+
 namespace {
 
 std::atomic<bool> s_bForceWalk{false};
@@ -21,17 +23,6 @@ std::atomic<bool> s_bNoOpenat2{false}; // the kernel answered ENOSYS once
 // No open waits on a FIFO or becomes a controlling terminal, and no
 // descriptor passes to a program started later.
 constexpr int kAlways = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-bool SameText(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
 
 bool IsDotName(std::string_view name)
 {
@@ -135,7 +126,7 @@ std::optional<std::string> MatchEntry(int fd, const std::string& name)
     std::optional<std::string> match;
     int matches = 0;
     while (const dirent* entry = ::readdir(dir))
-        if (SameText(entry->d_name, name) && ++matches == 1)
+        if (TftpSameText(entry->d_name, name) && ++matches == 1)
             match = entry->d_name;
     ::closedir(dir);
     return matches == 1 ? match : std::nullopt;

@@ -13,26 +13,6 @@ namespace {
 // Indexed by ServeOption.
 constexpr std::string_view kOptionNames[SERVE_OPTION_COUNT] = {"blksize", "timeout", "tsize", "windowsize"};
 
-bool SameText(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-// A decimal number of at most 20 digits that fits 64 bits; nothing else.
-std::optional<ULONGLONG> Decimal(std::string_view text)
-{
-    if (text.empty() || text.size() > 20 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    ULONGLONG value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 ServeRequestVerdict Refuse(WORD wCode, const char* lpszText)
 {
     ServeRequestVerdict verdict;
@@ -54,7 +34,7 @@ void ReadOptions(std::string_view text, size_t at, ServeRequest* pRequest)
         const std::string_view value = text.substr(nameEnd + 1, valueEnd - nameEnd - 1);
         at = valueEnd + 1;
         const auto known = std::find_if(std::begin(kOptionNames), std::end(kOptionNames),
-                                        [&](std::string_view option) { return SameText(name, option); });
+                                        [&](std::string_view option) { return TftpSameText(name, option); });
         if (known == std::end(kOptionNames)) {
             ++pRequest->nUnknown;
             continue;
@@ -64,7 +44,7 @@ void ReadOptions(std::string_view text, size_t at, ServeRequest* pRequest)
         if (asked.bAsked)
             continue;
         asked.bAsked = true;
-        const std::optional<ULONGLONG> number = Decimal(value);
+        const std::optional<ULONGLONG> number = TftpDecimal(value);
         asked.bNumber = number.has_value();
         asked.nValue = number.value_or(0);
         pRequest->order[pRequest->nOrder++] = option;
@@ -99,7 +79,7 @@ ServeRequestVerdict ParseServeRequest(const BYTE* pDatagram, int nLength)
     if (nameEnd > static_cast<size_t>(TFTP_MAX_NAME))
         return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Name too long");
     const std::string_view mode = text.substr(nameEnd + 1, modeEnd - nameEnd - 1);
-    if (!SameText(mode, "octet") && !SameText(mode, "netascii"))
+    if (!TftpSameText(mode, "octet") && !TftpSameText(mode, "netascii"))
         return Refuse(TFTP_ERROR_ILLEGAL_OPERATION, "Unknown mode");
 
     ServeRequestVerdict verdict;
@@ -107,7 +87,7 @@ ServeRequestVerdict ParseServeRequest(const BYTE* pDatagram, int nLength)
     ServeRequest& request = verdict.request;
     request.wOpcode = opcode;
     request.szName = text.substr(0, nameEnd);
-    request.wMode = SameText(mode, "octet") ? MODE_BINARY : MODE_ASCII;
+    request.wMode = TftpSameText(mode, "octet") ? MODE_BINARY : MODE_ASCII;
     ReadOptions(text, modeEnd + 1, &request);
     return verdict;
 }

@@ -16,27 +16,6 @@ constexpr std::string_view kTimeout = "timeout";
 constexpr std::string_view kFileSize = "tsize";
 constexpr std::string_view kWindowSize = "windowsize";
 
-bool SameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
-// A decimal number of at most 20 digits that fits 64 bits; nothing else.
-std::optional<ULONGLONG> Decimal(std::string_view text)
-{
-    if (text.empty() || text.size() > 20 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    ULONGLONG value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 // Appends "name\0value\0"; false when it would pass the limit.
 bool Append(BYTE* pBuffer, int* pLength, int nLimit, std::string_view name, ULONGLONG value)
 {
@@ -56,6 +35,25 @@ bool Append(BYTE* pBuffer, int* pLength, int nLimit, std::string_view name, ULON
 }
 
 } // namespace
+
+bool TftpSameText(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::optional<ULONGLONG> TftpDecimal(std::string_view text)
+{
+    if (text.empty() || text.size() > 20 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    ULONGLONG value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
 
 int AppendOptions(BYTE* pBuffer, int nLength, int nCapacity, const TftpOptions& asked)
 {
@@ -93,27 +91,27 @@ OackVerdict ParseOack(const BYTE* pDatagram, int nLength, const TftpOptions& ask
         const std::string_view valueText = rest.substr(nameEnd + 1, valueEnd - nameEnd - 1);
         at = valueEnd + 1;
         verdict.szOption = name;
-        const std::optional<ULONGLONG> value = Decimal(valueText);
+        const std::optional<ULONGLONG> value = TftpDecimal(valueText);
         if (!value)
             return verdict;
-        if (SameName(name, kBlockSize)) {
+        if (TftpSameText(name, kBlockSize)) {
             if (asked.nBlockSize == 0 || seenBlockSize || *value < TFTP_MIN_BLOCK_SIZE ||
                 *value > static_cast<ULONGLONG>(asked.nBlockSize))
                 return verdict;
             seenBlockSize = true;
             verdict.granted.nBlockSize = static_cast<int>(*value);
-        } else if (SameName(name, kWindowSize)) {
+        } else if (TftpSameText(name, kWindowSize)) {
             if (asked.nWindowSize == 0 || seenWindowSize || *value < 1 ||
                 *value > static_cast<ULONGLONG>(asked.nWindowSize))
                 return verdict;
             seenWindowSize = true;
             verdict.granted.nWindowSize = static_cast<int>(*value);
-        } else if (SameName(name, kTimeout)) {
+        } else if (TftpSameText(name, kTimeout)) {
             if (asked.nTimeout == 0 || seenTimeout || *value != static_cast<ULONGLONG>(asked.nTimeout))
                 return verdict;
             seenTimeout = true;
             verdict.granted.nTimeout = asked.nTimeout;
-        } else if (SameName(name, kFileSize)) {
+        } else if (TftpSameText(name, kFileSize)) {
             if (!asked.bFileSize || seenFileSize)
                 return verdict;
             seenFileSize = true;

@@ -4,6 +4,7 @@
 // grants. Pure functions of bytes, no I/O.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,12 @@ struct TftpGranted {
     bool bFileSize = false;
     ULONGLONG nFileSize = 0; // advisory: never sizes a buffer or ends a transfer
 };
+
+// Option names, modes and file names compare without regard to ASCII case.
+bool TftpSameText(std::string_view a, std::string_view b);
+// A decimal number of at most 20 digits that fits 64 bits; nothing else
+// (no sign, no blanks, no exponent).
+std::optional<ULONGLONG> TftpDecimal(std::string_view text);
 
 // Appends the asked options to the request of nLength bytes at pBuffer, each
 // as "name\0value\0" in lower case. Returns the new length, or 0 when they do

@@ -339,6 +339,16 @@ int CAsyncSocket::SendToFrom(const void* lpBuf, int nBufLen, const sockaddr_stor
     message.msg_namelen = SockAddrLength(to);
     message.msg_iov = &io;
     message.msg_iovlen = 1;
+    // One control message: the source address the reply leaves from.
+    const auto attach = [&](int nLevel, int nType, const auto& info) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof info);
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = nLevel;
+        c->cmsg_type = nType;
+        c->cmsg_len = CMSG_LEN(sizeof info);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    };
     // The source of an IPv4 reply, also one from a dual-stack socket.
     const auto* from6 = reinterpret_cast<const sockaddr_in6*>(&from);
     const bool mapped = from.ss_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&from6->sin6_addr);
@@ -348,24 +358,12 @@ int CAsyncSocket::SendToFrom(const void* lpBuf, int nBufLen, const sockaddr_stor
             std::memcpy(&info.ipi_spec_dst, &from6->sin6_addr.s6_addr[12], 4);
         else
             info.ipi_spec_dst = reinterpret_cast<const sockaddr_in*>(&from)->sin_addr;
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof info);
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        attach(IPPROTO_IP, IP_PKTINFO, info);
     } else if (from.ss_family == AF_INET6) {
         in6_pktinfo info{};
         info.ipi6_addr = from6->sin6_addr;
         info.ipi6_ifindex = from6->sin6_scope_id;
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof info);
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = IPPROTO_IPV6;
-        c->cmsg_type = IPV6_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        attach(IPPROTO_IPV6, IPV6_PKTINFO, info);
     }
     return Checked(::sendmsg(m_hSocket, &message, nFlags | MSG_NOSIGNAL | MSG_DONTWAIT));
 }
