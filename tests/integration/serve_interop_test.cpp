@@ -17,6 +17,7 @@
 #include "served_folder.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_bytes.h"
 
 namespace {
 
@@ -79,29 +80,6 @@ Bytes Text(size_t size, unsigned seed, const std::string& lineEnd, bool dropped)
     if (!text.empty() && text.back() == '\r')
         text.back() = 'x';
     return text;
-}
-
-Bytes Replace(const Bytes& in, const std::string& from, const std::string& to)
-{
-    Bytes out;
-    for (size_t i = 0; i < in.size();) {
-        if (in.size() - i >= from.size() && std::equal(from.begin(), from.end(), in.begin() + static_cast<long>(i))) {
-            out.insert(out.end(), to.begin(), to.end());
-            i += from.size();
-        } else {
-            out.push_back(in[i++]);
-        }
-    }
-    return out;
-}
-
-Bytes WithoutDropped(const Bytes& in)
-{
-    Bytes out;
-    for (BYTE b : in)
-        if (b == 0 || (b >= 7 && b <= 13) || (b >= 32 && b <= 126))
-            out.push_back(b);
-    return out;
 }
 
 // How a client treats netascii.

@@ -18,6 +18,7 @@
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/session_driver.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_bytes.h"
 #include "tests/support/tftpd_server.h"
 #include "tests/support/timing.h"
 
@@ -57,30 +58,6 @@ Bytes TextContent(size_t size, unsigned seed, const std::string& lineEnd, const 
     }
     content.resize(size); // may cut a line end in two at the very end
     return content;
-}
-
-Bytes Replace(const Bytes& in, const std::string& from, const std::string& to)
-{
-    Bytes out;
-    out.reserve(in.size() * 2);
-    for (size_t i = 0; i < in.size();) {
-        if (in.size() - i >= from.size() && std::equal(from.begin(), from.end(), in.begin() + static_cast<long>(i))) {
-            out.insert(out.end(), to.begin(), to.end());
-            i += from.size();
-        } else {
-            out.push_back(in[i++]);
-        }
-    }
-    return out;
-}
-
-Bytes WithoutDropped(const Bytes& in)
-{
-    Bytes out;
-    for (BYTE b : in)
-        if (b == 0 || (b >= 7 && b <= 13) || (b >= 32 && b <= 126))
-            out.push_back(b);
-    return out;
 }
 
 // The server may close the file just after its last ACK: wait (bounded) for it.
