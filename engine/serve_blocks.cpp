@@ -26,25 +26,16 @@ void CServeTransfer::OnAck(int nSlid, ULONGLONG nNowMs)
         (void)m_send.Pending(i, &length);
         bytes += static_cast<ULONGLONG>(length - TFTP_HEADER_SIZE);
     }
-    const bool rewindReached =
-        m_bRewound && static_cast<WORD>(m_wRewindEnd - m_send.FirstUnacknowledged()) < static_cast<WORD>(nSlid);
-    m_send.Slide(nSlid);
+    const bool rewind = m_send.SlideAndRewind(nSlid);
     m_row.nBytes += bytes;
     Progress(nNowMs);
-    if (rewindReached)
-        m_bRewound = false;
     if (m_send.Outstanding() == 0 && m_bLastRead) {
         End(ServeState::done, {}, nNowMs);
         return;
     }
-    if (m_send.Outstanding() > 0 && !m_bRewound) {
-        // An ACK inside the window: the client saw a gap after that block
-        // and drops what follows it, so the rest goes again at once, from
-        // the block after the ACK. Once, until an ACK reaches the newest
-        // block sent again.
-        m_bRewound = true;
-        m_wRewindEnd = static_cast<WORD>(m_send.FirstUnacknowledged() + m_send.Outstanding() - 1);
-        m_bSampling = false;
+    if (rewind) {
+        // The client dropped what followed the block it acknowledged.
+        m_clock.ForgetSample();
         ResendPending();
     }
     Fill(nNowMs);

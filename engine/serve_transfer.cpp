@@ -72,8 +72,7 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     m_pReceive = m_pMemory.get() + slots;
     m_send.Reset(window, m_pMemory.get(), slot);
     m_receive.Reset(window);
-    m_timer.Reset(granted.nTimeout > 0 ? static_cast<ULONGLONG>(granted.nTimeout) * 1000 : 0);
-    m_nProgressMs = nNowMs;
+    m_clock.Start(granted.nTimeout > 0 ? static_cast<ULONGLONG>(granted.nTimeout) * 1000 : 0, nNowMs);
 
     if (!OpenSocket(start.local)) {
         End(ServeState::failed, std::string("Cannot open a socket: ") + std::strerror(GetLastError()), nNowMs);
@@ -83,7 +82,6 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     if (!read && window > 1)
         (void)SetReceiveBufferSize(2 * window * slot);
 
-    ArmResend(nNowMs);
     if (m_grant.nOrder > 0) {
         m_phase = Phase::oack;
         m_nOackLength = BuildOack(m_abOack, sizeof m_abOack, m_grant);
@@ -215,25 +213,22 @@ void CServeTransfer::OnTick(ULONGLONG nNowMs)
     default:
         break;
     }
-    if (nNowMs - m_nProgressMs >= m_timer.SilenceLimitMs()) {
+    if (m_clock.Silent(nNowMs)) {
         End(ServeState::failed,
-            "No answer from the client for " + std::to_string(m_timer.SilenceLimitMs() / 1000) + " seconds", nNowMs);
+            "No answer from the client for " + std::to_string(m_clock.SilenceLimitMs() / 1000) + " seconds", nNowMs);
         return;
     }
-    if (nNowMs >= m_nResendAtMs)
+    if (m_clock.ResendDue(nNowMs))
         Resend(nNowMs);
 }
 
 void CServeTransfer::Resend(ULONGLONG nNowMs)
 {
-    if (!m_bAnswered && m_nResendsSinceProgress >= kResendsUnanswered) {
-        ArmResend(nNowMs); // silent until the silence limit ends it
+    if (!m_bAnswered && m_clock.ResendsSinceProgress() >= kResendsUnanswered) {
+        m_clock.Rearm(nNowMs); // silent until the silence limit ends it
         return;
     }
-    m_bSampling = false;
-    m_timer.OnResend();
-    ArmResend(nNowMs);
-    ++m_nResendsSinceProgress;
+    m_clock.OnResend(nNowMs);
     ++m_row.nResends;
     switch (m_phase) {
     case Phase::oack:
@@ -258,7 +253,7 @@ ULONGLONG CServeTransfer::NextDeadlineMs() const
     case Phase::dallying:
         return m_nDallyEndMs;
     default:
-        return std::min(m_nResendAtMs, m_nProgressMs + m_timer.SilenceLimitMs());
+        return m_clock.NextDeadlineMs();
     }
 }
 
@@ -277,10 +272,8 @@ void CServeTransfer::Abort(const char* lpszText, ULONGLONG nNowMs)
 
 bool CServeTransfer::SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs)
 {
-    if (nNowMs != 0 && !m_bSampling && m_nResendsSinceProgress == 0) {
-        m_bSampling = true;
-        m_nSampleStartMs = nNowMs;
-    }
+    if (nNowMs != 0)
+        m_clock.OnSent(nNowMs);
     if (SendTo(pDatagram, nLength, reinterpret_cast<const sockaddr*>(&m_client), AddressLength(m_client), 0) !=
         SOCKET_ERROR)
         return true;
@@ -310,19 +303,7 @@ void CServeTransfer::SendErrorTo(const sockaddr_storage& to, WORD wCode, const c
 void CServeTransfer::Progress(ULONGLONG nNowMs)
 {
     m_bAnswered = true;
-    m_nProgressMs = nNowMs;
-    m_nResendsSinceProgress = 0;
-    m_timer.OnProgress();
-    if (m_bSampling) {
-        m_timer.OnSample(nNowMs - m_nSampleStartMs);
-        m_bSampling = false;
-    }
-    ArmResend(nNowMs);
-}
-
-void CServeTransfer::ArmResend(ULONGLONG nNowMs)
-{
-    m_nResendAtMs = nNowMs + m_timer.PeriodMs();
+    m_clock.OnProgress(nNowMs);
 }
 
 void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs)
@@ -337,7 +318,7 @@ void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs)
     if (state == ServeState::done && m_wOpcode == TFTP_OPCODE_WRQ) {
         // The last ACK may be lost: the socket stays to send it again.
         m_phase = Phase::dallying;
-        m_nDallyEndMs = nNowMs + m_timer.SilenceLimitMs();
+        m_nDallyEndMs = nNowMs + m_clock.SilenceLimitMs();
     } else {
         m_phase = Phase::closed;
         Close();

@@ -108,7 +108,6 @@ private:
     void SendAck(WORD wBlock, ULONGLONG nNowMs);
     void SendErrorTo(const sockaddr_storage& to, WORD wCode, const char* lpszText);
     void Progress(ULONGLONG nNowMs);
-    void ArmResend(ULONGLONG nNowMs);
     // Ends the transfer: the row's state and reason, the host told.
     void End(ServeState state, std::string reason, ULONGLONG nNowMs);
     // End after a local file error, telling the client.
@@ -133,17 +132,10 @@ private:
     WORD m_wExpected = 1;      // an upload: the DATA block awaited
     WORD m_wLastAck = 0;       // an upload: the block the last ACK named
     ULONGLONG m_nRoom = ~0ULL; // an upload: the bytes it may fill
-    bool m_bRewound = false;   // a read: a partial ACK's resend is out...
-    WORD m_wRewindEnd = 0;     // ...until an ACK reaches this block
     BYTE m_abOack[TFTP_MAX_OACK] = {};
     int m_nOackLength = 0;
 
-    CResendTimer m_timer;
-    ULONGLONG m_nResendAtMs = 0;
-    ULONGLONG m_nProgressMs = 0; // the last progress: the silence limit counts from here
+    CTransferClock m_clock;
     ULONGLONG m_nDallyEndMs = 0;
     bool m_bAnswered = false; // the client has acknowledged something (or sent DATA)
-    bool m_bSampling = false; // a round trip is being timed (Karn: none across a resend)
-    ULONGLONG m_nSampleStartMs = 0;
-    unsigned m_nResendsSinceProgress = 0;
 };

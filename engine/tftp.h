@@ -66,6 +66,9 @@ enum TftpState : WORD {
 inline constexpr UINT TFTP_TICK_MS = 500;
 inline constexpr int TFTP_TICKS_PER_RESEND = 6;
 inline constexpr int TFTP_RESENDS = 2;
+// The clock of a negotiated transfer's adaptive resends (see
+// CTFTPSocket::Clocked): fine enough for a resend after 20 ms.
+inline constexpr UINT TFTP_CLOCK_MS = 10;
 
 // The block size asked for by default with options on: a block, its headers
 // and an IPv4 (or IPv6) header fill a 1500-byte Ethernet frame.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -27,6 +28,8 @@ CTFTPSocket::CTFTPSocket(CWnd* pOwner)
 CTFTPSocket::~CTFTPSocket()
 {
     m_pLookup.reset(); // no answer reaches a socket that is going
+    if (m_bClocked)
+        LogLink();
     if (m_bOwnBuffer) {
         delete[] m_pBuffer;
         m_pBuffer = nullptr;
@@ -144,6 +147,7 @@ BOOL CTFTPSocket::TryAddresses()
         }
         m_nTicks = 0;
         m_nRetries = 0;
+        m_nRequestSentMs = Now();
         if (!m_bRequestSent) {
             m_bRequestSent = TRUE;
             if (m_pOwner != nullptr)
@@ -221,6 +225,15 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
     ChooseWindows();
+    // Without a timeout of its own, the transfer resends after a few round
+    // trips, the first of them the request's unless it had to go again.
+    if (m_granted.nTimeout == 0) {
+        const ULONGLONG now = Now();
+        m_bClocked = true;
+        m_clock.Start(0, now);
+        if (m_nRetries == 0)
+            m_clock.AddSample(now - m_nRequestSentMs);
+    }
     // Room for two block windows, so that one is not dropped while the one
     // before it is read. The system may grant less: then more is resent.
     if (m_granted.nWindowSize > 1)
@@ -335,8 +348,16 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     case TftpEvent::Ack:
         if (!Accepted())
             return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
-        m_send.Slide(verdict.nSlid);
         m_wState = TFTP_STATE_WAIT_ACK;
+        if (m_bClocked && verdict.nSlid > 0)
+            m_clock.OnProgress(Now());
+        if (m_send.SlideAndRewind(verdict.nSlid)) {
+            // The server dropped the blocks after the one it acknowledged.
+            m_nKnownLost += static_cast<unsigned>(m_send.Outstanding());
+            m_clock.ForgetSample();
+            if (!SendSucceeded(ResendWindow()))
+                return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        }
         return TFTP_RESULT_ACKED;
     case TftpEvent::Data:
         if (!Accepted())
@@ -345,6 +366,8 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         m_nDatagramLength = length;
         m_wBlock = m_wExpected;
         ++m_wExpected;
+        if (m_bClocked)
+            m_clock.OnProgress(Now());
         // Acknowledged when the block window is complete or the transfer is;
         // in lock-step, at once. The ACK goes out before the caller stores the block.
         if (m_receive.OnInOrder(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) &&
@@ -355,6 +378,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         // Answered once with the last block in order, so that the server
         // goes on from there.
         m_receive.OnGapAnswered();
+        m_nKnownLost += static_cast<WORD>(GetWord(datagram + 2) - m_wExpected);
         return SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE
                                                                       : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
     case TftpEvent::Fail:
@@ -401,12 +425,16 @@ int CTFTPSocket::SendBlock(BYTE* pPacket, int nPayloadLength, int /*nFlags*/)
     BuildDataHeader(pPacket, m_wBlock);
     std::memcpy(slot, pPacket, static_cast<size_t>(length));
     m_nLastLength = length;
+    if (m_bClocked)
+        m_clock.OnSent(Now());
     return Send(pPacket, length, 0);
 }
 
 int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
 {
     m_nLastLength = BuildAck(pPacket, m_wBlock);
+    if (m_bClocked)
+        m_clock.OnSent(Now());
     return Send(pPacket, m_nLastLength, 0);
 }
 
@@ -462,7 +490,7 @@ void CTFTPSocket::DeleteWhenIdle()
 void CTFTPSocket::OnTick()
 {
     const CCallScope scope(*this);
-    if (m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED || m_wState == TFTP_STATE_RESOLVING)
+    if (m_bClocked || m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED || m_wState == TFTP_STATE_RESOLVING)
         return;
     // A negotiated timeout of T seconds resends after T; three periods
     // without an answer end the transfer, as the plain timing does.
@@ -488,21 +516,9 @@ void CTFTPSocket::OnTick()
         result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
                         AddressLength(m_addrServer), 0);
         break;
-    case TFTP_STATE_WAIT_ACK: {
-        // Every block of the send window not yet acknowledged goes again.
-        const int pending = m_send.Outstanding();
-        const WORD first = m_send.FirstUnacknowledged();
-        if (pending > 0)
-            Log("No answer: DATA " + std::to_string(first) +
-                (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
-                " sent again");
-        for (int i = 0; i < pending && result != SOCKET_ERROR; ++i) {
-            int blockLength = 0;
-            const BYTE* block = m_send.Pending(i, &blockLength);
-            result = Send(block, blockLength, 0);
-        }
+    case TFTP_STATE_WAIT_ACK:
+        result = ResendWindow();
         break;
-    }
     default:
         Log("No answer: ACK " + std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
         result = Send(m_pBuffer, m_nLastLength, 0);
@@ -511,6 +527,81 @@ void CTFTPSocket::OnTick()
     m_nTicks = 0;
     if (!SendSucceeded(result) && m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+int CTFTPSocket::ResendWindow()
+{
+    const int pending = m_send.Outstanding();
+    const WORD first = m_send.FirstUnacknowledged();
+    if (pending > 0 && (!m_bClocked || m_clock.ResendsSinceProgress() > 1))
+        Log("No answer: DATA " + std::to_string(first) +
+            (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
+            " sent again");
+    int result = 0;
+    for (int i = 0; i < pending && result != SOCKET_ERROR; ++i) {
+        int blockLength = 0;
+        const BYTE* block = m_send.Pending(i, &blockLength);
+        result = Send(block, blockLength, 0);
+    }
+    return result;
+}
+
+void CTFTPSocket::OnClock()
+{
+    const CCallScope scope(*this);
+    if (!m_bClocked || (m_wState != TFTP_STATE_WAIT_ACK && m_wState != TFTP_STATE_WAIT_DATA))
+        return;
+    const ULONGLONG now = Now();
+    if (m_clock.Silent(now)) {
+        m_wState = TFTP_STATE_CLOSED;
+        Log("No answer for " + std::to_string(m_clock.SilenceLimitMs() / 1000) + " seconds: the transfer timed out");
+        if (m_pOwner != nullptr)
+            m_pOwner->PostMessage(WM_TFTP_TIMEOUT, 0, 0);
+        return;
+    }
+    if (!m_clock.ResendDue(now))
+        return;
+    // Quick resends are counted in the link's line at the end; the log
+    // tells of a resend once a second one without progress goes.
+    m_clock.OnResend(now);
+    int result = 0;
+    if (m_wState == TFTP_STATE_WAIT_ACK) {
+        result = ResendWindow();
+    } else {
+        // The ACK of the last block in order: the rest of a window whose
+        // last block was lost, or the ACK itself, comes again. Blocks of the
+        // old window still on the way draw no ACK of their own.
+        if (m_clock.ResendsSinceProgress() > 1)
+            Log("No answer: ACK " + std::to_string(m_wBlock) + " sent again");
+        m_receive.OnGapAnswered();
+        result = SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0);
+    }
+    if (!SendSucceeded(result) && m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+ULONGLONG CTFTPSocket::Now() const
+{
+    if (m_fnNow)
+        return m_fnNow();
+    return static_cast<ULONGLONG>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+void CTFTPSocket::LogLink()
+{
+    const CResendTimer& timer = m_clock.Timer();
+    std::string line = "Link: round trip ";
+    if (timer.HasSample()) {
+        const ULONGLONG us = timer.SmoothedUs();
+        line.append(std::to_string(us / 1000)).append(".").append(std::to_string(us / 100 % 10)).append(" ms");
+    } else {
+        line.append("not measured");
+    }
+    line.append(", ").append(std::to_string(m_clock.Resends())).append(m_clock.Resends() == 1 ? " resend" : " resends");
+    line.append(", ").append(std::to_string(m_nKnownLost)).append(" blocks known lost");
+    Log(line);
 }
 
 void CTFTPSocket::ReportSocketError()

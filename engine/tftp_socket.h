@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/core/wnd.h"
 #include "tftp.h"
 #include "tftp_options.h"
+#include "tftp_timer.h"
 #include "tftp_window.h"
 #include "transfer_log.h"
 
@@ -77,6 +79,16 @@ public:
     // of the send window not yet acknowledged. The third period without a
     // reply posts WM_TFTP_TIMEOUT instead.
     virtual void OnTick();
+
+    // Whether the transfer's resends follow its measured round trip: options
+    // were granted and no timeout among them. Then OnClock, called every
+    // TFTP_CLOCK_MS, resends what is unanswered after a few round trips and
+    // ends the transfer after TFTP_SILENCE_LIMIT_MS without progress, and
+    // OnTick does nothing. Every other transfer keeps OnTick's timing.
+    bool Clocked() const { return m_bClocked; }
+    virtual void OnClock();
+    // The milliseconds the adaptive timing reads; a steady clock by default.
+    void SetClock(std::function<ULONGLONG()> clock) { m_fnNow = std::move(clock); }
 
     // Ends the transfer and deletes the object: at once, or, when one of its
     // own calls is still running (a message box it shows runs the event loop,
@@ -163,6 +175,16 @@ protected:
     // Called once, when the first request has gone out.
     virtual void OnRequestSent() {}
 
+    // The adaptive timing of a negotiated transfer (see Clocked).
+    bool m_bClocked = false;
+    CTransferClock m_clock;
+    ULONGLONG m_nRequestSentMs = 0;
+    // DATA blocks the peer's or this side's window showed missing.
+    unsigned m_nKnownLost = 0;
+    ULONGLONG Now() const;
+    // Sends again every block of the send window not yet acknowledged.
+    int ResendWindow();
+
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
     ITransferLog* m_pLog = nullptr;
@@ -193,6 +215,10 @@ private:
     BOOL TryAddresses();
     BOOL NextAddressAfterSilence();
 
+    // The link's figures, at the end of an adaptively timed transfer.
+    void LogLink();
+
+    std::function<ULONGLONG()> m_fnNow;
     std::string m_strRequestName;
     std::string m_strHost;
     int m_nBaseBlockSize = 0;

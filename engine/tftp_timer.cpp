@@ -43,3 +43,45 @@ ULONGLONG CResendTimer::PeriodMs() const
     }
     return std::min(period << m_nBackoff, TFTP_RESEND_CEILING_MS);
 }
+
+void CTransferClock::Start(ULONGLONG nFixedMs, ULONGLONG nNowMs)
+{
+    *this = CTransferClock{};
+    m_timer.Reset(nFixedMs);
+    m_nProgressMs = nNowMs;
+    Rearm(nNowMs);
+}
+
+void CTransferClock::OnSent(ULONGLONG nNowMs)
+{
+    if (m_bSampling || m_nResendsSinceProgress != 0)
+        return;
+    m_bSampling = true;
+    m_nSampleStartMs = nNowMs;
+}
+
+void CTransferClock::OnProgress(ULONGLONG nNowMs)
+{
+    m_nProgressMs = nNowMs;
+    m_nResendsSinceProgress = 0;
+    m_timer.OnProgress();
+    if (m_bSampling) {
+        m_timer.OnSample(nNowMs - m_nSampleStartMs);
+        m_bSampling = false;
+    }
+    Rearm(nNowMs);
+}
+
+void CTransferClock::OnResend(ULONGLONG nNowMs)
+{
+    m_bSampling = false;
+    m_timer.OnResend();
+    Rearm(nNowMs);
+    ++m_nResendsSinceProgress;
+    ++m_nResends;
+}
+
+ULONGLONG CTransferClock::NextDeadlineMs() const
+{
+    return std::min(m_nResendAtMs, m_nProgressMs + m_timer.SilenceLimitMs());
+}

@@ -49,3 +49,50 @@ private:
     ULONGLONG m_nVariationUs = 0;
     int m_nBackoff = 0; // doublings since the last sample
 };
+
+// The clock of one transfer, for either end: when what is unanswered goes
+// again, when the transfer has gone silent too long, and which answers time
+// a round trip. Times are milliseconds of the caller's clock.
+class CTransferClock {
+public:
+    // A new transfer at nNowMs, adaptive or with a fixed period (see
+    // CResendTimer::Reset); the silence limit counts from here.
+    void Start(ULONGLONG nFixedMs, ULONGLONG nNowMs);
+    // A round trip measured before the transfer started (the request's).
+    void AddSample(ULONGLONG nRoundTripMs) { m_timer.OnSample(nRoundTripMs); }
+
+    // Something went out for the first time: the answer that brings progress
+    // next times a round trip, unless a round trip is already being timed or
+    // something went again since the last progress (Karn's rule).
+    void OnSent(ULONGLONG nNowMs);
+    // Part of what is being timed went again: its answer is no sample.
+    void ForgetSample() { m_bSampling = false; }
+    // An answer brought progress: the sample, if one was timed, the backoff
+    // ends, the silence limit and the resend period count from now.
+    void OnProgress(ULONGLONG nNowMs);
+
+    // The transfer has had no progress for the silence limit.
+    bool Silent(ULONGLONG nNowMs) const { return nNowMs - m_nProgressMs >= m_timer.SilenceLimitMs(); }
+    // The resend period has run out.
+    bool ResendDue(ULONGLONG nNowMs) const { return nNowMs >= m_nResendAtMs; }
+    // The caller sends again what is unanswered: the next period is twice as long.
+    void OnResend(ULONGLONG nNowMs);
+    // The period starts again without a resend (a caller that stays quiet).
+    void Rearm(ULONGLONG nNowMs) { m_nResendAtMs = nNowMs + m_timer.PeriodMs(); }
+    // The earlier of the next resend and the silence limit.
+    ULONGLONG NextDeadlineMs() const;
+
+    ULONGLONG SilenceLimitMs() const { return m_timer.SilenceLimitMs(); }
+    unsigned ResendsSinceProgress() const { return m_nResendsSinceProgress; }
+    unsigned Resends() const { return m_nResends; }
+    const CResendTimer& Timer() const { return m_timer; }
+
+private:
+    CResendTimer m_timer;
+    ULONGLONG m_nResendAtMs = 0;
+    ULONGLONG m_nProgressMs = 0;
+    bool m_bSampling = false;
+    ULONGLONG m_nSampleStartMs = 0;
+    unsigned m_nResendsSinceProgress = 0;
+    unsigned m_nResends = 0;
+};

@@ -11,6 +11,7 @@ void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize)
     m_nHead = 0;
     m_nOutstanding = 0;
     m_wFirst = 1;
+    m_bRewound = false;
 }
 
 BYTE* CSendWindow::SlotAt(int nIndex) const
@@ -45,6 +46,18 @@ void CSendWindow::Slide(int nBlocks)
     m_wFirst = static_cast<WORD>(m_wFirst + nBlocks);
     m_nHead = (m_nHead + nBlocks) % m_nWindow;
     m_nOutstanding -= nBlocks;
+}
+
+bool CSendWindow::SlideAndRewind(int nBlocks)
+{
+    if (m_bRewound && static_cast<WORD>(m_wRewindEnd - m_wFirst) < static_cast<WORD>(nBlocks))
+        m_bRewound = false;
+    Slide(nBlocks);
+    if (m_nOutstanding == 0 || m_bRewound)
+        return false;
+    m_bRewound = true;
+    m_wRewindEnd = static_cast<WORD>(m_wFirst + m_nOutstanding - 1);
+    return true;
 }
 
 const BYTE* CSendWindow::Pending(int nIndex, int* pLength) const

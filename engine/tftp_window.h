@@ -41,6 +41,12 @@ public:
     int Acknowledges(WORD wBlock) const;
     // The window slides past nBlocks acknowledged blocks (an answer of Acknowledges).
     void Slide(int nBlocks);
+    // Slides past nBlocks, and says whether the blocks still outstanding are
+    // to go again now. An ACK inside the window means the receiver saw a gap
+    // after that block and drops what follows it (RFC 7440), so the rest goes
+    // again at once rather than after a timeout: once, until an ACK reaches
+    // the newest block of that resend.
+    bool SlideAndRewind(int nBlocks);
 
     // What a timeout sends again: the outstanding blocks, oldest first;
     // Pending(0) is block FirstUnacknowledged(). Returns the block and its length.
@@ -55,6 +61,8 @@ private:
     int m_nHead = 0; // the slot of block m_wFirst
     int m_nOutstanding = 0;
     WORD m_wFirst = 1;
+    bool m_bRewound = false; // a partial ACK's resend is out...
+    WORD m_wRewindEnd = 0;   // ...until an ACK reaches this block
     int m_anLength[TFTP_MAX_WINDOW_SIZE] = {};
 };
 

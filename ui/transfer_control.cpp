@@ -30,6 +30,8 @@
 namespace {
 
 constexpr UINT_PTR kTransferTimer = 1;
+// The finer clock of a transfer whose resends follow its round trip.
+constexpr UINT_PTR kClockTimer = 2;
 
 // Whether the start of the file at path looks binary (see LooksBinary).
 bool FileLooksBinary(const std::string& path)
@@ -187,6 +189,7 @@ void CTransferDlg::StartTransfer(WORD wDirection)
 
     m_pSession.reset(CreateSession());
     m_pSession->SetLog(g_pLogDlg);
+    m_pSession->SetClock([this] { return GetTickCount64(); });
     // Plain RFC 1350 unless the user has turned options on.
     m_pSession->SetOptions(AfxLoadTransferSettings(g_pLogDlg).RequestOptions());
     m_nTimerID = SetTimer(kTransferTimer, TFTP_TICK_MS);
@@ -206,6 +209,7 @@ void CTransferDlg::EndTransfer(UINT nIDHow)
     const bool wasBusy = IsBusy();
     if (m_nTimerID != 0)
         KillTimer(m_nTimerID);
+    KillTimer(kClockTimer);
     m_pSession.reset();
     // A second end of one transfer (a late message) changes nothing.
     if (wasBusy) {
@@ -263,11 +267,15 @@ void CTransferDlg::ShowProgress()
                                     : QStringLiteral("%1%").arg(percent.value_or(0)));
 }
 
-void CTransferDlg::OnTimer(UINT_PTR /*nIDEvent*/)
+void CTransferDlg::OnTimer(UINT_PTR nIDEvent)
 {
     // A tick queued before the transfer ended.
     if (!IsBusy()) {
-        KillTimer(m_nTimerID);
+        KillTimer(nIDEvent);
+        return;
+    }
+    if (nIDEvent == kClockTimer) {
+        m_pSession->OnClock();
         return;
     }
     if (++m_nTimerTicks > 1) {
@@ -321,6 +329,8 @@ LRESULT CTransferDlg::OnTftpOptions(WPARAM, LPARAM)
     }
     if (m_nDirection == DIRECTION_PUT || m_bGetProgress)
         m_meter.SetRange(m_dwFileSize, granted.nBlockSize);
+    if (m_pSession->Clocked())
+        (void)SetTimer(kClockTimer, TFTP_CLOCK_MS);
     ShowProgress();
     UpdateStatus();
     return 1;

@@ -263,10 +263,12 @@ TEST_F(Negotiation, AGetAcknowledgesEachWindowAndEachGapOnce)
     EXPECT_EQ(ReadFileBytes(dir / "w.bin").size(), 9u * 16 + 3);
 }
 
-TEST_F(Negotiation, APutSendsWindowsAndResendsOnlyOnTimeout)
+TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
 {
     WriteFileBytes(dir / "local.bin", Bytes(9 * 16 + 5, 'p'));
     ProbeSession session(&owner);
+    ULONGLONG now = 0;
+    session.SetClock([&] { return now; });
     session.SetOptions(TftpOptions{16, 4, 0, false, 0});
     ASSERT_TRUE(
         session.Start(server.HostString().c_str(), (dir / "local.bin").c_str(), "w.bin", DIRECTION_PUT, MODE_BINARY));
@@ -277,20 +279,64 @@ TEST_F(Negotiation, APutSendsWindowsAndResendsOnlyOnTimeout)
             blocks.push_back(GetWordOf(*datagram, 2));
         return blocks;
     };
+    // Answered at once, so the resend period is the floor, 20 ms.
     FromTransfer(session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
+    ASSERT_TRUE(session.Clocked());
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{1, 2, 3, 4}));
-    FromTransfer(session, AckPacket(2)); // inside the window: it slides by two
-    EXPECT_EQ(blocksSent(), (std::vector<WORD>{5, 6}));
+    // Inside the window: the server dropped 3 and 4, which go again at once
+    // before the window fills.
+    FromTransfer(session, AckPacket(2));
+    EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
     FromTransfer(session, AckPacket(2)); // a duplicate sends nothing
     EXPECT_EQ(blocksSent(), std::vector<WORD>{});
     for (int tick = 0; tick < TFTP_TICKS_PER_RESEND; ++tick)
-        session.OnTick();
+        session.OnTick(); // the clock, not the tick, times this transfer
+    now = 19;
+    session.OnClock();
+    EXPECT_EQ(blocksSent(), std::vector<WORD>{});
+    now = 20;
+    session.OnClock();
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
     FromTransfer(session, AckPacket(6));
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{7, 8, 9, 10}));
     EXPECT_NE(TakeMessages().back(), WM_TFTP_COMPLETE);
     FromTransfer(session, AckPacket(10));
     EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+}
+
+TEST_F(Negotiation, AGetResendsItsLastAckOnAClockThatBacksOffAndEndsAfterNineSilentSeconds)
+{
+    ProbeSession session(&owner);
+    ULONGLONG now = 0;
+    session.SetClock([&] { return now; });
+    session.SetOptions(TftpOptions{16, 4, 0, false, 0});
+    ASSERT_TRUE(session.Start(server.HostString().c_str(), "", "s.bin", DIRECTION_GET, MODE_BINARY));
+    server.Receive();
+    FromTransfer(session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    for (WORD block = 1; block <= 3; ++block) // the window's last block is lost
+        FromTransfer(session, DataPacket(block, 16, 'g'));
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+
+    (void)TakeMessages();
+    std::vector<ULONGLONG> resent;
+    std::vector<UINT> ended;
+    for (now = 1; now <= 9000 && ended.empty(); ++now) {
+        session.OnClock();
+        while (std::optional<Bytes> datagram = transfer.TryReceive()) {
+            EXPECT_EQ(*datagram, AckPacket(3));
+            resent.push_back(now);
+        }
+        if (now == 21) // a stray of the old window after the resend draws nothing
+            FromTransfer(session, DataPacket(5, 16, 'g'));
+        ended = TakeMessages();
+    }
+    // 20 ms, doubling to the 3 s ceiling; the end 9 s after the last block.
+    EXPECT_EQ(resent, (std::vector<ULONGLONG>{20, 60, 140, 300, 620, 1260, 2540, 5100, 8100}));
+    EXPECT_EQ(ended, std::vector<UINT>{WM_TFTP_TIMEOUT});
+    EXPECT_EQ(now, 9001u);
+    session.OnClock();
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
 }
 
 TEST_F(Negotiation, AWindowStraddlesTheBlockNumbersWrap)

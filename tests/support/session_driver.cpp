@@ -15,8 +15,13 @@ TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host
 
     const auto deadline = Clock::now() + limit;
     auto nextTick = Clock::now() + tick;
+    // A transfer timed by its round trip reads the steady clock itself and
+    // is only woken every TFTP_CLOCK_MS, as the window does.
+    const auto clockPeriod = std::chrono::milliseconds(TFTP_CLOCK_MS);
+    auto nextClock = Clock::now() + clockPeriod;
     while (outcome.endMessage == 0 && Clock::now() < deadline) {
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
+        const auto wake = session.Clocked() ? std::min(nextTick, nextClock) : nextTick;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
         const int calls = watcher.RunOnce(static_cast<int>(std::max<long long>(wait.count(), 0)));
         const auto now = Clock::now();
         // A tick counts only once what has arrived is read (unless datagrams
@@ -26,6 +31,10 @@ TransferOutcome RunTransfer(CTFTPSession& session, CWnd& owner, const char* host
         if (now >= nextTick && (calls == 0 || now >= nextTick + tick)) {
             session.OnTick();
             nextTick = now + tick;
+        }
+        if (session.Clocked() && now >= nextClock) {
+            session.OnClock();
+            nextClock = now + clockPeriod;
         }
         MSG msg;
         while (owner.PeekMessage(&msg)) {

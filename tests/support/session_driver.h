@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Runs a transfer the way the program does, without a window: the poll()
 // watcher delivers readiness to OnReceive and OnTick is called every tick
-// period of the driver's own loop, until the session reports an end.
+// period of the driver's own loop (OnClock every TFTP_CLOCK_MS once the
+// transfer is clocked), until the session reports an end.
 #pragma once
 
 #include <chrono>
