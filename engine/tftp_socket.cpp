@@ -232,7 +232,7 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
         m_bClocked = true;
         m_clock.Start(0, now);
         if (m_nRetries == 0)
-            m_clock.AddSample(now - m_nRequestSentMs);
+            m_clock.AddSample(now - m_nRequestSentMs, now);
     }
     // Room for two block windows, so that one is not dropped while the one
     // before it is read. The system may grant less: then more is resent.

@@ -487,6 +487,40 @@ TEST_F(TransferControl, TimeoutResetsFirstThenSaysSo)
     EXPECT_TRUE(local.Names() == std::vector<std::string>{"b.txt"});
 }
 
+// With options granted and no timeout, the window's finer clock drives the
+// resends and the end, and the tick does not.
+TEST_F(TransferControl, ANegotiatedTransferResendsAndEndsOnTheWindowsClock)
+{
+    QSettings settings = Settings();
+    settings.setValue(QStringLiteral("Options/Negotiate"), true);
+    settings.setValue(QStringLiteral("Options/Timeout"), 0);
+    settings.sync();
+    FakePeer server;
+    FakePeer transfer;
+    Type(IDC_REMOTE_HOST, server.HostString());
+    Type(IDC_REMOTE_FILE, "clocked.bin");
+    Click(IDC_GET);
+    ASSERT_TRUE(server.Receive());
+    transfer.SendTo(server.LastSenderPort(), BytesOf(std::string("\0\6blksize\0"
+                                                                 "1468\0",
+                                                                 15)));
+    ASSERT_TRUE(RunUntil([&] { return transfer.TryReceive() == AckPacket(0); }));
+    Settle();
+    for (int tick = 0; tick < 18; ++tick)
+        dlg.SendMessage(WM_TIMER, 1);
+    EXPECT_EQ(transfer.TryReceive(), std::nullopt);
+    dlg.now += 20; // the floor: the OACK came back at once
+    dlg.SendMessage(WM_TIMER, 2);
+    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
+    dlg.now += TFTP_SILENCE_LIMIT_MS;
+    dlg.SendMessage(WM_TIMER, 2);
+    Settle();
+    EXPECT_EQ(boxes.Texts().back().substr(0, AfxLoadString(IDS_SESSION_TIMEOUT).size()),
+              AfxLoadString(IDS_SESSION_TIMEOUT));
+    EXPECT_FALSE(dlg.Busy());
+    settings.remove(QStringLiteral("Options"));
+}
+
 TEST_F(TransferControl, FinalRateCountsMilliseconds)
 {
     struct Row {
