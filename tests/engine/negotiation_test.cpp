@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ Bytes Oack(const std::string& pairs)
 {
     return BytesOf(std::string("\0\6", 2) + pairs);
 }
+
+struct Log : ITransferLog {
+    void LogLine(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
 
 class ProbeSession : public CTFTPSession {
 public:
@@ -132,10 +138,6 @@ TEST_F(Negotiation, OnlyAnErrorThatMayConcernTheOptionsBringsAPlainRequest)
                                    nullptr,
                                    "ERROR 8 (option negotiation refused)",
                                    nullptr};
-    struct Log : ITransferLog {
-        void LogLine(std::string_view line) override { lines.emplace_back(line); }
-        std::vector<std::string> lines;
-    };
     for (WORD code = 0; code < std::size(retried); ++code) {
         SCOPED_TRACE(code);
         CMessageBoxRecorder recorder;
@@ -266,12 +268,14 @@ TEST_F(Negotiation, AGetAcknowledgesEachWindowAndEachGapOnce)
 TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
 {
     WriteFileBytes(dir / "local.bin", Bytes(9 * 16 + 5, 'p'));
-    ProbeSession session(&owner);
+    auto session = std::make_unique<ProbeSession>(&owner);
+    Log log;
+    session->SetLog(&log);
     ULONGLONG now = 0;
-    session.SetClock([&] { return now; });
-    session.SetOptions(TftpOptions{16, 4, 0, false, 0});
+    session->SetClock([&] { return now; });
+    session->SetOptions(TftpOptions{16, 4, 0, false, 0});
     ASSERT_TRUE(
-        session.Start(server.HostString().c_str(), (dir / "local.bin").c_str(), "w.bin", DIRECTION_PUT, MODE_BINARY));
+        session->Start(server.HostString().c_str(), (dir / "local.bin").c_str(), "w.bin", DIRECTION_PUT, MODE_BINARY));
     server.Receive();
     const auto blocksSent = [&] {
         std::vector<WORD> blocks;
@@ -280,28 +284,31 @@ TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
         return blocks;
     };
     // Answered at once, so the resend period is the floor, 20 ms.
-    FromTransfer(session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
-    ASSERT_TRUE(session.Clocked());
+    FromTransfer(*session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
+    ASSERT_TRUE(session->Clocked());
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{1, 2, 3, 4}));
     // Inside the window: the server dropped 3 and 4, which go again at once
     // before the window fills.
-    FromTransfer(session, AckPacket(2));
+    FromTransfer(*session, AckPacket(2));
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
-    FromTransfer(session, AckPacket(2)); // a duplicate sends nothing
+    FromTransfer(*session, AckPacket(2)); // a duplicate sends nothing
     EXPECT_EQ(blocksSent(), std::vector<WORD>{});
     for (int tick = 0; tick < TFTP_TICKS_PER_RESEND; ++tick)
-        session.OnTick(); // the clock, not the tick, times this transfer
+        session->OnTick(); // the clock, not the tick, times this transfer
     now = 19;
-    session.OnClock();
+    session->OnClock();
     EXPECT_EQ(blocksSent(), std::vector<WORD>{});
     now = 20;
-    session.OnClock();
+    session->OnClock();
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
-    FromTransfer(session, AckPacket(6));
+    FromTransfer(*session, AckPacket(6));
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{7, 8, 9, 10}));
     EXPECT_NE(TakeMessages().back(), WM_TFTP_COMPLETE);
-    FromTransfer(session, AckPacket(10));
+    FromTransfer(*session, AckPacket(10));
     EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
+    // The link's figures: the partial ACK showed two blocks lost.
+    session.reset();
+    EXPECT_EQ(log.lines.back(), "Link: round trip 0.0 ms, 1 resend, 2 blocks known lost");
 }
 
 TEST_F(Negotiation, AGetResendsItsLastAckOnAClockThatBacksOffAndEndsAfterNineSilentSeconds)
