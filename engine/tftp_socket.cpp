@@ -355,7 +355,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
             // The server dropped the blocks after the one it acknowledged.
             m_nKnownLost += static_cast<unsigned>(m_send.Outstanding());
             m_clock.ForgetSample();
-            if (!SendSucceeded(ResendWindow()))
+            if (!SendSucceeded(ResendWindow(false)))
                 return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         }
         return TFTP_RESULT_ACKED;
@@ -517,7 +517,7 @@ void CTFTPSocket::OnTick()
                         AddressLength(m_addrServer), 0);
         break;
     case TFTP_STATE_WAIT_ACK:
-        result = ResendWindow();
+        result = ResendWindow(true);
         break;
     default:
         Log("No answer: ACK " + std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
@@ -529,11 +529,11 @@ void CTFTPSocket::OnTick()
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
-int CTFTPSocket::ResendWindow()
+int CTFTPSocket::ResendWindow(bool bLog)
 {
     const int pending = m_send.Outstanding();
     const WORD first = m_send.FirstUnacknowledged();
-    if (pending > 0 && (!m_bClocked || m_clock.ResendsSinceProgress() > 1))
+    if (pending > 0 && bLog)
         Log("No answer: DATA " + std::to_string(first) +
             (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
             " sent again");
@@ -566,7 +566,7 @@ void CTFTPSocket::OnClock()
     m_clock.OnResend(now);
     int result = 0;
     if (m_wState == TFTP_STATE_WAIT_ACK) {
-        result = ResendWindow();
+        result = ResendWindow(m_clock.ResendsSinceProgress() > 1);
     } else {
         // The ACK of the last block in order: the rest of a window whose
         // last block was lost, or the ACK itself, comes again. Blocks of the

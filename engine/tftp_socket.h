@@ -182,8 +182,9 @@ protected:
     // DATA blocks the peer's or this side's window showed missing.
     unsigned m_nKnownLost = 0;
     ULONGLONG Now() const;
-    // Sends again every block of the send window not yet acknowledged.
-    int ResendWindow();
+    // Sends again every block of the send window not yet acknowledged,
+    // saying so in the log when bLog.
+    int ResendWindow(bool bLog);
 
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
