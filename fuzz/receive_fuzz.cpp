@@ -132,6 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sock.failConnect = (setup & 2) != 0;
     const TftpOptions asked = OptionsFrom(setup, input);
     sock.SetOptions(asked);
+    ULONGLONG now = 0;
+    sock.SetClock([&now] { return now; });
     if ((setup & 4) == 0 && !sock.SendRequest("127.0.0.1:69", "fuzz.bin", direction, MODE_BINARY))
         std::abort();
 
@@ -163,9 +165,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::abort();
             break;
         }
-        case 2: // ticks
+        case 2: // ticks, and the finer clock's time passing
             for (int tick = command >> 2; tick >= 0; --tick)
                 sock.OnTick();
+            now += static_cast<ULONGLONG>(command >> 2) * 97;
+            sock.OnClock();
             break;
         default: // the next block of a Put
             sock.SendBlock(packet.data(), (command >> 2) * sock.Granted().nBlockSize / 32, 0);
