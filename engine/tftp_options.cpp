@@ -125,31 +125,3 @@ OackVerdict ParseOack(const BYTE* pDatagram, int nLength, const TftpOptions& ask
     verdict.szOption = {};
     return verdict;
 }
-
-std::string OptionsText(const TftpOptions& options)
-{
-    std::string text;
-    const auto add = [&text](const char* name, ULONGLONG value) {
-        text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(value);
-    };
-    if (options.nBlockSize != 0)
-        add("blksize", static_cast<ULONGLONG>(options.nBlockSize));
-    if (options.nTimeout != 0)
-        add("timeout", static_cast<ULONGLONG>(options.nTimeout));
-    if (options.bFileSize)
-        add("tsize", options.nFileSize);
-    if (options.nWindowSize != 0)
-        add("windowsize", static_cast<ULONGLONG>(options.nWindowSize));
-    return text;
-}
-
-std::string GrantedText(const TftpGranted& granted)
-{
-    std::string text =
-        "blksize " + std::to_string(granted.nBlockSize) + ", windowsize " + std::to_string(granted.nWindowSize);
-    if (granted.nTimeout != 0)
-        text += ", timeout " + std::to_string(granted.nTimeout);
-    if (granted.bFileSize)
-        text += ", tsize " + std::to_string(granted.nFileSize);
-    return text;
-}

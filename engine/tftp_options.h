@@ -73,8 +73,3 @@ struct OackVerdict {
 // than the one asked, a value that is not a decimal number. Never reads past
 // nLength.
 OackVerdict ParseOack(const BYTE* pDatagram, int nLength, const TftpOptions& asked);
-
-// What was asked and what is granted, as the log shows them: "blksize 1468,
-// timeout 5, tsize 0, windowsize 16".
-std::string OptionsText(const TftpOptions& options);
-std::string GrantedText(const TftpGranted& granted);

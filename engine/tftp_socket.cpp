@@ -40,9 +40,18 @@ CTFTPSocket::~CTFTPSocket()
 
 BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD wDirection, WORD wMode)
 {
+    return SendRequest(CheckRequest(lpszHost, lpszName, wDirection), wMode);
+}
+
+BOOL CTFTPSocket::SendRequest(const TftpRequestCheck& request, WORD wMode)
+{
+    if (!request.Ok()) {
+        ShowError(request.strMessage);
+        return FALSE;
+    }
     m_wMode = wMode;
-    m_wDirection = wDirection;
-    m_nBaseBlockSize = m_options.nBlockSize;
+    m_wDirection = request.wDirection;
+    m_request.Set(request, wMode, m_options.nBlockSize);
 
     // One slot per block of the largest block window that may be granted.
     m_pBuffer = new (std::nothrow)
@@ -52,18 +61,7 @@ BOOL CTFTPSocket::SendRequest(const char* lpszHost, const char* lpszName, WORD w
     m_bOwnBuffer = TRUE;
     ChooseWindows();
 
-    if (!BuildRequestPacket(lpszName)) {
-        SetLastError(ENAMETOOLONG);
-        ReportSocketError();
-        return FALSE;
-    }
-
-    HostText host;
-    if (!ParseHostText(lpszHost, TFTP_SERVER_PORT, &host)) {
-        ShowError(AfxFormatString(AfxFindString(IDS_BAD_HOST), lpszHost));
-        return FALSE;
-    }
-    m_strHost = host.host;
+    const HostText& host = request.host;
     if (host.form != HostForm::name) {
         // An address: nothing to ask of the network, so nothing to wait for.
         m_bInsideSendRequest = TRUE;
@@ -95,7 +93,7 @@ void CTFTPSocket::OnLookedUp(const HostLookupResult& result)
         m_wState = TFTP_STATE_CLOSED;
         m_bRequestFailed = TRUE;
         // The name is the user's own text, bounded; it goes in as an argument.
-        ShowError(AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), m_strHost.substr(0, 255).c_str(),
+        ShowError(AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), m_request.Check().host.host.substr(0, 255).c_str(),
                                   AfxFindString(IDS_DESTINATION_UNAVAILABLE)));
     } else {
         m_addresses = result.addresses;
@@ -115,28 +113,15 @@ BOOL CTFTPSocket::TryAddresses()
             AddressText(m_addrServer) + (m_addresses.size() > 1 ? " (address " + std::to_string(m_nAddress + 1) +
                                                                       " of " + std::to_string(m_addresses.size()) + ")"
                                                                 : std::string());
-        Close();
-        m_bConnected = FALSE;
-        // The default block size fits the frame of the address's family.
-        const bool ipv6 = m_addrServer.ss_family == AF_INET6 &&
-                          !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6&>(m_addrServer).sin6_addr);
-        m_options.nBlockSize = m_options.bDefaultBlockSize && ipv6
-                                   ? std::min(m_nBaseBlockSize, TFTP_DEFAULT_BLOCK_SIZE_IPV6)
-                                   : m_nBaseBlockSize;
-        if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr,
-                    m_addrServer.ss_family) ||
-            !BuildRequestPacket(m_strRequestName.c_str()) ||
-            SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
-                   AddressLength(m_addrServer), 0) == SOCKET_ERROR) {
+        if (!SendRequestFromNewSocket()) {
             const int error = GetLastError();
             Log("Cannot send to " + where + ": " + std::strerror(error));
             SetLastError(error);
             continue;
         }
 
-        Log(std::string(m_wDirection == DIRECTION_GET ? "Read" : "Write") + " request for \"" + m_strRequestName +
-            "\" (" + TftpModeString(m_wMode) + ") sent to " + where);
-        if (m_bNegotiating)
+        Log(m_request.SentText(where));
+        if (m_request.Negotiating())
             Log("Options asked: " + OptionsText(m_options));
         if (m_wDirection == DIRECTION_GET) {
             m_wState = TFTP_STATE_RRQ_SENT;
@@ -145,8 +130,6 @@ BOOL CTFTPSocket::TryAddresses()
             m_wState = TFTP_STATE_WRQ_SENT;
             m_wExpected = 0;
         }
-        m_nTicks = 0;
-        m_nRetries = 0;
         m_nRequestSentMs = Now();
         if (!m_bRequestSent) {
             m_bRequestSent = TRUE;
@@ -182,22 +165,22 @@ int CTFTPSocket::PacketBufferSize() const
     return std::max(m_options.nBlockSize, TFTP_BLOCK_SIZE) + TFTP_PACKET_BUFFER - TFTP_BLOCK_SIZE;
 }
 
-BOOL CTFTPSocket::BuildRequestPacket(const char* lpszName)
+BOOL CTFTPSocket::SendRequestFromNewSocket()
 {
-    m_strRequestName = lpszName;
-    m_nLastLength = BuildRequest(m_pBuffer, TFTP_MAX_REQUEST, m_wDirection, lpszName, m_wMode);
-    if (m_nLastLength == 0)
+    Close();
+    m_bConnected = FALSE;
+    m_request.FitOptions(m_addrServer, &m_options);
+    if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr,
+                m_addrServer.ss_family))
         return FALSE;
-    m_bNegotiating = FALSE;
-    if (m_options.Any() && !m_bRetriedPlain) {
-        const int withOptions = AppendOptions(m_pBuffer, m_nLastLength, PacketBufferSize(), m_options);
-        if (withOptions == 0) {
-            Log("Options left out: the name leaves no room for them in the request");
-        } else {
-            m_nLastLength = withOptions;
-            m_bNegotiating = TRUE;
-        }
-    }
+    m_nLastLength = m_request.Build(m_pBuffer, PacketBufferSize(), m_options);
+    if (m_request.Negotiation() == TftpNegotiation::LeftOut)
+        Log("Options left out: the name leaves no room for them in the request");
+    if (m_nLastLength == 0 || SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
+                                     AddressLength(m_addrServer), 0) == SOCKET_ERROR)
+        return FALSE;
+    m_nTicks = 0;
+    m_nRetries = 0;
     return TRUE;
 }
 
@@ -216,11 +199,12 @@ BOOL CTFTPSocket::Connected()
 
 int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
 {
-    m_bNegotiating = FALSE;
+    // No other OACK is taken, whether or not the lock-in holds.
+    m_request.SetNegotiation(TftpNegotiation::Refused);
     if (!Connected())
         return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
     m_granted = granted;
-    m_bGranted = TRUE;
+    m_request.SetNegotiation(TftpNegotiation::Granted);
     Log("Server grants: " + GrantedText(m_granted));
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
@@ -278,20 +262,12 @@ BOOL CTFTPSocket::RetryWithoutOptions(WORD wCode)
 {
     Log("The server answered ERROR " + std::to_string(wCode) + " (" + TftpErrorMeaning(wCode) +
         ") to the options: asking again without them");
-    m_bRetriedPlain = TRUE;
-    Close();
-    m_bConnected = FALSE;
-    if (!Create(0, SOCK_DGRAM, FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE, nullptr,
-                m_addrServer.ss_family) ||
-        !BuildRequestPacket(m_strRequestName.c_str()) ||
-        SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer), AddressLength(m_addrServer),
-               0) == SOCKET_ERROR) {
+    m_request.SetNegotiation(TftpNegotiation::RetriedPlain);
+    if (!SendRequestFromNewSocket()) {
         m_wState = TFTP_STATE_CLOSED;
         ReportSocketError();
         return FALSE;
     }
-    m_nTicks = 0;
-    m_nRetries = 0;
     return TRUE;
 }
 
@@ -323,16 +299,15 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
                                 m_wExpected,
                                 m_send,
                                 m_receive,
-                                std::max(m_granted.nBlockSize, m_bNegotiating ? m_options.nBlockSize : 0) +
+                                std::max(m_granted.nBlockSize, m_request.Negotiating() ? m_options.nBlockSize : 0) +
                                     TFTP_HEADER_SIZE,
-                                m_bNegotiating ? &m_options : nullptr,
+                                m_request.Negotiating() ? &m_options : nullptr,
                                 m_options.Any(),
-                                m_bGranted == TRUE};
+                                m_request.Negotiation() == TftpNegotiation::Granted};
     const TftpVerdict verdict = ClassifyDatagram(exchange, datagram, length);
     switch (verdict.eEvent) {
     case TftpEvent::OptionsRefused:
         // Only the plain request's failure is shown.
-        m_bNegotiating = FALSE;
         if (!RetryWithoutOptions(verdict.wPeerCode) && m_pOwner != nullptr)
             m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
         return TFTP_RESULT_NONE;
@@ -343,7 +318,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     case TftpEvent::Oack:
         return ReceiveOack(verdict.oack.granted);
     case TftpEvent::OackRefused:
-        m_bNegotiating = FALSE;
+        m_request.SetNegotiation(TftpNegotiation::Refused);
         return RefuseOack(verdict.oack.szOption);
     case TftpEvent::Ack:
         if (!Accepted())
@@ -394,8 +369,8 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
 
 BOOL CTFTPSocket::Accepted()
 {
-    if (m_bNegotiating) {
-        m_bNegotiating = FALSE;
+    if (m_request.Negotiating()) {
+        m_request.SetNegotiation(TftpNegotiation::Ignored);
         Log("The server ignores the options: a plain transfer");
     }
     if (!Connected())
@@ -626,20 +601,7 @@ void CTFTPSocket::ReportPeerError(const BYTE* pPacket, int nLength)
 {
     // The peer's text is untrusted: bounded by the datagram and again for
     // showing, and only ever an argument of the program's own formats.
-    ShowError(PeerErrorReport(m_wDirection, m_strRequestName, HostShown(), pPacket, nLength));
+    ShowError(PeerErrorReport(m_wDirection, m_request.Name(), m_request.HostShown(m_addrServer), pPacket, nLength));
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
-}
-
-std::string CTFTPSocket::HostShown() const
-{
-    // The host as typed, with the address and port the request went to
-    // where they say more: "tftp.example (192.0.2.7 port 69)",
-    // "127.0.0.1 port 6969", "192.0.2.7".
-    const std::string address = AddressText(m_addrServer);
-    if (address == m_strHost + " port " + std::to_string(TFTP_SERVER_PORT))
-        return m_strHost;
-    if (address.starts_with(m_strHost + " port "))
-        return address;
-    return m_strHost + " (" + address + ")";
 }

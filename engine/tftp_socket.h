@@ -15,6 +15,7 @@
 #include "platform/core/wnd.h"
 #include "tftp.h"
 #include "tftp_options.h"
+#include "tftp_request.h"
 #include "tftp_timer.h"
 #include "tftp_window.h"
 #include "transfer_log.h"
@@ -59,8 +60,12 @@ public:
     // sending fails at once or no reply comes within the first resend
     // period. FALSE, with the reason shown, when nothing could be sent or
     // looked up; a lookup that fails later shows why and posts
-    // WM_TFTP_FAILED.
+    // WM_TFTP_FAILED. The texts are checked first (CheckRequest), so a Get
+    // whose name ends in no file name is refused here too.
     BOOL SendRequest(const char* lpszHost, const char* lpszName, WORD wDirection, WORD wMode);
+    // The same for a request already checked; one that failed its check has
+    // its message shown and sends nothing.
+    BOOL SendRequest(const TftpRequestCheck& request, WORD wMode);
 
     // Reads one datagram into lpBuf and says what the caller must do with it:
     // TFTP_RESULT_NONE, _ACKED, _DATA + datagram length (already acknowledged),
@@ -158,13 +163,6 @@ protected:
 
     TftpOptions m_options;
     TftpGranted m_granted;
-    // The request carried options and no answer has settled them yet.
-    BOOL m_bNegotiating = FALSE;
-    // A server may have refused the options with an ERROR (0, 4 or 8); the
-    // request went again without them.
-    BOOL m_bRetriedPlain = FALSE;
-    // An OACK has been accepted.
-    BOOL m_bGranted = FALSE;
     int m_nDatagramLength = 0;
     // The block windows (RFC 7440), one block in lock-step. A Put's blocks
     // are numbered by the send window and kept in its slots, which are
@@ -192,16 +190,12 @@ protected:
 
 private:
     int SendToPeer(const BYTE* pPacket, int nLength);
-    // Builds the request into m_pBuffer, with the options when they fit.
-    BOOL BuildRequestPacket(const char* lpszName);
     // An OACK granted the transfer's options.
     int ReceiveOack(const TftpGranted& granted);
     int RefuseOack(std::string_view szOption);
     // The request again, without options, from a fresh socket, after the
     // server answered ERROR wCode to the options.
     BOOL RetryWithoutOptions(WORD wCode);
-    // The server as the user named it, for messages.
-    std::string HostShown() const;
     BOOL Connected();
     // Sizes the block windows for m_granted: once with the request, for the
     // plain exchange, and again when an OACK grants otherwise.
@@ -214,15 +208,18 @@ private:
     // The host's addresses, looked up or given; m_nAddress is being tried.
     void OnLookedUp(const HostLookupResult& result);
     BOOL TryAddresses();
+    // Sends the request to m_addrServer from a new socket of its family and
+    // restarts the count towards a resend. FALSE, with the system's error
+    // in GetLastError, when it could not go.
+    BOOL SendRequestFromNewSocket();
     BOOL NextAddressAfterSilence();
 
     // The link's figures, at the end of an adaptively timed transfer.
     void LogLink();
 
     std::function<ULONGLONG()> m_fnNow;
-    std::string m_strRequestName;
-    std::string m_strHost;
-    int m_nBaseBlockSize = 0;
+    // What the request names and asks, and how far its options are settled.
+    CTftpRequest m_request;
     std::vector<sockaddr_storage> m_addresses;
     size_t m_nAddress = 0;
     std::unique_ptr<CHostLookup> m_pLookup;
