@@ -5,7 +5,6 @@
 #include <new>
 #include <string>
 
-#include "local_name.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
 #include "res/resource.h"
@@ -57,9 +56,19 @@ CTFTPFile* CTFTPSession::CreateFileObject()
 BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
                          WORD wMode)
 {
+    return Start(CheckRequest(lpszHost, lpszRemoteName, wDirection), lpszLocalPath, wMode);
+}
+
+BOOL CTFTPSession::Start(const TftpRequestCheck& request, const char* lpszLocalPath, WORD wMode)
+{
     const CCallScope scope(*this);
+    if (!request.Ok()) {
+        ShowError(request.strMessage);
+        return FALSE;
+    }
+    const WORD wDirection = request.wDirection;
     CopyBounded(m_szLocalPath, sizeof m_szLocalPath, lpszLocalPath);
-    CopyBounded(m_szRemoteName, sizeof m_szRemoteName, lpszRemoteName);
+    CopyBounded(m_szRemoteName, sizeof m_szRemoteName, request.strRemoteName.c_str());
 
     // Sized once for the largest block this transfer may be granted.
     const size_t bufferSize = static_cast<size_t>(PacketBufferSize());
@@ -88,12 +97,7 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
     if (wDirection == DIRECTION_GET) {
         // The request names the remote file exactly as typed; the local file
         // is its last component, in the current directory and nowhere else.
-        const std::string localName(LocalNameOfRemote(lpszRemoteName));
-        if (localName.empty()) {
-            ShowError(AfxFormatString(AfxFindString(IDS_GET_NO_FILE_NAME), lpszRemoteName));
-            return FALSE;
-        }
-        if (!m_pFile->Open(localName.c_str(), flags, &error)) {
+        if (!m_pFile->Open(request.strLocalName.c_str(), flags, &error)) {
             ShowError(OpenFailedText(IDS_OPEN_WRITE_FAILED, error));
             return FALSE;
         }
@@ -107,7 +111,7 @@ BOOL CTFTPSession::Start(const char* lpszHost, const char* lpszLocalPath, const 
         m_options.nFileSize = m_nPutSize;
     }
 
-    return SendRequest(lpszHost, lpszRemoteName, wDirection, wMode);
+    return SendRequest(request, wMode);
 }
 
 void CTFTPSession::OnRequestSent()

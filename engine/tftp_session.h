@@ -23,8 +23,12 @@ public:
     // component in the current directory (LocalNameOfRemote). TRUE when both
     // are done, or the request waits for the host name's lookup; on FALSE
     // the user has been told why. WM_TFTP_STARTED follows the request.
+    // The texts are checked first (CheckRequest): one that fails opens no file.
     BOOL Start(const char* lpszHost, const char* lpszLocalPath, const char* lpszRemoteName, WORD wDirection,
                WORD wMode);
+    // The same for a request already checked; one that failed its check has
+    // its message shown and opens nothing.
+    BOOL Start(const TftpRequestCheck& request, const char* lpszLocalPath, WORD wMode);
 
     // Always returns 0.
     int Receive(void* lpBuf, int nBufLen, int nFlags = 0) override;

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "engine/host_address.h"
-#include "engine/local_name.h"
 #include "engine/netascii.h"
 #include "log_dlg.h"
 #include "platform/core/dirlist.h"
@@ -124,25 +123,19 @@ void CTransferDlg::StartTransfer(WORD wDirection)
 {
     m_nTimerID = 0;
 
-    // The typed texts, at most 255 bytes each. A Put without a remote name
+    // The typed texts, at most TFTP_MAX_NAME bytes each. A Put without a remote name
     // keeps the local file's name.
     const std::string host = AfxBoundedText(GetDlgItemText(IDC_REMOTE_HOST), TFTP_MAX_NAME);
     std::string remote = AfxBoundedText(GetDlgItemText(IDC_REMOTE_FILE), TFTP_MAX_NAME);
     if (remote.empty())
         remote = AfxBoundedText(m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1), TFTP_MAX_NAME);
 
-    // A Get stores the remote name's last component in the directory shown;
-    // a name without one is refused before anything is asked or sent.
-    const std::string localName(LocalNameOfRemote(remote));
-    if (wDirection == DIRECTION_GET && localName.empty()) {
-        AfxMessageBox(AfxFormatString(AfxFindString(IDS_GET_NO_FILE_NAME), remote.c_str()), MB_OK);
-        return;
-    }
-
-    // A host in none of the forms is refused before anything is asked.
-    HostText parsedHost;
-    if (!ParseHostText(host, TFTP_SERVER_PORT, &parsedHost)) {
-        AfxMessageBox(AfxFormatString(AfxFindString(IDS_BAD_HOST), host.c_str()), MB_OK);
+    // A Get stores the remote name's last component in the directory shown.
+    // A name without one, or a host in none of the forms, is refused before
+    // anything is asked or sent.
+    const TftpRequestCheck request = CheckRequest(host.c_str(), remote.c_str(), wDirection);
+    if (!request.Ok()) {
+        AfxMessageBox(request.strMessage, MB_OK);
         return;
     }
 
@@ -160,12 +153,12 @@ void CTransferDlg::StartTransfer(WORD wDirection)
         confirmation += "\n\n" + AfxLoadString(IDS_LOOKS_BINARY);
     if (AfxMessageBox(confirmation, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    if (wDirection == DIRECTION_GET && ::access(localName.c_str(), F_OK) == 0 &&
+    if (wDirection == DIRECTION_GET && ::access(request.strLocalName.c_str(), F_OK) == 0 &&
         AfxMessageBox(IDS_OVERWRITE, MB_OKCANCEL) != IDOK)
         return;
 
     RememberNames(host, AfxBoundedText(GetDlgItemText(IDC_REMOTE_FILE), TFTP_MAX_NAME));
-    m_strTransferHost = host;
+    m_transferHost = request.host;
 
     SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(wDirection == DIRECTION_GET ? IDS_GET_CAPTIONS : IDS_PUT_CAPTIONS));
     m_dwRate = 0;
@@ -195,7 +188,7 @@ void CTransferDlg::StartTransfer(WORD wDirection)
     m_nTimerID = SetTimer(kTransferTimer, TFTP_TICK_MS);
 
     // The session has told the user why when it cannot start.
-    if (!m_pSession->Start(host.c_str(), m_strLocalPath.c_str(), remote.c_str(), wDirection, m_nMode))
+    if (!m_pSession->Start(request, m_strLocalPath.c_str(), m_nMode))
         EndTransfer(IDS_FAILED);
 }
 
@@ -360,8 +353,8 @@ LRESULT CTransferDlg::OnTftpTimeout(WPARAM, LPARAM)
 {
     // Where no answer came from, and what to look at.
     std::string text = AfxLoadString(IDS_SESSION_TIMEOUT);
-    HostText where;
-    if (IsBusy() && ParseHostText(m_strTransferHost, TFTP_SERVER_PORT, &where))
+    const HostText& where = m_transferHost;
+    if (IsBusy())
         text +=
             "\n\n" + AfxFormatString(AfxFindString(IDS_TIMEOUT_WHERE), where.host.c_str(), where.nPort, where.nPort);
     if (IsBusy())

@@ -120,8 +120,8 @@ protected:
     CTransferMeter m_meter;
     // A Get whose size the server told: its bar moves as a Put's does.
     BOOL m_bGetProgress = FALSE;
-    // The host of the running transfer, as typed, for the timeout's message.
-    std::string m_strTransferHost;
+    // The host of the running transfer, for the timeout's message.
+    HostText m_transferHost;
     // The control that started the transfer gets the focus back at its end.
     int m_nStartedFrom = 0;
 
