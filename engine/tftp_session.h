@@ -46,8 +46,8 @@ protected:
     BOOL m_bOwnFile;
     BYTE* m_pSendBuffer;
     BYTE* m_pReceiveBuffer;
-    char m_szRemoteName[256];
-    char m_szLocalPath[256];
+    char m_szRemoteName[TFTP_MAX_NAME + 1];
+    char m_szLocalPath[TFTP_MAX_NAME + 1];
     CTFTPFile* m_pFile;
     // Get: the last block is stored and the file is in place; nothing more is written.
     BOOL m_bLastBlockStored;

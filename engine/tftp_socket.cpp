@@ -93,7 +93,8 @@ void CTFTPSocket::OnLookedUp(const HostLookupResult& result)
         m_wState = TFTP_STATE_CLOSED;
         m_bRequestFailed = TRUE;
         // The name is the user's own text, bounded; it goes in as an argument.
-        ShowError(AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND), m_request.Check().host.host.substr(0, 255).c_str(),
+        ShowError(AfxFormatString(AfxFindString(IDS_HOST_NOT_FOUND),
+                                  m_request.Check().host.host.substr(0, TFTP_MAX_NAME).c_str(),
                                   AfxFindString(IDS_DESTINATION_UNAVAILABLE)));
     } else {
         m_addresses = result.addresses;

@@ -23,7 +23,7 @@ struct RememberedState {
 
 // Puts text first in the list, once, and keeps at most kRememberedNames.
 void RememberFirst(std::vector<std::string>* pList, const std::string& text);
-// Whether a typed name may be remembered: not empty, at most 255 bytes, no
+// Whether a typed name may be remembered: not empty, at most TFTP_MAX_NAME bytes, no
 // control characters.
 bool IsRememberable(const std::string& text);
 
