@@ -193,9 +193,6 @@ private:
     // An OACK granted the transfer's options.
     int ReceiveOack(const TftpGranted& granted);
     int RefuseOack(std::string_view szOption);
-    // The request again, without options, from a fresh socket, after the
-    // server answered ERROR wCode to the options.
-    BOOL RetryWithoutOptions(WORD wCode);
     BOOL Connected();
     // Sizes the block windows for m_granted: once with the request, for the
     // plain exchange, and again when an OACK grants otherwise.
@@ -205,6 +202,8 @@ private:
     BOOL Accepted();
     // Ends the transfer for nReason, telling the peer with wErrorCode unless it is 0.
     int EndTransfer(int nReason, WORD wErrorCode);
+
+    // The request's side, in tftp_socket_request.cpp.
     // The host's addresses, looked up or given; m_nAddress is being tried.
     void OnLookedUp(const HostLookupResult& result);
     BOOL TryAddresses();
@@ -213,6 +212,9 @@ private:
     // in GetLastError, when it could not go.
     BOOL SendRequestFromNewSocket();
     BOOL NextAddressAfterSilence();
+    // The request again, without options, from a fresh socket, after the
+    // server answered ERROR wCode to the options.
+    BOOL RetryWithoutOptions(WORD wCode);
 
     // The link's figures, at the end of an adaptively timed transfer.
     void LogLink();
