@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 
 #include <filesystem>
@@ -40,6 +41,9 @@ protected:
         WriteFileBytes(dir / "A.txt", {'a', 'a'});
         WriteFileBytes(dir / ".secret", {'s'});
         WriteFileBytes(dir / "Mixed.Case.BIN", std::vector<BYTE>(1234, 'm'));
+        // Each test starts in its own folder, not in one an earlier test's window remembered.
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick"))
+            .remove(QStringLiteral("State"));
         ASSERT_TRUE(dlg.Create(IDD_MAIN));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.GetSafeHwnd()));
     }
