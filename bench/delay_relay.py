@@ -2,10 +2,12 @@
 # SPDX-License-Identifier: MIT
 """A slow link for benchmarks: a UDP relay between TFTP clients and a server
 on loopback that holds every datagram DELAY_MS each way before passing it on,
-in order, plus a seeded jitter of up to JITTER_MS. Prints its port, then runs
-until killed.
+in order, plus a seeded jitter of up to JITTER_MS, and drops each datagram
+with the chance LOSS_PERCENT in each direction, independently (seeded too: one
+random sequence per direction, so that the drops on one way do not depend on
+the traffic on the other). Prints its port, then runs until killed.
 
-    delay_relay.py SERVER_PORT DELAY_MS [JITTER_MS [SEED]]
+    delay_relay.py SERVER_PORT DELAY_MS [JITTER_MS [SEED [LOSS_PERCENT]]]
 """
 import heapq
 import random
@@ -19,7 +21,10 @@ def main():
     server_port = int(sys.argv[1])
     delay = float(sys.argv[2]) / 1000.0
     jitter = float(sys.argv[3]) / 1000.0 if len(sys.argv) > 3 else 0.0
-    rng = random.Random(int(sys.argv[4]) if len(sys.argv) > 4 else 1)
+    seed = int(sys.argv[4]) if len(sys.argv) > 4 else 1
+    loss = float(sys.argv[5]) / 100.0 if len(sys.argv) > 5 else 0.0
+    rng = random.Random(seed)
+    drops = [random.Random(seed * 2 + 1), random.Random(seed * 2 + 2)]  # per way
 
     client_side = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     client_side.bind(("127.0.0.1", 0))
@@ -54,6 +59,8 @@ def main():
                     data, sender = key.fileobj.recvfrom(70000)
                 except BlockingIOError:
                     break
+                if loss > 0.0 and drops[way].random() < loss:
+                    continue  # lost on the way
                 if way == 0:
                     client = sender
                     opcode = data[1] if len(data) > 1 else 0
