@@ -89,7 +89,7 @@ transfer() {
     curl/put) cmd=(curl -s --tftp-blksize 1468 -T "$work/client/local.bin" "tftp://127.0.0.1:$port/$up") ;;
     esac
     local status=0
-    /usr/bin/time -f "%e" -o "$work/time.txt" timeout 120 "${cmd[@]}" >/dev/null 2>&1 || status=$?
+    /usr/bin/time -f "%e" -o "$work/time.txt" timeout 120 "${cmd[@]}" >/dev/null 2>"$work/stderr.txt" || status=$?
     if [ "$status" = 124 ]; then
         echo "CAPPED at 120 s: $client $direction" >&2
         # A Get cut off never put the client's own file back.
@@ -98,7 +98,10 @@ transfer() {
         echo ">120"
         return 1
     fi
-    [ "$status" = 0 ] || { echo "FAILED: $client $direction" >&2; return 1; }
+    [ "$status" = 0 ] || {
+        echo "FAILED: $client $direction after $(tail -n 1 "$work/time.txt") s: $(tail -n 1 "$work/stderr.txt" | cut -c 1-200)" >&2
+        return 1
+    }
     local copy="$out"
     [ "$direction" = put ] && copy="$root/$up"
     for _ in $(seq 50); do
@@ -117,22 +120,22 @@ measure() { # $1 client, $2 direction, $3 relay port, $4 root
 }
 
 # The lossy case: the warm-up on the link without loss, then RUNS runs; prints
-# each run's time, ">120" (cut off) or "failed". $1 client, $2 direction, $3
-# relay port.
+# each run's time, ">120" (cut off) or "failed@SECONDS". $1 client, $2
+# direction, $3 relay port.
 lossy_runs() {
     transfer "$1" "$2" "$clean_relay" "$work/atftpd" >/dev/null || true
     local _ t
     for _ in $(seq "$runs"); do
-        t=$(transfer "$1" "$2" "$3" "$work/atftpd") || t=${t:-failed}
+        t=$(transfer "$1" "$2" "$3" "$work/atftpd") || t=${t:-failed@$(tail -n 1 "$work/time.txt")}
         printf "%s " "$t"
     done
 }
 
-# The median of the runs given, one cut off or failed counting as the slowest;
-# ">120" when the median is one of them.
+# The median of the runs given, one cut off or failed counting as the slowest
+# (a failure slower still); ">120" or "failed" when the median is one of them.
 lossy_median() {
-    printf "%s\n" "$@" | sed -e 's/^>120$/1000000/' -e 's/^failed$/1000000/' | median |
-        awk '{ if ($1 > 120) print ">120"; else print $1 }'
+    printf "%s\n" "$@" | sed -e 's/^>120$/1000000/' -e 's/^failed.*/2000000/' | median |
+        awk '{ if ($1 >= 2000000) print "failed"; else if ($1 > 120) print ">120"; else print $1 }'
 }
 
 if [ "$mode" = lossy ]; then
