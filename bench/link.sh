@@ -10,11 +10,19 @@
 #   - plain lock-step against tftpd-hpa, at the 2 ms round trip only.
 # Medians of RUNS (default 3) after a warm-up; each copy is checked.
 #
-#   bench/link.sh [RUNS]
+# With "lossy", only this instead: 1 ms each way with 2% of the datagrams lost
+# in each direction (seeded), blksize 1428 and windowsize 16 against atftpd,
+# Tarnwick beside atftp, Gets and Puts, and both on the same link without
+# loss. A client may take long to recover from loss: each run is capped at
+# 120 s; a capped or failed run is reported as such, and the median counts it
+# as the slowest.
+#
+#   bench/link.sh [RUNS [lossy]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
 runs="${1:-3}"
+mode="${2:-}"
 
 ensure_packages "${BUILD_PACKAGES[@]}" tftpd-hpa curl atftp time python3
 cmake --preset release >/dev/null
@@ -25,7 +33,8 @@ bench="$PWD/build/bench/tarnwick_bench"
 work="$(mktemp -d /tmp/tarnwick-link-XXXXXX)"
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # The relays start in command substitutions: their ids are in a file.
+    for pid in "${pids[@]}" $(cat "$work/relay.pids" 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,15 +53,16 @@ build/atftpd/usr/sbin/atftpd --daemon --no-fork --port "$atftpd_port" --bind-add
 pids+=($!)
 sleep 0.3
 
-relay() { # $1 server port, $2 delay ms: prints the relay's port
-    exec 4< <(python3 bench/delay_relay.py "$1" "$2" & echo $! >"$work/relay.pid"; wait)
-    pids+=("$(cat "$work/relay.pid")")
+relay() { # $1 server port, $2 delay ms, $3 loss percent (default none): prints the relay's port
+    exec 4< <(python3 bench/delay_relay.py "$1" "$2" 0 1 "${3:-0}" & echo $! >"$work/relay.pid"; wait)
+    cat "$work/relay.pid" >>"$work/relay.pids"
     local port
     read -r port <&4
     echo "$port"
 }
 
-# One transfer; prints its wall time. $1 client, $2 get|put, $3 relay port, $4 server root
+# One transfer, at most 120 s; prints its wall time, or ">120" when it was
+# cut off (and fails). $1 client, $2 get|put, $3 relay port, $4 server root
 transfer() {
     local client=$1 direction=$2 port=$3 root=$4 out="$work/client/got.bin" up="up-$1.bin"
     rm -f "$out" "$root/$up"
@@ -63,6 +73,7 @@ transfer() {
         case "$client" in
         tarnwick-window) options=(--options 1468:16) ;;
         tarnwick-blksize) options=(--options 1468:1) ;;
+        tarnwick-1428) options=(--options 1428:16) ;;
         esac
         if [ "$direction" = get ]; then
             cmd=(env TARNWICK_BENCH_PHASES="$work/phases-$client.txt" sh -c "cd '$work/client' && mv -f local.bin .keep && '$bench' ${options[*]} get 127.0.0.1:$port big.bin; s=\$?; mv big.bin got.bin 2>/dev/null; mv .keep local.bin; exit \$s")
@@ -72,10 +83,25 @@ transfer() {
         ;;
     atftp/get) cmd=(atftp --option "blksize 1468" --option "windowsize 16" -g -r big.bin -l "$out" 127.0.0.1 "$port") ;;
     atftp/put) cmd=(atftp --option "blksize 1468" --option "windowsize 16" -p -l "$work/client/local.bin" -r "$up" 127.0.0.1 "$port") ;;
+    atftp-1428/get) cmd=(atftp --option "blksize 1428" --option "windowsize 16" -g -r big.bin -l "$out" 127.0.0.1 "$port") ;;
+    atftp-1428/put) cmd=(atftp --option "blksize 1428" --option "windowsize 16" -p -l "$work/client/local.bin" -r "$up" 127.0.0.1 "$port") ;;
     curl/get) cmd=(curl -s --tftp-blksize 1468 -o "$out" "tftp://127.0.0.1:$port/big.bin") ;;
     curl/put) cmd=(curl -s --tftp-blksize 1468 -T "$work/client/local.bin" "tftp://127.0.0.1:$port/$up") ;;
     esac
-    /usr/bin/time -f "%e" -o "$work/time.txt" "${cmd[@]}" >/dev/null 2>&1 || { echo "FAILED: $client $direction" >&2; return 1; }
+    local status=0
+    /usr/bin/time -f "%e" -o "$work/time.txt" timeout 120 "${cmd[@]}" >/dev/null 2>"$work/stderr.txt" || status=$?
+    if [ "$status" = 124 ]; then
+        echo "CAPPED at 120 s: $client $direction" >&2
+        # A Get cut off never put the client's own file back.
+        [ -f "$work/client/.keep" ] && mv -f "$work/client/.keep" "$work/client/local.bin"
+        rm -f "$work/client/big.bin"
+        echo ">120"
+        return 1
+    fi
+    [ "$status" = 0 ] || {
+        echo "FAILED: $client $direction after $(tail -n 1 "$work/time.txt") s: $(tail -n 1 "$work/stderr.txt" | cut -c 1-200)" >&2
+        return 1
+    }
     local copy="$out"
     [ "$direction" = put ] && copy="$root/$up"
     for _ in $(seq 50); do
@@ -92,6 +118,56 @@ measure() { # $1 client, $2 direction, $3 relay port, $4 root
     transfer "$@" >/dev/null
     for _ in $(seq "$runs"); do transfer "$@"; done | median
 }
+
+# The lossy case: the warm-up on the link without loss, then RUNS runs; prints
+# each run's time, ">120" (cut off) or "failed@SECONDS". $1 client, $2
+# direction, $3 relay port.
+lossy_runs() {
+    transfer "$1" "$2" "$clean_relay" "$work/atftpd" >/dev/null || true
+    local _ t
+    for _ in $(seq "$runs"); do
+        t=$(transfer "$1" "$2" "$3" "$work/atftpd") || t=${t:-failed@$(tail -n 1 "$work/time.txt")}
+        printf "%s " "$t"
+    done
+}
+
+# The median of the runs given, one cut off or failed counting as the slowest
+# (a failure slower still); ">120" or "failed" when the median is one of them.
+lossy_median() {
+    printf "%s\n" "$@" | sed -e 's/^>120$/1000000/' -e 's/^failed.*/2000000/' | median |
+        awk '{ if ($1 >= 2000000) print "failed"; else if ($1 > 120) print ">120"; else print $1 }'
+}
+
+if [ "$mode" = lossy ]; then
+    echo
+    echo "== each way 1 ms, 2% lost each way (seeded), 2 MiB, blksize 1428, windowsize 16, atftpd:" \
+        "median of $runs runs, commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown) =="
+    lossy_relay=$(relay "$atftpd_port" 1 2)
+    clean_relay=$(relay "$atftpd_port" 1)
+    printf "%-18s %-8s %-4s %9s   %s\n" client link dir "wall s" "runs"
+    for direction in get put; do
+        declare -A t=()
+        for client in tarnwick-1428 atftp-1428; do
+            for link in lossy clean; do
+                relay_port=$lossy_relay
+                [ "$link" = clean ] && relay_port=$clean_relay
+                read -r -a r <<<"$(lossy_runs "$client" "$direction" "$relay_port")"
+                t[$client/$link]=$(lossy_median "${r[@]}")
+                label="tarnwick 1428/16"
+                [ "$client" = atftp-1428 ] && label="atftp 1428/16"
+                name="2% loss"
+                [ "$link" = clean ] && name="no loss"
+                printf "%-18s %-8s %-4s %9s   %s" "$label" "$name" "$direction" "${t[$client/$link]}" "${r[*]}"
+                if [ "$client" = atftp-1428 ]; then
+                    printf "   atftp/tarnwick %s" "$(awk -v a="${t[$client/$link]}" -v b="${t[tarnwick-1428/$link]}" \
+                        'BEGIN { if (a ~ /^[0-9.]+$/ && b ~ /^[0-9.]+$/) printf "%.2f", a / b; else printf "-" }')"
+                fi
+                echo
+            done
+        done
+    done
+    exit 0
+fi
 
 for delay in 1 10; do
     echo
