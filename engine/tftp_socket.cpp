@@ -64,15 +64,11 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
     ChooseWindows();
-    // Without a timeout of its own, the transfer resends after a few round
-    // trips, the first of them the request's unless it had to go again.
-    if (m_granted.nTimeout == 0) {
-        const ULONGLONG now = Now();
-        m_bClocked = true;
-        m_clock.Start(0, now);
-        if (m_nRetries == 0)
-            m_clock.AddSample(now - m_nRequestSentMs, now);
-    }
+    // Without a timeout, the transfer stays on the clock, and the OACK
+    // times the request's round trip unless the request went again.
+    m_bClocked = m_bClocked && m_granted.nTimeout == 0;
+    if (m_bClocked)
+        m_clock.OnProgress(Now());
     // Room for two block windows, so that one is not dropped while the one
     // before it is read. The system may grant less: then more is resent.
     if (m_granted.nWindowSize > 1)
@@ -213,6 +209,7 @@ BOOL CTFTPSocket::Accepted()
 {
     if (m_request.Negotiating()) {
         m_request.SetNegotiation(TftpNegotiation::Ignored);
+        m_bClocked = false;
         Log("The server ignores the options: a plain transfer");
     }
     if (!Connected())

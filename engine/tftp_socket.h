@@ -86,7 +86,8 @@ public:
     virtual void OnTick();
 
     // Whether the transfer's resends follow its measured round trip: options
-    // were granted and no timeout among them. Then OnClock, called every
+    // without a timeout were asked and no answer has refused or ignored
+    // them (or a server granted them). Then OnClock, called every
     // TFTP_CLOCK_MS, resends what is unanswered after a few round trips and
     // ends the transfer after TFTP_SILENCE_LIMIT_MS without progress, and
     // OnTick does nothing. Every other transfer keeps OnTick's timing.
@@ -176,7 +177,6 @@ protected:
     // The adaptive timing of a negotiated transfer (see Clocked).
     bool m_bClocked = false;
     CTransferClock m_clock;
-    ULONGLONG m_nRequestSentMs = 0;
     // DATA blocks the peer's or this side's window showed missing.
     unsigned m_nKnownLost = 0;
     ULONGLONG Now() const;

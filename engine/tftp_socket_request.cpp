@@ -107,7 +107,6 @@ BOOL CTFTPSocket::TryAddresses()
             m_wState = TFTP_STATE_WRQ_SENT;
             m_wExpected = 0;
         }
-        m_nRequestSentMs = Now();
         if (!m_bRequestSent) {
             m_bRequestSent = TRUE;
             if (m_pOwner != nullptr)
@@ -153,6 +152,14 @@ BOOL CTFTPSocket::SendRequestFromNewSocket()
         return FALSE;
     m_nTicks = 0;
     m_nRetries = 0;
+    // Options without a timeout: the request is timed by the clock, and its
+    // answer is the transfer's first round trip.
+    m_bClocked = m_request.Negotiating() && m_options.nTimeout == 0;
+    if (m_bClocked) {
+        const ULONGLONG now = Now();
+        m_clock.Start(0, now);
+        m_clock.OnSent(now);
+    }
     return TRUE;
 }
 

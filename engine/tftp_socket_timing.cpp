@@ -71,7 +71,8 @@ int CTFTPSocket::ResendWindow(bool bLog)
 void CTFTPSocket::OnClock()
 {
     const CCallScope scope(*this);
-    if (!m_bClocked || (m_wState != TFTP_STATE_WAIT_ACK && m_wState != TFTP_STATE_WAIT_DATA))
+    const bool request = m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT;
+    if (!m_bClocked || (!request && m_wState != TFTP_STATE_WAIT_ACK && m_wState != TFTP_STATE_WAIT_DATA))
         return;
     const ULONGLONG now = Now();
     if (m_clock.Silent(now)) {
@@ -85,9 +86,16 @@ void CTFTPSocket::OnClock()
         return;
     // Quick resends are counted in the link's line at the end; the log
     // tells of a resend once a second one without progress goes.
+    // A name's next address, while one is left, has a period of its own.
+    if (request && NextAddressAfterSilence())
+        return;
     m_clock.OnResend(now);
     int result = 0;
-    if (m_wState == TFTP_STATE_WAIT_ACK) {
+    if (request) {
+        Log("No answer: request sent again");
+        result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
+                        AddressLength(m_addrServer), 0);
+    } else if (m_wState == TFTP_STATE_WAIT_ACK) {
         result = ResendWindow(m_clock.ResendsSinceProgress() > 1);
     } else {
         // The ACK of the last block in order: the rest of a window whose

@@ -58,13 +58,6 @@ public:
     // A new transfer at nNowMs, adaptive or with a fixed period (see
     // CResendTimer::Reset); the silence limit counts from here.
     void Start(ULONGLONG nFixedMs, ULONGLONG nNowMs);
-    // A round trip measured before the transfer started (the request's),
-    // at nNowMs: the period starts again from it.
-    void AddSample(ULONGLONG nRoundTripMs, ULONGLONG nNowMs)
-    {
-        m_timer.OnSample(nRoundTripMs);
-        Rearm(nNowMs);
-    }
 
     // Something went out for the first time: the answer that brings progress
     // next times a round trip, unless a round trip is already being timed or

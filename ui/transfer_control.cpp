@@ -184,7 +184,11 @@ void CTransferDlg::StartTransfer(WORD wDirection)
     m_pSession->SetLog(g_pLogDlg);
     m_pSession->SetClock([this] { return GetTickCount64(); });
     // Plain RFC 1350 unless the user has turned options on.
-    m_pSession->SetOptions(AfxLoadTransferSettings(g_pLogDlg).RequestOptions());
+    const TftpOptions options = AfxLoadTransferSettings(g_pLogDlg).RequestOptions();
+    m_pSession->SetOptions(options);
+    // A transfer with options may be timed by its round trip (Clocked).
+    if (options.Any())
+        (void)SetTimer(kClockTimer, TFTP_CLOCK_MS);
     m_nTimerID = SetTimer(kTransferTimer, TFTP_TICK_MS);
 
     // The session has told the user why when it cannot start.
@@ -322,8 +326,6 @@ LRESULT CTransferDlg::OnTftpOptions(WPARAM, LPARAM)
     }
     if (m_nDirection == DIRECTION_PUT || m_bGetProgress)
         m_meter.SetRange(m_dwFileSize, granted.nBlockSize);
-    if (m_pSession->Clocked())
-        (void)SetTimer(kClockTimer, TFTP_CLOCK_MS);
     ShowProgress();
     UpdateStatus();
     return 1;

@@ -283,9 +283,17 @@ TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
             blocks.push_back(GetWordOf(*datagram, 2));
         return blocks;
     };
-    // Answered at once, so the resend period is the floor, 20 ms.
-    FromTransfer(*session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
+    // The request is on the clock: 1 s before any round trip is known.
     ASSERT_TRUE(session->Clocked());
+    now = 999;
+    session->OnClock();
+    EXPECT_EQ(server.TryReceive(), std::nullopt);
+    now = 1000;
+    session->OnClock();
+    EXPECT_TRUE(server.TryReceive().has_value());
+    // A resent request times no round trip; the first window answered at
+    // once does, so the resend period is the floor, 20 ms.
+    FromTransfer(*session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{1, 2, 3, 4}));
     // Inside the window: the server dropped 3 and 4, which go again at once
     // before the window fills.
@@ -295,10 +303,10 @@ TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
     EXPECT_EQ(blocksSent(), std::vector<WORD>{});
     for (int tick = 0; tick < TFTP_TICKS_PER_RESEND; ++tick)
         session->OnTick(); // the clock, not the tick, times this transfer
-    now = 19;
+    now = 1019;
     session->OnClock();
     EXPECT_EQ(blocksSent(), std::vector<WORD>{});
-    now = 20;
+    now = 1020;
     session->OnClock();
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
     FromTransfer(*session, AckPacket(6));
@@ -308,7 +316,7 @@ TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
     EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
     // The link's figures: the partial ACK showed two blocks lost.
     session.reset();
-    EXPECT_EQ(log.lines.back(), "Link: round trip 0.0 ms, 1 resend, 2 blocks known lost");
+    EXPECT_EQ(log.lines.back(), "Link: round trip 0.0 ms, 2 resends, 2 blocks known lost");
 }
 
 TEST_F(Negotiation, AGetResendsItsLastAckOnAClockThatBacksOffAndEndsAfterNineSilentSeconds)
