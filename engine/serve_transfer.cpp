@@ -100,15 +100,20 @@ void CServeTransfer::OnReceive(int /*nErrorCode*/)
 {
     // In lock-step the client's next datagram answers the one just sent, a
     // round trip away: a second read would only find the socket empty, so
-    // one read a wake saves a system call a block. The notifier reports
-    // again whatever else is queued.
-    const int reads = m_receive.Size() == 1 ? 1 : kReadsPerWake;
+    // it is read once, and the watcher calls again for the next. When this
+    // is the only transfer, that read may wait as the watcher allows (a
+    // few milliseconds at most), as a client's does: the answer is taken
+    // where it arrives rather than after a pass of the event loop. With
+    // others running, the server's sockets never wait, so that no client
+    // holds up another.
+    const bool lockStep = m_receive.Size() == 1;
+    const int reads = lockStep ? 1 : kReadsPerWake;
+    const int flags = lockStep && m_host.Running() == 1 ? 0 : MSG_DONTWAIT;
     for (int i = 0; i < reads && m_phase != Phase::closed; ++i) {
         sockaddr_storage sender{};
         int senderLength = sizeof sender;
-        // Never waits: the server's sockets take what is there and go back to the loop.
         const int length =
-            ReceiveFrom(m_pReceive, m_nReceiveSize, reinterpret_cast<sockaddr*>(&sender), &senderLength, MSG_DONTWAIT);
+            ReceiveFrom(m_pReceive, m_nReceiveSize, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
         if (length != SOCKET_ERROR)
             OnDatagram(m_pReceive, length, sender, m_host.NowMs());
         else if (GetLastError() == EMSGSIZE)

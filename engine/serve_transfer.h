@@ -33,6 +33,8 @@ public:
     virtual void OnTransferEnded(CServeTransfer& transfer) = 0;
     // Whether an unasked ERROR (to a stranger) may go to `to` now.
     virtual bool MayAnswer(const sockaddr_storage& to, ULONGLONG nNowMs) = 0;
+    // The transfers running now.
+    virtual size_t Running() const = 0;
 };
 
 // What a transfer starts from: a request judged and admitted, its file open.
