@@ -6,7 +6,7 @@
 #     windowsize 16 (tftpd-hpa has no windows: there it is lock-step 1468),
 #     server and client pinned to CPU 0, unpinned, or both;
 #   - 100 atftp clients at once, each getting a 4 MiB file at blksize 1468,
-#     unpinned: the time until the last one is done.
+#     pinned, unpinned or both likewise: the time until the last one is done.
 # Tarnwick serves as a user runs it: `tarnwick --serve` with its Serve window
 # on Qt's offscreen platform, its settings in a private directory (for the 100
 # clients MaxTransfers and MaxPerClient raised to 128). Each server and case
@@ -111,16 +111,17 @@ get_once() {
     echo "$(elapsed "$start" "$end") $(awk -v a="$cpu0" -v b="$cpu1" 'BEGIN { printf "%.2f", b - a }')"
 }
 
-# $clients Gets of small.bin at once; prints "wall server_cpu". $1 server.
+# $clients Gets of small.bin at once; prints "wall server_cpu". $1 server,
+# $2 prefix for the clients.
 clients_once() {
-    local server=$1 i failed=0
+    local server=$1 prefix=$2 i failed=0
     rm -rf "$work/client/many"
     mkdir -p "$work/client/many"
     local cpu0 start end cpu1 children=()
     cpu0=$(cpu_seconds "${pid[$server]}")
     start=$(now)
     for i in $(seq "$clients"); do
-        timeout 120 atftp --option "blksize 1468" -g -r small.bin -l "$work/client/many/$i.bin" 127.0.0.1 \
+        timeout 120 $prefix atftp --option "blksize 1468" -g -r small.bin -l "$work/client/many/$i.bin" 127.0.0.1 \
             "${port[$server]}" >/dev/null 2>&1 &
         children+=($!)
     done
@@ -191,12 +192,18 @@ gets() { # $1 title, $2 prefix for servers and client
 [ "$which" = unpinned ] || gets "pinned to CPU 0 (servers and client)" "taskset -c 0"
 [ "$which" = pinned ] || gets "unpinned" ""
 
-echo
-echo "== $clients atftp clients at once, 4 MiB each, blksize 1468, unpinned: median of $runs runs after a warm-up =="
-start_servers "" "128 128"
-printf "%-10s %9s %13s %14s\n" server "wall s" "server CPU s" "this/tarnwick"
-measure clients_once
-for server in tarnwick tftpd-hpa atftpd; do
-    printf "%-10s %9s %13s %14s\n" "$server" "${result[$server]% *}" "$(server_cpu "$server")" \
-        "$(ratio "${result[$server]% *}" "${result[tarnwick]% *}")"
-done
+many() { # $1 title, $2 prefix for servers and clients
+    echo
+    echo "== $clients atftp clients at once, 4 MiB each, blksize 1468, $1: median of $runs runs after a warm-up =="
+    start_servers "$2" "128 128"
+    printf "%-10s %9s %13s %14s\n" server "wall s" "server CPU s" "this/tarnwick"
+    measure clients_once "$2"
+    local server
+    for server in tarnwick tftpd-hpa atftpd; do
+        printf "%-10s %9s %13s %14s\n" "$server" "${result[$server]% *}" "$(server_cpu "$server")" \
+            "$(ratio "${result[$server]% *}" "${result[tarnwick]% *}")"
+    done
+}
+
+[ "$which" = unpinned ] || many "pinned to CPU 0 (servers and clients)" "taskset -c 0"
+[ "$which" = pinned ] || many "unpinned" ""
