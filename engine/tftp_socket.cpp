@@ -24,7 +24,8 @@ CTFTPSocket::CTFTPSocket(CWnd* pOwner)
 CTFTPSocket::~CTFTPSocket()
 {
     m_pLookup.reset(); // no answer reaches a socket that is going
-    if (m_bClocked)
+    // The link's figures, for a transfer that got as far as its options.
+    if (m_bClocked && m_request.Negotiation() == TftpNegotiation::Granted)
         LogLink();
     if (m_bOwnBuffer) {
         delete[] m_pBuffer;
