@@ -29,10 +29,14 @@ bool IsDiskFull(const CFileException& error)
 CServeTransfer::CServeTransfer(IServeHost& host, unsigned nId) : m_host(host)
 {
     m_row.nId = nId;
+    ++TftpEndsHere::nServed;
 }
 
 // The file's own destructor removes an upload that was not committed.
-CServeTransfer::~CServeTransfer() = default;
+CServeTransfer::~CServeTransfer()
+{
+    --TftpEndsHere::nServed;
+}
 
 bool CServeTransfer::OpenSocket(const sockaddr_storage& local)
 {
@@ -105,10 +109,11 @@ void CServeTransfer::OnReceive(int /*nErrorCode*/)
     // few milliseconds at most), as a client's does: the answer is taken
     // where it arrives rather than after a pass of the event loop. With
     // others running, the server's sockets never wait, so that no client
-    // holds up another.
+    // holds up another, nor the program's own client, if it is the one
+    // fetching.
     const bool lockStep = m_receive.Size() == 1;
     const int reads = lockStep ? 1 : kReadsPerWake;
-    const int flags = lockStep && m_host.Running() == 1 ? 0 : MSG_DONTWAIT;
+    const int flags = lockStep && m_host.Running() == 1 && TftpEndsHere::nClients == 0 ? 0 : MSG_DONTWAIT;
     for (int i = 0; i < reads && m_phase != Phase::closed; ++i) {
         sockaddr_storage sender{};
         int senderLength = sizeof sender;

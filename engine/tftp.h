@@ -2,6 +2,8 @@
 // TFTP (RFC 1350, client side) definitions shared by the engine and the main window.
 #pragma once
 
+#include <atomic>
+
 #include "platform/core/afxtypes.h"
 
 // Opcodes
@@ -95,3 +97,12 @@ inline constexpr UINT WM_TFTP_RESOLVING = WM_USER + 8;
 // The server's rows (CTFTPServer::Rows) have changed; posted at most once
 // until the owner reads them again.
 inline constexpr UINT WM_SERVE_CHANGED = WM_USER + 20;
+
+// The transfers of this program under way at either end. Both ends may run in
+// one program, on one thread: its own client fetching from its own server.
+// Then neither end's read may wait for an answer, which only the other end,
+// on the same thread, can send once the read has returned.
+struct TftpEndsHere {
+    static inline std::atomic<int> nClients{0};
+    static inline std::atomic<int> nServed{0};
+};

@@ -19,10 +19,12 @@ CTFTPSocket::CTFTPSocket(CWnd* pOwner)
       m_pBuffer(nullptr), m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
       m_wState(TFTP_STATE_IDLE), m_addrServer{}, m_addrSender{}
 {
+    ++TftpEndsHere::nClients;
 }
 
 CTFTPSocket::~CTFTPSocket()
 {
+    --TftpEndsHere::nClients;
     m_pLookup.reset(); // no answer reaches a socket that is going
     // The link's figures, for a transfer that got as far as its options.
     if (m_bClocked && m_request.Negotiation() == TftpNegotiation::Granted)
@@ -117,7 +119,10 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     // out, but not those already queued before the lock-in.
     sockaddr_storage sender{};
     int senderLength = sizeof sender;
-    const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, 0);
+    // A read may wait a little for its datagram (see CReceiveWait), unless
+    // the server it waits for runs in this program.
+    const int flags = TftpEndsHere::nServed == 0 ? 0 : MSG_DONTWAIT;
+    const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
     if (length != SOCKET_ERROR) {
         if (m_bConnected && !SameEndpoint(sender, m_addrSender))
             return TFTP_RESULT_NONE;
@@ -168,7 +173,6 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         if (m_send.SlideAndRewind(verdict.nSlid)) {
             // The server dropped the blocks after the one it acknowledged.
             m_nKnownLost += static_cast<unsigned>(m_send.Outstanding());
-            m_clock.ForgetSample();
             if (!SendSucceeded(ResendWindow(false)))
                 return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         }
@@ -300,6 +304,11 @@ void CTFTPSocket::DeleteWhenIdle()
     m_wState = TFTP_STATE_CLOSED;
     m_pLookup.reset();
     Close();
+    // The log may be gone by the time the call ends: the link's line goes now.
+    if (m_bClocked && m_request.Negotiation() == TftpNegotiation::Granted)
+        LogLink();
+    m_bClocked = false;
+    m_pLog = nullptr;
 }
 
 void CTFTPSocket::ReportSocketError()

@@ -272,7 +272,12 @@ void CTransferDlg::OnTimer(UINT_PTR nIDEvent)
         return;
     }
     if (nIDEvent == kClockTimer) {
-        m_pSession->OnClock();
+        // A transfer that moved data without the clock (the server ignored
+        // the options, or refused them) never takes it up again.
+        if (!m_pSession->Clocked() && m_dwBytes > 0)
+            KillTimer(kClockTimer);
+        else
+            m_pSession->OnClock();
         return;
     }
     if (++m_nTimerTicks > 1) {
