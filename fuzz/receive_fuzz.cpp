@@ -27,30 +27,11 @@
 #include <sanitizer/asan_interface.h>
 
 #include "engine/tftp_socket.h"
+#include "fuzz/fuzz_input.h"
 #include "platform/core/msgbox.h"
 #include "tests/support/msgbox_recorder.h"
 
 namespace {
-
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    bool Empty() const { return m_offset >= m_size; }
-    uint8_t Byte() { return m_offset < m_size ? m_data[m_offset++] : 0; }
-    size_t Take(uint8_t* out, size_t wanted)
-    {
-        const size_t n = wanted < m_size - m_offset ? wanted : m_size - m_offset;
-        if (n != 0)
-            std::memcpy(out, m_data + m_offset, n);
-        m_offset += n;
-        return n;
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_offset = 0;
-};
 
 // The network: sends vanish, reads deliver the datagram the driver queued.
 // The part of the reader's buffer past the datagram is poisoned, so that a
@@ -101,7 +82,7 @@ bool ValidState(TftpState state)
            state == TFTP_STATE_WAIT_ACK || state == TFTP_STATE_WAIT_DATA || state == TFTP_STATE_CLOSED;
 }
 
-TftpOptions OptionsFrom(uint8_t setup, Input& input)
+TftpOptions OptionsFrom(uint8_t setup, FuzzInput& input)
 {
     TftpOptions options;
     if ((setup & 0x08) != 0) {
@@ -123,7 +104,7 @@ TftpOptions OptionsFrom(uint8_t setup, Input& input)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input input(data, size);
+    FuzzInput input(data, size);
     CMessageBoxRecorder boxes;
     CWnd owner;
     FakeNetworkSocket sock(&owner);

@@ -17,27 +17,9 @@
 #include "engine/serve_admit.h"
 #include "engine/serve_transfer.h"
 #include "engine/tftp_packet.h"
+#include "fuzz/fuzz_input.h"
 
 namespace {
-
-class Input {
-public:
-    Input(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    bool Empty() const { return m_offset >= m_size; }
-    uint8_t Byte() { return m_offset < m_size ? m_data[m_offset++] : 0; }
-    size_t Take(uint8_t* out, size_t wanted)
-    {
-        const size_t n = wanted < m_size - m_offset ? wanted : m_size - m_offset;
-        std::memcpy(out, m_data + m_offset, n);
-        m_offset += n;
-        return n;
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_offset = 0;
-};
 
 // The served folder, made once: files around one block and past several.
 const std::string& Folder()
@@ -116,7 +98,7 @@ protected:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input input(data, size);
+    FuzzInput input(data, size);
     static const int dirFd = ::open(Folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         std::abort();
