@@ -52,15 +52,6 @@ std::string CaseName(const ::testing::TestParamInfo<InteropCase>& info)
     return Name(info.param);
 }
 
-Bytes Random(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (BYTE& b : bytes)
-        b = static_cast<BYTE>(random());
-    return bytes;
-}
-
 // Printable lines ending in lineEnd, with a byte outside the netascii set now and then.
 Bytes Text(size_t size, unsigned seed, const std::string& lineEnd, bool dropped)
 {
@@ -96,7 +87,7 @@ void Prepare(const InteropCase& c, Netascii netascii, Bytes* pSource, Bytes* pEx
 {
     const unsigned seed = static_cast<unsigned>(c.size * 4 + c.direction * 2 + c.mode);
     if (c.mode == MODE_BINARY) {
-        *pSource = Random(c.size, seed);
+        *pSource = RandomBytes(c.size, seed);
         *pExpected = *pSource;
         return;
     }

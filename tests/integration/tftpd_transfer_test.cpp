@@ -29,16 +29,6 @@ using Bytes = std::vector<BYTE>;
 // 65,537 full blocks and an empty last one: the block number wraps past 65535.
 constexpr size_t kWrapSize = 33554944;
 
-// Random bytes of every value: for octet transfers.
-Bytes BinaryContent(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes content(size);
-    for (BYTE& b : content)
-        b = static_cast<BYTE>(random());
-    return content;
-}
-
 // Lines of printable text ending in `lineEnd`, sprinkled with the `extra`
 // bytes when that is not empty.
 Bytes TextContent(size_t size, unsigned seed, const std::string& lineEnd, const Bytes& extra)
@@ -107,7 +97,7 @@ void Prepare(const TransferCase& c, Bytes* pSource, Bytes* pExpected)
     Bytes& source = *pSource;
     Bytes& expected = *pExpected;
     if (c.mode == MODE_BINARY) {
-        source = BinaryContent(c.size, seed);
+        source = RandomBytes(c.size, seed);
         expected = source;
     } else if (c.direction == DIRECTION_PUT) {
         // Sent filtered; the server stores CR LF as LF.

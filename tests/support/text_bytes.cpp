@@ -3,8 +3,18 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 
 #include "engine/netascii.h"
+
+Bytes RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (BYTE& b : bytes)
+        b = static_cast<BYTE>(random());
+    return bytes;
+}
 
 Bytes Replace(const Bytes& in, const std::string& from, const std::string& to)
 {
