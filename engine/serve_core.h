@@ -47,7 +47,7 @@ public:
     ULONGLONG NextDeadlineMs() const;
     const std::vector<ServeRow>& Rows() const;
     void ClearFinished();
-    size_t Running() const override;
+    size_t Running() const;
 
     ULONGLONG NowMs() override { return m_clock(); }
     void Log(std::string_view line) override

@@ -29,13 +29,13 @@ bool IsDiskFull(const CFileException& error)
 CServeTransfer::CServeTransfer(IServeHost& host, unsigned nId) : m_host(host)
 {
     m_row.nId = nId;
-    ++TftpEndsHere::nServed;
 }
 
 // The file's own destructor removes an upload that was not committed.
 CServeTransfer::~CServeTransfer()
 {
-    --TftpEndsHere::nServed;
+    if (m_bCounted)
+        --TftpEndsHere::nServed;
 }
 
 bool CServeTransfer::OpenSocket(const sockaddr_storage& local)
@@ -69,6 +69,8 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     const size_t slots = read ? static_cast<size_t>(slot) * static_cast<size_t>(window) : 0;
     m_pMemory.reset(new (std::nothrow) BYTE[slots + static_cast<size_t>(m_nReceiveSize)]);
     m_phase = Phase::sending; // until End says otherwise
+    m_bCounted = true;
+    ++TftpEndsHere::nServed;
     if (m_pMemory == nullptr) {
         End(ServeState::failed, "Out of memory", nNowMs);
         return false;
@@ -113,7 +115,7 @@ void CServeTransfer::OnReceive(int /*nErrorCode*/)
     // fetching.
     const bool lockStep = m_receive.Size() == 1;
     const int reads = lockStep ? 1 : kReadsPerWake;
-    const int flags = lockStep && m_host.Running() == 1 && TftpEndsHere::nClients == 0 ? 0 : MSG_DONTWAIT;
+    const int flags = lockStep && TftpEndsHere::nServed == 1 && TftpEndsHere::nClients == 0 ? 0 : MSG_DONTWAIT;
     for (int i = 0; i < reads && m_phase != Phase::closed; ++i) {
         sockaddr_storage sender{};
         int senderLength = sizeof sender;
@@ -325,6 +327,10 @@ void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs)
 {
     if (m_phase == Phase::closed || m_phase == Phase::dallying)
         return;
+    if (m_bCounted) {
+        m_bCounted = false;
+        --TftpEndsHere::nServed;
+    }
     m_row.state = state;
     m_row.reason = std::move(reason);
     m_row.nEndMs = std::max(nNowMs, m_row.nStartMs);

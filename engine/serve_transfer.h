@@ -33,8 +33,6 @@ public:
     virtual void OnTransferEnded(CServeTransfer& transfer) = 0;
     // Whether an unasked ERROR (to a stranger) may go to `to` now.
     virtual bool MayAnswer(const sockaddr_storage& to, ULONGLONG nNowMs) = 0;
-    // The transfers running now.
-    virtual size_t Running() const = 0;
 };
 
 // What a transfer starts from: a request judged and admitted, its file open.
@@ -138,6 +136,7 @@ private:
     int m_nOackLength = 0;
 
     CTransferClock m_clock;
+    bool m_bCounted = false; // running: counted in TftpEndsHere::nServed
     ULONGLONG m_nDallyEndMs = 0;
     bool m_bAnswered = false; // the client has acknowledged something (or sent DATA)
 };

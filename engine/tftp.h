@@ -98,7 +98,8 @@ inline constexpr UINT WM_TFTP_RESOLVING = WM_USER + 8;
 // until the owner reads them again.
 inline constexpr UINT WM_SERVE_CHANGED = WM_USER + 20;
 
-// The transfers of this program under way at either end. Both ends may run in
+// The transfers of this program under way at either end: client sockets
+// alive, and served transfers from their start to their end. Both ends may run in
 // one program, on one thread: its own client fetching from its own server.
 // Then neither end's read may wait for an answer, which only the other end,
 // on the same thread, can send once the read has returned.

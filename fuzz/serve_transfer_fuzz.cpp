@@ -60,7 +60,6 @@ public:
     }
     void OnTransferEnded(CServeTransfer&) override { ++ended; }
     bool MayAnswer(const sockaddr_storage&, ULONGLONG) override { return true; }
-    size_t Running() const override { return 1; }
 
     ULONGLONG now = 1000000;
     int ended = 0;
