@@ -141,7 +141,7 @@ int AddressLength(const sockaddr_storage& address)
                                          : static_cast<int>(sizeof(sockaddr_in));
 }
 
-std::string AddressText(const sockaddr_storage& address)
+std::string AddressOnlyText(const sockaddr_storage& address)
 {
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET6) {
@@ -154,11 +154,15 @@ std::string AddressText(const sockaddr_storage& address)
             result.append(::if_indextoname(v6.sin6_scope_id, name) != nullptr ? std::string(name)
                                                                               : std::to_string(v6.sin6_scope_id));
         }
-        result.append(" port ");
-        result.append(std::to_string(ntohs(v6.sin6_port)));
         return result;
     }
-    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-    ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-    return std::string(text) + " port " + std::to_string(ntohs(v4.sin_port));
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+    return text;
+}
+
+std::string AddressText(const sockaddr_storage& address)
+{
+    const in_port_t port = address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                                                         : reinterpret_cast<const sockaddr_in&>(address).sin_port;
+    return AddressOnlyText(address) + " port " + std::to_string(ntohs(port));
 }

@@ -40,3 +40,5 @@ int AddressLength(const sockaddr_storage& address);
 
 // "192.0.2.7 port 69", "2001:db8::5 port 69", "fe80::1%eth0 port 69".
 std::string AddressText(const sockaddr_storage& address);
+// The same without the port: "192.0.2.7", "fe80::1%eth0".
+std::string AddressOnlyText(const sockaddr_storage& address);

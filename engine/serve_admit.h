@@ -25,6 +25,7 @@ struct ServeAdmission {
     const char* lpszError = ""; // its fixed text
     bool bRefused = false;
     std::string reason; // for the row and the log: why, in plain words
+    ServeReason reasonCode = ServeReason::other;
 
     std::unique_ptr<CTFTPFile> pFile; // open for reading, or a replacement open for writing
     ServeGrant grant;

@@ -2,6 +2,9 @@
 // The blocks of a server's transfer, each way: a read's DATA from the file
 // and the ACKs that slide its window; an upload's DATA into the file.
 #include "serve_transfer.h"
+
+#include <new>
+
 #include "tftp_packet.h"
 
 void CServeTransfer::OnAck(int nSlid, ULONGLONG nNowMs)
@@ -49,7 +52,7 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
     const int payload = nLength - TFTP_HEADER_SIZE;
     if (m_row.nBytes + static_cast<ULONGLONG>(payload) > m_nRoom) {
         SendErrorTo(m_client, TFTP_ERROR_DISK_FULL, "Disk full or allocation exceeded");
-        End(ServeState::failed, "The upload would leave less than 1% of the disk free", nNowMs);
+        End(ServeState::failed, "The upload would leave less than 1% of the disk free", nNowMs, ServeReason::diskFull);
         return;
     }
     try {
@@ -81,6 +84,16 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
 void CServeTransfer::Fill(ULONGLONG nNowMs)
 {
     const int blockSize = m_grant.granted.nBlockSize;
+    if (m_pSlots == nullptr) {
+        const size_t bytes = static_cast<size_t>(blockSize + TFTP_HEADER_SIZE) * static_cast<size_t>(m_send.Size());
+        m_pSlots.reset(new (std::nothrow) BYTE[bytes]);
+        if (m_pSlots == nullptr) {
+            SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, "Out of memory");
+            End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
+            return;
+        }
+        m_send.Reset(m_send.Size(), m_pSlots.get(), blockSize + TFTP_HEADER_SIZE);
+    }
     while (m_phase == Phase::sending && !m_bLastRead && m_send.CanSend()) {
         BYTE* slot = m_send.NextSlot();
         int length = 0;

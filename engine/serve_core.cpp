@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "host_address.h"
+#include "serve_names.h"
 #include "tftp_packet.h"
 
 namespace {
@@ -20,9 +21,8 @@ namespace {
 // Requests read per readiness report: a flood is taken in bites, and the
 // window's event loop runs in between.
 constexpr int kRequestsPerWake = 32;
-// How often a line about one source may be logged: a refused flood writes
-// little, a source outside the local networks once a minute.
-constexpr ULONGLONG kNoiseLogMs = 1000;
+// How often a line about a source that gets no answer at all (outside the
+// local networks, or asking by broadcast) may be logged.
 constexpr ULONGLONG kOutsiderLogMs = 60000;
 
 sockaddr_storage AnyAddress(int nFamily, UINT nPort)
@@ -50,10 +50,14 @@ bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b)
     return SameEndpoint(x, y);
 }
 
-bool IsMulticast(const sockaddr_storage& address)
+// The largest block that fits one datagram on a link of nMtu bytes: the
+// IP header (20 bytes, 40 for IPv6), UDP's 8 and TFTP's 4 leave the rest.
+int BlockSizeForMtu(UINT nMtu, const sockaddr_storage& from)
 {
-    return address.ss_family == AF_INET6 &&
-           IN6_IS_ADDR_MULTICAST(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
+    const bool v6 =
+        from.ss_family == AF_INET6 && !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6&>(from).sin6_addr);
+    const int overhead = v6 ? 52 : 32;
+    return static_cast<int>(std::min<UINT>(nMtu, TFTP_MAX_BLOCK_SIZE + 52)) - overhead;
 }
 
 } // namespace
@@ -107,6 +111,10 @@ ServeStartError CServeCore::Start(const ServeConfig& config, const CTFTPServer::
                         AddressText(address) + ": " + std::strerror(CAsyncSocket::GetLastError()));
         m_listeners.push_back(std::move(listener));
     }
+    int error = 0;
+    if (!SelectOpenMethod(m_folder.dirFd, &error))
+        Log(std::string("openat2 is not available (") + std::strerror(error) +
+            "): names are opened one folder at a time, and symbolic links in the folder are not followed");
     Log("Serving " + config.folder);
     return ServeStartError::none;
 }
@@ -131,12 +139,14 @@ void CServeCore::OnRequests(CServeListener& listener)
     for (int i = 0; i < kRequestsPerWake; ++i) {
         sockaddr_storage from{};
         sockaddr_storage local{};
-        const int length = listener.ReceiveFromWithLocal(m_abRequest, sizeof m_abRequest, &from, &local, MSG_DONTWAIT);
+        DatagramArrival arrival;
+        const int length =
+            listener.ReceiveFromWithLocal(m_abRequest, sizeof m_abRequest, &from, &local, MSG_DONTWAIT, &arrival);
         if (length == SOCKET_ERROR && CAsyncSocket::GetLastError() == EMSGSIZE)
             continue; // longer than any request: not one
         if (length == SOCKET_ERROR)
             return;
-        OnRequest(listener, m_abRequest, length, from, local, NowMs());
+        OnRequest(listener, m_abRequest, length, from, Arrival{local, arrival}, NowMs());
         // A request may have stopped the server (nothing does now, but the
         // listener must not be used after that).
         if (m_listeners.empty())
@@ -145,12 +155,20 @@ void CServeCore::OnRequests(CServeListener& listener)
 }
 
 void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int nLength, const sockaddr_storage& from,
-                           const sockaddr_storage& local, ULONGLONG nNowMs)
+                           const Arrival& arrival, ULONGLONG nNowMs)
 {
-    if (IsMulticast(local) || (from.ss_family != AF_INET && from.ss_family != AF_INET6) ||
+    if ((from.ss_family != AF_INET && from.ss_family != AF_INET6) ||
         reinterpret_cast<const sockaddr_in&>(from).sin_port == 0)
         return;
-    if (m_policy.bLocalNetworksOnly && !m_guard.IsLocal(from, nNowMs)) {
+    // A request to every server on the segment is one that no server was
+    // asked for: answering it would let one forged datagram draw many.
+    if (m_guard.IsBroadcast(arrival.packet.destination, nNowMs) || m_guard.IsBroadcast(arrival.local, nNowMs)) {
+        if (m_guard.MayLog(from, nNowMs, kOutsiderLogMs))
+            Log("Ignored a request from " + AddressText(from) + " sent to " +
+                AddressOnlyText(arrival.packet.destination) + ": a broadcast or multicast address");
+        return;
+    }
+    if (m_policy.bLocalNetworksOnly && !m_guard.IsLocal(from, arrival.packet.nIfIndex, nNowMs)) {
         // No answer at all: a stranger learns nothing of this server.
         if (m_guard.MayLog(from, nNowMs, kOutsiderLogMs))
             Log("Ignored a request from " + AddressText(from) + ": not on a local network");
@@ -160,10 +178,12 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
     if (verdict.answer == ServeAnswer::ignore)
         return;
     if (verdict.answer == ServeAnswer::refuse) {
-        if (m_guard.MayLog(from, nNowMs, kNoiseLogMs))
+        const CServeGuard::Refusal refusal = m_guard.Refuse(from, nNowMs);
+        if (refusal.bLog)
             Log("Refused a request from " + AddressText(from) + ": " + verdict.lpszError);
-        if (m_guard.MayAnswer(from, nNowMs))
-            Answer(listener, from, local, verdict.wErrorCode, verdict.lpszError);
+        // What was not a request draws no more than it sent.
+        if (refusal.bAnswer)
+            Answer(listener, from, arrival.local, verdict.wErrorCode, verdict.lpszError, nLength);
         return;
     }
     const ServeRequest& request = verdict.request;
@@ -177,43 +197,49 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
             transfer->Row().file == EscapedText(request.szName))
             return;
     }
-    if (Running() >= static_cast<size_t>(std::max(m_config.nMaxTransfers, 0)) ||
-        fromClient >= static_cast<size_t>(std::max(m_config.nMaxPerClient, 0))) {
-        if (m_guard.MayLog(from, nNowMs, kNoiseLogMs))
-            Log("Busy: refused a request from " + AddressText(from));
-        if (m_guard.MayAnswer(from, nNowMs))
-            Answer(listener, from, local, TFTP_ERROR_NOT_DEFINED, "Server busy");
-        return;
-    }
 
     const bool read = request.wOpcode == TFTP_OPCODE_RRQ;
     ServeRow row;
-    row.nId = m_nNextId++;
     row.client = from;
     row.file = EscapedText(request.szName);
     row.wDirection = read ? DIRECTION_GET : DIRECTION_PUT;
     row.nStartMs = nNowMs;
     const std::string what = std::string(read ? "Read" : "Write") + " request from " + AddressText(from) + " for \"" +
                              row.file + "\" (" + TftpModeString(request.wMode) + ")";
+    if (Running() >= static_cast<size_t>(std::max(m_config.nMaxTransfers, 0)) ||
+        fromClient >= static_cast<size_t>(std::max(m_config.nMaxPerClient, 0))) {
+        row.reason = "Server busy";
+        row.reasonCode = ServeReason::busy;
+        Refuse(listener, std::move(row), what, arrival.local, TFTP_ERROR_NOT_DEFINED, "Server busy");
+        return;
+    }
+
+    // A block fits one datagram on the link the request came in on, and a
+    // source that has drawn its refusals of this second gets no search for
+    // a name that differs only in case.
+    ServeFolder folder = m_folder;
+    if (const UINT mtu = m_guard.Mtu(arrival.packet.nIfIndex, nNowMs); mtu > 0)
+        folder.limits.nMaxBlockSize =
+            std::max(TFTP_MIN_BLOCK_SIZE, std::min(folder.limits.nMaxBlockSize, BlockSizeForMtu(mtu, from)));
+    if (m_guard.Spent(from, nNowMs))
+        folder.bIgnoreCase = false;
     ServeAdmission admission =
-        read ? AdmitRead(request, m_folder) : AdmitWrite(request, m_folder, m_policy, [this](const std::string& key) {
+        read ? AdmitRead(request, folder) : AdmitWrite(request, folder, m_policy, [this](const std::string& key) {
             return std::any_of(m_transfers.begin(), m_transfers.end(), [&](const auto& transfer) {
                 return transfer->IsRunning() && transfer->Opcode() == TFTP_OPCODE_WRQ && transfer->Key() == key;
             });
         });
     if (admission.bRefused) {
-        Log(what + ": refused, " + admission.reason);
-        Answer(listener, from, local, admission.wErrorCode, admission.lpszError);
-        row.state = ServeState::refused;
         row.reason = admission.reason;
-        row.nEndMs = nNowMs;
-        AddFinished(std::move(row));
+        row.reasonCode = admission.reasonCode;
+        Refuse(listener, std::move(row), what, arrival.local, admission.wErrorCode, admission.lpszError);
         return;
     }
 
+    row.nId = m_nNextId++;
     ServeStart start;
     start.client = from;
-    start.local = local.ss_family != AF_UNSPEC ? local : AnyAddress(from.ss_family, 0);
+    start.local = arrival.local.ss_family != AF_UNSPEC ? arrival.local : AnyAddress(from.ss_family, 0);
     start.wOpcode = request.wOpcode;
     start.grant = admission.grant;
     start.pFile = std::move(admission.pFile);
@@ -226,14 +252,37 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
         (request.nUnknown > 0 ? ", " + std::to_string(request.nUnknown) + " unknown options left out" : ""));
     m_transfers.push_back(std::make_unique<CServeTransfer>(*this, row.nId));
     if (!m_transfers.back()->Start(std::move(start), nNowMs))
-        Answer(listener, from, local, TFTP_ERROR_NOT_DEFINED, "Cannot start the transfer");
+        Answer(listener, from, arrival.local, TFTP_ERROR_NOT_DEFINED, "Cannot start the transfer");
     Changed();
 }
 
+void CServeCore::Refuse(CServeListener& listener, ServeRow row, const std::string& what, const sockaddr_storage& local,
+                        WORD wCode, const char* lpszText)
+{
+    const ULONGLONG now = row.nStartMs;
+    const CServeGuard::Refusal refusal = m_guard.Refuse(row.client, now);
+    if (!refusal.bLog)
+        return; // counted, and told in the source's summary
+    Log(what + ": refused, " + row.reason);
+    if (refusal.bAnswer)
+        Answer(listener, row.client, local, wCode, lpszText);
+    if (!m_guard.MayAddRow(row.client, row.file, now))
+        return;
+    row.nId = m_nNextId++;
+    row.state = ServeState::refused;
+    row.nEndMs = now;
+    AddFinished(std::move(row));
+}
+
 void CServeCore::Answer(CServeListener& listener, const sockaddr_storage& to, const sockaddr_storage& local, WORD wCode,
-                        const char* lpszText)
+                        const char* lpszText, int nMaxLength)
 {
     BYTE packet[128];
-    const int length = BuildError(packet, sizeof packet, wCode, lpszText);
+    int length = BuildError(packet, sizeof packet, wCode, lpszText);
+    // Too long for the bound: the code alone, or nothing at all.
+    if (length > nMaxLength)
+        length = BuildError(packet, sizeof packet, wCode, "");
+    if (length > nMaxLength)
+        return;
     (void)listener.SendToFrom(packet, length, to, local);
 }

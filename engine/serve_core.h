@@ -60,18 +60,29 @@ public:
     // learns nothing of the server; others are answered now and then.
     bool MayAnswer(const sockaddr_storage& to, ULONGLONG nNowMs) override
     {
-        return (!m_policy.bLocalNetworksOnly || m_guard.IsLocal(to, nNowMs)) && m_guard.MayAnswer(to, nNowMs);
+        return (!m_policy.bLocalNetworksOnly || m_guard.IsLocal(to, 0, nNowMs)) && m_guard.Refuse(to, nNowMs).bAnswer;
     }
 
     ServePolicy m_policy;
     std::vector<std::unique_ptr<CServeListener>> m_listeners;
 
 private:
+    // Where a request came in: the address to answer from, and where it was
+    // sent and on which interface.
+    struct Arrival {
+        sockaddr_storage local;
+        DatagramArrival packet;
+    };
     void OnRequest(CServeListener& listener, const BYTE* pDatagram, int nLength, const sockaddr_storage& from,
-                   const sockaddr_storage& local, ULONGLONG nNowMs);
-    // An ERROR from the listening socket, from the address the request came to.
+                   const Arrival& arrival, ULONGLONG nNowMs);
+    // A request refused before any transfer: answered, logged and given a
+    // row as far as the source's limits allow.
+    void Refuse(CServeListener& listener, ServeRow row, const std::string& what, const sockaddr_storage& local,
+                WORD wCode, const char* lpszText);
+    // An ERROR from the listening socket, from the address the request came
+    // to, no longer than nMaxLength bytes.
     void Answer(CServeListener& listener, const sockaddr_storage& to, const sockaddr_storage& local, WORD wCode,
-                const char* lpszText);
+                const char* lpszText, int nMaxLength = 128);
     void AddFinished(ServeRow row);
     void Changed();
 

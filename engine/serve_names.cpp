@@ -48,6 +48,12 @@ ServeOpen Refused(int nErrno, const char* lpszText = nullptr)
     return result;
 }
 
+// What every open adds to nFlags: an O_PATH descriptor takes no other flags.
+int WithAlways(int nFlags)
+{
+    return nFlags | ((nFlags & O_PATH) != 0 ? O_CLOEXEC : kAlways);
+}
+
 int OpenAt2(int dirFd, const char* lpszName, int nFlags, mode_t mode)
 {
     open_how how{};
@@ -91,7 +97,7 @@ ServeOpen Walk(int dirFd, const std::string& relative, int nFlags, mode_t mode)
     for (size_t i = 0;; ++i) {
         const char* name = names[i].c_str();
         const bool last = i + 1 == names.size();
-        const int fd = last ? ::openat(current, name, nFlags | kAlways | O_NOFOLLOW, mode)
+        const int fd = last ? ::openat(current, name, WithAlways(nFlags) | O_NOFOLLOW, mode)
                             : ::openat(current, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int error = errno;
         struct stat status;
@@ -175,7 +181,7 @@ ServeOpen OpenBeneath(int dirFd, const std::string& relative, int nFlags, mode_t
     if (relative.empty() || relative.find('\0') != std::string::npos)
         return Refused(EINVAL);
     if (!s_bForceWalk && !s_bNoOpenat2) {
-        const int fd = OpenAt2(dirFd, relative.c_str(), nFlags | kAlways, mode);
+        const int fd = OpenAt2(dirFd, relative.c_str(), WithAlways(nFlags), mode);
         if (fd >= 0)
             return Opened(fd);
         if (errno != ENOSYS)
@@ -187,18 +193,51 @@ ServeOpen OpenBeneath(int dirFd, const std::string& relative, int nFlags, mode_t
 
 ServeOpen OpenServeFile(int dirFd, const std::string& relative, int nFlags, mode_t mode, bool bIgnoreCase)
 {
-    ServeOpen result = OpenBeneath(dirFd, relative, nFlags, mode);
-    if (result.fd < 0 && result.wErrorCode == TFTP_ERROR_FILE_NOT_FOUND && bIgnoreCase) {
-        if (const std::optional<std::string> match = FindCaseMatch(dirFd, relative))
-            result = OpenBeneath(dirFd, *match, nFlags, mode);
+    // First only looked at (O_PATH): a FIFO, a terminal or a device is never
+    // opened, since opening one may wait or do something of its own.
+    std::string name = relative;
+    ServeOpen path = OpenBeneath(dirFd, name, O_PATH);
+    if (path.fd < 0 && path.wErrorCode == TFTP_ERROR_FILE_NOT_FOUND && bIgnoreCase) {
+        if (std::optional<std::string> match = FindCaseMatch(dirFd, relative)) {
+            name = std::move(*match);
+            path = OpenBeneath(dirFd, name, O_PATH);
+        }
     }
+    if (path.fd < 0)
+        return path;
+    struct stat looked {};
+    const bool regular = ::fstat(path.fd, &looked) == 0 && S_ISREG(looked.st_mode);
+    ::close(path.fd);
+    if (!regular)
+        return Refused(S_ISDIR(looked.st_mode) ? EISDIR : EACCES, "Not a regular file");
+    ServeOpen result = OpenBeneath(dirFd, name, nFlags, mode);
     if (result.fd < 0)
         return result;
-    struct stat status {};
-    if (::fstat(result.fd, &status) == 0 && S_ISREG(status.st_mode))
+    // The name may have been given to another file in between.
+    struct stat opened {};
+    if (::fstat(result.fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == looked.st_dev &&
+        opened.st_ino == looked.st_ino)
         return result;
     ::close(result.fd);
-    return Refused(S_ISDIR(status.st_mode) ? EISDIR : EACCES, "Not a regular file");
+    return Refused(EACCES, "Not a regular file");
+}
+
+bool SelectOpenMethod(int dirFd, int* pErrno)
+{
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const int fd = static_cast<int>(::syscall(SYS_openat2, dirFd, ".", &how, sizeof how));
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    if (pErrno != nullptr)
+        *pErrno = errno;
+    if (errno != ENOSYS && errno != EPERM)
+        return true;
+    s_bNoOpenat2 = true;
+    return false;
 }
 
 std::optional<std::string> FindCaseMatch(int dirFd, const std::string& relative)

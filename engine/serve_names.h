@@ -46,11 +46,18 @@ struct ServeOpen {
 // link, those inside the folder too. Any kind of file opens: see OpenServeFile.
 ServeOpen OpenBeneath(int dirFd, const std::string& relative, int nFlags, mode_t mode = 0);
 
-// OpenBeneath, then only a regular file is kept: a directory, FIFO, device or
-// socket is closed again and refused with ERROR 2 (opened without waiting).
-// With bIgnoreCase, a name not found is looked for with FindCaseMatch. With
-// O_CREAT the exact name is what gets created.
+// Only a regular file beneath dirFd, opened with nFlags: the name is first
+// opened with O_PATH and looked at, so a directory, FIFO, device or socket
+// is refused with ERROR 2 without ever being opened; then the file is
+// opened and must be the one looked at. With bIgnoreCase, a name not found
+// is looked for with FindCaseMatch.
 ServeOpen OpenServeFile(int dirFd, const std::string& relative, int nFlags, mode_t mode, bool bIgnoreCase);
+
+// Tries openat2 beneath dirFd once. Where the kernel lacks it (ENOSYS) or a
+// filter forbids it (EPERM, as some container runtimes do), every later name
+// is walked one component at a time, and false is returned with the errno
+// in *pErrno.
+bool SelectOpenMethod(int dirFd, int* pErrno = nullptr);
 
 // The name beneath dirFd that matches relative but for ASCII case: each
 // component as it is when that exists, else the one entry of its directory

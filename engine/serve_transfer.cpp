@@ -16,7 +16,8 @@ namespace {
 // few enough that other sockets and the window are not kept waiting.
 constexpr int kReadsPerWake = 16;
 // A client that has acknowledged nothing gets the first datagram and this
-// many resends, no more: a forged source address draws little traffic.
+// many resends, no more, and the transfer ends a period after the last: a
+// forged source address draws little traffic and holds a slot briefly.
 constexpr unsigned kResendsUnanswered = 2;
 
 bool IsDiskFull(const CFileException& error)
@@ -66,17 +67,15 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     const bool read = m_wOpcode == TFTP_OPCODE_RRQ;
     // A read takes ACKs and ERRORs; an upload a block, with room to tell a longer datagram.
     m_nReceiveSize = read ? TFTP_PACKET_BUFFER : slot + 4;
-    const size_t slots = read ? static_cast<size_t>(slot) * static_cast<size_t>(window) : 0;
-    m_pMemory.reset(new (std::nothrow) BYTE[slots + static_cast<size_t>(m_nReceiveSize)]);
+    m_pReceive.reset(new (std::nothrow) BYTE[static_cast<size_t>(m_nReceiveSize)]);
     m_phase = Phase::sending; // until End says otherwise
     m_bCounted = true;
     ++TftpEndsHere::nServed;
-    if (m_pMemory == nullptr) {
-        End(ServeState::failed, "Out of memory", nNowMs);
+    if (m_pReceive == nullptr) {
+        End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
         return false;
     }
-    m_pReceive = m_pMemory.get() + slots;
-    m_send.Reset(window, m_pMemory.get(), slot);
+    m_send.Reset(window, nullptr, slot);
     m_receive.Reset(window);
     m_clock.Start(granted.nTimeout > 0 ? static_cast<ULONGLONG>(granted.nTimeout) * 1000 : 0, nNowMs);
 
@@ -120,9 +119,9 @@ void CServeTransfer::OnReceive(int /*nErrorCode*/)
         sockaddr_storage sender{};
         int senderLength = sizeof sender;
         const int length =
-            ReceiveFrom(m_pReceive, m_nReceiveSize, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
+            ReceiveFrom(m_pReceive.get(), m_nReceiveSize, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
         if (length != SOCKET_ERROR)
-            OnDatagram(m_pReceive, length, sender, m_host.NowMs());
+            OnDatagram(m_pReceive.get(), length, sender, m_host.NowMs());
         else if (GetLastError() == EMSGSIZE)
             OnOversized(sender, m_host.NowMs());
         else
@@ -144,7 +143,7 @@ void CServeTransfer::OnOversized(const sockaddr_storage& sender, ULONGLONG nNowM
 {
     if (m_phase == Phase::closed || !FromClient(sender, nNowMs) || !IsRunning())
         return;
-    End(ServeState::failed, "The client sent a datagram too long", nNowMs);
+    End(ServeState::failed, "The client sent a datagram too long", nNowMs, ServeReason::clientError);
 }
 
 void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockaddr_storage& sender, ULONGLONG nNowMs)
@@ -193,7 +192,7 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
             nLength > exchange.nMaxDatagram ? "The client sent a datagram too long"
             : nLength < TFTP_MIN_DATAGRAM   ? "The client sent a datagram too short"
                                             : "The client sent a datagram out of place",
-            nNowMs);
+            nNowMs, ServeReason::clientError);
         break;
     }
 }
@@ -213,7 +212,7 @@ void CServeTransfer::OnPeerError(const BYTE* pDatagram, int nLength, ULONGLONG n
     End(ServeState::failed,
         "The client ended with ERROR " + std::to_string(code) + ": " +
             EscapedText(PeerErrorMessage(pDatagram, nLength), 120),
-        nNowMs);
+        nNowMs, ServeReason::clientError);
 }
 
 void CServeTransfer::OnTick(ULONGLONG nNowMs)
@@ -232,7 +231,8 @@ void CServeTransfer::OnTick(ULONGLONG nNowMs)
     }
     if (m_clock.Silent(nNowMs)) {
         End(ServeState::failed,
-            "No answer from the client for " + std::to_string(m_clock.SilenceLimitMs() / 1000) + " seconds", nNowMs);
+            "No answer from the client for " + std::to_string(m_clock.SilenceLimitMs() / 1000) + " seconds", nNowMs,
+            ServeReason::noAnswer);
         return;
     }
     if (m_clock.ResendDue(nNowMs))
@@ -242,7 +242,11 @@ void CServeTransfer::OnTick(ULONGLONG nNowMs)
 void CServeTransfer::Resend(ULONGLONG nNowMs)
 {
     if (!m_bAnswered && m_clock.ResendsSinceProgress() >= kResendsUnanswered) {
-        m_clock.Rearm(nNowMs); // silent until the silence limit ends it
+        // Three datagrams and three periods without a word: most likely the
+        // request's source was forged, and the slot is wanted by others.
+        End(ServeState::failed,
+            "No answer from the client to its first " + std::to_string(kResendsUnanswered + 1) + " datagrams", nNowMs,
+            ServeReason::noAnswer);
         return;
     }
     m_clock.OnResend(nNowMs);
@@ -284,7 +288,7 @@ void CServeTransfer::Abort(const char* lpszText, ULONGLONG nNowMs)
         return;
     }
     SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, lpszText);
-    End(ServeState::failed, lpszText, nNowMs);
+    End(ServeState::failed, lpszText, nNowMs, ServeReason::stopped);
 }
 
 bool CServeTransfer::SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs)
@@ -297,7 +301,8 @@ bool CServeTransfer::SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG 
     const int error = GetLastError();
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ECONNREFUSED)
         return true; // lost on the way: the resend covers it
-    End(ServeState::failed, std::string("Cannot send to the client: ") + std::strerror(error), nNowMs);
+    End(ServeState::failed, std::string("Cannot send to the client: ") + std::strerror(error), nNowMs,
+        ServeReason::other);
     return false;
 }
 
@@ -323,7 +328,7 @@ void CServeTransfer::Progress(ULONGLONG nNowMs)
     m_clock.OnProgress(nNowMs);
 }
 
-void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs)
+void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs, ServeReason code)
 {
     if (m_phase == Phase::closed || m_phase == Phase::dallying)
         return;
@@ -333,6 +338,7 @@ void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs)
     }
     m_row.state = state;
     m_row.reason = std::move(reason);
+    m_row.reasonCode = state == ServeState::failed ? code : ServeReason::none;
     m_row.nEndMs = std::max(nNowMs, m_row.nStartMs);
     // An upload that is not complete leaves nothing behind.
     m_pFile.reset();
@@ -360,5 +366,5 @@ void CServeTransfer::FileFailed(const CFileException& error, ULONGLONG nNowMs)
                     : read ? "Cannot read the file"
                            : "Cannot write the file") +
             ": " + std::strerror(static_cast<int>(error.m_lOsError)),
-        nNowMs);
+        nNowMs, full ? ServeReason::diskFull : ServeReason::fileError);
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // One transfer of the server: its own UDP socket at the address the request
 // came to, the send window of a read or the receive window of an upload,
-// the resend timer, and the open file. Its memory is taken once at the start
-// (a window of blocks); nothing is allocated per block. Time comes from the
-// caller.
+// the resend timer, and the open file. Its memory is taken once: a block to
+// receive at the start, a read's window when its first block goes out;
+// nothing is allocated per block. Time comes from the caller.
 #pragma once
 
 #include <sys/socket.h>
@@ -109,7 +109,7 @@ private:
     void SendErrorTo(const sockaddr_storage& to, WORD wCode, const char* lpszText);
     void Progress(ULONGLONG nNowMs);
     // Ends the transfer: the row's state and reason, the host told.
-    void End(ServeState state, std::string reason, ULONGLONG nNowMs);
+    void End(ServeState state, std::string reason, ULONGLONG nNowMs, ServeReason code = ServeReason::other);
     // End after a local file error, telling the client.
     void FileFailed(const CFileException& error, ULONGLONG nNowMs);
 
@@ -122,10 +122,11 @@ private:
     std::string m_strKey;
     ServeRow m_row;
 
-    // Taken at the start: the send window's slots (a read) and the receive buffer.
-    std::unique_ptr<BYTE[]> m_pMemory;
-    BYTE* m_pReceive = nullptr;
+    // The receive buffer, taken at the start, and a read's window of slots,
+    // taken when its first block goes out (after the OACK is answered).
+    std::unique_ptr<BYTE[]> m_pReceive;
     int m_nReceiveSize = 0;
+    std::unique_ptr<BYTE[]> m_pSlots;
     CSendWindow m_send;
     CReceiveWindow m_receive;
     bool m_bLastRead = false;  // a read: the last block is in the window

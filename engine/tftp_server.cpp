@@ -67,11 +67,16 @@ void CServeCore::OnTick(ULONGLONG nNowMs)
     for (const auto& transfer : m_transfers)
         transfer->OnTick(nNowMs);
     std::erase_if(m_transfers, [](const auto& transfer) { return transfer->IsFinished(); });
+    m_guard.Refusals().Summaries(nNowMs, [this](const sockaddr_storage& source, ULONGLONG nCount) {
+        Log(std::to_string(nCount) + " more requests from " +
+            (source.ss_family == AF_UNSPEC ? std::string("other addresses") : AddressOnlyText(source)) +
+            " refused in the last minute");
+    });
 }
 
 ULONGLONG CServeCore::NextDeadlineMs() const
 {
-    ULONGLONG next = ~0ULL;
+    ULONGLONG next = m_guard.NextSummaryMs();
     for (const auto& transfer : m_transfers)
         next = std::min(next, transfer->NextDeadlineMs());
     return next;

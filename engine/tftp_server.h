@@ -32,8 +32,8 @@ struct ServeConfig {
     bool bReplaceExisting = false;
     bool bLocalNetworksOnly = true;
     int nMaxTransfers = 64;
-    int nMaxPerClient = 8; // per client address, any port
-    int nMaxBlockSize = 65464;
+    int nMaxPerClient = 8;    // per client address, any port
+    int nMaxBlockSize = 1468; // also capped by the MTU of the interface a request came in on
     int nMaxWindowSize = 64;
     bool bBackslashIsSlash = true;
     bool bIgnoreCase = false;
@@ -55,6 +55,27 @@ enum class ServeState : BYTE {
     sizeQuery, // the client asked for tsize and ended with ERROR 8 after the OACK (UEFI, PXE)
 };
 
+// Why a transfer was refused or failed, for the window's advice.
+enum class ServeReason : BYTE {
+    none,
+    notFound,      // ERROR 1: no such file
+    accessDenied,  // ERROR 2: outside the folder, not a regular file, no permission
+    badName,       // ERROR 2: an empty name, "." or "..", a control character, too long
+    uploadsOff,    // an upload while uploads are off
+    createOff,     // an upload of a new file while new files are off
+    exists,        // an upload of a file that exists (or appeared) while replacing is off
+    noFolder,      // an upload into a folder that does not exist
+    uploadRunning, // another upload of the same file is running
+    diskFull,      // no room for the upload
+    busy,          // too many transfers, in all or from that client
+    fileChanged,   // the file changed while it was sent
+    fileError,     // reading or writing the file failed
+    noAnswer,      // the client stopped answering
+    clientError,   // the client ended it with an ERROR, or sent what does not belong
+    stopped,       // the server was stopped
+    other,
+};
+
 // One request and what became of it.
 struct ServeRow {
     unsigned nId = 0;                // unique while the server lives, counting from 1
@@ -70,6 +91,7 @@ struct ServeRow {
     unsigned nResends = 0;  // timeouts that sent something again
     ServeState state = ServeState::running;
     std::string reason; // why it failed or was refused, one line of plain text
+    ServeReason reasonCode = ServeReason::none;
 };
 
 enum class ServeStartError {

@@ -6,6 +6,8 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -36,6 +38,16 @@ int AddressBytes(const sockaddr* pAddress, BYTE* pBytes)
     return AF_INET6;
 }
 
+// The MTU of the interface named lpszName, by a socket of fd's; 0 when not known.
+UINT InterfaceMtu(int fd, const char* lpszName)
+{
+    ifreq request{};
+    if (fd < 0 || std::strlen(lpszName) >= sizeof request.ifr_name)
+        return 0;
+    std::strncpy(request.ifr_name, lpszName, sizeof request.ifr_name - 1);
+    return ::ioctl(fd, SIOCGIFMTU, &request) == 0 && request.ifr_mtu > 0 ? static_cast<UINT>(request.ifr_mtu) : 0;
+}
+
 } // namespace
 
 std::vector<LocalSubnet> AfxGetLocalSubnets()
@@ -44,6 +56,7 @@ std::vector<LocalSubnet> AfxGetLocalSubnets()
     ifaddrs* pList = nullptr;
     if (::getifaddrs(&pList) != 0)
         return subnets;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     for (const ifaddrs* p = pList; p != nullptr; p = p->ifa_next) {
         if (p->ifa_addr == nullptr || p->ifa_netmask == nullptr || (p->ifa_flags & IFF_UP) == 0 ||
             (p->ifa_addr->sa_family != AF_INET && p->ifa_addr->sa_family != AF_INET6))
@@ -63,24 +76,59 @@ std::vector<LocalSubnet> AfxGetLocalSubnets()
                 : reinterpret_cast<const sockaddr_in6*>(p->ifa_addr)->sin6_addr.s6_addr;
         for (int i = 0; i < length; ++i)
             subnet.address[i] = static_cast<BYTE>(address[i] & subnet.mask[i]);
+        subnet.nIfIndex = static_cast<int>(::if_nametoindex(p->ifa_name));
+        subnet.nMtu = InterfaceMtu(fd, p->ifa_name);
+        subnet.bLoopback = (p->ifa_flags & IFF_LOOPBACK) != 0;
         subnets.push_back(subnet);
     }
+    if (fd >= 0)
+        ::close(fd);
     ::freeifaddrs(pList);
     return subnets;
 }
 
-bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubnet>& subnets)
+bool AfxIsBroadcastOrMulticast(const sockaddr_storage& address, const std::vector<LocalSubnet>& subnets)
 {
     BYTE bytes[16] = {};
     const int family = AddressBytes(reinterpret_cast<const sockaddr*>(&address), bytes);
-    return family != 0 && std::any_of(subnets.begin(), subnets.end(), [&](const LocalSubnet& subnet) {
-               if (subnet.nFamily != family)
-                   return false;
-               for (int i = 0; i < AddressLength(family); ++i)
-                   if ((bytes[i] & subnet.mask[i]) != subnet.address[i])
-                       return false;
-               return true;
-           });
+    if (family == AF_INET6)
+        return bytes[0] == 0xFF;
+    if (family != AF_INET)
+        return false;
+    if ((bytes[0] & 0xF0) == 0xE0 || std::all_of(bytes, bytes + 4, [](BYTE b) { return b == 0xFF; }))
+        return true;
+    return std::any_of(subnets.begin(), subnets.end(), [&](const LocalSubnet& subnet) {
+        if (subnet.nFamily != AF_INET)
+            return false;
+        // A /31 or /32 has no broadcast address: its host parts are addresses.
+        int hostBits = 0;
+        for (int i = 0; i < 4; ++i)
+            hostBits += 8 - __builtin_popcount(subnet.mask[i]);
+        if (hostBits < 2)
+            return false;
+        for (int i = 0; i < 4; ++i)
+            if (bytes[i] != static_cast<BYTE>(subnet.address[i] | static_cast<BYTE>(~subnet.mask[i])))
+                return false;
+        return true;
+    });
+}
+
+bool AfxIsInSubnet(const sockaddr_storage& address, const LocalSubnet& subnet)
+{
+    BYTE bytes[16] = {};
+    const int family = AddressBytes(reinterpret_cast<const sockaddr*>(&address), bytes);
+    if (family == 0 || subnet.nFamily != family)
+        return false;
+    for (int i = 0; i < AddressLength(family); ++i)
+        if ((bytes[i] & subnet.mask[i]) != subnet.address[i])
+            return false;
+    return true;
+}
+
+bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubnet>& subnets)
+{
+    return std::any_of(subnets.begin(), subnets.end(),
+                       [&](const LocalSubnet& subnet) { return AfxIsInSubnet(address, subnet); });
 }
 
 bool AfxIsOnLocalNetwork(const sockaddr_storage& address)

@@ -268,8 +268,9 @@ BOOL CAsyncSocket::EnablePacketInfo()
 }
 
 int CAsyncSocket::ReceiveFromWithLocal(void* lpBuf, int nBufLen, sockaddr_storage* pFrom, sockaddr_storage* pLocal,
-                                       int nFlags)
+                                       int nFlags, DatagramArrival* pArrival)
 {
+    DatagramArrival arrival;
     if (nBufLen < 0) {
         SetLastError(EINVAL);
         return SOCKET_ERROR;
@@ -301,6 +302,11 @@ int CAsyncSocket::ReceiveFromWithLocal(void* lpBuf, int nBufLen, sockaddr_storag
             // The address the interface answers from: for a broadcast, its
             // own address rather than the broadcast address.
             v4->sin_addr = info.ipi_spec_dst.s_addr != 0 ? info.ipi_spec_dst : info.ipi_addr;
+            arrival.destination = sockaddr_storage{};
+            auto* destination = reinterpret_cast<sockaddr_in*>(&arrival.destination);
+            destination->sin_family = AF_INET;
+            destination->sin_addr = info.ipi_addr;
+            arrival.nIfIndex = info.ipi_ifindex;
         } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
             in6_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
@@ -309,6 +315,8 @@ int CAsyncSocket::ReceiveFromWithLocal(void* lpBuf, int nBufLen, sockaddr_storag
             v6->sin6_addr = info.ipi6_addr;
             if (IN6_IS_ADDR_LINKLOCAL(&info.ipi6_addr) || IN6_IS_ADDR_MC_LINKLOCAL(&info.ipi6_addr))
                 v6->sin6_scope_id = static_cast<uint32_t>(info.ipi6_ifindex);
+            arrival.destination = *pLocal;
+            arrival.nIfIndex = static_cast<int>(info.ipi6_ifindex);
         }
     }
     // An IPv4 request on a dual-stack IPv6 socket: the reply goes from the
@@ -322,6 +330,8 @@ int CAsyncSocket::ReceiveFromWithLocal(void* lpBuf, int nBufLen, sockaddr_storag
         v6->sin6_addr.s6_addr[11] = 0xFF;
         std::memcpy(&v6->sin6_addr.s6_addr[12], &v4, 4);
     }
+    if (pArrival != nullptr)
+        *pArrival = arrival;
     return result;
 }
 

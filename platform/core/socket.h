@@ -42,6 +42,13 @@ private:
     bool m_bTimedOut = false;
 };
 
+// Where a datagram was sent and the interface it came in on (IP_PKTINFO,
+// IPV6_PKTINFO).
+struct DatagramArrival {
+    sockaddr_storage destination = {}; // the address in its header, port 0; AF_UNSPEC when not known
+    int nIfIndex = 0;                  // 0 when not known
+};
+
 // The I/O calls are virtual so that a fake socket can stand in for the
 // network (fuzzing the transfer socket).
 class CAsyncSocket {
@@ -86,8 +93,10 @@ public:
     // interface as the scope. AF_UNSPEC when the system did not say
     // (EnablePacketInfo not called). An IPv6 multicast destination is
     // reported as it is.
+    // With pArrival, also the address the datagram was sent to (a broadcast
+    // or multicast one as it is) and the interface it arrived on.
     virtual int ReceiveFromWithLocal(void* lpBuf, int nBufLen, sockaddr_storage* pFrom, sockaddr_storage* pLocal,
-                                     int nFlags = 0);
+                                     int nFlags = 0, DatagramArrival* pArrival = nullptr);
     // SendTo from the local address `from` (as ReceiveFromWithLocal gave
     // it) rather than the one the system would choose; an AF_UNSPEC `from`
     // leaves the choice to the system.

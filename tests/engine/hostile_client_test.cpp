@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"StrangerAtTheTransfersPort",
                     {{From::Listener, kRead, {"DATA 1 (512)"}},
                      {From::Stranger, AckPacket(1), {"ERROR 5 Unknown transfer ID"}},
-                     {From::Stranger, AckPacket(1), {}}, // rate-limited
+                     {From::Stranger, AckPacket(1), {"ERROR 5 Unknown transfer ID"}},
                      {From::Client, AckPacket(1), {"DATA 2 (512)"}}},
                     ServeState::running},
         HostileCase{"DuplicateAcks",
@@ -225,9 +225,9 @@ TEST_P(Flood, LimitsHoldAndTheServerKeepsAnswering)
         server.OnTick(now);
     }
     EXPECT_EQ(server.Running(), GetParam().running);
-    // One per address each 200 ms at most.
-    EXPECT_LE(busy, 2000u / 200 + 1);
-    EXPECT_LE(log.Count("Busy"), 3u);
+    // Ten answers and ten lines per address a second at most.
+    EXPECT_LE(busy, 30u);
+    EXPECT_LE(log.Count("Server busy"), 30u);
 
     FakePeer other("127.0.0.2");
     other.SendTo(port, Request(1, "f"), "127.0.0.1");
