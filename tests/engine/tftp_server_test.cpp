@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -450,6 +452,94 @@ TEST_F(Server, TellsItsOwnerOfChangesOnceUntilItReadsThem)
     EXPECT_EQ(server.Rows()[0].nBytes, 100u);
     server.ClearFinished();
     EXPECT_EQ(server.Rows().size(), 0u);
+}
+
+// 100 refused requests in a second from one address: ten answers and ten
+// lines, one row per name, the rest told in one line a minute later; a
+// client at another address is served meanwhile at once.
+TEST_F(Server, RefusalsFromOneAddressAreBoundedAndSummed)
+{
+    WriteFileBytes(dir / "f", Content(100));
+    size_t answers = 0;
+    std::vector<std::unique_ptr<FakePeer>> ports;
+    for (int i = 0; i < 100; ++i) {
+        ports.push_back(std::make_unique<FakePeer>());
+        ports.back()->SendTo(port, Request(1, i % 2 == 0 ? "missing" : "../secret"));
+        Pump();
+        answers += Heard(*ports.back()).size();
+        now += 9;
+    }
+    EXPECT_EQ(answers, 10u);
+    EXPECT_EQ(log.Count("refused"), 10u);
+    EXPECT_EQ(server.Rows().size(), 2u);
+    FakePeer other("127.0.0.2");
+    other.SendTo(port, Request(1, "f"), "127.0.0.1");
+    Pump();
+    EXPECT_EQ(Heard(other), std::vector<std::string>{"DATA 1 (100)"});
+
+    now += CRefusalLimit::kSummaryMs;
+    server.OnTick(now);
+    EXPECT_EQ(log.Count("90 more requests from 127.0.0.1 refused in the last minute"), 1u);
+    server.OnTick(now + CRefusalLimit::kSummaryMs);
+    EXPECT_EQ(log.Count("more requests from"), 1u);
+}
+
+// What is not a well-formed request draws nothing, or an ERROR no longer
+// than itself.
+TEST_F(Server, AMalformedRequestDrawsNoMoreThanItSent)
+{
+    const struct {
+        const char* name;
+        Bytes datagram;
+    } rows[] = {
+        {"three bytes", {0, 1, 'f'}},
+        {"unknown opcode", {0, 9, 0, 0}},
+        {"unknown opcode, longer", {0, 9, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'}},
+        {"no zero after the name", {0, 1, 'f', 'i', 'l', 'e'}},
+        {"no mode", {0, 1, 'f', 0}},
+        {"mode mail", {0, 1, 'f', 0, 'm', 'a', 'i', 'l', 0}},
+        {"an ACK", {0, 4, 0, 1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakePeer client;
+        client.SendTo(port, row.datagram);
+        Pump();
+        while (std::optional<Bytes> answer = client.TryReceive()) {
+            EXPECT_LE(answer->size(), row.datagram.size());
+            EXPECT_EQ(WordAt(*answer, 0), TFTP_OPCODE_ERROR);
+        }
+    }
+    EXPECT_EQ(server.Running(), 0u);
+}
+
+// The block granted fits one datagram on the link the request came in on:
+// MTU - 32 over IPv4, below MaxBlockSize when that is higher.
+TEST_F(Server, TheBlockSizeIsCappedByTheInterfacesMtu)
+{
+    struct Restore {
+        ~Restore() { CServeGuard::SetSubnetSource({}); }
+    } restore;
+    static UINT s_mtu = 0;
+    CServeGuard::SetSubnetSource([] {
+        LocalSubnet loopback{AF_INET, {127}, {255}, static_cast<int>(::if_nametoindex("lo")), s_mtu, true};
+        return std::vector<LocalSubnet>{loopback};
+    });
+    server.Stop();
+    ServeConfig config = Config();
+    config.nMaxBlockSize = 65464;
+    ASSERT_EQ(Start(config), ServeStartError::none);
+    WriteFileBytes(dir / "f", Content(100));
+    const struct {
+        UINT mtu;
+        std::string oack;
+    } rows[] = {{1500, "OACK blksize=1468"}, {9000, "OACK blksize=8968"}, {0, "OACK blksize=65464"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mtu);
+        s_mtu = row.mtu;
+        now += CServeGuard::kSubnetsMs;
+        EXPECT_EQ(Granted(Request(1, "f", "octet", {{"blksize", "65464"}})), row.oack);
+    }
 }
 
 } // namespace

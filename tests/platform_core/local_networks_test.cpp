@@ -57,10 +57,43 @@ TEST(LocalNetworks, AnAddressIsLocalOnlyInsideASubnetOfItsFamily)
     EXPECT_FALSE(AfxIsInSubnets(Address("127.0.0.1"), {}));
 }
 
-TEST(LocalNetworks, LoopbackIsAmongThisMachinesSubnets)
+TEST(LocalNetworks, LoopbackIsAmongThisMachinesSubnetsWithItsInterface)
 {
     EXPECT_TRUE(AfxIsOnLocalNetwork(Address("127.0.0.1")));
     EXPECT_TRUE(AfxIsOnLocalNetwork(Address("::ffff:127.0.0.1")));
+    bool loopback = false;
+    for (const LocalSubnet& subnet : AfxGetLocalSubnets())
+        if (subnet.nFamily == AF_INET && subnet.address[0] == 127) {
+            loopback = true;
+            EXPECT_TRUE(subnet.bLoopback);
+            EXPECT_GT(subnet.nIfIndex, 0);
+            EXPECT_GT(subnet.nMtu, 0u);
+        }
+    EXPECT_TRUE(loopback);
+}
+
+TEST(LocalNetworks, BroadcastAndMulticastDestinations)
+{
+    const BYTE all = 0xFF;
+    const std::vector<LocalSubnet> subnets = {
+        {AF_INET, {192, 168, 1}, {all, all, all}},
+        {AF_INET, {10, 9, 8, 6}, {all, all, all, 0xFE}}, // a /31: no broadcast address
+        {AF_INET, {10, 1, 2, 3}, {all, all, all, all}},  // a /32
+    };
+    const struct {
+        const char* address;
+        bool broadcast;
+    } rows[] = {
+        {"255.255.255.255", true}, {"192.168.1.255", true},   {"::ffff:192.168.1.255", true},
+        {"224.0.0.1", true},       {"239.255.255.250", true}, {"ff02::1", true},
+        {"ff05::1:3", true},       {"192.168.1.254", false},  {"192.168.2.255", false},
+        {"10.9.8.7", false},       {"10.1.2.3", false},       {"127.0.0.1", false},
+        {"fe80::1", false},        {"2001:db8::ff", false},   {"not an address", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.address);
+        EXPECT_EQ(AfxIsBroadcastOrMulticast(Address(row.address), subnets), row.broadcast);
+    }
 }
 
 } // namespace
