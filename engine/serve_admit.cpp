@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/core/replace_file.h"
 #include "serve_names.h"
 
 namespace {
@@ -30,6 +31,14 @@ ServeAdmission RefuseOpen(const ServeOpen& open)
                       (open.nErrno != 0 ? ": " + std::string(std::strerror(open.nErrno)) : ""));
 }
 
+// Whether relative ends in the name of an upload's new file, which is
+// never read or written by a client.
+bool NamesUnfinishedUpload(const std::string& relative)
+{
+    const size_t slash = relative.rfind('/');
+    return AfxIsReplacementName(slash == std::string::npos ? relative : relative.substr(slash + 1));
+}
+
 struct Descriptor {
     explicit Descriptor(int nFd) : fd(nFd) {}
     int fd;
@@ -45,6 +54,8 @@ ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
     const ServeName name = NormalizeServeName(request.szName, folder.bBackslashIsSlash);
     if (name.wErrorCode != 0)
         return Refuse(name.wErrorCode, name.lpszError);
+    if (NamesUnfinishedUpload(name.relative))
+        return Refuse(TFTP_ERROR_FILE_NOT_FOUND, "File not found", "File not found: an unfinished upload");
     const ServeOpen open = OpenServeFile(folder.dirFd, name.relative, O_RDONLY, 0, folder.bIgnoreCase);
     if (open.fd < 0)
         return RefuseOpen(open);
@@ -66,13 +77,15 @@ ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
 }
 
 ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder, const ServePolicy& policy,
-                          const std::function<bool(const std::string&)>& isUploading)
+                          const std::function<bool(const ServeUploadKey&)>& isUploading)
 {
     if (!policy.bAllowUpload)
         return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Uploads are not allowed");
     const ServeName name = NormalizeServeName(request.szName, folder.bBackslashIsSlash);
     if (name.wErrorCode != 0)
         return Refuse(name.wErrorCode, name.lpszError);
+    if (NamesUnfinishedUpload(name.relative))
+        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Access violation", "The name of an unfinished upload");
     std::string relative = name.relative;
     if (folder.bIgnoreCase) {
         // An existing file of that name but for case is the one replaced;
@@ -104,7 +117,14 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
         return Refuse(TFTP_ERROR_FILE_EXISTS, "File already exists");
     if (!exists && !policy.bAllowCreate)
         return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Creating files is not allowed");
-    if (isUploading && isUploading(relative))
+    struct stat folderStatus {};
+    if (::fstat(parent.fd, &folderStatus) != 0)
+        return Refuse(TFTP_ERROR_NOT_DEFINED, "Cannot write the file", std::strerror(errno));
+    ServeUploadKey key{folderStatus.st_dev, folderStatus.st_ino, leaf};
+    if (folder.bIgnoreCase)
+        for (char& c : key.leaf)
+            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (isUploading && isUploading(key))
         return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Another upload of this file is running");
 
     struct statvfs space {};
@@ -122,13 +142,15 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
 
     admission.pFile = std::make_unique<CTFTPFile>();
     CFileException error;
-    if (!admission.pFile->OpenReplacementAt(parent.fd, leaf.c_str(), 0644, &error)) {
+    // Without ReplaceExisting, a file that takes the name while the upload
+    // runs is kept at the end.
+    if (!admission.pFile->OpenReplacementAt(parent.fd, leaf.c_str(), 0644, &error, !policy.bReplaceExisting)) {
         const int code = static_cast<int>(error.m_lOsError);
         return Refuse(code == ENOSPC || code == EDQUOT ? TFTP_ERROR_DISK_FULL : TFTP_ERROR_ACCESS_VIOLATION,
                       code == ENOSPC || code == EDQUOT ? "Disk full or allocation exceeded" : "Access violation",
                       std::string("Cannot write the file: ") + std::strerror(code));
     }
     admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_ASCII : MODE_BINARY;
-    admission.key = relative;
+    admission.key = std::move(key);
     return admission;
 }

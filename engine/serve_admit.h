@@ -5,6 +5,8 @@
 // disk, and a replacement file beside the target.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +22,17 @@ struct ServeFolder {
     ServeLimits limits;
 };
 
+// The file an upload stores: the folder that holds it as the system knows
+// it (one folder reached through a symbolic link is still one folder) and
+// the name in it as matched, in ASCII lower case when case is ignored. Two
+// uploads with one key would store one file.
+struct ServeUploadKey {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string leaf;
+    bool operator==(const ServeUploadKey&) const = default;
+};
+
 struct ServeAdmission {
     WORD wErrorCode = 0;        // with bRefused: the ERROR to send
     const char* lpszError = ""; // its fixed text
@@ -32,19 +45,21 @@ struct ServeAdmission {
     ULONGLONG nSize = 0; // a read in octet: the file's size; an upload: its tsize
     bool bSizeKnown = false;
     ULONGLONG nRoom = ~0ULL; // an upload: the bytes it may fill
-    std::string key;         // an upload: its name beneath the folder, as stored
+    ServeUploadKey key;      // an upload: the file it stores
 };
 
 // A read request: the name opened beneath the folder, only a regular file;
-// options granted against its size (tsize only in octet).
+// options granted against its size (tsize only in octet). The new file of
+// an unfinished upload (AfxIsReplacementName) is not found.
 ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder);
 
 // A write request under the policy. Refused: uploads off (ERROR 2); an
 // existing file without ReplaceExisting (ERROR 6); a new file without
 // AllowCreate, a missing folder (never created), a link or anything but a
-// regular file as the target, a name that another upload running now has
-// (isUploading says so) (ERROR 2); a tsize above the room (ERROR 3). The new
-// file, mode 0644 less the umask, is written beside the target and takes its
-// place only when complete.
+// regular file as the target, the name of an unfinished upload's new file,
+// a file that another upload running now stores (isUploading says so)
+// (ERROR 2); a tsize above the room (ERROR 3). The new file, mode 0644 less
+// the umask, is written beside the target and takes its place only when
+// complete; without ReplaceExisting only if the name is still free then.
 ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder, const ServePolicy& policy,
-                          const std::function<bool(const std::string&)>& isUploading);
+                          const std::function<bool(const ServeUploadKey&)>& isUploading);

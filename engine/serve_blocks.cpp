@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The blocks of a server's transfer, each way: a read's DATA from the file
 // and the ACKs that slide its window; an upload's DATA into the file.
+#include <cerrno>
+
 #include "serve_transfer.h"
 
 #include <new>
@@ -72,6 +74,13 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
         try {
             m_pFile->Commit();
         } catch (const CFileException& error) {
+            if (error.m_lOsError == EEXIST) {
+                // Uploads may not replace here, and a file of this name
+                // appeared meanwhile: it stays, this one is gone.
+                SendErrorTo(m_client, TFTP_ERROR_FILE_EXISTS, "File already exists");
+                End(ServeState::failed, "A file of this name appeared during the upload and was kept", nNowMs);
+                return;
+            }
             FileFailed(error, nNowMs);
             return;
         }

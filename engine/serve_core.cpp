@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "host_address.h"
+#include "platform/core/replace_file.h"
 #include "serve_names.h"
 #include "tftp_packet.h"
 
@@ -48,6 +50,28 @@ bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b)
     reinterpret_cast<sockaddr_in&>(x).sin_port = 0;
     reinterpret_cast<sockaddr_in&>(y).sin_port = 0;
     return SameEndpoint(x, y);
+}
+
+// Whether an upload running now stores the file key names.
+bool UploadRunning(const std::vector<std::unique_ptr<CServeTransfer>>& transfers, const ServeUploadKey& key)
+{
+    return std::any_of(transfers.begin(), transfers.end(), [&](const auto& transfer) {
+        return transfer->IsRunning() && transfer->Opcode() == TFTP_OPCODE_WRQ && transfer->Key() == key;
+    });
+}
+
+// Removes the new files of uploads cut off in an earlier run (a crash, a
+// power cut), a day old or more: a running upload's file is younger. The
+// walk is bounded, so a huge folder costs a start little.
+void RemoveUnfinishedUploads(int dirFd, IServeHost& host)
+{
+    constexpr std::time_t kDay = 24 * 60 * 60;
+    constexpr int kDepth = 16;
+    constexpr size_t kEntries = 20000;
+    const size_t removed = AfxRemoveOldReplacements(dirFd, kDay, kDepth, kEntries);
+    if (removed > 0)
+        host.Log("Removed " + std::to_string(removed) + " unfinished upload" + (removed == 1 ? "" : "s") +
+                 " older than a day");
 }
 
 // The largest block that fits one datagram on a link of nMtu bytes: the
@@ -116,6 +140,8 @@ ServeStartError CServeCore::Start(const ServeConfig& config, const CTFTPServer::
         Log(std::string("openat2 is not available (") + std::strerror(error) +
             "): names are opened one folder at a time, and symbolic links in the folder are not followed");
     Log("Serving " + config.folder);
+    if (config.bAllowUpload)
+        RemoveUnfinishedUploads(m_folder.dirFd, *this);
     return ServeStartError::none;
 }
 
@@ -224,10 +250,8 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
     if (m_guard.Spent(from, nNowMs))
         folder.bIgnoreCase = false;
     ServeAdmission admission =
-        read ? AdmitRead(request, folder) : AdmitWrite(request, folder, m_policy, [this](const std::string& key) {
-            return std::any_of(m_transfers.begin(), m_transfers.end(), [&](const auto& transfer) {
-                return transfer->IsRunning() && transfer->Opcode() == TFTP_OPCODE_WRQ && transfer->Key() == key;
-            });
+        read ? AdmitRead(request, folder) : AdmitWrite(request, folder, m_policy, [this](const ServeUploadKey& key) {
+            return UploadRunning(m_transfers, key);
         });
     if (admission.bRefused) {
         row.reason = admission.reason;

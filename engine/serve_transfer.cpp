@@ -50,7 +50,7 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     m_wOpcode = start.wOpcode;
     m_grant = start.grant;
     m_pFile = std::move(start.pFile);
-    m_strKey = std::move(start.key);
+    m_key = std::move(start.key);
     m_nRoom = start.nRoom;
     m_row.client = start.client;
     m_row.file = std::move(start.name);

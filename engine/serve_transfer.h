@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/core/socket.h"
+#include "serve_admit.h"
 #include "serve_request.h"
 #include "tftp_file.h"
 #include "tftp_server.h"
@@ -45,8 +46,8 @@ struct ServeStart {
     ULONGLONG nRoom = ~0ULL;          // an upload: the bytes it may fill
     ULONGLONG nSize = 0;              // the file's size (a read in octet), or the upload's tsize
     bool bSizeKnown = false;
-    std::string name; // as asked, escaped: for the row
-    std::string key;  // an upload: its name beneath the folder
+    std::string name;   // as asked, escaped: for the row
+    ServeUploadKey key; // an upload: the file it stores
 };
 
 class CServeTransfer : public CAsyncSocket {
@@ -79,7 +80,7 @@ public:
     bool IsFinished() const { return m_phase == Phase::closed; }
     const ServeRow& Row() const { return m_row; }
     WORD Opcode() const { return m_wOpcode; }
-    const std::string& Key() const { return m_strKey; }
+    const ServeUploadKey& Key() const { return m_key; }
     const TftpGranted& Granted() const { return m_grant.granted; }
 
 protected:
@@ -119,7 +120,7 @@ private:
     sockaddr_storage m_client = {};
     ServeGrant m_grant;
     std::unique_ptr<CTFTPFile> m_pFile;
-    std::string m_strKey;
+    ServeUploadKey m_key;
     ServeRow m_row;
 
     // The receive buffer, taken at the start, and a read's window of slots,

@@ -89,7 +89,8 @@ BOOL CFile::Attach(int fd, UINT nOpenFlags, const char* lpszName)
     return TRUE;
 }
 
-BOOL CFile::OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode, CFileException* pError)
+BOOL CFile::OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode, CFileException* pError,
+                              bool bKeepExisting)
 {
     Discard();
     m_strFilePath = lpszName;
@@ -111,6 +112,7 @@ BOOL CFile::OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode
     m_strTempPath = std::move(replacement.tempPath);
     m_strTargetPath = std::move(replacement.targetPath);
     m_nDirFd = dirFd;
+    m_bKeepExisting = bKeepExisting;
     return TRUE;
 }
 
@@ -303,7 +305,7 @@ void CFile::Commit()
     Flush();
     if (m_strTempPath.empty())
         return;
-    ReplacementFile replacement{m_hFile, m_strTempPath, m_strTargetPath, m_nDirFd};
+    ReplacementFile replacement{m_hFile, m_strTempPath, m_strTargetPath, m_nDirFd, m_bKeepExisting};
     const int error = AfxCommitReplacement(replacement);
     m_hFile = -1;
     if (error != 0) {
@@ -343,4 +345,5 @@ void CFile::Discard() noexcept
     if (m_nDirFd != AT_FDCWD)
         ::close(m_nDirFd);
     m_nDirFd = AT_FDCWD;
+    m_bKeepExisting = false;
 }

@@ -54,8 +54,11 @@ public:
     // modeCreate | modeReplaceOnCommit does for a path, without looking
     // outside that directory (AfxBeginReplacementAt): a symbolic link is
     // refused, and a new file gets nNewMode less the umask. The file keeps
-    // a descriptor of the directory of its own until Commit or Close.
-    BOOL OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode, CFileException* pError = nullptr);
+    // a descriptor of the directory of its own until Commit or Close. With
+    // bKeepExisting, Commit never replaces: a file that has taken the name
+    // meanwhile stays, and Commit throws EEXIST.
+    BOOL OpenReplacementAt(int dirFd, const char* lpszName, unsigned nNewMode, CFileException* pError = nullptr,
+                           bool bKeepExisting = false);
 
     // Returns the bytes read; fewer than asked only at the end of the file.
     virtual UINT Read(void* lpBuf, UINT nCount);
@@ -99,7 +102,8 @@ private:
     ULONGLONG m_nWrittenBack = 0;    // a replacement: the bytes handed to write-back so far
 
     std::string m_strFilePath;
-    std::string m_strTempPath;   // the new file while a replacement is pending
-    std::string m_strTargetPath; // where Commit puts it
-    int m_nDirFd = AT_FDCWD;     // what the two paths are relative to; owned when not AT_FDCWD
+    std::string m_strTempPath;    // the new file while a replacement is pending
+    std::string m_strTargetPath;  // where Commit puts it
+    int m_nDirFd = AT_FDCWD;      // what the two paths are relative to; owned when not AT_FDCWD
+    bool m_bKeepExisting = false; // Commit only takes a free name
 };

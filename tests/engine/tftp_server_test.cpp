@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 #include <filesystem>
 #include <map>
@@ -18,6 +20,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/netascii.h"
@@ -539,6 +542,77 @@ TEST_F(Server, TheBlockSizeIsCappedByTheInterfacesMtu)
         s_mtu = row.mtu;
         now += CServeGuard::kSubnetsMs;
         EXPECT_EQ(Granted(Request(1, "f", "octet", {{"blksize", "65464"}})), row.oack);
+    }
+}
+
+// Uploads that must not replace: a name taken meanwhile, one file reached by
+// two names, the new files of unfinished uploads.
+class ServerCreateOnly : public Server {
+protected:
+    void Restart(bool bIgnoreCase, bool bAllowUpload = true)
+    {
+        server.Stop();
+        ServeConfig config = Config();
+        config.bAllowUpload = config.bAllowCreate = bAllowUpload;
+        config.bIgnoreCase = bIgnoreCase;
+        ASSERT_EQ(Start(config), ServeStartError::none);
+    }
+};
+
+TEST_F(ServerCreateOnly, AFileThatAppearsDuringTheUploadIsKept)
+{
+    Restart(false);
+    FakePeer client;
+    EXPECT_EQ(Send(client, Request(2, "new"), false), std::vector<std::string>{"ACK 0"});
+    EXPECT_EQ(Send(client, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
+    WriteFileBytes(dir / "new", Content(10, 7));
+    EXPECT_EQ(Send(client, DataPacket(2, 10)), std::vector<std::string>{"ERROR 6 File already exists"});
+    EXPECT_TRUE(ReadFileBytes(dir / "new") == Content(10, 7));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"new"});
+    EXPECT_NE(server.Rows().at(0).reason.find("appeared during the upload"), std::string::npos);
+}
+
+TEST_F(ServerCreateOnly, TwoNamesOfOneFileAreOneUpload)
+{
+    std::filesystem::create_directory(dir / "real");
+    std::filesystem::create_directory_symlink("real", dir / "link");
+    for (const auto& [ignoreCase, first, second, refused] :
+         {std::tuple<bool, const char*, const char*, bool>{true, "Boot.cfg", "boot.CFG", true},
+          {false, "Boot.cfg", "boot.CFG", false},
+          {false, "real/new", "link/new", true}}) {
+        Restart(ignoreCase);
+        FakePeer one;
+        FakePeer two;
+        EXPECT_EQ(Send(one, Request(2, first), false), std::vector<std::string>{"ACK 0"});
+        EXPECT_EQ(Send(two, Request(2, second), false),
+                  std::vector<std::string>{refused ? "ERROR 2 Another upload of this file is running" : "ACK 0"})
+            << second;
+    }
+}
+
+TEST_F(ServerCreateOnly, UnfinishedUploadsAreNeverServedAndOldOnesGoAtStart)
+{
+    std::filesystem::create_directories(dir / "sub");
+    TempDir outside;
+    std::filesystem::create_directory_symlink(outside.Path(), dir / "out");
+    const timespec longAgo[2] = {{::time(nullptr) - 25 * 3600, 0}, {::time(nullptr) - 25 * 3600, 0}};
+    for (const std::string name : {".old.AbC123", "sub/.old.x9Y8z7", ".config.backup", "out/.old.AbC123"}) {
+        WriteFileBytes(dir / name, Content(5));
+        ::utimensat(AT_FDCWD, (dir / name).c_str(), longAgo, 0);
+    }
+    WriteFileBytes(dir / ".fresh.AbC123", Content(5));
+    Restart(true, false);
+    EXPECT_EQ(dir.Names().size(), 5u); // nothing removed while uploads are off
+    Restart(true);
+    EXPECT_EQ(log.Count("Removed 2 unfinished uploads"), 1u);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{".config.backup", ".fresh.AbC123", "out", "sub"}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "sub") && outside.Names().size() == 1); // no link followed
+    for (const auto& [opcode, name, heard] :
+         {std::tuple<WORD, const char*, const char*>{1, ".FRESH.abc123", "ERROR 1 File not found"},
+          {2, ".next.Zz9zz9", "ERROR 2 Access violation"},
+          {1, ".config.backup", "DATA 1 (5)"}}) {
+        FakePeer client;
+        EXPECT_EQ(Send(client, Request(opcode, name), false), std::vector<std::string>{heard}) << name;
     }
 }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "platform/core/msgbox.h"
+#include "platform/core/replace_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -314,6 +315,29 @@ TEST(FileReplace, AtADirectoryDescriptor)
             EXPECT_EQ(ReadFileBytes(dir / "t"), (Bytes{'n', 'e', 'w'}));
         }
     }
+}
+
+// Without replacing, a file that took the name after the replacement began
+// stays and the new file goes; a free name is taken. Both with
+// RENAME_NOREPLACE and with the hard link of file systems that lack it.
+TEST(FileReplace, KeepingExistingNeverReplacesAFileThatAppeared)
+{
+    for (const bool link : {false, true}) {
+        AfxForceLinkCommit(link);
+        TempDir dir;
+        const int dirFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        CFile late;
+        CFile free;
+        ASSERT_TRUE(late.OpenReplacementAt(dirFd, "late", 0644, nullptr, true) &&
+                    free.OpenReplacementAt(dirFd, "free", 0644, nullptr, true));
+        ::close(dirFd);
+        WriteFileBytes(dir / "late", Bytes(5, 'o'));
+        free.Commit();
+        EXPECT_THROW(late.Commit(), CFileException);
+        EXPECT_EQ(ReadFileBytes(dir / "late"), Bytes(5, 'o'));
+        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"free", "late"})) << link;
+    }
+    AfxForceLinkCommit(false);
 }
 
 } // namespace
