@@ -14,19 +14,23 @@
 
 namespace {
 
-ServeAdmission Refuse(WORD wCode, const char* lpszText, std::string reason = {})
+ServeAdmission Refuse(ServeReason code, WORD wCode, const char* lpszText, std::string reason = {})
 {
     ServeAdmission admission;
     admission.bRefused = true;
     admission.wErrorCode = wCode;
     admission.lpszError = lpszText;
     admission.reason = reason.empty() ? lpszText : std::move(reason);
+    admission.reasonCode = code;
     return admission;
 }
 
 ServeAdmission RefuseOpen(const ServeOpen& open)
 {
-    return Refuse(open.wErrorCode, open.lpszError,
+    return Refuse(open.wErrorCode == TFTP_ERROR_FILE_NOT_FOUND     ? ServeReason::notFound
+                  : open.wErrorCode == TFTP_ERROR_ACCESS_VIOLATION ? ServeReason::accessDenied
+                                                                   : ServeReason::other,
+                  open.wErrorCode, open.lpszError,
                   std::string(open.lpszError) +
                       (open.nErrno != 0 ? ": " + std::string(std::strerror(open.nErrno)) : ""));
 }
@@ -53,9 +57,10 @@ ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
 {
     const ServeName name = NormalizeServeName(request.szName, folder.bBackslashIsSlash);
     if (name.wErrorCode != 0)
-        return Refuse(name.wErrorCode, name.lpszError);
+        return Refuse(ServeReason::badName, name.wErrorCode, name.lpszError);
     if (NamesUnfinishedUpload(name.relative))
-        return Refuse(TFTP_ERROR_FILE_NOT_FOUND, "File not found", "File not found: an unfinished upload");
+        return Refuse(ServeReason::notFound, TFTP_ERROR_FILE_NOT_FOUND, "File not found",
+                      "File not found: an unfinished upload");
     const ServeOpen open = OpenServeFile(folder.dirFd, name.relative, O_RDONLY, 0, folder.bIgnoreCase);
     if (open.fd < 0)
         return RefuseOpen(open);
@@ -63,7 +68,7 @@ ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
     if (::fstat(open.fd, &status) != 0) {
         const int error = errno;
         ::close(open.fd);
-        return Refuse(TFTP_ERROR_NOT_DEFINED, "Cannot read the file", std::strerror(error));
+        return Refuse(ServeReason::fileError, TFTP_ERROR_NOT_DEFINED, "Cannot read the file", std::strerror(error));
     }
     ServeAdmission admission;
     admission.pFile = std::make_unique<CTFTPFile>();
@@ -80,12 +85,13 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
                           const std::function<bool(const ServeUploadKey&)>& isUploading)
 {
     if (!policy.bAllowUpload)
-        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Uploads are not allowed");
+        return Refuse(ServeReason::uploadsOff, TFTP_ERROR_ACCESS_VIOLATION, "Uploads are not allowed");
     const ServeName name = NormalizeServeName(request.szName, folder.bBackslashIsSlash);
     if (name.wErrorCode != 0)
-        return Refuse(name.wErrorCode, name.lpszError);
+        return Refuse(ServeReason::badName, name.wErrorCode, name.lpszError);
     if (NamesUnfinishedUpload(name.relative))
-        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Access violation", "The name of an unfinished upload");
+        return Refuse(ServeReason::badName, TFTP_ERROR_ACCESS_VIOLATION, "Access violation",
+                      "The name of an unfinished upload");
     std::string relative = name.relative;
     if (folder.bIgnoreCase) {
         // An existing file of that name but for case is the one replaced;
@@ -104,7 +110,8 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
                                  : OpenBeneath(folder.dirFd, relative.substr(0, slash), O_RDONLY | O_DIRECTORY);
     if (parent.fd < 0)
         return parent.wErrorCode == TFTP_ERROR_FILE_NOT_FOUND
-                   ? Refuse(TFTP_ERROR_ACCESS_VIOLATION, "No such folder", "No such folder: folders are never made")
+                   ? Refuse(ServeReason::noFolder, TFTP_ERROR_ACCESS_VIOLATION, "No such folder",
+                            "No such folder: folders are never made")
                    : RefuseOpen(parent);
     // The folder's descriptor closes with this function; the file keeps its own.
     const Descriptor folderOfFile(parent.fd);
@@ -112,20 +119,21 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
     struct stat status {};
     const bool exists = ::fstatat(parent.fd, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && !S_ISREG(status.st_mode))
-        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Not a regular file");
+        return Refuse(ServeReason::accessDenied, TFTP_ERROR_ACCESS_VIOLATION, "Not a regular file");
     if (exists && !policy.bReplaceExisting)
-        return Refuse(TFTP_ERROR_FILE_EXISTS, "File already exists");
+        return Refuse(ServeReason::exists, TFTP_ERROR_FILE_EXISTS, "File already exists");
     if (!exists && !policy.bAllowCreate)
-        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Creating files is not allowed");
+        return Refuse(ServeReason::createOff, TFTP_ERROR_ACCESS_VIOLATION, "Creating files is not allowed");
     struct stat folderStatus {};
     if (::fstat(parent.fd, &folderStatus) != 0)
-        return Refuse(TFTP_ERROR_NOT_DEFINED, "Cannot write the file", std::strerror(errno));
+        return Refuse(ServeReason::fileError, TFTP_ERROR_NOT_DEFINED, "Cannot write the file", std::strerror(errno));
     ServeUploadKey key{folderStatus.st_dev, folderStatus.st_ino, leaf};
     if (folder.bIgnoreCase)
         for (char& c : key.leaf)
             c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     if (isUploading && isUploading(key))
-        return Refuse(TFTP_ERROR_ACCESS_VIOLATION, "Another upload of this file is running");
+        return Refuse(ServeReason::uploadRunning, TFTP_ERROR_ACCESS_VIOLATION,
+                      "Another upload of this file is running");
 
     struct statvfs space {};
     ServeAdmission admission;
@@ -135,7 +143,7 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
                           : ~0ULL;
     admission.grant = NegotiateServeOptions(request, folder.limits, admission.nRoom);
     if (admission.grant.wErrorCode != 0)
-        return Refuse(admission.grant.wErrorCode, "Disk full or allocation exceeded",
+        return Refuse(ServeReason::diskFull, admission.grant.wErrorCode, "Disk full or allocation exceeded",
                       "The file is larger than the room on the disk");
     admission.nSize = admission.grant.granted.nFileSize;
     admission.bSizeKnown = admission.grant.granted.bFileSize;
@@ -146,7 +154,8 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
     // runs is kept at the end.
     if (!admission.pFile->OpenReplacementAt(parent.fd, leaf.c_str(), 0644, &error, !policy.bReplaceExisting)) {
         const int code = static_cast<int>(error.m_lOsError);
-        return Refuse(code == ENOSPC || code == EDQUOT ? TFTP_ERROR_DISK_FULL : TFTP_ERROR_ACCESS_VIOLATION,
+        return Refuse(code == ENOSPC || code == EDQUOT ? ServeReason::diskFull : ServeReason::fileError,
+                      code == ENOSPC || code == EDQUOT ? TFTP_ERROR_DISK_FULL : TFTP_ERROR_ACCESS_VIOLATION,
                       code == ENOSPC || code == EDQUOT ? "Disk full or allocation exceeded" : "Access violation",
                       std::string("Cannot write the file: ") + std::strerror(code));
     }

@@ -78,7 +78,8 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
                 // Uploads may not replace here, and a file of this name
                 // appeared meanwhile: it stays, this one is gone.
                 SendErrorTo(m_client, TFTP_ERROR_FILE_EXISTS, "File already exists");
-                End(ServeState::failed, "A file of this name appeared during the upload and was kept", nNowMs);
+                End(ServeState::failed, "A file of this name appeared during the upload and was kept", nNowMs,
+                    ServeReason::exists);
                 return;
             }
             FileFailed(error, nNowMs);
