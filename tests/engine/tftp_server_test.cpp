@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/netascii.h"
 #include "engine/serve_guard.h"
 #include "platform/core/local_networks.h"
 #include "platform/core/socket.h"
@@ -52,16 +51,18 @@ TEST_P(ServerRead, DeliversTheFileWhole)
 {
     const ReadCase& c = GetParam();
     const bool text = std::string(c.mode) != "octet";
-    // Text with line ends, a bare CR and bytes outside the netascii set, which are dropped.
+    // Text with line ends, a bare CR and 8-bit bytes: LF goes as CR LF, CR as CR NUL.
     Bytes source = Content(c.size);
     if (text)
         for (size_t i = 0; i < source.size(); ++i)
             source[i] = static_cast<BYTE>(i % 37 == 5 ? '\n' : i % 101 == 7 ? '\r' : i % 89 == 3 ? 0x85 : 'a' + i % 26);
     WriteFileBytes(dir / "file.bin", source);
     Bytes expected;
-    for (BYTE b : source)
-        if (!text || IsNetascii(b))
-            expected.push_back(b);
+    for (BYTE b : source) {
+        expected.push_back(text && b == '\n' ? '\r' : b);
+        if (text && (b == '\n' || b == '\r'))
+            expected.push_back(b == '\n' ? '\n' : 0);
+    }
 
     FakePeer client;
     const Bytes content = ReadAll(client, Request(1, "file.bin", c.mode, c.options), c.blockSize, c.window);
@@ -89,6 +90,7 @@ TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
 {
     WriteFileBytes(dir / "f", Content(1234));
     WriteFileBytes(dir / "empty", {});
+    WriteFileBytes(dir / "t", BytesOf("caf\xC3\xA9\r\nx\n"));
     const struct {
         Bytes request;
         std::string oack;
@@ -98,8 +100,7 @@ TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
         {Request(1, "f", "octet", {{"blksize", "65464"}, {"windowsize", "900"}}), "OACK blksize=65464 windowsize=64"},
         {Request(1, "f", "octet", {{"colour", "blue"}, {"timeout", "3"}, {"timeout", "9"}}), "OACK timeout=3"},
         {Request(1, "f", "octet", {{"colour", "blue"}}), ""},
-        {Request(1, "f", "netascii", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
-        {Request(1, "f", "netascii", {{"tsize", "0"}}), ""},
+        {Request(1, "t", "netascii", {{"tsize", "0"}, {"blksize", "600"}}), "OACK tsize=12 blksize=600"},
         {Request(1, "empty", "octet", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
     };
     for (const auto& row : rows) {
@@ -252,16 +253,16 @@ protected:
     }
 };
 
-TEST_F(ServerUploads, NetasciiIsStoredWithTheEnginesLineEnds)
+// CR LF is stored as LF and CR NUL as CR, also when the pair is split
+// between blocks; a bare LF and a CR that ends the file are kept.
+TEST_F(ServerUploads, NetasciiIsStoredWithLinuxLineEnds)
 {
     FakePeer client;
-    const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n") + std::string(600, 'x'));
+    const std::string x(495, 'x');
+    const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n", 16) + x + "\r\ny\r");
     EXPECT_EQ(Upload(client, Request(2, "t.txt", "netascii", {{"windowsize", "2"}}), sent, 512, 2),
               std::vector<std::string>{"ACK 2"});
-    Bytes expected(1200);
-    BYTE lastByte = 0xFF;
-    expected.resize(RewriteNetascii(sent.data(), sent.size(), expected.data(), &lastByte));
-    EXPECT_TRUE(ReadFileBytes(dir / "t.txt") == expected);
+    EXPECT_TRUE(ReadFileBytes(dir / "t.txt") == BytesOf("one\ntwo\rthree\n" + x + "\ny\r"));
 }
 
 TEST_F(ServerUploads, AReaderOfTheOldFileIsNotDisturbed)
@@ -447,6 +448,53 @@ TEST_F(Server, TellsItsOwnerOfChangesOnceUntilItReadsThem)
     EXPECT_EQ(server.Rows()[0].nBytes, 100u);
     server.ClearFinished();
     EXPECT_EQ(server.Rows().size(), 0u);
+}
+
+// A netascii read's tsize is counted for a file up to 16 MiB; past that it
+// is left out.
+TEST_F(Server, NetasciiTsizeIsTheSizeOnTheWireUpTo16MiB)
+{
+    const struct {
+        const char* name;
+        std::uintmax_t size;
+        std::string answer;
+    } rows[] = {
+        {"limit", 16u << 20, "OACK tsize=16777216"},
+        {"over", (16u << 20) + 1, "DATA 1 (512)"},
+    };
+    for (const auto& row : rows) {
+        WriteFileBytes(dir / row.name, {});
+        std::filesystem::resize_file(dir / row.name, row.size);
+        FakePeer client;
+        EXPECT_EQ(Send(client, Request(1, row.name, "netascii", {{"tsize", "0"}}), false),
+                  std::vector<std::string>{row.answer});
+    }
+}
+
+// The size a read was admitted with is the size sent: a file cut short or
+// grown while it is read fails the read, in either mode.
+TEST_F(Server, AFileThatChangesSizeWhileReadFailsTheRead)
+{
+    const struct {
+        const char* mode;
+        std::uintmax_t newSize;
+    } rows[] = {{"octet", 10000}, {"octet", 300000}, {"netascii", 10000}, {"netascii", 300000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.mode) + " " + std::to_string(row.newSize));
+        // Past the 64 KiB the file layer reads at once, so the change is seen.
+        WriteFileBytes(dir / "f", Bytes(200000, 'a'));
+        FakePeer client;
+        std::vector<std::string> heard = Send(client, Request(1, "f", row.mode), false);
+        std::filesystem::resize_file(dir / "f", row.newSize);
+        for (WORD block = 1; heard.size() == 1 && heard[0].rfind("DATA", 0) == 0; ++block)
+            heard = Send(client, AckPacket(block));
+        EXPECT_EQ(heard, std::vector<std::string>{"ERROR 0 File changed while being sent"});
+        EXPECT_EQ(server.Rows().back().state, ServeState::failed);
+        EXPECT_EQ(server.Rows().back().reason, "File changed while being sent");
+        const std::string& line = log.lines.back();
+        EXPECT_TRUE(line.find(" failed: ") != std::string::npos && line.ends_with("; File changed while being sent"))
+            << line;
+    }
 }
 
 } // namespace
