@@ -165,21 +165,4 @@ TEST(TFTPFile, TypeFlagsChooseTheMode)
     }
 }
 
-// Both ends stop a send whose file is not the size it had at the start.
-TEST(JudgeSentRead, TheFileEndsWhereItWasAdmitted)
-{
-    struct Row {
-        ULONGLONG position;
-        bool isShort;
-        SentFileRead read;
-    };
-    const Row rows[] = {
-        {512, false, SentFileRead::more},     {1000, false, SentFileRead::more},   {1000, true, SentFileRead::last},
-        {999, true, SentFileRead::changed},   {0, true, SentFileRead::changed},    // cut short
-        {1001, false, SentFileRead::changed}, {1024, true, SentFileRead::changed}, // grown
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(JudgeSentRead(row.position, row.isShort, 1000), row.read) << row.position << " " << row.isShort;
-}
-
 } // namespace
