@@ -6,9 +6,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <optional>
 
+#include "netascii.h"
 #include "platform/core/replace_file.h"
 #include "serve_names.h"
 
@@ -51,6 +55,33 @@ struct Descriptor {
     ~Descriptor() { ::close(fd); }
 };
 
+// The size of the file's nSize bytes as netascii puts them on the wire; none
+// for a file too large to count at admission, or one that cannot be read.
+std::optional<ULONGLONG> NetasciiSizeOf(int fd, ULONGLONG nSize)
+{
+    if (nSize > kNetasciiSizedMax)
+        return std::nullopt;
+    constexpr size_t kChunk = 64 * 1024;
+    const std::unique_ptr<BYTE[]> chunk(new (std::nothrow) BYTE[kChunk]);
+    if (chunk == nullptr)
+        return std::nullopt;
+    ULONGLONG wire = 0;
+    for (ULONGLONG at = 0; at < nSize;) {
+        const ssize_t got = ::pread(fd, chunk.get(), static_cast<size_t>(std::min<ULONGLONG>(kChunk, nSize - at)),
+                                    static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        // A file cut short meanwhile is told when it is sent.
+        if (got == 0)
+            break;
+        wire += NetasciiWireSize(chunk.get(), static_cast<size_t>(got));
+        at += static_cast<ULONGLONG>(got);
+    }
+    return wire;
+}
+
 } // namespace
 
 ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
@@ -71,12 +102,19 @@ ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder)
         return Refuse(ServeReason::fileError, TFTP_ERROR_NOT_DEFINED, "Cannot read the file", std::strerror(error));
     }
     ServeAdmission admission;
+    admission.nAdmittedSize = static_cast<ULONGLONG>(status.st_size);
+    if (request.wMode == MODE_ASCII) {
+        const std::optional<ULONGLONG> wire = NetasciiSizeOf(open.fd, admission.nAdmittedSize);
+        admission.nSize = wire.value_or(0);
+        admission.bSizeKnown = wire.has_value();
+    } else {
+        admission.nSize = admission.nAdmittedSize;
+        admission.bSizeKnown = true;
+    }
     admission.pFile = std::make_unique<CTFTPFile>();
     admission.pFile->Attach(open.fd, CFile::modeRead, name.relative.c_str());
-    admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_ASCII : MODE_BINARY;
-    admission.nSize = static_cast<ULONGLONG>(status.st_size);
-    // A netascii file's size on the wire is not known ahead.
-    admission.bSizeKnown = request.wMode == MODE_BINARY;
+    admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_SERVE_NETASCII : MODE_BINARY;
+    // 0 leaves tsize out: an empty file, or a netascii size not counted.
     admission.grant = NegotiateServeOptions(request, folder.limits, admission.nSize);
     return admission;
 }
@@ -159,7 +197,7 @@ ServeAdmission AdmitWrite(const ServeRequest& request, const ServeFolder& folder
                       code == ENOSPC || code == EDQUOT ? "Disk full or allocation exceeded" : "Access violation",
                       std::string("Cannot write the file: ") + std::strerror(code));
     }
-    admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_ASCII : MODE_BINARY;
+    admission.pFile->m_nTransferMode = request.wMode == MODE_ASCII ? MODE_SERVE_NETASCII : MODE_BINARY;
     admission.key = std::move(key);
     return admission;
 }

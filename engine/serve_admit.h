@@ -15,6 +15,10 @@
 #include "tftp_file.h"
 #include "tftp_server.h"
 
+// The largest file whose netascii size a read's admission counts, in one
+// pass over it; a larger one's tsize is left out.
+inline constexpr ULONGLONG kNetasciiSizedMax = 16ULL << 20;
+
 struct ServeFolder {
     int dirFd = -1; // the served folder, open as a directory
     bool bBackslashIsSlash = true;
@@ -42,15 +46,17 @@ struct ServeAdmission {
 
     std::unique_ptr<CTFTPFile> pFile; // open for reading, or a replacement open for writing
     ServeGrant grant;
-    ULONGLONG nSize = 0; // a read in octet: the file's size; an upload: its tsize
+    ULONGLONG nSize = 0; // a read: its size on the wire; an upload: its tsize
     bool bSizeKnown = false;
-    ULONGLONG nRoom = ~0ULL; // an upload: the bytes it may fill
-    ServeUploadKey key;      // an upload: the file it stores
+    ULONGLONG nAdmittedSize = 0; // a read: the file's own size when it was admitted
+    ULONGLONG nRoom = ~0ULL;     // an upload: the bytes it may fill
+    ServeUploadKey key;          // an upload: the file it stores
 };
 
 // A read request: the name opened beneath the folder, only a regular file;
-// options granted against its size (tsize only in octet). The new file of
-// an unfinished upload (AfxIsReplacementName) is not found.
+// options granted against its size on the wire (in netascii tsize only for
+// a file of at most kNetasciiSizedMax bytes, whose translation is counted).
+// The new file of an unfinished upload (AfxIsReplacementName) is not found.
 ServeAdmission AdmitRead(const ServeRequest& request, const ServeFolder& folder);
 
 // A write request under the policy. Refused: uploads off (ERROR 2); an

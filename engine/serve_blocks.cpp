@@ -9,6 +9,11 @@
 
 #include "tftp_packet.h"
 
+namespace {
+// To the client, in the row and in the log.
+constexpr char kFileChanged[] = "File changed while being sent";
+} // namespace
+
 void CServeTransfer::OnAck(int nSlid, ULONGLONG nNowMs)
 {
     if (m_wOpcode != TFTP_OPCODE_RRQ)
@@ -72,6 +77,7 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
     if (last) {
         // The file takes its name before the client hears that it has arrived.
         try {
+            m_pFile->FinishData();
             m_pFile->Commit();
         } catch (const CFileException& error) {
             if (error.m_lOsError == EEXIST) {
@@ -107,15 +113,22 @@ void CServeTransfer::Fill(ULONGLONG nNowMs)
     while (m_phase == Phase::sending && !m_bLastRead && m_send.CanSend()) {
         BYTE* slot = m_send.NextSlot();
         int length = 0;
+        SentFileRead read = SentFileRead::more;
         try {
             length = m_pFile->ReadData(slot + TFTP_HEADER_SIZE, blockSize);
+            read = JudgeSentRead(m_pFile->GetPosition(), length < blockSize, m_nAdmittedSize);
         } catch (const CFileException& error) {
             FileFailed(error, nNowMs);
             return;
         }
+        if (read == SentFileRead::changed) {
+            SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, kFileChanged);
+            End(ServeState::failed, kFileChanged, nNowMs, ServeReason::fileChanged);
+            return;
+        }
         BuildDataHeader(slot, static_cast<WORD>(m_send.FirstUnacknowledged() + m_send.Outstanding()));
         (void)m_send.OnSent(length + TFTP_HEADER_SIZE);
-        m_bLastRead = length < blockSize;
+        m_bLastRead = read == SentFileRead::last;
         if (!SendToClient(slot, length + TFTP_HEADER_SIZE, nNowMs))
             return;
     }

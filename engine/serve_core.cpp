@@ -270,6 +270,7 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
     start.nRoom = admission.nRoom;
     start.nSize = admission.nSize;
     start.bSizeKnown = admission.bSizeKnown;
+    start.nAdmittedSize = admission.nAdmittedSize;
     start.name = row.file;
     start.key = std::move(admission.key);
     Log(what + (admission.grant.nOrder > 0 ? ", granted " + ServeGrantText(admission.grant) : std::string()) +

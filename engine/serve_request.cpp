@@ -123,7 +123,7 @@ ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits&
                 if (asked.nValue > nSize)
                     return ServeGrant{TFTP_ERROR_DISK_FULL, {}, {}, 0};
                 value = asked.nValue;
-            } else if (request.wMode == MODE_BINARY && nSize != 0) {
+            } else if (nSize != 0) {
                 value = nSize;
             }
             granted.bFileSize = value.has_value();

@@ -95,11 +95,11 @@ struct ServeGrant {
 // Grants what the request asked within the protocol's ranges and the caps:
 // blksize 8 to 65464, lowered to MaxBlockSize; windowsize 1 to 65535, lowered
 // to MaxWindowSize; timeout 1 to 255 as asked. A value out of range or not a
-// number leaves its option out; it is not refused. tsize: a read request in
-// octet mode is told nSize, the file's real size, unless that is 0 (curl
-// takes "tsize 0" in an OACK for an invalid answer and gives up; an empty
-// file needs no size); in netascii it is left out, since the size on the
-// wire is not known ahead. A write request's tsize is
+// number leaves its option out; it is not refused. tsize: a read request is
+// told nSize, the file's size on the wire (in netascii, with its line ends
+// translated), unless that is 0 (curl takes "tsize 0" in an OACK for an
+// invalid answer and gives up; an empty file needs no size, and a caller
+// that has not counted a netascii size passes 0). A write request's tsize is
 // echoed, and refused with ERROR 3 when above nSize, the room it may fill
 // (UploadRoom).
 ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits& limits, ULONGLONG nSize);

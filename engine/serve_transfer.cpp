@@ -52,6 +52,7 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     m_pFile = std::move(start.pFile);
     m_key = std::move(start.key);
     m_nRoom = start.nRoom;
+    m_nAdmittedSize = start.nAdmittedSize;
     m_row.client = start.client;
     m_row.file = std::move(start.name);
     m_row.wDirection = m_wOpcode == TFTP_OPCODE_RRQ ? DIRECTION_GET : DIRECTION_PUT;

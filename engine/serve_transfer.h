@@ -44,10 +44,11 @@ struct ServeStart {
     ServeGrant grant;                 // nOrder 0: no OACK
     std::unique_ptr<CTFTPFile> pFile; // open for reading, or a replacement open for writing
     ULONGLONG nRoom = ~0ULL;          // an upload: the bytes it may fill
-    ULONGLONG nSize = 0;              // the file's size (a read in octet), or the upload's tsize
+    ULONGLONG nSize = 0;              // a read's size on the wire, or the upload's tsize
     bool bSizeKnown = false;
-    std::string name;   // as asked, escaped: for the row
-    ServeUploadKey key; // an upload: the file it stores
+    ULONGLONG nAdmittedSize = 0; // a read: the file's own size when admitted; it ends the read
+    std::string name;            // as asked, escaped: for the row
+    ServeUploadKey key;          // an upload: the file it stores
 };
 
 class CServeTransfer : public CAsyncSocket {
@@ -130,7 +131,10 @@ private:
     std::unique_ptr<BYTE[]> m_pSlots;
     CSendWindow m_send;
     CReceiveWindow m_receive;
-    bool m_bLastRead = false;  // a read: the last block is in the window
+    bool m_bLastRead = false; // a read: the last block is in the window
+    // A read: the file's size when admitted. A file that ends before it or
+    // goes past it fails the read, so a short copy never looks whole.
+    ULONGLONG m_nAdmittedSize = 0;
     WORD m_wExpected = 1;      // an upload: the DATA block awaited
     WORD m_wLastAck = 0;       // an upload: the block the last ACK named
     ULONGLONG m_nRoom = ~0ULL; // an upload: the bytes it may fill

@@ -3,7 +3,12 @@
 
 #include <algorithm>
 
-#include "netascii.h"
+SentFileRead JudgeSentRead(ULONGLONG nPosition, bool bShort, ULONGLONG nAdmitted)
+{
+    if (nPosition > nAdmitted || (bShort && nPosition < nAdmitted))
+        return SentFileRead::changed;
+    return bShort ? SentFileRead::last : SentFileRead::more;
+}
 
 CTFTPFile::CTFTPFile() : m_lReadPos(0), m_chLast(0xFF), m_nTransferMode(0) {}
 
@@ -17,6 +22,8 @@ BOOL CTFTPFile::Open(const char* lpszFileName, UINT nOpenFlags, CFileException* 
 
 int CTFTPFile::ReadData(BYTE* pBuffer, int nCount)
 {
+    if (m_nTransferMode == MODE_SERVE_NETASCII)
+        return ReadEncoded(pBuffer, nCount);
     if (m_nTransferMode != MODE_ASCII)
         return static_cast<int>(Read(pBuffer, static_cast<UINT>(std::max(nCount, 0))));
 
@@ -45,10 +52,38 @@ int CTFTPFile::ReadData(BYTE* pBuffer, int nCount)
     return static_cast<int>(delivered);
 }
 
+int CTFTPFile::ReadEncoded(BYTE* pBuffer, int nCount)
+{
+    Seek(m_lReadPos, begin);
+    const size_t count = static_cast<size_t>(std::max(nCount, 0));
+    size_t delivered = 0;
+    while (delivered < count) {
+        // Every byte read gives one or two: a raw read no longer than the
+        // room left leaves at most a tail that did not fit, read again next time.
+        const size_t raw = Read(m_abScratch, static_cast<UINT>(std::min(count - delivered, sizeof m_abScratch)));
+        const NetasciiFilterResult result =
+            EncodeNetascii(m_abScratch, raw, pBuffer + delivered, count - delivered, &m_encode);
+        delivered += result.nProduced;
+        m_lReadPos = static_cast<LONGLONG>(GetPosition() - (raw - result.nConsumed));
+        if (raw == 0)
+            break;
+    }
+    return static_cast<int>(delivered);
+}
+
 void CTFTPFile::WriteData(const BYTE* pBuffer, int nCount)
 {
     if (nCount <= 0)
         return;
+    if (m_nTransferMode == MODE_SERVE_NETASCII) {
+        // Decoding adds at most the CR held from the block before.
+        for (int offset = 0; offset < nCount; offset += TFTP_BLOCK_SIZE) {
+            const size_t part = static_cast<size_t>(std::min(nCount - offset, TFTP_BLOCK_SIZE));
+            const size_t produced = DecodeNetascii(pBuffer + offset, part, m_abOutput, &m_bCrPending);
+            Write(m_abOutput, static_cast<UINT>(produced));
+        }
+        return;
+    }
     if (m_nTransferMode != MODE_ASCII) {
         Write(pBuffer, static_cast<UINT>(nCount));
         return;
@@ -61,4 +96,13 @@ void CTFTPFile::WriteData(const BYTE* pBuffer, int nCount)
         const size_t produced = RewriteNetascii(pBuffer + offset, part, m_abOutput, &m_chLast);
         Write(m_abOutput, static_cast<UINT>(produced));
     }
+}
+
+void CTFTPFile::FinishData()
+{
+    if (m_nTransferMode != MODE_SERVE_NETASCII)
+        return;
+    const size_t produced = FinishNetascii(m_abOutput, &m_bCrPending);
+    if (produced > 0)
+        Write(m_abOutput, static_cast<UINT>(produced));
 }

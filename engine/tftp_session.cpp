@@ -153,14 +153,17 @@ void CTFTPSession::SendNextBlock()
 {
     const int blockSize = m_granted.nBlockSize;
     const int count = m_pFile->ReadData(m_pSendBuffer + TFTP_HEADER_SIZE, blockSize);
-    if (count < blockSize) {
-        // The file ended before the size it had at the start: a short block
-        // now would make a truncated copy look whole on the server.
-        if (m_pFile->GetPosition() < m_nPutSize) {
-            OnFileShrank();
-            return;
-        }
+    switch (JudgeSentRead(m_pFile->GetPosition(), count < blockSize, m_nPutSize)) {
+    case SentFileRead::changed:
+        // A short block now would make a truncated or partial copy look
+        // whole on the server.
+        OnFileChanged();
+        return;
+    case SentFileRead::last:
         m_bLastBlockSent = TRUE;
+        break;
+    case SentFileRead::more:
+        break;
     }
     if (!SendSucceeded(SendBlock(m_pSendBuffer, count, 0))) {
         OnTransferError();
@@ -211,7 +214,7 @@ void CTFTPSession::OnFileError(const CFileException& error)
     m_pReportWnd->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
-void CTFTPSession::OnFileShrank()
+void CTFTPSession::OnFileChanged()
 {
     m_wState = TFTP_STATE_CLOSED;
     // The transfer ends here whether or not the server hears of it.

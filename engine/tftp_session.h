@@ -52,7 +52,7 @@ protected:
     // Get: the last block is stored and the file is in place; nothing more is written.
     BOOL m_bLastBlockStored;
     // Put: the local file's size when it was opened. A file that ends before
-    // it stops the transfer; one that grows is sent to its end.
+    // it or grows past it stops the transfer.
     ULONGLONG m_nPutSize;
 
 private:
@@ -61,6 +61,6 @@ private:
     void StoreBlock(const BYTE* pDatagram, int nLength);
     void OnTransferError();
     void OnFileError(const CFileException& error);
-    void OnFileShrank();
+    void OnFileChanged();
     void NotifyComplete();
 };

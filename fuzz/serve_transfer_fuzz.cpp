@@ -127,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     start.grant = admission.grant;
     start.pFile = std::move(admission.pFile);
     start.nRoom = admission.nRoom;
+    start.nAdmittedSize = admission.nAdmittedSize;
     transfer.Start(std::move(start), host.now);
 
     bool answered = false;

@@ -66,7 +66,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_TIP_REMOTE_HOST, "Host name or IP address of destination device"},
     {IDS_GET_NO_FILE_NAME, "The remote file name \"%s\" does not end in a file name.\nType the name of a file, such as "
                            "pxelinux.cfg/default: it is stored under its last part, in the directory shown."},
-    {IDS_PUT_FILE_CHANGED, "%s became shorter while it was being sent.\nThe transfer was stopped, and the server was "
+    {IDS_PUT_FILE_CHANGED, "%s changed size while it was being sent.\nThe transfer was stopped, and the server was "
                            "told that its copy is incomplete."},
     {IDS_OACK_REFUSED, "The server's answer to the transfer options cannot be taken (option \"%s\": not asked for, "
                        "out of range or malformed).\nThe transfer was stopped."},

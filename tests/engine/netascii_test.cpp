@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,59 @@ TEST(LooksBinary, TextAndWhatAsciiModeWouldChange)
     for (const Row& row : rows)
         EXPECT_EQ(LooksBinary(reinterpret_cast<const BYTE*>(row.bytes.data()), row.bytes.size()), row.binary)
             << row.bytes;
+}
+
+// The server's translation of local bytes to the wire and back, in blocks of
+// `block` bytes each way; one-way rows are only received.
+TEST(ServerNetascii, LineEndsEachWayAndAcrossBlockEnds)
+{
+    using namespace std::string_literals;
+    const struct {
+        const char* name;
+        std::string local, wire;
+        size_t block;
+        bool oneWay;
+    } rows[] = {
+        {"LF", "a\nb", "a\r\nb", 8, false},
+        {"CR", "a\rb", "a\r\0b"s, 8, false},
+        {"CR LF", "a\r\nb", "a\r\0\r\nb"s, 8, false},
+        {"8-bit bytes, NUL, controls", "caf\xC3\xA9\0\t\x7F"s, "caf\xC3\xA9\0\t\x7F"s, 16, false},
+        {"LF split at a block end", "ab\ncd", "ab\r\ncd", 3, false},
+        {"CR split at a block end", "ab\rc", "ab\r\0c"s, 3, false},
+        {"pair ending a full block", "ab\n", "ab\r\n", 2, false},
+        {"empty", "", "", 4, false},
+        {"CR then another byte", "x\ry", "x\ry", 8, true},
+        {"CR CR LF", "\r\n", "\r\r\n", 8, true},
+        {"CR ending the file", "a\r", "a\r", 8, true},
+        {"bare LF", "a\n", "a\n", 8, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto* local = reinterpret_cast<const BYTE*>(row.local.data());
+        const auto* wire = reinterpret_cast<const BYTE*>(row.wire.data());
+        std::vector<BYTE> out(row.block + 1);
+        const auto text = [&](size_t n) { return std::string(out.begin(), out.begin() + static_cast<long>(n)); };
+        std::string sent;
+        NetasciiEncodeState state;
+        // Blocks before the last are full; the last is short, maybe empty.
+        for (size_t at = 0, n = row.block; n == row.block;) {
+            const NetasciiFilterResult r =
+                EncodeNetascii(local + at, row.local.size() - at, out.data(), row.block, &state);
+            at += r.nConsumed;
+            n = r.nProduced;
+            sent += text(n);
+        }
+        std::string stored;
+        bool cr = false;
+        for (size_t at = 0; at < row.wire.size(); at += row.block)
+            stored += text(DecodeNetascii(wire + at, std::min(row.block, row.wire.size() - at), out.data(), &cr));
+        stored += text(FinishNetascii(out.data(), &cr));
+        EXPECT_EQ(stored, row.local);
+        if (!row.oneWay) {
+            EXPECT_EQ(sent, row.wire);
+            EXPECT_EQ(NetasciiWireSize(local, row.local.size()), row.wire.size());
+        }
+    }
 }
 
 } // namespace

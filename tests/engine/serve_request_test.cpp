@@ -100,7 +100,7 @@ TEST(ServeRequest, GrantsOnlyWhatWasAskedWithinTheCaps)
         {1, "f octet TIMEOUT 255", "timeout 255", 0},
         {1, "f octet blksize abc blksize 512", "", 0},
         {1, "f octet tsize 77", "tsize 1000", 0},
-        {1, "f netascii tsize 0", "", 0},
+        {1, "f netascii tsize 0", "tsize 1000", 0},
         {2, "f octet tsize 1000", "tsize 1000", 0},
         {2, "f octet tsize 1001 blksize 512", "", 3},
         {1, "f octet rollover 0 blksize 512", "blksize 512", 0},

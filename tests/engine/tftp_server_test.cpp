@@ -23,7 +23,6 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/netascii.h"
 #include "engine/serve_guard.h"
 #include "platform/core/local_networks.h"
 #include "platform/core/socket.h"
@@ -57,16 +56,18 @@ TEST_P(ServerRead, DeliversTheFileWhole)
 {
     const ReadCase& c = GetParam();
     const bool text = std::string(c.mode) != "octet";
-    // Text with line ends, a bare CR and bytes outside the netascii set, which are dropped.
+    // Text with line ends, a bare CR and 8-bit bytes: LF goes as CR LF, CR as CR NUL.
     Bytes source = Content(c.size);
     if (text)
         for (size_t i = 0; i < source.size(); ++i)
             source[i] = static_cast<BYTE>(i % 37 == 5 ? '\n' : i % 101 == 7 ? '\r' : i % 89 == 3 ? 0x85 : 'a' + i % 26);
     WriteFileBytes(dir / "file.bin", source);
     Bytes expected;
-    for (BYTE b : source)
-        if (!text || IsNetascii(b))
-            expected.push_back(b);
+    for (BYTE b : source) {
+        expected.push_back(text && b == '\n' ? '\r' : b);
+        if (text && (b == '\n' || b == '\r'))
+            expected.push_back(b == '\n' ? '\n' : 0);
+    }
 
     FakePeer client;
     const Bytes content = ReadAll(client, Request(1, "file.bin", c.mode, c.options), c.blockSize, c.window);
@@ -103,8 +104,6 @@ TEST_F(Server, GrantsOnlyWhatWasAskedOnceWithinTheCaps)
         {Request(1, "f", "octet", {{"blksize", "65464"}, {"windowsize", "900"}}), "OACK blksize=1468 windowsize=64"},
         {Request(1, "f", "octet", {{"colour", "blue"}, {"timeout", "3"}, {"timeout", "9"}}), "OACK timeout=3"},
         {Request(1, "f", "octet", {{"colour", "blue"}}), ""},
-        {Request(1, "f", "netascii", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
-        {Request(1, "f", "netascii", {{"tsize", "0"}}), ""},
         {Request(1, "empty", "octet", {{"tsize", "0"}, {"blksize", "600"}}), "OACK blksize=600"},
     };
     for (const auto& row : rows) {
@@ -262,16 +261,16 @@ protected:
     }
 };
 
-TEST_F(ServerUploads, NetasciiIsStoredWithTheEnginesLineEnds)
+// CR LF is stored as LF and CR NUL as CR, also when the pair is split
+// between blocks; a bare LF and a CR that ends the file are kept.
+TEST_F(ServerUploads, NetasciiIsStoredWithLinuxLineEnds)
 {
     FakePeer client;
-    const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n") + std::string(600, 'x'));
+    const std::string x(495, 'x');
+    const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n", 16) + x + "\r\ny\r");
     EXPECT_EQ(Upload(client, Request(2, "t.txt", "netascii", {{"windowsize", "2"}}), sent, 512, 2),
               std::vector<std::string>{"ACK 2"});
-    Bytes expected(1200);
-    BYTE lastByte = 0xFF;
-    expected.resize(RewriteNetascii(sent.data(), sent.size(), expected.data(), &lastByte));
-    EXPECT_TRUE(ReadFileBytes(dir / "t.txt") == expected);
+    EXPECT_TRUE(ReadFileBytes(dir / "t.txt") == BytesOf("one\ntwo\rthree\n" + x + "\ny\r"));
 }
 
 TEST_F(ServerUploads, AReaderOfTheOldFileIsNotDisturbed)
@@ -613,6 +612,49 @@ TEST_F(ServerCreateOnly, UnfinishedUploadsAreNeverServedAndOldOnesGoAtStart)
           {1, ".config.backup", "DATA 1 (5)"}}) {
         FakePeer client;
         EXPECT_EQ(Send(client, Request(opcode, name), false), std::vector<std::string>{heard}) << name;
+    }
+}
+
+// A netascii read goes out as RFC 1350 has it; its tsize is its size on the
+// wire, counted for a file of up to 16 MiB and left out past that.
+TEST_F(Server, NetasciiReadsGoOutPerRfcWithTheirSizeOnTheWire)
+{
+    WriteFileBytes(dir / "t", BytesOf("caf\xC3\xA9\r\nx\n"));
+    FakePeer client;
+    EXPECT_TRUE(ReadAll(client, Request(1, "t", "netascii", {{"tsize", "0"}})) ==
+                BytesOf(std::string("caf\xC3\xA9\r\0\r\nx\r\n", 12)));
+    EXPECT_EQ(oack, "OACK tsize=12");
+    for (const auto& [size, answer] :
+         {std::pair{16u << 20, "OACK tsize=16777219"}, {(16u << 20) + 1, "DATA 1 (512)"}}) {
+        std::filesystem::resize_file(dir / "t", size);
+        FakePeer other;
+        EXPECT_EQ(Send(other, Request(1, "t", "netascii", {{"tsize", "0"}}), false), std::vector<std::string>{answer});
+    }
+}
+
+// The size a read was admitted with is the size sent: a file cut short or
+// grown while it is read fails the read, in either mode.
+TEST_F(Server, AFileThatChangesSizeWhileReadFailsTheRead)
+{
+    const struct {
+        const char* mode;
+        std::uintmax_t newSize;
+    } rows[] = {{"octet", 10000}, {"octet", 300000}, {"netascii", 10000}, {"netascii", 300000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.mode) + " " + std::to_string(row.newSize));
+        // Past the 64 KiB the file layer reads at once, so the change is seen.
+        WriteFileBytes(dir / "f", Bytes(200000, 'a'));
+        FakePeer client;
+        std::vector<std::string> heard = Send(client, Request(1, "f", row.mode), false);
+        std::filesystem::resize_file(dir / "f", row.newSize);
+        for (WORD block = 1; heard.size() == 1 && heard[0].rfind("DATA", 0) == 0; ++block)
+            heard = Send(client, AckPacket(block));
+        EXPECT_EQ(heard, std::vector<std::string>{"ERROR 0 File changed while being sent"});
+        EXPECT_EQ(server.Rows().back().state, ServeState::failed);
+        EXPECT_EQ(server.Rows().back().reason, "File changed while being sent");
+        const std::string& line = log.lines.back();
+        EXPECT_TRUE(line.find(" failed: ") != std::string::npos && line.ends_with("; File changed while being sent"))
+            << line;
     }
 }
 

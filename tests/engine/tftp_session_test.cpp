@@ -289,7 +289,7 @@ TEST_F(Session, AGetIntoAReadOnlyDirectoryNamesTheTargetNotItsTemporaryFile)
     EXPECT_EQ(server.TryReceive(), std::nullopt);
 }
 
-TEST_F(Session, APutWhoseFileShrinksEndsWithAnErrorNeverAShortBlock)
+TEST_F(Session, APutWhoseFileChangesSizeEndsWithAnErrorNeverAShortBlock)
 {
     // Past the 64 KiB the file layer reads at once, so the change is seen.
     const size_t size = 200 * 1024;
@@ -302,7 +302,9 @@ TEST_F(Session, APutWhoseFileShrinksEndsWithAnErrorNeverAShortBlock)
         {MODE_BINARY, 10240, true},
         {MODE_ASCII, 10240, true},
         {MODE_BINARY, 0, true},
-        {MODE_BINARY, static_cast<long>(size) + 1000, false},
+        {MODE_BINARY, static_cast<long>(size) + 1000, true},
+        {MODE_ASCII, static_cast<long>(size) + 1000, true},
+        {MODE_BINARY, static_cast<long>(size), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.newSize);

@@ -75,14 +75,14 @@ Bytes Text(size_t size, unsigned seed, const std::string& lineEnd, bool dropped)
 
 // How a client treats netascii.
 enum class Netascii {
-    unix,     // CR LF arriving becomes LF; LF sent goes as CR LF (tftp-hpa, atftp)
+    unix,     // CR LF arriving becomes LF, CR NUL CR; LF sent goes as CR LF (tftp-hpa, atftp)
     raw,      // the bytes pass as they are (curl)
-    tarnwick, // CR LF kept both ways; bytes outside the set dropped when sent
+    tarnwick, // CR LF kept both ways; bytes outside the set dropped both ways
 };
 
 // The file at the source and what must arrive. The server keeps text with
-// CR LF line ends; it sends what it has, without the bytes outside the
-// netascii set, and stores what comes with its line ends made CR LF.
+// LF line ends, as a Linux folder does: it sends LF as CR LF, CR as CR NUL
+// and every other byte as it is, and stores CR LF as LF and CR NUL as CR.
 void Prepare(const InteropCase& c, Netascii netascii, Bytes* pSource, Bytes* pExpected)
 {
     const unsigned seed = static_cast<unsigned>(c.size * 4 + c.direction * 2 + c.mode);
@@ -92,23 +92,23 @@ void Prepare(const InteropCase& c, Netascii netascii, Bytes* pSource, Bytes* pEx
         return;
     }
     if (c.direction == DIRECTION_GET) {
-        *pSource = Text(c.size, seed, "\r\n", true);
-        const Bytes sent = WithoutDropped(*pSource);
-        *pExpected = netascii == Netascii::unix ? Replace(sent, "\r\n", "\n") : sent;
+        *pSource = Text(c.size, seed, "\n", true);
+        const Bytes sent = Replace(*pSource, "\n", "\r\n");
+        *pExpected = netascii == Netascii::unix ? *pSource : netascii == Netascii::raw ? sent : WithoutDropped(sent);
         return;
     }
     switch (netascii) {
     case Netascii::unix:
         *pSource = Text(c.size, seed, "\n", false);
-        *pExpected = Replace(*pSource, "\n", "\r\n");
+        *pExpected = *pSource;
         break;
     case Netascii::raw:
         *pSource = Text(c.size, seed, "\r\n", false);
-        *pExpected = *pSource;
+        *pExpected = Replace(*pSource, "\r\n", "\n");
         break;
     case Netascii::tarnwick:
         *pSource = Text(c.size, seed, "\r\n", true);
-        *pExpected = WithoutDropped(*pSource);
+        *pExpected = Replace(WithoutDropped(*pSource), "\r\n", "\n");
         break;
     }
 }
