@@ -5,14 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 
-#include "transfer_settings.h"
+#include "engine/host_address.h"
 
 namespace {
 
@@ -79,7 +81,9 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
                                                 "the usual confirmation."),
                                  QStringLiteral("LOCAL-FILE"));
     const QCommandLineOption serve(QStringLiteral("serve"),
-                                   QStringLiteral("Serve DIR by TFTP at once; the window shows the transfers."),
+                                   QStringLiteral("Serve DIR by TFTP at once; the window shows the transfers. Only "
+                                                  "the options below apply, never the Serve window's saved choices: "
+                                                  "read-only unless --allow-upload."),
                                    QStringLiteral("DIR"));
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("With --serve: listen on ADDRESS only (IPv4 or IPv6, with a "
@@ -91,9 +95,12 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
                                          QStringLiteral("With --serve: take uploads (write requests)."));
     const QCommandLineOption allowCreate(QStringLiteral("allow-create"),
                                          QStringLiteral("With --serve and --allow-upload: uploads may create files."));
+    const QCommandLineOption allowReplace(
+        QStringLiteral("allow-replace"),
+        QStringLiteral("With --serve and --allow-upload: uploads may replace existing files."));
     parser.addOption(get);
     parser.addOption(put);
-    for (const QCommandLineOption* option : {&serve, &listen, &port, &allowUpload, &allowCreate})
+    for (const QCommandLineOption* option : {&serve, &listen, &port, &allowUpload, &allowCreate, &allowReplace})
         parser.addOption(*option);
     parser.addPositionalArgument(QStringLiteral("HOST[:PORT]"),
                                  QStringLiteral("The server, in any form the Remote Host box takes."),
@@ -125,9 +132,12 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
     if (parser.isSet(get) && positional.size() < 2)
         return mistake(QStringLiteral("--get needs a remote file"));
     const bool serving = parser.isSet(serve);
-    for (const QCommandLineOption* option : {&listen, &port, &allowUpload, &allowCreate})
+    for (const QCommandLineOption* option : {&listen, &port, &allowUpload, &allowCreate, &allowReplace})
         if (parser.isSet(*option) && !serving)
             return mistake(QStringLiteral("--%1 goes with --serve").arg(option->names().constFirst()));
+    for (const QCommandLineOption* option : {&allowCreate, &allowReplace})
+        if (parser.isSet(*option) && !parser.isSet(allowUpload))
+            return mistake(QStringLiteral("--%1 needs --allow-upload").arg(option->names().constFirst()));
     if (serving && (parser.isSet(get) || parser.isSet(put) || !positional.isEmpty()))
         return mistake(QStringLiteral("--serve takes no host, remote file, --get or --put"));
 
@@ -149,20 +159,60 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
             return mistake(QStringLiteral("%1 is not a regular file").arg(parser.value(put)));
     }
     if (serving) {
-        line.serveFolder = QFile::encodeName(parser.value(serve)).toStdString();
+        const std::string folder = QFile::encodeName(parser.value(serve)).toStdString();
         struct stat status {};
-        if (::stat(line.serveFolder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        char absolute[PATH_MAX];
+        if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+            ::realpath(folder.c_str(), absolute) == nullptr)
             return mistake(QStringLiteral("%1 is not a folder").arg(parser.value(serve)));
+        line.serveFolder = absolute;
         line.listen = parser.value(listen).toStdString();
         if (!IsValidListenAddress(line.listen))
             return mistake(QStringLiteral("--listen %1: not an IPv4 or IPv6 address").arg(parser.value(listen)));
         bool ok = true;
-        line.nPort = parser.isSet(port) ? parser.value(port).toInt(&ok) : 0;
-        if (!ok || (parser.isSet(port) && (line.nPort < 1 || line.nPort > 65535)))
+        if (parser.isSet(port))
+            line.nPort = parser.value(port).toInt(&ok);
+        if (!ok || line.nPort < 1 || line.nPort > 65535)
             return mistake(QStringLiteral("--port %1: not a port from 1 to 65535").arg(parser.value(port)));
         line.bAllowUpload = parser.isSet(allowUpload);
         line.bAllowCreate = parser.isSet(allowCreate);
+        line.bAllowReplace = parser.isSet(allowReplace);
     }
     *pLine = std::move(line);
     return -1;
+}
+
+ServeSettings CommandLine::ServeChoices() const
+{
+    ServeSettings settings; // every limit and choice at its built-in default
+    settings.folder = serveFolder;
+    settings.listen = listen;
+    settings.nPort = nPort;
+    settings.bAllowUpload = bAllowUpload;
+    settings.bAllowCreate = bAllowCreate;
+    settings.bReplaceExisting = bAllowReplace;
+    return settings;
+}
+
+std::string ServingLine(const std::string& folder, const std::vector<sockaddr_storage>& addresses,
+                        const ServeSettings& allowed)
+{
+    std::string line = "Serving " + folder + " on ";
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        if (i > 0)
+            line += i + 1 == addresses.size() ? " and " : ", ";
+        line += AddressText(addresses[i]);
+    }
+    // Uploads that may neither create nor replace a file change nothing.
+    const bool create = allowed.bAllowUpload && allowed.bAllowCreate;
+    const bool replace = allowed.bAllowUpload && allowed.bReplaceExisting;
+    if (create && replace)
+        return line + ", uploads of new files and replacing files";
+    if (create)
+        return line + ", uploads of new files";
+    if (replace)
+        return line + ", uploads replacing files";
+    if (allowed.bAllowUpload)
+        return line + ", read-only: uploads are allowed but neither new files nor replacing files";
+    return line + ", read-only";
 }

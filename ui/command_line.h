@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The program's command line:
 //   tarnwick [--get | --put LOCAL-FILE] [HOST[:PORT] [REMOTE-FILE]]
-//   tarnwick --serve DIR [--listen ADDRESS] [--port N] [--allow-upload] [--allow-create]
+//   tarnwick --serve DIR [--listen ADDRESS] [--port N] [--allow-upload] [--allow-create] [--allow-replace]
 //   tarnwick --help | --version
 #pragma once
 
+#include <sys/socket.h>
+
 #include <string>
+#include <vector>
+
+#include "engine/tftp.h"
+#include "transfer_settings.h"
 
 struct CommandLine {
     std::string host;    // fills the Remote Host box
@@ -14,14 +20,18 @@ struct CommandLine {
     bool bGet = false;   // --get
     bool Starts() const { return bGet || !putFile.empty(); }
 
-    // --serve: the folder to serve at once, and what the command line says
-    // beyond the settings file (which it wins over).
+    // --serve: the folder to serve at once (made absolute), and what the
+    // command line asks. The settings file has no say in it.
     std::string serveFolder{};
-    std::string listen{}; // --listen; empty: as the settings say
-    int nPort = 0;        // --port; 0: as the settings say
-    bool bAllowUpload = false;
-    bool bAllowCreate = false;
+    std::string listen{};                           // --listen; empty: every address of both families
+    int nPort = static_cast<int>(TFTP_SERVER_PORT); // --port
+    bool bAllowUpload = false;                      // --allow-upload
+    bool bAllowCreate = false;                      // --allow-create, only with --allow-upload
+    bool bAllowReplace = false;                     // --allow-replace, only with --allow-upload
     bool Serves() const { return !serveFolder.empty(); }
+    // How --serve serves: the built-in defaults with the command line's own
+    // choices, and nothing of the settings file's [Serve] group.
+    ServeSettings ServeChoices() const;
 };
 
 // Reads the arguments. Returns -1 when the window is to run with *pLine;
@@ -29,3 +39,9 @@ struct CommandLine {
 // (help and version on standard output, a mistake on standard error). Needs
 // no display.
 int ParseCommandLine(int argc, char** argv, CommandLine* pLine);
+
+// The first line --serve writes on standard output: the folder, every
+// address and port listened on, and what the server allows, e.g.
+// "Serving /srv/tftp on 0.0.0.0 port 69 and :: port 69, read-only".
+std::string ServingLine(const std::string& folder, const std::vector<sockaddr_storage>& addresses,
+                        const ServeSettings& allowed);

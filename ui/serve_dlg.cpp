@@ -16,7 +16,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
+#include <vector>
 
+#include "command_line.h"
 #include "engine/host_address.h"
 #include "engine/serve_names.h"
 #include "log_dlg.h"
@@ -81,7 +84,10 @@ QString Text(const std::string& text)
 
 } // namespace
 
-CServeDlg::CServeDlg(CWnd* pParent) : CDialog(IDD_SERVE, pParent), m_pLog(std::make_unique<CServeLog>(&m_pEcho)) {}
+CServeDlg::CServeDlg(CWnd* pParent, bool bRemembers)
+    : CDialog(IDD_SERVE, pParent), m_bRemembers(bRemembers), m_pLog(std::make_unique<CServeLog>(&m_pEcho))
+{
+}
 
 CServeDlg::~CServeDlg()
 {
@@ -110,7 +116,7 @@ BOOL CServeDlg::OnInitDialog()
     };
     for (const auto& [id, name] : names)
         GetDlgItem(id)->setAccessibleName(QString::fromLatin1(name));
-    Apply(AfxLoadServeSettings(g_pLogDlg), false);
+    Apply(m_bRemembers ? AfxLoadServeSettings(g_pLogDlg) : ServeSettings{}, false);
     return TRUE;
 }
 
@@ -133,7 +139,7 @@ void CServeDlg::Apply(const ServeSettings& settings, bool bStart)
 
 ServeSettings CServeDlg::ReadControls() const
 {
-    ServeSettings settings = m_settings; // the limits the file gives
+    ServeSettings settings = m_settings; // the limits: the file's, or the built-in ones
     settings.folder = GetDlgItemText(IDC_SERVE_FOLDER);
     const std::string listen = GetDlgItemText(IDC_SERVE_LISTEN);
     settings.listen = listen == AfxLoadString(IDS_SERVE_ALL_ADDRESSES) ? std::string() : listen;
@@ -187,7 +193,8 @@ void CServeDlg::OnStart()
     config.bBackslashIsSlash = settings.bBackslashIsSlash;
     config.bIgnoreCase = settings.bIgnoreCase;
     m_settings = settings;
-    AfxSaveServeSettings(settings);
+    if (m_bRemembers)
+        AfxSaveServeSettings(settings);
 
     // Port 69 by the privileged helper when this program may not bind it.
     const CTFTPServer::Binder binder = [](const sockaddr_storage& address) {
@@ -202,7 +209,24 @@ void CServeDlg::OnStart()
     };
     m_pServer = std::make_unique<CTFTPServer>(this, m_pLog.get(), [this] { return NowMs(); });
     std::string detail;
+    // The echo's first line says what is served. The lines the server writes
+    // while it starts come after it, but for its own "Serving FOLDER", which
+    // the first line says in full.
+    class CHeldLines : public ITransferLog {
+    public:
+        void LogLine(std::string_view line) override { lines.emplace_back(line); }
+        std::vector<std::string> lines;
+    } held;
+    ITransferLog* const pEcho = std::exchange(m_pEcho, m_pEcho != nullptr ? &held : nullptr);
     const ServeStartError error = m_pServer->Start(config, binder, &detail);
+    m_pEcho = pEcho;
+    if (pEcho != nullptr) {
+        if (error == ServeStartError::none)
+            pEcho->LogLine(ServingLine(settings.folder, m_pServer->ListeningAddresses(), settings));
+        for (const std::string& line : held.lines)
+            if (line != "Serving " + settings.folder)
+                pEcho->LogLine(line);
+    }
     if (error != ServeStartError::none) {
         m_pServer.reset();
         const std::string where = settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : settings.listen;
@@ -313,7 +337,8 @@ void CServeDlg::OnPolicy()
     if (m_pServer != nullptr) {
         m_pServer->SetPolicy(
             {settings.bAllowUpload, settings.bAllowCreate, settings.bReplaceExisting, settings.bLocalNetworksOnly});
-        AfxSaveServeSettings(m_settings);
+        if (m_bRemembers)
+            AfxSaveServeSettings(m_settings);
     }
     UpdateStatus();
 }

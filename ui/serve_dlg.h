@@ -17,14 +17,19 @@ enum ServeColumn { kClient, kFile, kDirection, kOptions, kBytes, kProgress, kRat
 
 class CServeDlg : public CDialog {
 public:
-    explicit CServeDlg(CWnd* pParent = nullptr);
+    // bRemembers: the window starts from the settings file's [Serve] group
+    // and saves its choices there (the window of the menu). Otherwise (the
+    // window of --serve) it starts from the built-in defaults and never
+    // reads or writes [Serve].
+    explicit CServeDlg(CWnd* pParent = nullptr, bool bRemembers = true);
     ~CServeDlg() override;
 
-    // The choices of the settings file, then those of the command line
-    // (--serve), which win; with bStart, serving starts at once.
+    // Shows the choices; with bStart, serving starts at once.
     void Apply(const ServeSettings& settings, bool bStart);
     // Where the server's lines go besides the log window (standard output,
-    // when started from the command line); null for none.
+    // when started from the command line); null for none. Each start writes
+    // there first a line that names the folder, every address and port
+    // listened on, and what is allowed.
     void SetEcho(ITransferLog* pEcho) { m_pEcho = pEcho; }
     bool IsServing() const { return m_pServer != nullptr && m_pServer->IsServing(); }
     bool HasRunningTransfers() const { return m_pServer != nullptr && m_pServer->Running() > 0; }
@@ -65,6 +70,7 @@ protected:
 
     std::unique_ptr<CTFTPServer> m_pServer;
     ServeSettings m_settings; // as last started or applied
+    const bool m_bRemembers;
     ITransferLog* m_pEcho = nullptr;
     std::unique_ptr<ITransferLog> m_pLog; // the log window, and m_pEcho
     ULONGLONG m_nStartMs = 0;

@@ -88,11 +88,11 @@ void CTransferDlg::OnSysCommand(UINT nID, LPARAM lParam)
     }
 }
 
-CServeDlg* CTransferDlg::ShowServeWindow()
+CServeDlg* CTransferDlg::ShowServeWindow(bool bRemembers)
 {
     // Made when first asked for, beside the main window, which keeps working.
     if (g_pServeDlg == nullptr) {
-        g_pServeDlg = new CServeDlg;
+        g_pServeDlg = new CServeDlg(nullptr, bRemembers);
         g_pServeDlg->Create(IDD_SERVE, this);
     }
     g_pServeDlg->ShowWindow(SW_SHOW);

@@ -222,16 +222,10 @@ void CTransferDlg::ApplyStartup()
     if (!m_startup.remote.empty())
         SetDlgItemText(IDC_REMOTE_FILE, m_startup.remote);
     if (m_startup.Serves()) {
-        // The command line wins over the settings file.
-        ServeSettings serve = AfxLoadServeSettings(g_pLogDlg);
-        serve.folder = m_startup.serveFolder;
-        if (!m_startup.listen.empty())
-            serve.listen = m_startup.listen;
-        if (m_startup.nPort != 0)
-            serve.nPort = m_startup.nPort;
-        serve.bAllowUpload = serve.bAllowUpload || m_startup.bAllowUpload;
-        serve.bAllowCreate = serve.bAllowCreate || m_startup.bAllowCreate;
-        CServeDlg* serveDlg = ShowServeWindow();
+        // The command line asks, the window remembers: --serve takes nothing
+        // from the Serve window's saved choices and saves nothing there.
+        const ServeSettings serve = m_startup.ServeChoices();
+        CServeDlg* serveDlg = ShowServeWindow(false);
         serveDlg->SetEcho(&g_standardOutputLog);
         QTimer::singleShot(0, serveDlg->GetSafeHwnd(), [serveDlg, serve] { serveDlg->Apply(serve, true); });
     }

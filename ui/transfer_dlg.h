@@ -135,7 +135,9 @@ private:
     // log window.
     void SetUpSystemMenu();
     // The Serve window, made on first use, shown and brought to the front.
-    class CServeDlg* ShowServeWindow();
+    // Made for --serve (bRemembers false), it never reads or writes the
+    // settings file's [Serve] group.
+    class CServeDlg* ShowServeWindow(bool bRemembers = true);
     void AddMenuKeys();
     void ToggleLogWindow();
     void Log(const std::string& line);

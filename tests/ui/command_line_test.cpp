@@ -2,10 +2,22 @@
 // The program's command line, run as a user runs it, without a display.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_peer.h"
+#include "tests/support/serve_harness.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/timing.h"
+#include "ui/command_line.h"
 
 namespace {
 
@@ -53,6 +65,11 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         {"--serve / --listen tftp.example.com", 2, "--listen tftp.example.com: not an IPv4 or IPv6 address"},
         {"--serve / --listen 192.0.2.7:69", 2, "not an IPv4 or IPv6 address"},
         {"--allow-upload", 2, "--allow-upload goes with --serve"},
+        {"--allow-replace", 2, "--allow-replace goes with --serve"},
+        // What an upload alone would never use is asked by mistake.
+        {"--serve / --allow-create", 2, "--allow-create needs --allow-upload"},
+        {"--serve / --allow-replace", 2, "--allow-replace needs --allow-upload"},
+        {"--help", 0, "--allow-replace"},
         {"--serve / host", 2, "--serve takes no host"},
     };
     for (const auto& row : rows) {
@@ -62,6 +79,82 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         EXPECT_EQ(status, row.status) << output;
         EXPECT_NE(output.find(row.says), std::string::npos) << output;
     }
+}
+
+// From --serve's options, read in this process, to the words of its first line.
+TEST(CommandLine, TheFirstLineSaysWhatTheOptionsAllow)
+{
+    const std::vector<sockaddr_storage> two = {Loopback(69), Loopback(6969)};
+    const std::pair<std::vector<const char*>, const char*> rows[] = {
+        {{}, "read-only"},
+        {{"--allow-upload"}, "read-only: uploads are allowed but neither new files nor replacing files"},
+        {{"--allow-upload", "--allow-create"}, "uploads of new files"},
+        {{"--allow-upload", "--allow-replace"}, "uploads replacing files"},
+        {{"--allow-replace", "--allow-upload", "--allow-create"}, "uploads of new files and replacing files"},
+    };
+    for (const auto& [options, allows] : rows) {
+        std::vector<char*> argv = {const_cast<char*>("tarnwick"), const_cast<char*>("--serve"), const_cast<char*>(".")};
+        for (const char* option : options)
+            argv.push_back(const_cast<char*>(option));
+        CommandLine line;
+        ASSERT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &line), -1);
+        EXPECT_EQ(ServingLine(line.serveFolder, two, line.ServeChoices()),
+                  "Serving " + std::filesystem::current_path().string() +
+                      " on 127.0.0.1 port 69 and 127.0.0.1 port 6969, " + allows);
+    }
+}
+
+// The next line on fd, waiting at most 10 s (scaled); none at the end or when none comes.
+std::optional<std::string> NextLine(int fd)
+{
+    std::string line;
+    char c = 0;
+    pollfd entry{fd, POLLIN, 0};
+    while (::poll(&entry, 1, 10000 * TestTimeScale()) == 1 && ::read(fd, &c, 1) == 1) {
+        if (c == '\n')
+            return line;
+        line += c;
+    }
+    return std::nullopt;
+}
+
+// The command line asks, the window remembers: everything allowed in the
+// Serve window's saved choices, and --serve still refuses an upload and
+// leaves the settings file as it was.
+TEST(CommandLine, ServeNeitherUsesNorChangesTheSavedChoices)
+{
+    const TempDir dir;
+    std::filesystem::create_directories(dir.Path() / "config" / "Tarnwick");
+    std::filesystem::create_directory(dir.Path() / "served");
+    // Written as the program writes it; [State], the main window's own, as it will be written again.
+    const Bytes settings = BytesOf("[Serve]\nAllowCreate=true\nAllowUpload=true\nListen=127.0.0.2\nPort=6969\n"
+                                   "ReplaceExisting=true\n\n[State]\nDirectory=" +
+                                   std::filesystem::current_path().string() + "\nHosts=\nRemoteFiles=\n");
+    WriteFileBytes(dir / "config/Tarnwick/Tarnwick.conf", settings);
+    const UINT port = FakePeer().Port(); // free again once its socket is closed
+    const std::string command =
+        "echo $$; exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME='" + (dir / "config") + "' XDG_RUNTIME_DIR='" +
+        dir.Path().string() + "' '" TARNWICK_PATH "' --serve served --listen 127.0.0.1 --port " + std::to_string(port);
+    FILE* output = ::popen(command.c_str(), "r");
+    ASSERT_NE(output, nullptr);
+    const pid_t pid = std::stoi(NextLine(::fileno(output)).value_or("0"));
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(NextLine(::fileno(output)), "Serving " + std::filesystem::canonical("served").string() +
+                                              " on 127.0.0.1 port " + std::to_string(port) + ", read-only");
+    FakePeer client;
+    client.SendTo(port, Request(2, "new.bin"));
+    const Bytes answer = client.Receive(10000).value_or(Bytes{});
+    EXPECT_EQ(Bytes(answer.begin(), answer.begin() + std::min<std::ptrdiff_t>(4, std::ssize(answer))),
+              (Bytes{0, 5, 0, 2})); // ERROR 2, access violation
+
+    ::kill(pid, SIGTERM);
+    while (NextLine(::fileno(output))) // to the end of its output
+        ;
+    ::kill(pid, SIGKILL); // a process that outlived its output; it waits for pclose
+    const int status = ::pclose(output);
+    EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "SIGTERM did not end it";
+    EXPECT_EQ(ReadFileBytes(dir / "config/Tarnwick/Tarnwick.conf"), settings);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "served"));
 }
 
 } // namespace

@@ -172,6 +172,22 @@ TEST_F(ServeWindow, RowsTellEachTransferAndTheAdviceOfARefusal)
     EXPECT_EQ(Rows()->topLevelItemCount(), 0);
 }
 
+// The window --serve opens neither starts from the saved choices nor saves
+// any, not even a box changed while serving.
+TEST_F(ServeWindow, TheCommandLinesWindowKeepsNoChoice)
+{
+    AfxSaveServeSettings(ServeSettings{}); // read-only on port 69
+    CServeDlg commandLine(nullptr, false);
+    ASSERT_TRUE(commandLine.Create(IDD_SERVE));
+    commandLine.Apply(settings, true);
+    ASSERT_TRUE(commandLine.IsServing());
+    QTest::mouseClick(qobject_cast<QAbstractButton*>(commandLine.GetDlgItem(IDC_SERVE_UPLOAD)), Qt::LeftButton);
+    EXPECT_TRUE(commandLine.StopServing(false));
+    const ServeSettings saved = AfxLoadServeSettings();
+    EXPECT_FALSE(saved.bAllowUpload);
+    EXPECT_EQ(saved.nPort, 69);
+}
+
 TEST_F(ServeWindow, ClosingWhileTransfersRunAsksAndThenStops)
 {
     dlg.Apply(settings, true);
