@@ -76,8 +76,10 @@ protected:
     ULONGLONG m_nStartMs = 0;
     bool m_bRowsChanged = false;
     bool m_bRequestSeen = false;
-    int m_nFolderFd = -1;                    // the served folder, for the case hint
-    std::map<unsigned, std::string> m_hints; // a row's case hint, found once
+    int m_nFolderFd = -1; // the served folder, for the case hint
+    // The near-miss hint of each name refused as not found, looked for once
+    // per name and kept only while a row shows that name.
+    std::map<std::string, std::string> m_hints;
 
     DECLARE_MESSAGE_MAP()
 };

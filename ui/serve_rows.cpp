@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "engine/host_address.h"
 #include "engine/serve_names.h"
@@ -36,29 +37,35 @@ void CServeDlg::OnClear()
 
 std::string CServeDlg::RowReason(const ServeRow& row)
 {
-    std::string reason = row.reason;
-    if (row.state != ServeState::refused)
-        return reason;
+    const std::string& reason = row.reason;
     // The advice of a refusal: which box to tick, or the name that exists.
-    if (reason.find("Uploads are not allowed") != std::string::npos)
+    switch (row.reasonCode) {
+    case ServeReason::uploadsOff:
         return reason + "; " + AfxLoadString(IDS_SERVE_TICK_UPLOAD);
-    if (reason.find("ew files are not allowed") != std::string::npos)
+    case ServeReason::createOff:
         return reason + "; " + AfxLoadString(IDS_SERVE_TICK_CREATE);
-    if (reason.find("xists") != std::string::npos && row.wDirection == DIRECTION_PUT)
-        return reason + "; " + AfxLoadString(IDS_SERVE_TICK_REPLACE);
-    const auto found = m_hints.find(row.nId);
+    case ServeReason::exists:
+        return row.state == ServeState::refused ? reason + "; " + AfxLoadString(IDS_SERVE_TICK_REPLACE) : reason;
+    case ServeReason::notFound:
+        break;
+    default:
+        return reason;
+    }
+    // A name that differs only in case (or by a backslash) is looked for
+    // once, and only where the server itself would not find it.
+    if (m_settings.bIgnoreCase || row.wDirection != DIRECTION_GET || m_nFolderFd < 0)
+        return reason;
+    const auto found = m_hints.find(row.file);
     if (found != m_hints.end())
         return found->second.empty() ? reason : reason + "; " + found->second;
     std::string hint;
-    if (m_nFolderFd >= 0 && row.wDirection == DIRECTION_GET) {
-        const ServeName name = NormalizeServeName(row.file, true);
-        if (name.wErrorCode == 0)
-            if (const std::optional<std::string> match = FindCaseMatch(m_nFolderFd, name.relative))
-                hint = AfxFormatString(AfxFindString(IDS_SERVE_CASE_HINT), row.file.c_str(), match->c_str());
-    }
+    const ServeName name = NormalizeServeName(row.file, true);
+    if (name.wErrorCode == 0)
+        if (const std::optional<std::string> match = FindCaseMatch(m_nFolderFd, name.relative))
+            hint = AfxFormatString(AfxFindString(IDS_SERVE_CASE_HINT), row.file.c_str(), match->c_str());
     if (!hint.empty() && g_pLogDlg != nullptr)
         g_pLogDlg->LogLine(hint);
-    m_hints[row.nId] = hint;
+    m_hints[row.file] = hint;
     return hint.empty() ? reason : reason + "; " + hint;
 }
 
@@ -73,8 +80,10 @@ void CServeDlg::ShowRows()
         shown[view->topLevelItem(i)->data(kClient, Qt::UserRole).toUInt()] = view->topLevelItem(i);
     const NumberStyle numbers;
     const ULONGLONG now = NowMs();
+    std::set<std::string> names;
     for (const ServeRow& row : m_pServer->Rows()) {
         m_bRequestSeen = true;
+        names.insert(row.file);
         QTreeWidgetItem* item = shown.count(row.nId) != 0 ? shown[row.nId] : nullptr;
         if (item == nullptr) {
             item = new QTreeWidgetItem;
@@ -112,7 +121,9 @@ void CServeDlg::ShowRows()
         item->setData(kState, Qt::UserRole, finished);
         shown.erase(row.nId);
     }
-    // What the server no longer keeps goes from the list too.
+    // What the server no longer keeps goes from the list too, and with it
+    // the hints of names no row shows.
     for (const auto& [id, item] : shown)
         delete item;
+    std::erase_if(m_hints, [&names](const auto& hint) { return names.count(hint.first) == 0; });
 }

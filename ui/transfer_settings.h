@@ -44,9 +44,9 @@ struct ServeSettings {
     int nMaxTransfers = 64;         // MaxTransfers, 1 to 1024
     int nMaxPerClient = 8;          // MaxPerClient, 1 to 1024; a client is an address
     int nMaxBlockSize = TFTP_DEFAULT_BLOCK_SIZE; // MaxBlockSize, 8 to 65464; also capped by the MTU
-    int nMaxWindowSize = TFTP_MAX_WINDOW_SIZE; // MaxWindowSize, 1 to 64
-    bool bBackslashIsSlash = true;             // BackslashIsSlash
-    bool bIgnoreCase = false;                  // IgnoreCase
+    int nMaxWindowSize = TFTP_MAX_WINDOW_SIZE;   // MaxWindowSize, 1 to 64
+    bool bBackslashIsSlash = true;               // BackslashIsSlash
+    bool bIgnoreCase = false;                    // IgnoreCase
 };
 
 // Whether text is an address to listen on: empty (all), or an IPv4 or IPv6

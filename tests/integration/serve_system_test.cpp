@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -61,12 +65,21 @@ Bytes Request(WORD opcode, const std::string& name)
     return Bytes(text.begin(), text.end());
 }
 
-// A client socket of the test's own that may send to a broadcast address.
+// A client socket of the test's own that may send to a broadcast address;
+// with netFd, a socket of that network namespace.
 class Client {
 public:
-    explicit Client(int family)
+    explicit Client(int family, int netFd = -1)
     {
+        const int own = netFd >= 0 ? ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC) : -1;
+        if (netFd >= 0) {
+            EXPECT_EQ(::setns(netFd, CLONE_NEWNET), 0);
+        }
         m_fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (own >= 0) {
+            EXPECT_EQ(::setns(own, CLONE_NEWNET), 0);
+            ::close(own);
+        }
         const int on = 1;
         if (family == AF_INET)
             ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
@@ -96,22 +109,55 @@ private:
     int m_fd = -1;
 };
 
+// The network namespace of a peer: a child process that holds it until the
+// test process ends. Its process ID, or -1.
+pid_t PeerNetwork()
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const char made = ::unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+        if (::write(ready[1], &made, 1) != 1)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    char made = 0;
+    ::close(ready[1]);
+    const bool ok = child > 0 && ::read(ready[0], &made, 1) == 1 && made == 1;
+    ::close(ready[0]);
+    return ok ? child : -1;
+}
+
 // A served folder on port 69 of every address, in the tests' network
-// namespace, with an interface (one end of a veth pair) whose subnet has a
-// broadcast address.
+// namespace, with an Ethernet-sized link (one end of a veth pair, MTU 1500,
+// subnet 10.77.0.0/24) to a peer in a namespace of its own at 10.77.0.2.
 class OnPort69 : public ServedFolder {
 protected:
     void SetUp() override
     {
         if (!InOwnNetwork())
             GTEST_SKIP() << "needs a network namespace of the tests' own (they run as root)";
-        static const bool made = std::system("ip link add tw0 type veth peer name tw1 && "
-                                             "ip addr add 10.77.0.1/24 brd + dev tw0 && ip link set tw1 up && "
-                                             "ip link set tw0 up") == 0;
+        static const pid_t peer = PeerNetwork();
+        static const bool made =
+            peer > 0 &&
+            std::system(
+                ("ip link add tw0 mtu 1500 type veth peer name tw1 && "
+                 "ip addr add 10.77.0.1/24 brd + dev tw0 && ip link set tw0 up && ip link set tw1 netns " +
+                 std::to_string(peer) + " && nsenter -t " + std::to_string(peer) +
+                 " -n sh -c 'ip addr add 10.77.0.2/24 brd + dev tw1 && ip link set tw1 up && ip link set lo up'")
+                    .c_str()) == 0;
+        static const int peerNet =
+            made ? ::open(("/proc/" + std::to_string(peer) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC) : -1;
         ASSERT_TRUE(made);
+        m_peer = peerNet;
         StartServing([](ServeConfig& config) {
             config.listen.clear();
             config.nPort = 69;
+            config.nMaxBlockSize = TFTP_MAX_BLOCK_SIZE;
         });
         WriteFileBytes(served / "f", Bytes(100, 'f'));
     }
@@ -128,6 +174,8 @@ protected:
             return "no DATA";
         return AddressOnly(from);
     }
+
+    int m_peer = -1;
 };
 
 TEST_F(OnPort69, RepliesLeaveFromTheAddressEachRequestWasSentTo)
@@ -136,17 +184,44 @@ TEST_F(OnPort69, RepliesLeaveFromTheAddressEachRequestWasSentTo)
         const char* to;
         const char* from;
     } rows[] = {
-        {"127.0.0.1", "127.0.0.1"},
-        {"10.254.0.1", "10.254.0.1"},
-        {"10.77.0.1", "10.77.0.1"},
-        {"10.77.0.255", "10.77.0.1"}, // a broadcast: from the interface's own address
-        {"::1", "::1"},
+        {"127.0.0.1", "127.0.0.1"},     {"10.254.0.1", "10.254.0.1"}, {"10.77.0.1", "10.77.0.1"}, {"::1", "::1"},
         {"fd00:254::1", "fd00:254::1"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.to);
         EXPECT_EQ(AnswerFrom(row.to), row.from);
     }
+}
+
+// From the peer across the link: a block of 65464 asked is granted as
+// what fits the link's frame, and a request to the subnet's broadcast
+// address draws nothing, which the log says.
+TEST_F(OnPort69, TheLinkCapsTheBlockAndABroadcastGetsNoAnswer)
+{
+    Client client(AF_INET, m_peer);
+    const auto answer = [&](const char* to, std::chrono::milliseconds limit) {
+        Bytes request = Request(1, "f");
+        const std::string blksize("blksize\0"
+                                  "65464",
+                                  13);
+        request.insert(request.end(), blksize.begin(), blksize.end());
+        request.push_back(0);
+        client.SendTo(Address(to, 69), request);
+        sockaddr_storage from{};
+        std::optional<Bytes> heard;
+        Serve([&] { return (heard = client.TryReceive(&from)).has_value(); }, limit);
+        return heard ? std::string(heard->begin() + 2, heard->end()) : std::string("nothing");
+    };
+    EXPECT_EQ(answer("10.77.0.1", std::chrono::seconds(5)), std::string("blksize\0"
+                                                                        "1468\0",
+                                                                        13));
+    EXPECT_EQ(answer("10.77.0.255", std::chrono::milliseconds(500)), "nothing");
+    EXPECT_EQ(server.Running(), 1u);
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                            [](const std::string& line) {
+                                return line.find("sent to 10.77.0.255: a broadcast") != std::string::npos;
+                            }),
+              1);
 }
 
 TEST_F(OnPort69, StopFreesThePortAtOnce)
