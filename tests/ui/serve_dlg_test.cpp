@@ -162,11 +162,13 @@ TEST_F(ServeWindow, RowsTellEachTransferAndTheAdviceOfARefusal)
 
     // The boxes stay live while serving: the advice can be followed at once.
     Click(IDC_SERVE_UPLOAD);
+    Transfer(2, "other.txt", BytesOf("hello"));
+    EXPECT_NE(Newest().find("tick Allow new files"), std::string::npos) << Newest();
     Click(IDC_SERVE_CREATE);
     Transfer(2, "new.txt", BytesOf("hello"));
     EXPECT_EQ(Newest(), "done");
     EXPECT_EQ(ReadFileBytes(dir / "new.txt"), BytesOf("hello"));
-    EXPECT_EQ(Rows()->topLevelItemCount(), 4);
+    EXPECT_EQ(Rows()->topLevelItemCount(), 5);
 
     Click(IDC_SERVE_CLEAR);
     EXPECT_EQ(Rows()->topLevelItemCount(), 0);
