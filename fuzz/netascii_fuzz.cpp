@@ -2,7 +2,10 @@
 // The netascii filter and line-end rewriter on any bytes: the rewriter gives
 // the same output whether the data comes in one block or two; all it writes is
 // in the netascii set, so the reading side passes it back unchanged; and the
-// filter never delivers more than asked or a byte outside the set.
+// filter never delivers more than asked or a byte outside the set. The
+// server's encoder, in blocks of any size, gives exactly the size it counts,
+// and its decoder, in two parts, gives the input back.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,5 +51,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!IsNetascii(filtered[i]))
             std::abort();
     }
+
+    // Blocks of 1 to 64 bytes, each full but the last.
+    const size_t block = data[0] % 64 + 1;
+    std::vector<BYTE> wire;
+    NetasciiEncodeState state;
+    for (size_t at = 0; at < length || state.bPending;) {
+        BYTE out[64];
+        const NetasciiFilterResult encoded = EncodeNetascii(in + at, length - at, out, block, &state);
+        if (encoded.nProduced == 0 ||
+            (encoded.nProduced < block && (at + encoded.nConsumed < length || state.bPending)))
+            std::abort();
+        wire.insert(wire.end(), out, out + encoded.nProduced);
+        at += encoded.nConsumed;
+    }
+    if (wire.size() != NetasciiWireSize(in, length))
+        std::abort();
+    std::vector<BYTE> decoded(wire.size() + 2);
+    bool crPending = false;
+    const size_t cut = std::min(first, wire.size());
+    size_t decodedLength = DecodeNetascii(wire.data(), cut, decoded.data(), &crPending);
+    decodedLength += DecodeNetascii(wire.data() + cut, wire.size() - cut, decoded.data() + decodedLength, &crPending);
+    decodedLength += FinishNetascii(decoded.data() + decodedLength, &crPending);
+    if (decodedLength != length || std::memcmp(decoded.data(), in, length) != 0)
+        std::abort();
     return 0;
 }
