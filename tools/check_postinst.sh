@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Runs the .deb's postinst as dpkg does, in a mount namespace where /etc is a
-# copy, the helper's folder an overlay and the statoverride database the
-# check's own, so the machine keeps its groups and files. It must make the
-# group tarnwick and the helper root:tarnwick 0750 with cap_net_bind_service,
-# runnable by members only, and leave an administrator's statoverride standing.
+# The .deb's postinst run as dpkg runs it, in a mount namespace with copies of
+# /etc, the helper's folder and the statoverride database: the group tarnwick,
+# root:tarnwick 0750 and the capability, or an administrator's override kept.
 #   tools/check_postinst.sh DEB (as root; skipped without a namespace)
 set -euo pipefail
 deb="$1"
