@@ -118,16 +118,16 @@ constexpr StringEntry kStrings[] = {
     {IDS_LOG_COPY, "&Copy"},
     {IDS_LOG_SELECT_ALL, "Select &All"},
     {IDS_LOG_CLEAR, "C&lear"},
+    // Port 69 refused through the helper, one text per reason (AfxPort69DeniedText);
+    // every command on a line of its own, to be copied.
     // %s: the helper's path, twice.
     {IDS_SERVE_PORT_69_DENIED,
-     "Tarnwick may not serve on port 69: ports below 1024 need a privilege that its window does not have, and its "
-     "helper, %s, is missing, may not be run by you, or does not hold that privilege.\n\n"
-     "You can serve on port 6969 instead. A U-Boot board is told so with:\tsetenv tftpdstp 6969\n"
-     "PXE firmware always asks port 69 and cannot be told another.\n\n"
-     "Or the administrator can run one of these commands, once:\n"
-     "to give the helper its privilege:\tsudo setcap cap_net_bind_service=ep %s\n"
-     "to let every program use ports from 69 up (until the next restart):\t"
-     "sudo sysctl net.ipv4.ip_unprivileged_port_start=69"},
+     "Tarnwick may not serve on port 69: its helper for that port, %s, ran but does not hold the privilege to "
+     "bind it (cap_net_bind_service). An administrator can give it that privilege, once, with:\n"
+     "sudo setcap cap_net_bind_service=ep %s"
+     "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
+     "setenv tftpdstp 6969\n"
+     "PXE firmware always asks port 69 and cannot be told another."},
     // %u: the port, three times.
     {IDS_SERVE_LOW_PORT_DENIED,
      "Tarnwick may not serve on port %u: ports below 1024 need a privilege that its window does not have, and its "
@@ -144,6 +144,31 @@ constexpr StringEntry kStrings[] = {
                                   "of its addresses, or all of them."},
     // %u: the port; %s: the address; %s: the system's reason.
     {IDS_SERVE_BIND_FAILED, "Port %u on %s could not be taken for serving: %s."},
+    // %s: the helper's path.
+    {IDS_SERVE_PORT_69_NO_HELPER,
+     "Tarnwick may not serve on port 69: its helper for that port, %s, is missing. Installing Tarnwick again "
+     "brings it back."
+     "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
+     "setenv tftpdstp 6969\n"
+     "PXE firmware always asks port 69 and cannot be told another."},
+    // %s: the group, the user, the group, the helper's path, the user, the group.
+    {IDS_SERVE_PORT_69_NOT_IN_GROUP,
+     "Port 69 is for members of the group %s. Ask an administrator to run: sudo adduser %s %s (then log in "
+     "again), or serve on port 6969.\n\n"
+     "Only that group may run Tarnwick's helper for port 69, %s, and this session is not in it: a new member "
+     "is in it from the next login. The command, to copy:\n"
+     "sudo adduser %s %s"
+     "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
+     "setenv tftpdstp 6969\n"
+     "PXE firmware always asks port 69 and cannot be told another."},
+    // %s: the helper's path, the user, the helper's path.
+    {IDS_SERVE_PORT_69_NOT_RUNNABLE,
+     "Tarnwick may not serve on port 69: its helper for that port, %s, may not be run by %s. An administrator "
+     "chose who may run it; ask one to let you. This command shows who may:\n"
+     "ls -l %s"
+     "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
+     "setenv tftpdstp 6969\n"
+     "PXE firmware always asks port 69 and cannot be told another."},
     {IDS_SERVE_FOLDER_MENU, "&Serve Folder..."},
     {IDS_SERVE_STOPPED, "Not serving."},
     // %s: the folder; %s: the address or "all addresses"; %u: the port; %s: read-only or the uploads taken.

@@ -196,15 +196,20 @@ void CServeDlg::OnStart()
     if (m_bRemembers)
         AfxSaveServeSettings(settings);
 
-    // Port 69 by the privileged helper when this program may not bind it.
-    const CTFTPServer::Binder binder = [](const sockaddr_storage& address) {
-        const BindResult bound =
+    // Port 69 by the privileged helper when this program may not bind it; a
+    // refusal through the helper is kept for the message, which says why.
+    BindResult refused;
+    const CTFTPServer::Binder binder = [&refused](const sockaddr_storage& address) {
+        BindResult bound =
             AfxBindUdpPort(reinterpret_cast<const sockaddr*>(&address), static_cast<socklen_t>(AddressLength(address)));
         if (bound.outcome == BindOutcome::Bound)
             return bound.fd;
-        errno = bound.outcome == BindOutcome::InUse          ? EADDRINUSE
-                : bound.outcome == BindOutcome::NotPermitted ? EACCES
-                                                             : bound.nError;
+        const int error = bound.outcome == BindOutcome::InUse          ? EADDRINUSE
+                          : bound.outcome == BindOutcome::NotPermitted ? EACCES
+                                                                       : bound.nError;
+        if (bound.bByHelper)
+            refused = std::move(bound);
+        errno = error;
         return -1;
     };
     m_pServer = std::make_unique<CTFTPServer>(this, m_pLog.get(), [this] { return NowMs(); });
@@ -241,7 +246,10 @@ void CServeDlg::OnStart()
             break;
         case ServeStartError::notPermitted:
             text = port == TFTP_SERVER_PORT
-                       ? AfxFormatString(AfxFindString(IDS_SERVE_PORT_69_DENIED), helper.c_str(), helper.c_str())
+                       ? AfxPort69DeniedText(
+                             refused, helper, AfxRealUserName(),
+                             {AfxFindString(IDS_SERVE_PORT_69_NO_HELPER), AfxFindString(IDS_SERVE_PORT_69_NOT_IN_GROUP),
+                              AfxFindString(IDS_SERVE_PORT_69_NOT_RUNNABLE), AfxFindString(IDS_SERVE_PORT_69_DENIED)})
                        : AfxFormatString(AfxFindString(IDS_SERVE_LOW_PORT_DENIED), port, port, port);
             break;
         default:

@@ -3,18 +3,24 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
+#include "format.h"
 #include "platform/bind/bind_helper.h"
 
 namespace {
@@ -56,6 +62,44 @@ BindResult Refused(int nError, bool bByHelper)
     return result;
 }
 
+// Whether this process holds nGroup, as its own group or a supplementary one.
+bool InGroup(gid_t nGroup)
+{
+    if (nGroup == ::getegid())
+        return true;
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    return count > 0 && std::find(groups.begin(), groups.begin() + count, nGroup) != groups.begin() + count;
+}
+
+std::string GroupName(gid_t nGroup)
+{
+    group entry{}, *found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(nGroup, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->gr_name;
+    return std::to_string(nGroup);
+}
+
+// Why the helper could not be run, from the error of its exec and its mode: a
+// helper whose group alone may run it, as installed, names that group.
+void ExplainNotRun(const std::string& strHelper, int nSpawnError, BindResult* pResult)
+{
+    struct stat status {};
+    if (nSpawnError != EACCES || ::stat(strHelper.c_str(), &status) != 0) {
+        // EACCES without a status: a folder on its path may not be searched.
+        pResult->refusal = nSpawnError == EACCES ? HelperRefusal::NotRunnable : HelperRefusal::Missing;
+        return;
+    }
+    const bool groupOnly = (status.st_mode & S_IXGRP) != 0 && (status.st_mode & S_IXOTH) == 0;
+    if (S_ISREG(status.st_mode) && groupOnly && status.st_uid != ::geteuid() && !InGroup(status.st_gid)) {
+        pResult->refusal = HelperRefusal::NotInGroup;
+        pResult->helperGroup = GroupName(status.st_gid);
+        return;
+    }
+    pResult->refusal = HelperRefusal::NotRunnable;
+}
+
 // Runs the helper with its end of a socket pair as descriptor 3 and nothing
 // else inherited, in an empty environment, and reads its one message.
 BindResult RunHelper(const sockaddr* pAddress, const std::string& strHelper)
@@ -86,8 +130,10 @@ BindResult RunHelper(const sockaddr* pAddress, const std::string& strHelper)
         ::close(channel[0]);
         BindResult result = Refused(spawnError, true);
         // A helper that is missing, or that this user may not run, permits nothing.
-        if (spawnError == ENOENT)
+        if (spawnError == ENOENT || spawnError == ENOTDIR || spawnError == EACCES) {
             result.outcome = BindOutcome::NotPermitted;
+            ExplainNotRun(strHelper, spawnError, &result);
+        }
         return result;
     }
 
@@ -123,7 +169,10 @@ BindResult RunHelper(const sockaddr* pAddress, const std::string& strHelper)
     }
     if (fd >= 0)
         ::close(fd);
-    return Refused(received == static_cast<ssize_t>(sizeof error) && error != 0 ? error : EPROTO, true);
+    BindResult result = Refused(received == static_cast<ssize_t>(sizeof error) && error != 0 ? error : EPROTO, true);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kBindHelperDenied)
+        result.refusal = HelperRefusal::WithoutCapability;
+    return result;
 }
 
 } // namespace
@@ -178,4 +227,33 @@ bool AfxMayBindDirectly(UINT nPort)
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     return ::syscall(SYS_capget, &header, data) == 0 &&
            (data[CAP_TO_INDEX(CAP_NET_BIND_SERVICE)].effective & CAP_TO_MASK(CAP_NET_BIND_SERVICE)) != 0;
+}
+
+std::string AfxRealUserName()
+{
+    passwd entry{}, *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return found->pw_name;
+    return std::to_string(::getuid());
+}
+
+std::string AfxPort69DeniedText(const BindResult& result, const std::string& strHelper, const std::string& strUser,
+                                const Port69DeniedTexts& texts)
+{
+    const char* helper = strHelper.c_str();
+    const char* user = strUser.c_str();
+    const char* group = result.helperGroup.c_str();
+    switch (result.refusal) {
+    case HelperRefusal::Missing:
+        return AfxFormatString(texts.lpszMissing, helper);
+    case HelperRefusal::NotInGroup:
+        return AfxFormatString(texts.lpszNotInGroup, group, user, group, helper, user, group);
+    case HelperRefusal::NotRunnable:
+        return AfxFormatString(texts.lpszNotRunnable, helper, user, helper);
+    case HelperRefusal::None:
+    case HelperRefusal::WithoutCapability:
+        break;
+    }
+    return AfxFormatString(texts.lpszWithoutCapability, helper, helper);
 }

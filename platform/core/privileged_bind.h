@@ -4,7 +4,8 @@
 // above net.ipv4.ip_unprivileged_port_start, or cap_net_bind_service held.
 // Otherwise port 69, and only port 69, is bound by the helper tarnwick-bind,
 // which holds that capability, binds, gives it up and passes the socket back
-// (platform/bind/bind_helper.h).
+// (platform/bind/bind_helper.h). Installed, the helper is root:tarnwick 0750:
+// only the members of that group may run it.
 #pragma once
 
 #include <sys/socket.h>
@@ -20,11 +21,22 @@ enum class BindOutcome {
     Failed,       // any other reason, in nError
 };
 
+// Why the helper gave no port 69; the user's way out differs for each.
+enum class HelperRefusal {
+    None,              // it bound, was not run, or failed for a reason of another kind
+    Missing,           // nothing to run at its path
+    NotInGroup,        // only its group may run it, and this process is not in that group
+    NotRunnable,       // this user may not run it otherwise: no execute permission
+    WithoutCapability, // it ran, and the system refused it the port: it lacks cap_net_bind_service
+};
+
 struct BindResult {
     BindOutcome outcome = BindOutcome::Failed;
     int fd = -1;            // when Bound: the socket, which the caller owns
     int nError = 0;         // otherwise the reason as an errno value
     bool bByHelper = false; // the helper was run for it
+    HelperRefusal refusal = HelperRefusal::None;
+    std::string helperGroup; // with NotInGroup: the name of the group that may run the helper
 };
 
 // The helper beside the program (a build tree), or where an installation puts
@@ -41,3 +53,20 @@ BindResult AfxBindUdpPort(const sockaddr* pAddress, socklen_t nLength,
 
 // Whether this process may bind nPort itself, without the helper.
 bool AfxMayBindDirectly(UINT nPort);
+
+// The login name of the real user, or its number when the user database has none.
+std::string AfxRealUserName();
+
+// The message's printf format for each refusal, from the program's string table.
+struct Port69DeniedTexts {
+    const char* lpszMissing;           // %s: the helper
+    const char* lpszNotInGroup;        // %s: group, user, group, helper, user, group
+    const char* lpszNotRunnable;       // %s: helper, user, helper
+    const char* lpszWithoutCapability; // %s: helper, helper
+};
+
+// What a user is told when port 69 was refused through the helper at
+// strHelper: the case, and each command on a line of its own so that it can be
+// copied. A refusal of no known case is told as a missing capability.
+std::string AfxPort69DeniedText(const BindResult& result, const std::string& strHelper, const std::string& strUser,
+                                const Port69DeniedTexts& texts);

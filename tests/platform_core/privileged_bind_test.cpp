@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The port 69 helper as it is installed: a copy given cap_net_bind_service
 // with setcap, run for "nobody" in a network namespace of the test's own, so
-// that port 69 is the namespace's and not the machine's.
+// that port 69 is the namespace's and not the machine's; and what the window
+// says when it is refused.
 #include "platform/core/privileged_bind.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +23,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/bind/bind_helper.h"
+#include "res/resource.h"
+#include "res/strings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -131,6 +135,8 @@ struct Seen {
     BindOutcome outcome = BindOutcome::Failed;
     int nError = 0;
     bool bByHelper = false, bMayBindDirectly = false;
+    HelperRefusal refusal = HelperRefusal::None;
+    char helperGroup[32] = {};
     UINT nBoundPort = 0;
     int nV6Only = -1;
     bool bReceives = false;   // a datagram sent to the socket arrives
@@ -166,11 +172,12 @@ struct Case {
     const char* name;
     const char* address;
     UINT port;
-    const char* helper; // in the test's folder: "cap", "plain" or "missing"
+    const char* helper; // in the test's folder: "cap", "plain", "group", "root" or "missing"
     bool bHeldFirst;    // root holds the address and port before the call
     bool bSysctl69;     // net.ipv4.ip_unprivileged_port_start=69 in the namespace
     BindOutcome outcome;
     bool bByHelper;
+    HelperRefusal refusal = HelperRefusal::None;
 };
 
 // In a child: a namespace of its own, the case's setting made as root, then
@@ -196,6 +203,8 @@ Seen SeeInOwnNetwork(const Case& c, const std::string& helper)
         seen.outcome = result.outcome;
         seen.nError = result.nError;
         seen.bByHelper = result.bByHelper;
+        seen.refusal = result.refusal;
+        result.helperGroup.copy(seen.helperGroup, sizeof seen.helperGroup - 1);
         seen.bMayBindDirectly = AfxMayBindDirectly(c.port);
         seen.bPort69Held = Port69Held();
         sockaddr_storage bound{};
@@ -231,20 +240,29 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
     TempDir dir;
     namespace fs = std::filesystem;
     fs::permissions(dir.Path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-    for (const char* copy : {"cap", "plain"})
+    // "group" as the package installs it, root:root here: only the group root may run it.
+    for (const char* copy : {"cap", "plain", "group", "root"})
         fs::copy_file(TARNWICK_BIND_HELPER_PATH, dir / copy);
+    fs::permissions(dir / "group", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    fs::permissions(dir / "root", fs::perms::owner_all);
     struct statvfs volume {};
+    std::string setcap = "setcap";
+    for (const char* copy : {"cap", "group", "root"})
+        setcap += " cap_net_bind_service=ep " + (dir / copy);
     if (::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) != 0 || ::statvfs(dir.Path().c_str(), &volume) != 0 ||
-        (volume.f_flag & ST_NOSUID) != 0 ||
-        std::system(("setcap cap_net_bind_service=ep " + (dir / "cap") + " 2>/dev/null").c_str()) != 0)
+        (volume.f_flag & ST_NOSUID) != 0 || std::system((setcap + " 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "file capabilities do not work here";
 
     using enum BindOutcome;
+    using enum HelperRefusal;
     const Case cases[] = {
         {"port 69 through the helper", "0.0.0.0", 69, "cap", false, false, Bound, true},
         {"IPv6 port 69 through the helper, IPv6 only", "::", 69, "cap", false, false, Bound, true},
-        {"a helper without the capability", "0.0.0.0", 69, "plain", false, false, NotPermitted, true},
-        {"no helper", "0.0.0.0", 69, "missing", false, false, NotPermitted, true},
+        {"a helper without the capability", "0.0.0.0", 69, "plain", false, false, NotPermitted, true,
+         WithoutCapability},
+        {"no helper", "0.0.0.0", 69, "missing", false, false, NotPermitted, true, Missing},
+        {"a helper for a group nobody is not in", "0.0.0.0", 69, "group", false, false, NotPermitted, true, NotInGroup},
+        {"a helper for root alone", "::", 69, "root", false, false, NotPermitted, true, NotRunnable},
         {"port 69 held by another server", "0.0.0.0", 69, "cap", true, false, InUse, true},
         {"port 69 open to everyone by sysctl", "127.0.0.1", 69, "missing", false, true, Bound, false},
         {"another port below 1024 is not the helper's", "0.0.0.0", 500, "cap", false, false, NotPermitted, false},
@@ -259,6 +277,8 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
         ASSERT_TRUE(seen.bReady);
         EXPECT_EQ(seen.outcome, c.outcome) << "errno " << seen.nError;
         EXPECT_EQ(seen.bByHelper, c.bByHelper);
+        EXPECT_EQ(seen.refusal, c.refusal);
+        EXPECT_STREQ(seen.helperGroup, c.refusal == NotInGroup ? "root" : "");
         EXPECT_EQ(seen.bMayBindDirectly, c.port >= 1024 || c.bSysctl69);
         const bool bound = c.outcome == Bound;
         EXPECT_EQ(seen.nBoundPort, bound ? c.port : 0);
@@ -266,6 +286,34 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
         EXPECT_EQ(seen.nV6Only, bound && std::strchr(c.address, ':') != nullptr ? 1 : -1);
         // Nothing serves port 69 but what the caller holds or what held it before.
         EXPECT_EQ(seen.bPort69Held, c.port == 69 && (bound || c.bHeldFirst));
+    }
+}
+
+// The window's text for each refusal, for the user alice: why, with the
+// helper's path, and each command on a whole line of its own.
+TEST(Port69DeniedText, SaysWhyAndPutsEachCommandOnALineOfItsOwn)
+{
+    const Port69DeniedTexts texts{
+        AfxFindString(IDS_SERVE_PORT_69_NO_HELPER), AfxFindString(IDS_SERVE_PORT_69_NOT_IN_GROUP),
+        AfxFindString(IDS_SERVE_PORT_69_NOT_RUNNABLE), AfxFindString(IDS_SERVE_PORT_69_DENIED)};
+    const std::string helper = "/usr/libexec/tarnwick/tarnwick-bind";
+    using enum HelperRefusal;
+    const std::pair<HelperRefusal, std::string> cases[] = {
+        {NotInGroup, "^Port 69 is for members of the group tarnwick. Ask an administrator to run: sudo adduser alice "
+                     "tarnwick (then log in again), or serve on port 6969.\n"},
+        {NotInGroup, "\nsudo adduser alice tarnwick\n"},
+        {Missing, "^Tarnwick may not serve on port 69: its helper for that port, " + helper + ", is missing."},
+        {NotRunnable, ", " + helper + ", may not be run by alice."},
+        {NotRunnable, "\nls -l " + helper + "\n"},
+        {WithoutCapability, "\nsudo setcap cap_net_bind_service=ep " + helper + "\n"},
+    };
+    for (const auto& [refusal, says] : cases) {
+        BindResult result;
+        result.refusal = refusal;
+        result.helperGroup = "tarnwick";
+        const std::string text = std::string("^").append(AfxPort69DeniedText(result, helper, "alice", texts)) + "\n";
+        EXPECT_NE(text.find(says), std::string::npos) << text;
+        EXPECT_NE(text.find("\nsetenv tftpdstp 6969\n"), std::string::npos) << text;
     }
 }
 
