@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The server's defences as tables: the refusals one address may draw, and
-// which sources count as local on the interface a request came in on.
+// The server's defences as tables: refusals of a flood from many addresses,
+// and which sources count as local on the interface a request came in on.
+// (One address's ten a second and its summary: the server's own tests.)
 #include "engine/serve_guard.h"
 
 #include <arpa/inet.h>
@@ -9,10 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
-
-#include "engine/host_address.h"
 
 namespace {
 
@@ -29,41 +27,6 @@ sockaddr_storage Address(const std::string& text, UINT port = 4000)
         v6->sin6_port = htons(static_cast<uint16_t>(port));
     }
     return address;
-}
-
-// 100 refusals to one address in a second, from many ports: ten are
-// answered; the other 90 are told once, a minute after the first of them.
-// Another address has its own ten meanwhile.
-TEST(RefusalLimit, TenASecondPerAddressThenOneSummaryAMinute)
-{
-    CRefusalLimit limit;
-    std::vector<std::pair<std::string, ULONGLONG>> told;
-    const auto summaries = [&](ULONGLONG now) {
-        limit.Summaries(now, [&](const sockaddr_storage& source, ULONGLONG count) {
-            told.emplace_back(source.ss_family == AF_UNSPEC ? "others" : AddressOnlyText(source), count);
-        });
-    };
-    int allowed = 0;
-    for (int i = 0; i < 100; ++i)
-        allowed +=
-            limit.Allow(Address("10.0.0.9", 1000 + static_cast<UINT>(i)), 1000 + static_cast<ULONGLONG>(i) * 9) ? 1 : 0;
-    EXPECT_EQ(allowed, 10);
-    EXPECT_TRUE(limit.Spent(Address("10.0.0.9"), 1500));
-    EXPECT_TRUE(limit.Allow(Address("::ffff:10.0.0.8"), 1500));
-    EXPECT_FALSE(limit.Spent(Address("10.0.0.8"), 1500));
-    // The next second has ten more.
-    EXPECT_TRUE(limit.Allow(Address("10.0.0.9"), 2200));
-    EXPECT_FALSE(limit.Spent(Address("10.0.0.9"), 2200));
-
-    summaries(60000);
-    EXPECT_TRUE(told.empty());
-    const ULONGLONG firstUntold = 1000 + 10 * 9;
-    EXPECT_EQ(limit.NextSummaryMs(), firstUntold + CRefusalLimit::kSummaryMs);
-    summaries(firstUntold + CRefusalLimit::kSummaryMs);
-    EXPECT_EQ(told, (std::vector<std::pair<std::string, ULONGLONG>>{{"10.0.0.9", 90}}));
-    summaries(200000);
-    EXPECT_EQ(told.size(), 1u);
-    EXPECT_EQ(limit.NextSummaryMs(), ~0ULL);
 }
 
 // A flood from more addresses than the table holds: what the addresses
