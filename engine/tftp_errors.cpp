@@ -126,7 +126,7 @@ std::string OpenFailedText(UINT nID, const CFileException& error)
 {
     // The string's second sentence guesses at a file in use: it stands only
     // where that is the cause, or where the cause is not known.
-    const std::string text = AfxLoadString(nID);
+    std::string text = AfxLoadString(nID);
     const long reason = error.m_lOsError;
     if (reason <= 0 || reason == ETXTBSY || reason == EBUSY || error.m_strFileName.empty())
         return text;
