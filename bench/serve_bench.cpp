@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/tftp_server.h"
 #include "platform/core/socket.h"
 #include "platform/core/socket_watcher.h"
+#include "server/server.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/netascii.h"
+#include "protocol/netascii.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/tftp_options.h"
+#include "protocol/options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/tftp_errors.h"
-#include "engine/tftp_packet.h"
+#include "protocol/errors.h"
+#include "protocol/packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

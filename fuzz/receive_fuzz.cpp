@@ -26,7 +26,7 @@
 
 #include <sanitizer/asan_interface.h>
 
-#include "engine/tftp_socket.h"
+#include "client/client_socket.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/core/msgbox.h"
 #include "tests/support/msgbox_recorder.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/serve_request.h"
+#include "server/serve_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/serve_admit.h"
-#include "engine/serve_transfer.h"
-#include "engine/tftp_packet.h"
 #include "fuzz/fuzz_input.h"
+#include "protocol/packet.h"
+#include "server/serve_admit.h"
+#include "server/serve_transfer.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/tftp_window.h"
+#include "protocol/window.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include "engine/host_address.h"
+#include "protocol/host_address.h"
 
 namespace {
 

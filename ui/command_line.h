@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/tftp.h"
+#include "protocol/tftp.h"
 #include "transfer_settings.h"
 
 struct CommandLine {

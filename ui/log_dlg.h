@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "engine/transfer_log.h"
 #include "platform/qt/dialog.h"
+#include "protocol/transfer_log.h"
 
 class QListWidget;
 

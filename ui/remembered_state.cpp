@@ -6,7 +6,7 @@
 #include <QSettings>
 #include <QStringList>
 
-#include "engine/tftp.h"
+#include "protocol/tftp.h"
 
 namespace {
 

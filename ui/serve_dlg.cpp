@@ -20,8 +20,6 @@
 #include <vector>
 
 #include "command_line.h"
-#include "engine/host_address.h"
-#include "engine/serve_names.h"
 #include "log_dlg.h"
 #include "platform/core/format.h"
 #include "platform/core/host_resolver.h"
@@ -29,8 +27,10 @@
 #include "platform/core/msgbox.h"
 #include "platform/core/privileged_bind.h"
 #include "platform/qt/progress_column.h"
+#include "protocol/host_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "server/serve_names.h"
 #include "transfer_meter.h"
 
 CServeDlg* g_pServeDlg = nullptr;

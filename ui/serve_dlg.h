@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/tftp_server.h"
 #include "platform/qt/dialog.h"
+#include "server/server.h"
 #include "transfer_settings.h"
 
 // The columns of the transfers' list.

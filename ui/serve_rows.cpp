@@ -7,13 +7,13 @@
 #include <map>
 #include <set>
 
-#include "engine/host_address.h"
-#include "engine/serve_names.h"
 #include "log_dlg.h"
 #include "platform/core/format.h"
+#include "protocol/host_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "serve_dlg.h"
+#include "server/serve_names.h"
 #include "transfer_meter.h"
 
 namespace {

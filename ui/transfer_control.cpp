@@ -15,12 +15,12 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/host_address.h"
-#include "engine/netascii.h"
 #include "log_dlg.h"
 #include "platform/core/dirlist.h"
 #include "platform/core/format.h"
 #include "platform/core/msgbox.h"
+#include "protocol/host_address.h"
+#include "protocol/netascii.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "transfer_dlg.h"

@@ -9,8 +9,8 @@
 
 #include <QIcon>
 
+#include "client/session.h"
 #include "command_line.h"
-#include "engine/tftp_session.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/dialog.h"
 #include "remembered_state.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/host_address.h"
+#include "protocol/host_address.h"
 
 namespace {
 

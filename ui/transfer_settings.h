@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "engine/tftp_options.h"
-#include "engine/transfer_log.h"
+#include "protocol/options.h"
+#include "protocol/transfer_log.h"
 
 struct TransferSettings {
     bool bNegotiate = false;

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/tftp_server.h"
-#include "engine/tftp_session.h"
+#include "client/session.h"
 #include "served_folder.h"
+#include "server/server.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/text_bytes.h"

@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/serve_request.h"
-#include "engine/tftp_packet.h"
 #include "own_network.h"
 #include "platform/core/socket.h"
+#include "protocol/packet.h"
 #include "served_folder.h"
+#include "server/serve_request.h"
 #include "tests/support/fake_peer.h"
 
 namespace {

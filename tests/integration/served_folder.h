@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/tftp_server.h"
 #include "platform/core/socket_watcher.h"
+#include "server/server.h"
 #include "tests/support/temp_dir.h"
 
 ULONGLONG SteadyMs();

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/tftp_session.h"
+#include "client/session.h"
 #include "own_network.h"
 #include "platform/core/msgbox.h"
 #include "tests/support/lossy_relay.h"

@@ -3,7 +3,7 @@
 // it and when.
 #pragma once
 
-#include "engine/tftp_session.h"
+#include "client/session.h"
 
 template <class TSession = CTFTPSession> class CountedSession : public TSession {
 public:

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/tftp_server.h"
 #include "platform/core/socket_watcher.h"
+#include "server/server.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/temp_dir.h"
 

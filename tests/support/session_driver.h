@@ -8,7 +8,7 @@
 #include <chrono>
 #include <vector>
 
-#include "engine/tftp_session.h"
+#include "client/session.h"
 #include "platform/core/wnd.h"
 #include "timing.h"
 

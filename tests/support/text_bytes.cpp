@@ -5,7 +5,7 @@
 #include <iterator>
 #include <random>
 
-#include "engine/netascii.h"
+#include "protocol/netascii.h"
 
 Bytes RandomBytes(size_t size, unsigned seed)
 {

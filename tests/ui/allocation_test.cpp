@@ -18,12 +18,12 @@
 #include <arpa/inet.h>
 #include <poll.h>
 
-#include "engine/tftp_server.h"
-#include "engine/tftp_session.h"
+#include "client/session.h"
 #include "platform/core/msgbox.h"
 #include "platform/core/socket.h"
 #include "platform/core/socket_watcher.h"
 #include "res/resource.h"
+#include "server/server.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"

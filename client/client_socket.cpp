@@ -1,0 +1,339 @@
+// SPDX-License-Identifier: MIT
+#include "client/client_socket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/core/format.h"
+#include "platform/core/msgbox.h"
+#include "protocol/errors.h"
+#include "protocol/host_address.h"
+#include "protocol/packet.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+CTFTPSocket::CTFTPSocket(CWnd* pOwner)
+    : m_pOwner(pOwner), m_nRetries(0), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE),
+      m_pBuffer(nullptr), m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
+      m_wState(TFTP_STATE_IDLE), m_addrServer{}, m_addrSender{}
+{
+    ++TftpEndsHere::nClients;
+}
+
+CTFTPSocket::~CTFTPSocket()
+{
+    --TftpEndsHere::nClients;
+    m_pLookup.reset(); // no answer reaches a socket that is going
+    // The link's figures, for a transfer that got as far as its options.
+    if (m_bClocked && m_request.Negotiation() == TftpNegotiation::Granted)
+        LogLink();
+    if (m_bOwnBuffer) {
+        delete[] m_pBuffer;
+        m_pBuffer = nullptr;
+        m_bOwnBuffer = FALSE;
+    }
+    // The base class closes the socket.
+}
+
+int CTFTPSocket::PacketBufferSize() const
+{
+    return std::max(m_options.nBlockSize, TFTP_BLOCK_SIZE) + TFTP_PACKET_BUFFER - TFTP_BLOCK_SIZE;
+}
+
+BOOL CTFTPSocket::Connected()
+{
+    if (m_bConnected)
+        return TRUE;
+    if (!Connect(reinterpret_cast<const sockaddr*>(&m_addrSender), AddressLength(m_addrSender))) {
+        ReportSocketError();
+        return FALSE;
+    }
+    m_bConnected = TRUE;
+    Log("Server answers from " + AddressText(m_addrSender));
+    return TRUE;
+}
+
+int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
+{
+    // No other OACK is taken, whether or not the lock-in holds.
+    m_request.SetNegotiation(TftpNegotiation::Refused);
+    if (!Connected())
+        return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
+    m_granted = granted;
+    m_request.SetNegotiation(TftpNegotiation::Granted);
+    Log("Server grants: " + GrantedText(m_granted));
+    if (m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
+    ChooseWindows();
+    // Without a timeout, the transfer stays on the clock, and the OACK
+    // times the request's round trip unless the request went again.
+    m_bClocked = m_bClocked && m_granted.nTimeout == 0;
+    if (m_bClocked)
+        m_clock.OnProgress(Now());
+    // Room for two block windows, so that one is not dropped while the one
+    // before it is read. The system may grant less: then more is resent.
+    if (m_granted.nWindowSize > 1)
+        (void)SetReceiveBufferSize(2 * m_granted.nWindowSize * (m_granted.nBlockSize + TFTP_HEADER_SIZE));
+    m_nTicks = 0;
+    m_nRetries = 0;
+    if (m_wState == TFTP_STATE_WRQ_SENT) {
+        // The OACK stands for ACK 0: DATA 1 goes next.
+        m_wState = TFTP_STATE_WAIT_ACK;
+        return TFTP_RESULT_ACKED;
+    }
+    // A Get answers the OACK with ACK 0 and awaits DATA 1.
+    m_wState = TFTP_STATE_WAIT_DATA;
+    m_wBlock = 0;
+    m_wExpected = 1;
+    if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+        return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+    return TFTP_RESULT_NONE;
+}
+
+void CTFTPSocket::ChooseWindows()
+{
+    m_send.Reset(m_granted.nWindowSize, m_pBuffer, PacketBufferSize());
+    m_receive.Reset(m_granted.nWindowSize);
+}
+
+int CTFTPSocket::RefuseOack(std::string_view szOption)
+{
+    // RFC 2347: the client that cannot take the server's options ends the
+    // transfer with ERROR 8. The option's name is untrusted: it is bounded,
+    // and it goes into the text as an argument only.
+    m_wState = TFTP_STATE_CLOSED;
+    (void)SendError(TFTP_ERROR_OPTION_REFUSED, "Option not acceptable");
+    const std::string name(szOption.substr(0, 64));
+    ShowError(AfxFormatString(AfxFindString(IDS_OACK_REFUSED), name.c_str()));
+    if (m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+    return TFTP_RESULT_NONE;
+}
+
+int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
+{
+    BYTE* datagram = static_cast<BYTE*>(lpBuf);
+    // Every read names its sender: connecting the socket keeps later strays
+    // out, but not those already queued before the lock-in.
+    sockaddr_storage sender{};
+    int senderLength = sizeof sender;
+    // A read may wait a little for its datagram (see CReceiveWait), unless
+    // the server it waits for runs in this program.
+    const int flags = TftpEndsHere::nServed == 0 ? 0 : MSG_DONTWAIT;
+    const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
+    if (length != SOCKET_ERROR) {
+        if (m_bConnected && !SameEndpoint(sender, m_addrSender))
+            return TFTP_RESULT_NONE;
+        m_addrSender = sender;
+    }
+
+    if (length == SOCKET_ERROR) {
+        // Readiness with nothing to read (the kernel dropped a datagram with a
+        // bad checksum after reporting it) is not a failure of the transfer.
+        if (GetLastError() == EAGAIN || GetLastError() == EWOULDBLOCK)
+            return TFTP_RESULT_NONE;
+        m_wState = TFTP_STATE_CLOSED;
+        ReportSocketError();
+        return TFTP_RESULT_ERROR + TFTP_REASON_RECEIVE;
+    }
+
+    const TftpExchange exchange{m_wState,
+                                m_wExpected,
+                                m_send,
+                                m_receive,
+                                std::max(m_granted.nBlockSize, m_request.Negotiating() ? m_options.nBlockSize : 0) +
+                                    TFTP_HEADER_SIZE,
+                                m_request.Negotiating() ? &m_options : nullptr,
+                                m_options.Any(),
+                                m_request.Negotiation() == TftpNegotiation::Granted};
+    const TftpVerdict verdict = ClassifyDatagram(exchange, datagram, length);
+    switch (verdict.eEvent) {
+    case TftpEvent::OptionsRefused:
+        // Only the plain request's failure is shown.
+        if (!RetryWithoutOptions(verdict.wPeerCode) && m_pOwner != nullptr)
+            m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+        return TFTP_RESULT_NONE;
+    case TftpEvent::PeerError:
+        m_wState = TFTP_STATE_CLOSED;
+        ReportPeerError(datagram, length);
+        return TFTP_RESULT_NONE;
+    case TftpEvent::Oack:
+        return ReceiveOack(verdict.oack.granted);
+    case TftpEvent::OackRefused:
+        m_request.SetNegotiation(TftpNegotiation::Refused);
+        return RefuseOack(verdict.oack.szOption);
+    case TftpEvent::Ack:
+        if (!Accepted())
+            return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
+        m_wState = TFTP_STATE_WAIT_ACK;
+        if (m_bClocked && verdict.nSlid > 0)
+            m_clock.OnProgress(Now());
+        if (m_send.SlideAndRewind(verdict.nSlid)) {
+            // The server dropped the blocks after the one it acknowledged.
+            m_nKnownLost += static_cast<unsigned>(m_send.Outstanding());
+            if (!SendSucceeded(ResendWindow(false)))
+                return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        }
+        return TFTP_RESULT_ACKED;
+    case TftpEvent::Data:
+        if (!Accepted())
+            return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
+        m_wState = TFTP_STATE_WAIT_DATA;
+        m_nDatagramLength = length;
+        m_wBlock = m_wExpected;
+        ++m_wExpected;
+        if (m_bClocked)
+            m_clock.OnProgress(Now());
+        // Acknowledged when the block window is complete or the transfer is;
+        // in lock-step, at once. The ACK goes out before the caller stores the block.
+        if (m_receive.OnInOrder(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) &&
+            !SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+            return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        return verdict.nResult;
+    case TftpEvent::Gap:
+        // Answered once with the last block in order, so that the server
+        // goes on from there.
+        m_receive.OnGapAnswered();
+        m_nKnownLost += static_cast<WORD>(GetWord(datagram + 2) - m_wExpected);
+        return SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE
+                                                                      : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+    case TftpEvent::Fail:
+        // Before the request there is no transfer to end.
+        if (!verdict.bClose)
+            return verdict.nResult;
+        return EndTransfer(verdict.nResult & TFTP_RESULT_VALUE_MASK, verdict.wErrorCode);
+    case TftpEvent::Ignore:
+    default:
+        return TFTP_RESULT_NONE;
+    }
+}
+
+BOOL CTFTPSocket::Accepted()
+{
+    if (m_request.Negotiating()) {
+        m_request.SetNegotiation(TftpNegotiation::Ignored);
+        m_bClocked = false;
+        Log("The server ignores the options: a plain transfer");
+    }
+    if (!Connected())
+        return FALSE;
+    m_nTicks = 0;
+    m_nRetries = 0;
+    return TRUE;
+}
+
+int CTFTPSocket::EndTransfer(int nReason, WORD wErrorCode)
+{
+    m_wState = TFTP_STATE_CLOSED;
+    // The transfer is over whether or not the peer hears of it.
+    if (wErrorCode != 0)
+        (void)SendError(wErrorCode);
+    return TFTP_RESULT_ERROR + nReason;
+}
+
+int CTFTPSocket::SendBlock(BYTE* pPacket, int nPayloadLength, int /*nFlags*/)
+{
+    BYTE* slot = m_send.NextSlot();
+    if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || slot == nullptr || !m_send.CanSend())
+        return 0;
+    const int length = nPayloadLength + TFTP_HEADER_SIZE;
+    m_wBlock = m_send.OnSent(length);
+    m_wExpected = m_wBlock;
+    BuildDataHeader(pPacket, m_wBlock);
+    std::memcpy(slot, pPacket, static_cast<size_t>(length));
+    m_nLastLength = length;
+    if (m_bClocked)
+        m_clock.OnSent(Now());
+    return Send(pPacket, length, 0);
+}
+
+int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
+{
+    m_nLastLength = BuildAck(pPacket, m_wBlock);
+    if (m_bClocked)
+        m_clock.OnSent(Now());
+    return Send(pPacket, m_nLastLength, 0);
+}
+
+BOOL CTFTPSocket::SendSucceeded(int nResult)
+{
+    if (nResult != SOCKET_ERROR)
+        return TRUE;
+    const int error = GetLastError();
+    if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
+        return TRUE;
+    m_wState = TFTP_STATE_CLOSED;
+    ReportSocketError();
+    return FALSE;
+}
+
+int CTFTPSocket::SendError(WORD wCode, std::string_view text)
+{
+    BYTE packet[TFTP_PACKET_BUFFER];
+    const int length = text.empty() ? BuildError(packet, wCode) : BuildError(packet, sizeof packet, wCode, text);
+    return SendToPeer(packet, length);
+}
+
+int CTFTPSocket::SendToPeer(const BYTE* pPacket, int nLength)
+{
+    if (m_bConnected)
+        return Send(pPacket, nLength, 0);
+    return SendTo(pPacket, nLength, reinterpret_cast<const sockaddr*>(&m_addrSender), AddressLength(m_addrSender), 0);
+}
+
+CTFTPSocket::CCallScope::~CCallScope()
+{
+    if (--m_socket.m_nCallDepth == 0 && m_socket.m_bDeletePending)
+        delete &m_socket;
+}
+
+void CTFTPSocketDeleter::operator()(CTFTPSocket* pSocket) const
+{
+    pSocket->DeleteWhenIdle();
+}
+
+void CTFTPSocket::DeleteWhenIdle()
+{
+    if (m_nCallDepth == 0) {
+        delete this;
+        return;
+    }
+    m_bDeletePending = TRUE;
+    m_wState = TFTP_STATE_CLOSED;
+    m_pLookup.reset();
+    Close();
+    // The log may be gone by the time the call ends: the link's line goes now.
+    if (m_bClocked && m_request.Negotiation() == TftpNegotiation::Granted)
+        LogLink();
+    m_bClocked = false;
+    m_pLog = nullptr;
+}
+
+void CTFTPSocket::ReportSocketError()
+{
+    ShowError(SocketErrorText(GetLastError()));
+}
+
+void CTFTPSocket::Log(std::string_view line)
+{
+    if (m_pLog != nullptr)
+        m_pLog->LogLine(line);
+}
+
+void CTFTPSocket::ShowError(std::string_view text, UINT nType)
+{
+    if (m_pLog != nullptr)
+        m_pLog->LogLine(ErrorLogLine(text));
+    AfxMessageBox(text, nType, 0);
+}
+
+void CTFTPSocket::ReportPeerError(const BYTE* pPacket, int nLength)
+{
+    // The peer's text is untrusted: bounded by the datagram and again for
+    // showing, and only ever an argument of the program's own formats.
+    ShowError(PeerErrorReport(m_wDirection, m_request.Name(), m_request.HostShown(m_addrServer), pPacket, nLength));
+    if (m_pOwner != nullptr)
+        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}

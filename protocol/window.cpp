@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "protocol/window.h"
+
+#include <algorithm>
+
+void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize)
+{
+    m_nWindow = std::clamp(nWindow, 1, TFTP_MAX_WINDOW_SIZE);
+    m_pSlots = pSlots;
+    m_nSlotSize = nSlotSize;
+    m_nHead = 0;
+    m_nOutstanding = 0;
+    m_wFirst = 1;
+    m_bRewound = false;
+}
+
+BYTE* CSendWindow::SlotAt(int nIndex) const
+{
+    if (m_pSlots == nullptr)
+        return nullptr;
+    const int slot = (m_nHead + nIndex) % m_nWindow;
+    return m_pSlots + static_cast<size_t>(slot) * static_cast<size_t>(m_nSlotSize);
+}
+
+WORD CSendWindow::OnSent(int nLength)
+{
+    const WORD block = static_cast<WORD>(m_wFirst + m_nOutstanding);
+    m_anLength[(m_nHead + m_nOutstanding) % m_nWindow] = nLength;
+    ++m_nOutstanding;
+    return block;
+}
+
+int CSendWindow::Acknowledges(WORD wBlock) const
+{
+    // ACK n covers every block up to n; the distance is taken modulo 65536,
+    // so a window may hold blocks 65535 and 0 side by side.
+    const int covered = static_cast<WORD>(wBlock - m_wFirst + 1);
+    if (covered == 0)
+        return m_nOutstanding == 0 ? 0 : -1;
+    return covered <= m_nOutstanding ? covered : -1;
+}
+
+void CSendWindow::Slide(int nBlocks)
+{
+    nBlocks = std::clamp(nBlocks, 0, m_nOutstanding);
+    m_wFirst = static_cast<WORD>(m_wFirst + nBlocks);
+    m_nHead = (m_nHead + nBlocks) % m_nWindow;
+    m_nOutstanding -= nBlocks;
+}
+
+bool CSendWindow::SlideAndRewind(int nBlocks)
+{
+    if (m_bRewound && static_cast<WORD>(m_wRewindEnd - m_wFirst) < static_cast<WORD>(nBlocks))
+        m_bRewound = false;
+    Slide(nBlocks);
+    if (m_nOutstanding == 0 || m_bRewound)
+        return false;
+    m_bRewound = true;
+    m_wRewindEnd = static_cast<WORD>(m_wFirst + m_nOutstanding - 1);
+    return true;
+}
+
+const BYTE* CSendWindow::Pending(int nIndex, int* pLength) const
+{
+    *pLength = m_anLength[(m_nHead + nIndex) % m_nWindow];
+    return SlotAt(nIndex);
+}
+
+void CReceiveWindow::Reset(int nWindow)
+{
+    m_nWindow = std::clamp(nWindow, 1, TFTP_MAX_WINDOW_SIZE);
+    m_nSinceAck = 0;
+    m_bGapAnswered = false;
+}
+
+TftpBlockKind CReceiveWindow::Judge(WORD wBlock, WORD wAwaited) const
+{
+    const int ahead = static_cast<WORD>(wBlock - wAwaited);
+    if (ahead == 0)
+        return TftpBlockKind::InOrder;
+    // A block lost in a window makes every later block of that window a
+    // gap; one ACK answers them all.
+    if (ahead < m_nWindow && !m_bGapAnswered)
+        return TftpBlockKind::Gap;
+    return TftpBlockKind::Ignore;
+}
+
+bool CReceiveWindow::OnInOrder(bool bLast)
+{
+    m_bGapAnswered = false;
+    if (++m_nSinceAck < m_nWindow && !bLast)
+        return false;
+    m_nSinceAck = 0;
+    return true;
+}
+
+void CReceiveWindow::OnGapAnswered()
+{
+    m_bGapAnswered = true;
+    m_nSinceAck = 0;
+}

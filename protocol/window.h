@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+// The block window of RFC 7440 from either side of a transfer: the DATA
+// blocks sent and not yet acknowledged, and the blocks received since the
+// last ACK. Numbers in, decisions out: no socket, no clock, and nothing of
+// client or server. A window of one block is the lock-step exchange of RFC 1350.
+#pragma once
+
+#include "protocol/options.h"
+#include "protocol/tftp.h"
+
+// The sender's side. Blocks are numbered from 1, modulo 65536; each block
+// sent is kept in a slot until an ACK covers it, so that a timeout can send
+// it again. The slots' memory is the caller's; nothing is allocated here.
+class CSendWindow {
+public:
+    // Empties the window and gives it nWindow (1 to TFTP_MAX_WINDOW_SIZE)
+    // slots of nSlotSize bytes each at pSlots, which the caller keeps for as
+    // long as the window is used. The next block sent is block 1.
+    void Reset(int nWindow, BYTE* pSlots, int nSlotSize);
+
+    int Size() const { return m_nWindow; }
+    // Blocks sent and not yet acknowledged.
+    int Outstanding() const { return m_nOutstanding; }
+    bool CanSend() const { return m_nOutstanding < m_nWindow; }
+    // The number of the oldest block not yet acknowledged (of the next one
+    // to send when none is outstanding).
+    WORD FirstUnacknowledged() const { return m_wFirst; }
+
+    // Where the next block is to be kept, nSlotSize bytes; only while CanSend().
+    BYTE* NextSlot() const { return SlotAt(m_nOutstanding); }
+    // The block in NextSlot(), nLength bytes, has been sent: it is
+    // outstanding now. Returns its number.
+    WORD OnSent(int nLength);
+
+    // What ACK wBlock does to the window, which it does not change: the
+    // number of blocks it newly acknowledges (1 to Outstanding()); 0 for an
+    // ACK of the newest block when every block sent is acknowledged already,
+    // which a lock-step sender takes again; -1 for any other ACK: a
+    // duplicate, or one of a block never sent. No answer asks for a resend:
+    // only a timeout sends blocks again.
+    int Acknowledges(WORD wBlock) const;
+    // The window slides past nBlocks acknowledged blocks (an answer of Acknowledges).
+    void Slide(int nBlocks);
+    // Slides past nBlocks, and says whether the blocks still outstanding are
+    // to go again now. An ACK inside the window means the receiver saw a gap
+    // after that block and drops what follows it (RFC 7440), so the rest goes
+    // again at once rather than after a timeout: once, until an ACK reaches
+    // the newest block of that resend.
+    bool SlideAndRewind(int nBlocks);
+
+    // What a timeout sends again: the outstanding blocks, oldest first;
+    // Pending(0) is block FirstUnacknowledged(). Returns the block and its length.
+    const BYTE* Pending(int nIndex, int* pLength) const;
+
+private:
+    BYTE* SlotAt(int nIndex) const;
+
+    BYTE* m_pSlots = nullptr;
+    int m_nSlotSize = 0;
+    int m_nWindow = 1;
+    int m_nHead = 0; // the slot of block m_wFirst
+    int m_nOutstanding = 0;
+    WORD m_wFirst = 1;
+    bool m_bRewound = false; // a partial ACK's resend is out...
+    WORD m_wRewindEnd = 0;   // ...until an ACK reaches this block
+    int m_anLength[TFTP_MAX_WINDOW_SIZE] = {};
+};
+
+// What a received DATA block is to the receiver's window.
+enum class TftpBlockKind : BYTE {
+    InOrder, // the block awaited: store it
+    Gap,     // ahead of the one awaited, inside the window, and the first such since the last block in order:
+             // acknowledge the last block in order now, so that the sender goes on from there
+    Ignore,  // a duplicate, a block far off, or a gap already answered
+};
+
+// The receiver's side: the blocks taken in order since the last ACK, and
+// whether the current gap has been answered. The block awaited is the
+// caller's to keep; the window is told it.
+class CReceiveWindow {
+public:
+    // Empties the window and gives it nWindow (1 to TFTP_MAX_WINDOW_SIZE) blocks.
+    void Reset(int nWindow);
+
+    int Size() const { return m_nWindow; }
+    // Blocks taken in order and not yet acknowledged.
+    int SinceAck() const { return m_nSinceAck; }
+
+    // What block wBlock is while wAwaited is the block awaited (modulo 65536).
+    TftpBlockKind Judge(WORD wBlock, WORD wAwaited) const;
+    // A block taken in order; bLast: it ends the transfer. True when an ACK
+    // of it is due now: the window is complete, or the transfer is.
+    bool OnInOrder(bool bLast);
+    // The gap has been answered with an ACK; until the next block in order,
+    // no other block draws one.
+    void OnGapAnswered();
+
+private:
+    int m_nWindow = 1;
+    int m_nSinceAck = 0;
+    bool m_bGapAnswered = false;
+};

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: MIT
+// The two sides of the block window as tables, without a socket: where a
+// window stands, what arrives, what the window answers and where it stands then.
+#include "protocol/window.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct SendRow {
+    const char* name;
+    int window;
+    int before; // blocks sent and acknowledged one at a time first
+    int sent;   // then sent
+    int acked;  // and of those acknowledged
+    WORD ack;
+    int answer; // of Acknowledges: blocks newly acknowledged, 0 taken again, -1 ignored
+    WORD first; // the first unacknowledged block afterwards
+};
+
+const SendRow kSendRows[] = {
+    {"LockStepAwaited", 1, 0, 1, 0, 1, 1, 2},
+    {"LockStepStale", 1, 0, 1, 0, 0, -1, 1},
+    {"LockStepNeverSent", 1, 0, 1, 0, 2, -1, 1},
+    {"LockStepFinalAckAgain", 1, 0, 1, 1, 1, 0, 2},
+    {"LockStepPastTheWrap", 1, 65535, 1, 0, 0, 1, 1},
+    {"AckZeroBeforeAnyBlock", 4, 0, 0, 0, 0, 0, 1},
+    {"InsideSlidesByTwo", 4, 0, 4, 0, 2, 2, 3},
+    {"WholeWindow", 4, 0, 4, 0, 4, 4, 5},
+    {"Duplicate", 4, 0, 4, 2, 2, -1, 3},
+    {"OlderThanTheWindow", 4, 0, 4, 2, 1, -1, 3},
+    {"BeyondTheWindow", 4, 0, 4, 0, 5, -1, 1},
+    {"NotYetSent", 4, 0, 2, 0, 3, -1, 1},
+    {"StraddlesTheWrap", 3, 65533, 3, 0, 0, 3, 1},
+    {"UpTo65535", 3, 65533, 3, 0, 65535, 2, 0},
+    {"ZeroNotYetSent", 3, 65533, 2, 0, 0, -1, 65534},
+};
+
+class SendWindow : public ::testing::TestWithParam<SendRow> {};
+
+TEST_P(SendWindow, AnswersAnAckAndSlides)
+{
+    const SendRow& row = GetParam();
+    std::vector<BYTE> slots(static_cast<size_t>(row.window) * 8);
+    CSendWindow window;
+    window.Reset(row.window, slots.data(), 8);
+    for (int block = 1; block <= row.before + row.sent; ++block) {
+        ASSERT_TRUE(window.CanSend());
+        ASSERT_EQ(window.OnSent(4), static_cast<WORD>(block));
+        if (block <= row.before)
+            window.Slide(window.Acknowledges(static_cast<WORD>(block)));
+    }
+    window.Slide(row.acked);
+
+    const int answer = window.Acknowledges(row.ack);
+    EXPECT_EQ(answer, row.answer);
+    window.Slide(std::max(answer, 0));
+    EXPECT_EQ(window.FirstUnacknowledged(), row.first);
+    EXPECT_EQ(window.Outstanding(), row.sent - row.acked - std::max(answer, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ack, SendWindow, ::testing::ValuesIn(kSendRows),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(SendWindowSlots, ATimeoutSendsTheUnacknowledgedBlocksOldestFirst)
+{
+    BYTE slots[3 * 8] = {};
+    CSendWindow window;
+    window.Reset(3, slots, 8);
+    const auto send = [&window](int length) {
+        BYTE* slot = window.NextSlot();
+        std::fill(slot, slot + length, static_cast<BYTE>(window.FirstUnacknowledged() + window.Outstanding()));
+        return window.OnSent(length);
+    };
+    send(8);
+    send(7);
+    send(6);
+    EXPECT_FALSE(window.CanSend());
+    window.Slide(window.Acknowledges(1));
+    EXPECT_EQ(send(5), 4); // into the slot block 1 left
+    std::vector<std::pair<BYTE, int>> pending;
+    for (int i = 0; i < window.Outstanding(); ++i) {
+        int length = 0;
+        const BYTE* block = window.Pending(i, &length);
+        pending.emplace_back(block[length - 1], length);
+    }
+    EXPECT_EQ(pending, (std::vector<std::pair<BYTE, int>>{{2, 7}, {3, 6}, {4, 5}}));
+}
+
+struct ReceiveRow {
+    const char* name;
+    int window;
+    int inOrder;      // blocks taken in order since the last ACK
+    bool gapAnswered; // and then a gap answered
+    WORD awaited;
+    WORD block;
+    bool last;
+    TftpBlockKind kind;
+    bool ack;     // an ACK goes out now
+    int sinceAck; // afterwards
+};
+
+const ReceiveRow kReceiveRows[] = {
+    {"LockStepAwaited", 1, 0, false, 7, 7, false, TftpBlockKind::InOrder, true, 0},
+    {"LockStepDuplicate", 1, 0, false, 8, 7, false, TftpBlockKind::Ignore, false, 0},
+    {"LockStepAhead", 1, 0, false, 8, 9, false, TftpBlockKind::Ignore, false, 0},
+    {"LockStepPastTheWrap", 1, 0, false, 0, 0, false, TftpBlockKind::InOrder, true, 0},
+    {"FirstOfAWindow", 4, 0, false, 1, 1, false, TftpBlockKind::InOrder, false, 1},
+    {"WindowComplete", 4, 3, false, 4, 4, false, TftpBlockKind::InOrder, true, 0},
+    {"ShortLastBlock", 4, 1, false, 2, 2, true, TftpBlockKind::InOrder, true, 0},
+    {"Gap", 4, 1, false, 6, 8, false, TftpBlockKind::Gap, true, 0},
+    {"GapAlreadyAnswered", 4, 0, true, 6, 7, false, TftpBlockKind::Ignore, false, 0},
+    {"InOrderAfterAGap", 4, 0, true, 6, 6, false, TftpBlockKind::InOrder, false, 1},
+    {"BeyondTheWindow", 4, 0, false, 6, 10, false, TftpBlockKind::Ignore, false, 0},
+    {"Behind", 4, 2, false, 6, 5, false, TftpBlockKind::Ignore, false, 2},
+    {"GapAcrossTheWrap", 4, 0, false, 65535, 1, false, TftpBlockKind::Gap, true, 0},
+};
+
+class ReceiveWindow : public ::testing::TestWithParam<ReceiveRow> {};
+
+TEST_P(ReceiveWindow, JudgesABlockAndSaysWhenToAck)
+{
+    const ReceiveRow& row = GetParam();
+    CReceiveWindow window;
+    window.Reset(row.window);
+    for (int i = 0; i < row.inOrder; ++i)
+        ASSERT_FALSE(window.OnInOrder(false));
+    if (row.gapAnswered)
+        window.OnGapAnswered();
+
+    const TftpBlockKind kind = window.Judge(row.block, row.awaited);
+    EXPECT_EQ(kind, row.kind);
+    bool ack = false;
+    if (kind == TftpBlockKind::InOrder) {
+        ack = window.OnInOrder(row.last);
+    } else if (kind == TftpBlockKind::Gap) {
+        window.OnGapAnswered();
+        ack = true;
+    }
+    EXPECT_EQ(ack, row.ack);
+    EXPECT_EQ(window.SinceAck(), row.sinceAck);
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, ReceiveWindow, ::testing::ValuesIn(kReceiveRows),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+} // namespace
