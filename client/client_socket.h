@@ -204,7 +204,7 @@ private:
     // Ends the transfer for nReason, telling the peer with wErrorCode unless it is 0.
     int EndTransfer(int nReason, WORD wErrorCode);
 
-    // The request's side, in tftp_socket_request.cpp.
+    // The request's side, in client_socket_request.cpp.
     // The host's addresses, looked up or given; m_nAddress is being tried.
     void OnLookedUp(const HostLookupResult& result);
     BOOL TryAddresses();

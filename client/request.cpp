@@ -76,7 +76,7 @@ std::string CTftpRequest::HostShown(const sockaddr_storage& address) const
 {
     // "tftp.example (192.0.2.7 port 69)", "127.0.0.1 port 6969", "192.0.2.7".
     const std::string& host = m_check.host.host;
-    const std::string shown = AddressText(address);
+    std::string shown = AddressText(address);
     if (shown == host + " port " + std::to_string(TFTP_SERVER_PORT))
         return host;
     if (shown.starts_with(host + " port "))

@@ -173,8 +173,9 @@ void CServeCore::OnRequests(CServeListener& listener)
         if (length == SOCKET_ERROR)
             return;
         OnRequest(listener, m_abRequest, length, from, Arrival{local, arrival}, NowMs());
-        // A request may have stopped the server (nothing does now, but the
-        // listener must not be used after that).
+        // Stop frees the listener. A request reaches the owner only as a
+        // posted message, so none stops the server here; the check keeps a
+        // freed listener from being read should one ever do so.
         if (m_listeners.empty())
             return;
     }

@@ -9,12 +9,10 @@
 #include "protocol/host_address.h"
 #include "protocol/options.h"
 #include "protocol/packet.h"
+#include "server/serve_read_policy.h"
 
 namespace {
 
-// Datagrams read per readiness report: enough to take a window at once,
-// few enough that other sockets and the window are not kept waiting.
-constexpr int kReadsPerWake = 16;
 // A client that has acknowledged nothing gets the first datagram and this
 // many resends, no more, and the transfer ends a period after the last: a
 // forged source address draws little traffic and holds a slot briefly.
@@ -104,19 +102,10 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
 
 void CServeTransfer::OnReceive(int /*nErrorCode*/)
 {
-    // In lock-step the client's next datagram answers the one just sent, a
-    // round trip away: a second read would only find the socket empty, so
-    // it is read once, and the watcher calls again for the next. When this
-    // is the only transfer, that read may wait as the watcher allows (a
-    // few milliseconds at most), as a client's does: the answer is taken
-    // where it arrives rather than after a pass of the event loop. With
-    // others running, the server's sockets never wait, so that no client
-    // holds up another, nor the program's own client, if it is the one
-    // fetching.
-    const bool lockStep = m_receive.Size() == 1;
-    const int reads = lockStep ? 1 : kReadsPerWake;
-    const int flags = lockStep && TftpEndsHere::nServed == 1 && TftpEndsHere::nClients == 0 ? 0 : MSG_DONTWAIT;
-    for (int i = 0; i < reads && m_phase != Phase::closed; ++i) {
+    const ServeReadPolicy policy =
+        ServeReadPolicyFor(m_receive.Size(), TftpEndsHere::nServed.load(), TftpEndsHere::nClients.load());
+    const int flags = policy.bMayWait ? 0 : MSG_DONTWAIT;
+    for (int i = 0; i < policy.nReads && m_phase != Phase::closed; ++i) {
         sockaddr_storage sender{};
         int senderLength = sizeof sender;
         const int length =

@@ -142,7 +142,9 @@ public:
 
     // Resends and timeouts; the owner calls it about every 10 ms while serving.
     void OnTick(ULONGLONG nNowMs);
-    // The earliest time at which OnTick has something to do; ~0ULL when nothing waits.
+    // The earliest time at which OnTick has something to do; ~0ULL when
+    // nothing waits. A server in a process of its own sleeps in poll() until
+    // then instead of ticking every 10 ms.
     ULONGLONG NextDeadlineMs() const;
 
     // Newest last; running rows always, finished ones the last 200. Reading

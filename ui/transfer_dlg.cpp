@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "transfer_dlg.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -69,7 +67,24 @@ BOOL CTransferDlg::OnInitDialog()
     CDialog::OnInitDialog();
     SetUpSystemMenu();
     GetSafeHwnd()->setWindowIcon(m_hIcon);
+    ResetFigures();
+    RestoreRememberedState();
+    NameControls();
+    // Sub-directories, then the files of the current directory.
+    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
+    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+    UpdateStatus();
+    CreateLogWindow();
+    AddToolTips();
+    AcceptFileDrops();
+    SetTabOrder();
+    ApplyStartup();
+    // The buttons keep the template's enabling until the first change.
+    return TRUE;
+}
 
+void CTransferDlg::ResetFigures()
+{
     m_strStatusFormat = AfxLoadString(IDS_STATUS_FORMAT);
     m_strStatus = AfxLoadString(IDS_IDLE);
     m_dwBytes = 0;
@@ -84,7 +99,10 @@ BOOL CTransferDlg::OnInitDialog()
     m_nDirection = DIRECTION_PUT;
     m_nProgressSteps = 0;
     CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, IDC_MODE_BINARY);
+}
 
+void CTransferDlg::RestoreRememberedState()
+{
     // Where the last run left off: the directory, the window's place, and
     // the names used, offered as completions. The command line (ApplyStartup,
     // below) wins over them; a Get from the command line stores into the
@@ -100,7 +118,10 @@ BOOL CTransferDlg::OnInitDialog()
         AfxAddCompletion(qobject_cast<QLineEdit*>(GetDlgItem(id)), *names,
                          [this, nID](const std::string& name) { ForgetName(nID, name); });
     }
+}
 
+void CTransferDlg::NameControls()
+{
     // Names for screen readers: the arrows and the bare lists say nothing
     // by themselves. Named before the lists are filled, so that the path and
     // the panel's figures are told with their names from the start.
@@ -119,12 +140,10 @@ BOOL CTransferDlg::OnInitDialog()
     for (const auto& [id, text] : accessibleNames)
         if (QWidget* control = GetDlgItem(id))
             control->setAccessibleName(QString::fromStdString(AfxLoadString(text)));
+}
 
-    // Sub-directories, then the files of the current directory.
-    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
-    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
-    UpdateStatus();
-
+void CTransferDlg::CreateLogWindow()
+{
     // The log window exists from the start, hidden until the system menu
     // shows it, and keeps what happens from the start: the settings' warnings
     // first.
@@ -134,7 +153,10 @@ BOOL CTransferDlg::OnInitDialog()
         log->setAccessibleName(QString::fromStdString(AfxLoadString(IDS_ACC_LOG)));
     (void)AfxLoadTransferSettings(g_pLogDlg);
     AddMenuKeys();
+}
 
+void CTransferDlg::AddToolTips()
+{
     m_ToolTip.Create(this, 0);
     m_ToolTip.Activate(TRUE);
     m_ToolTip.AddTool(GetDlgItem(IDC_GET), IDS_TIP_GET);
@@ -145,12 +167,18 @@ BOOL CTransferDlg::OnInitDialog()
                       AfxLoadString(IDS_TIP_REMOTE_HOST) + "\n" + AfxLoadString(IDS_TIP_HOST_FORMS));
 
     m_ToolTip.AddTool(GetDlgItem(IDC_MENU_BUTTON), IDS_TIP_MENU_BUTTON);
+}
 
+void CTransferDlg::AcceptFileDrops()
+{
     // A file dropped on the window (or on its lists) is chosen for a Put.
     for (QWidget* target : {static_cast<QWidget*>(GetSafeHwnd()), GetDlgItem(IDC_DIR_LIST), GetDlgItem(IDC_FILE_LIST)})
         AfxAcceptFileDrops(
             target, [this] { return IsBusy(); }, [this](const std::string& path) { (void)ChooseLocalFile(path); });
+}
 
+void CTransferDlg::SetTabOrder()
+{
     // Tab goes as the eye does: the remote boxes, the lists, the mode, the
     // buttons; the typing starts in Remote File.
     const int tabOrder[] = {IDC_REMOTE_FILE, IDC_REMOTE_HOST, IDC_DIR_LIST, IDC_FILE_LIST, IDC_MODE_ASCII,
@@ -160,10 +188,6 @@ BOOL CTransferDlg::OnInitDialog()
         QWidget::setTabOrder(GetDlgItem(tabOrder[i]), GetDlgItem(tabOrder[i + 1]));
     if (QWidget* remoteFile = GetDlgItem(IDC_REMOTE_FILE))
         remoteFile->setFocus();
-
-    ApplyStartup();
-    // The buttons keep the template's enabling until the first change.
-    return TRUE;
 }
 
 namespace {
@@ -201,16 +225,6 @@ void CTransferDlg::OnCancel()
 {
     if (MayEnd(IsBusy()))
         CDialog::OnCancel();
-}
-
-bool CTransferDlg::ChooseLocalFile(const std::string& path)
-{
-    // The file's directory becomes the current one, and the file is chosen.
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos)
-        (void)!::chdir(path.substr(0, slash + 1).c_str());
-    ListCurrentDirectory();
-    return DlgDirSelectName(*this, IDC_FILE_LIST, path.substr(slash == std::string::npos ? 0 : slash + 1)) != FALSE;
 }
 
 void CTransferDlg::ApplyStartup()
@@ -290,62 +304,6 @@ void CTransferDlg::Log(const std::string& line)
 {
     if (g_pLogDlg != nullptr)
         g_pLogDlg->LogLine(line);
-}
-
-void CTransferDlg::ListCurrentDirectory()
-{
-    std::strcpy(m_szPathSpec, "*.*");
-    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, IDC_CURRENT_DIR, 0);
-    DlgDirList(*this, m_szPathSpec, IDC_DIR_LIST, IDC_CURRENT_DIR, DDL_EXCLUSIVE | DDL_DRIVES | DDL_DIRECTORY);
-}
-
-void CTransferDlg::OnDblclkDirList()
-{
-    std::string name;
-    if (!DlgDirSelect(*this, &name, IDC_DIR_LIST))
-        return;
-    // A refused change leaves the current directory; the lists show it again.
-    (void)!::chdir(name.c_str());
-    ListCurrentDirectory();
-
-    m_dwFileSize = 0;
-    m_bFileSizeKnown = TRUE;
-    EnableWindow(IDC_PUT, FALSE);
-    UpdateStatus();
-    m_bLocalFileSelected = FALSE;
-    UpdateButtons();
-}
-
-void CTransferDlg::OnSelchangeFileList()
-{
-    std::string name;
-    if (!DlgDirSelect(*this, &name, IDC_FILE_LIST))
-        return;
-    // The path keeps its case: on this file system another case is another file.
-    std::string path = AfxGetCurrentDirectory();
-    if (path.empty())
-        return;
-    if (path.back() != '/')
-        path += '/';
-    path += name;
-
-    SetDlgItemText(IDC_CURRENT_DIR, path);
-    m_strLocalPath = path;
-    struct stat status {};
-    m_dwFileSize = ::stat(path.c_str(), &status) == 0 ? static_cast<ULONGLONG>(status.st_size) : 0;
-    m_bFileSizeKnown = TRUE;
-    // A new choice: the last transfer's end and figures give way to it.
-    if (!IsBusy()) {
-        m_strStatus = AfxLoadString(IDS_IDLE);
-        m_dwBytes = 0;
-        m_dwRate = 0;
-        m_meter.ClearBar();
-        ShowProgress();
-    }
-
-    UpdateStatus();
-    m_bLocalFileSelected = TRUE;
-    UpdateButtons();
 }
 
 void CTransferDlg::OnUpdateRemoteFile()

@@ -131,6 +131,21 @@ protected:
     void ShowProgress();
 
 private:
+    // The steps of OnInitDialog, in its order.
+    // The panel's figures and the choices as a new window has them.
+    void ResetFigures();
+    // The directory, place and names of the last run (the command line wins
+    // over them later).
+    void RestoreRememberedState();
+    // Names for screen readers, before any control shows a value.
+    void NameControls();
+    // The hidden log window, which takes the settings' warnings first.
+    void CreateLogWindow();
+    void AddToolTips();
+    // A file dropped on the window or its lists is chosen for a Put.
+    void AcceptFileDrops();
+    // Tab goes as the eye does; the typing starts in Remote File.
+    void SetTabOrder();
     // The window's own menu: its items, and their keys in the main and the
     // log window.
     void SetUpSystemMenu();

@@ -131,11 +131,6 @@ bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubn
                        [&](const LocalSubnet& subnet) { return AfxIsInSubnet(address, subnet); });
 }
 
-bool AfxIsOnLocalNetwork(const sockaddr_storage& address)
-{
-    return AfxIsInSubnets(address, AfxGetLocalSubnets());
-}
-
 std::vector<LocalAddress> AfxGetLocalAddresses(bool bLoopback)
 {
     std::vector<LocalAddress> addresses;

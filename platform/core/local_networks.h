@@ -36,10 +36,6 @@ bool AfxIsBroadcastOrMulticast(const sockaddr_storage& address, const std::vecto
 bool AfxIsInSubnets(const sockaddr_storage& address, const std::vector<LocalSubnet>& subnets);
 bool AfxIsInSubnet(const sockaddr_storage& address, const LocalSubnet& subnet);
 
-// AfxIsInSubnets with the interfaces as they are now: read on every call,
-// since addresses come and go.
-bool AfxIsOnLocalNetwork(const sockaddr_storage& address);
-
 // An address of this machine as text: numeric, with its zone where it needs
 // one (fe80::1%eth0).
 struct LocalAddress {

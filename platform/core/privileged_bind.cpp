@@ -4,18 +4,15 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -211,22 +208,6 @@ BindResult AfxBindUdpPort(const sockaddr* pAddress, socklen_t nLength, const std
     if (error != EACCES || PortOf(pAddress) != kBindHelperPort)
         return Refused(error, false);
     return RunHelper(pAddress, strHelper);
-}
-
-bool AfxMayBindDirectly(UINT nPort)
-{
-    UINT start = 1024;
-    if (FILE* file = std::fopen("/proc/sys/net/ipv4/ip_unprivileged_port_start", "re")) {
-        if (std::fscanf(file, "%u", &start) != 1)
-            start = 1024;
-        std::fclose(file);
-    }
-    if (nPort == 0 || nPort >= start)
-        return true;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    return ::syscall(SYS_capget, &header, data) == 0 &&
-           (data[CAP_TO_INDEX(CAP_NET_BIND_SERVICE)].effective & CAP_TO_MASK(CAP_NET_BIND_SERVICE)) != 0;
 }
 
 std::string AfxRealUserName()

@@ -51,9 +51,6 @@ std::string AfxFindBindHelper();
 BindResult AfxBindUdpPort(const sockaddr* pAddress, socklen_t nLength,
                           const std::string& strHelper = AfxFindBindHelper());
 
-// Whether this process may bind nPort itself, without the helper.
-bool AfxMayBindDirectly(UINT nPort);
-
 // The login name of the real user, or its number when the user database has none.
 std::string AfxRealUserName();
 

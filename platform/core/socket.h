@@ -2,13 +2,15 @@
 // IPv4 and IPv6 datagram sockets with the framework's calling conventions: calls
 // return SOCKET_ERROR (or FALSE) on failure and leave the reason for
 // GetLastError, which is an errno value. No call waits: a read with nothing
-// queued fails at once with EAGAIN, except inside a CReceiveWait.
+// queued fails at once with EAGAIN, except inside a CReceiveWait, where it
+// waits up to CReceiveWait::kReceiveWaitMs.
 #pragma once
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "afxtypes.h"
+#include "socket_packet_info.h"
 
 class ISocketWatcher;
 
@@ -42,15 +44,9 @@ private:
     bool m_bTimedOut = false;
 };
 
-// Where a datagram was sent and the interface it came in on (IP_PKTINFO,
-// IPV6_PKTINFO).
-struct DatagramArrival {
-    sockaddr_storage destination = {}; // the address in its header, port 0; AF_UNSPEC when not known
-    int nIfIndex = 0;                  // 0 when not known
-};
-
 // The I/O calls are virtual so that a fake socket can stand in for the
-// network (fuzzing the transfer socket).
+// network: the tests and fuzz targets of the client's transfer socket and of
+// the server's transfer.
 class CAsyncSocket {
 public:
     CAsyncSocket() = default;
@@ -75,17 +71,15 @@ public:
     BOOL Attach(int fd, long lEvent = FD_READ);
     void Close();
 
-    // Sends to a host given as a dotted IPv4 address or a name (resolved to its
-    // first IPv4 address). A name that does not resolve fails with EINVAL.
-    int SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, const char* lpszHostAddress, int nFlags = 0);
     virtual int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, int nSockAddrLen, int nFlags = 0);
 
     // Reads one whole datagram and its sender. A datagram longer than nBufLen
     // is discarded and the call fails with EMSGSIZE; it is never cut short.
     virtual int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, int* lpSockAddrLen, int nFlags = 0);
 
-    // Asks the system to tell, with each datagram, the local address it was
-    // sent to (IP_PKTINFO, IPV6_RECVPKTINFO): see ReceiveFromWithLocal.
+    // The packet-info calls (socket_packet_info.cpp). Asks the system to tell,
+    // with each datagram, the local address it was sent to (IP_PKTINFO,
+    // IPV6_RECVPKTINFO): see ReceiveFromWithLocal.
     BOOL EnablePacketInfo();
     // ReceiveFrom, and in *pLocal the local address to answer from: the
     // datagram's destination, or for one sent to a broadcast address the
@@ -119,10 +113,6 @@ public:
 
     static int GetLastError();
 
-    // Resolves a dotted IPv4 address or a host name to its first IPv4 address.
-    // FALSE, with EINVAL as the last error, when it does not resolve.
-    static BOOL ResolveAddress(const char* lpszHostAddress, UINT nHostPort, sockaddr_in* pAddress);
-
     int m_hSocket = -1;
 
 protected:
@@ -135,6 +125,9 @@ private:
     static int ReadFlags();
     // Passes a read's result through, telling a CReceiveWait of a wait in vain.
     static int NoteRead(int nResult);
+    // A system call's result as the framework returns it: SOCKET_ERROR, with
+    // errno as the last error, when it failed.
+    static int Checked(ssize_t nResult);
 
     // The watcher this socket registered with; it leaves that one on Close.
     ISocketWatcher* m_pWatcher = nullptr;
@@ -144,6 +137,6 @@ private:
 // only IPv6, IPV6_V6ONLY). Returns the descriptor, or -1 with errno set.
 int AfxBindDatagramSocket(const sockaddr_storage& address);
 
-// The framework's blocking socket; here it adds nothing, since every read
-// happens only after readiness has been reported.
+// The framework's blocking socket; here it adds nothing: no read waits
+// longer than a CReceiveWait allows, so none needs a blocking variant.
 class CSocket : public CAsyncSocket {};

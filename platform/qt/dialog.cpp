@@ -4,16 +4,14 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
-#include <QScreen>
 
 #include <algorithm>
-#include <vector>
 
+#include "dialog_builder.h"
 #include "dialog_controls.h"
 #include "dialog_widget.h"
 #include "message_queue.h"
@@ -59,66 +57,15 @@ void CDialog::CreateWindow(const DialogTemplate& dialogTemplate)
     auto* parentDialog = dynamic_cast<CDialog*>(owner);
     QWidget* parent = parentDialog != nullptr ? parentDialog->GetSafeHwnd() : nullptr;
     m_pWidget = new CDialogWidget(*this, parent);
-
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-    if ((dialogTemplate.style & WS_SYSMENU) != 0)
-        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if ((dialogTemplate.style & WS_MINIMIZEBOX) != 0)
-        flags |= Qt::WindowMinimizeButtonHint;
-    if ((dialogTemplate.exStyle & WS_EX_CONTEXTHELP) != 0)
-        flags |= Qt::WindowContextHelpButtonHint;
-    m_pWidget->setWindowFlags(flags);
-    m_pWidget->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
     m_bMinimizeBox = (dialogTemplate.style & WS_MINIMIZEBOX) != 0;
     if ((dialogTemplate.style & WS_SYSMENU) != 0) {
         m_pSystemMenu = std::make_unique<CMenu>();
         AfxFillSystemMenu(*m_pSystemMenu);
     }
-
-    const QFont font = AfxGetTemplateFont(QApplication::font(), dialogTemplate.nPointSize);
-    m_pWidget->setFont(font);
-    m_baseUnits = AfxGetDialogBaseUnits(font);
-
-    // The client area is exactly the template's size.
-    m_pWidget->setFixedSize(MapDialogRect(QRect(0, 0, dialogTemplate.cx, dialogTemplate.cy)).size());
-    if ((dialogTemplate.style & DS_CENTER) != 0 && parent == nullptr) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(0, 0), m_pWidget->size());
-            frame.moveCenter(screen->availableGeometry().center());
-            m_pWidget->move(frame.topLeft());
-        }
-    }
-    CreateControls(dialogTemplate);
-}
-
-void CDialog::CreateControls(const DialogTemplate& dialogTemplate)
-{
-    std::vector<QWidget*> created; // in template order
-    for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
-        const DialogControl& control = dialogTemplate.controls[i];
-        const int id = control.nID;
-        const auto notify = [this, id](UINT nCode) {
-            SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), nCode), 0);
-        };
-        QWidget* widget = AfxCreateDialogControl(control, m_pWidget, notify);
-        widget->setGeometry(MapDialogRect(QRect(control.x, control.y, control.cx, control.cy)));
-        widget->installEventFilter(m_pWidget);
-        widget->setEnabled((control.style & WS_DISABLED) == 0);
-        const bool focusable = control.kind == ControlKind::PushButton || control.kind == ControlKind::RadioButton ||
-                               control.kind == ControlKind::ListBox || control.kind == ControlKind::Edit ||
-                               control.kind == ControlKind::CheckBox || control.kind == ControlKind::ComboBox ||
-                               control.kind == ControlKind::ListView;
-        widget->setFocusPolicy(!focusable                          ? Qt::NoFocus
-                               : (control.style & WS_TABSTOP) != 0 ? Qt::StrongFocus
-                                                                   : Qt::ClickFocus);
-        if (id != IDC_STATIC)
-            m_controls[id] = widget;
-        created.push_back(widget);
-    }
-    AfxSetAccessKeys(dialogTemplate, created);
-    // Group boxes are drawn behind the controls they surround.
-    for (QGroupBox* group : m_pWidget->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
-        group->lower();
+    const auto notify = [this](int nID, UINT nCode) {
+        SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(nID), nCode), 0);
+    };
+    m_baseUnits = AfxBuildDialogWindow(dialogTemplate, *m_pWidget, notify, &m_controls);
 }
 
 INT_PTR CDialog::DoModal()

@@ -108,7 +108,6 @@ private:
     friend class CDialogWidget;
 
     void CreateWindow(const DialogTemplate& dialogTemplate);
-    void CreateControls(const DialogTemplate& dialogTemplate);
     void OnTimerEvent(int nQtTimerId);
 
     UINT m_nIDTemplate;

@@ -120,12 +120,12 @@ std::vector<HostileCase> Cases()
 
 // Each script over IPv4 and over IPv6: the lock-in and the answers to
 // strangers do not depend on the family.
-class HostileServer : public ::testing::TestWithParam<std::tuple<HostileCase, const char*>> {};
+class HostileServer : public ::testing::TestWithParam<std::tuple<HostileCase, std::string>> {};
 
 TEST_P(HostileServer, EndsAsTheRulesSay)
 {
     const HostileCase& c = std::get<0>(GetParam());
-    const char* address = std::get<1>(GetParam());
+    const char* address = std::get<1>(GetParam()).c_str();
     TempDir dir;
     WriteFileBytes(dir / "local.bin", Bytes(1000, 'p'));
     CMessageBoxRecorder boxes;
@@ -168,10 +168,11 @@ TEST_P(HostileServer, EndsAsTheRulesSay)
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, HostileServer,
-                         ::testing::Combine(::testing::ValuesIn(Cases()), ::testing::Values("127.0.0.1", "::1")),
+                         ::testing::Combine(::testing::ValuesIn(Cases()),
+                                            ::testing::Values(std::string("127.0.0.1"), std::string("::1"))),
                          [](const auto& test) {
                              return std::string(std::get<0>(test.param).name) +
-                                    (std::string(std::get<1>(test.param)) == "::1" ? "Ipv6" : "Ipv4");
+                                    (std::get<1>(test.param) == "::1" ? "Ipv6" : "Ipv4");
                          });
 
 } // namespace

@@ -59,8 +59,6 @@ TEST(LocalNetworks, AnAddressIsLocalOnlyInsideASubnetOfItsFamily)
 
 TEST(LocalNetworks, LoopbackIsAmongThisMachinesSubnetsWithItsInterface)
 {
-    EXPECT_TRUE(AfxIsOnLocalNetwork(Address("127.0.0.1")));
-    EXPECT_TRUE(AfxIsOnLocalNetwork(Address("::ffff:127.0.0.1")));
     bool loopback = false;
     for (const LocalSubnet& subnet : AfxGetLocalSubnets())
         if (subnet.nFamily == AF_INET && subnet.address[0] == 127) {

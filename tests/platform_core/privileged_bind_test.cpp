@@ -134,7 +134,7 @@ struct Seen {
     bool bOwnNetwork = false, bReady = false; // the namespace; then the case's setting and nobody
     BindOutcome outcome = BindOutcome::Failed;
     int nError = 0;
-    bool bByHelper = false, bMayBindDirectly = false;
+    bool bByHelper = false;
     HelperRefusal refusal = HelperRefusal::None;
     char helperGroup[32] = {};
     UINT nBoundPort = 0;
@@ -205,7 +205,6 @@ Seen SeeInOwnNetwork(const Case& c, const std::string& helper)
         seen.bByHelper = result.bByHelper;
         seen.refusal = result.refusal;
         result.helperGroup.copy(seen.helperGroup, sizeof seen.helperGroup - 1);
-        seen.bMayBindDirectly = AfxMayBindDirectly(c.port);
         seen.bPort69Held = Port69Held();
         sockaddr_storage bound{};
         socklen_t boundLength = sizeof bound;
@@ -279,7 +278,6 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
         EXPECT_EQ(seen.bByHelper, c.bByHelper);
         EXPECT_EQ(seen.refusal, c.refusal);
         EXPECT_STREQ(seen.helperGroup, c.refusal == NotInGroup ? "root" : "");
-        EXPECT_EQ(seen.bMayBindDirectly, c.port >= 1024 || c.bSysctl69);
         const bool bound = c.outcome == Bound;
         EXPECT_EQ(seen.nBoundPort, bound ? c.port : 0);
         EXPECT_EQ(seen.bReceives, bound);

@@ -101,19 +101,6 @@ TEST(AsyncSocket, AReadWaitsOnlyInsideAReceiveWait)
     }
 }
 
-TEST(AsyncSocket, SendsToADottedAddressOrAName)
-{
-    CAsyncSocket sock;
-    ASSERT_TRUE(sock.Create());
-    FakePeer peer;
-    EXPECT_EQ(sock.SendTo("abc", 3, peer.Port(), "127.0.0.1"), 3);
-    EXPECT_EQ(peer.Receive(), BytesOf("abc"));
-    EXPECT_EQ(sock.SendTo("name", 4, peer.Port(), "localhost"), 4);
-    EXPECT_EQ(peer.Receive(), BytesOf("name"));
-    EXPECT_EQ(sock.SendTo("x", 1, peer.Port(), "nosuchhost.invalid"), SOCKET_ERROR);
-    EXPECT_EQ(CAsyncSocket::GetLastError(), EINVAL);
-}
-
 class CountingSocket : public CAsyncSocket {
 public:
     void OnReceive(int) override

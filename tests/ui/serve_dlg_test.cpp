@@ -69,7 +69,7 @@ protected:
 
     bool RunUntil(const std::function<bool()>& condition)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(30));
         while (!condition() && std::chrono::steady_clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
         return condition();
@@ -82,9 +82,10 @@ protected:
         FakePeer client;
         client.SendTo(static_cast<UINT>(settings.nPort), Request(opcode, name));
         const size_t rows = dlg.m_pServer->Rows().size();
+        const int listed = Rows()->topLevelItemCount();
         size_t sent = 0;
         WORD block = 0;
-        RunUntil([&] {
+        ASSERT_TRUE(RunUntil([&] {
             if (std::optional<Bytes> heard = client.TryReceive()) {
                 const WORD op = WordAt(*heard, 0);
                 if (op == 3) { // DATA: acknowledged
@@ -99,8 +100,9 @@ protected:
             }
             const auto& all = dlg.m_pServer->Rows();
             return all.size() > rows && all.back().state != ServeState::running;
-        });
-        QTest::qWait(150); // the list's next round
+        }));
+        // The list's next round shows it.
+        ASSERT_TRUE(RunUntil([&] { return Rows()->topLevelItemCount() > listed && Newest() != "running"; }));
     }
 
     TempDir dir;
