@@ -87,27 +87,25 @@ std::string CTftpRequest::HostShown(const sockaddr_storage& address) const
 std::string OptionsText(const TftpOptions& options)
 {
     std::string text;
-    const auto add = [&text](const char* name, ULONGLONG value) {
-        text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(value);
-    };
     if (options.nBlockSize != 0)
-        add("blksize", static_cast<ULONGLONG>(options.nBlockSize));
+        AppendOptionText(text, TFTP_OPTION_BLKSIZE, static_cast<ULONGLONG>(options.nBlockSize));
     if (options.nTimeout != 0)
-        add("timeout", static_cast<ULONGLONG>(options.nTimeout));
+        AppendOptionText(text, TFTP_OPTION_TIMEOUT, static_cast<ULONGLONG>(options.nTimeout));
     if (options.bFileSize)
-        add("tsize", options.nFileSize);
+        AppendOptionText(text, TFTP_OPTION_TSIZE, options.nFileSize);
     if (options.nWindowSize != 0)
-        add("windowsize", static_cast<ULONGLONG>(options.nWindowSize));
+        AppendOptionText(text, TFTP_OPTION_WINDOWSIZE, static_cast<ULONGLONG>(options.nWindowSize));
     return text;
 }
 
 std::string GrantedText(const TftpGranted& granted)
 {
-    std::string text =
-        "blksize " + std::to_string(granted.nBlockSize) + ", windowsize " + std::to_string(granted.nWindowSize);
+    std::string text;
+    AppendOptionText(text, TFTP_OPTION_BLKSIZE, static_cast<ULONGLONG>(granted.nBlockSize));
+    AppendOptionText(text, TFTP_OPTION_WINDOWSIZE, static_cast<ULONGLONG>(granted.nWindowSize));
     if (granted.nTimeout != 0)
-        text += ", timeout " + std::to_string(granted.nTimeout);
+        AppendOptionText(text, TFTP_OPTION_TIMEOUT, static_cast<ULONGLONG>(granted.nTimeout));
     if (granted.bFileSize)
-        text += ", tsize " + std::to_string(granted.nFileSize);
+        AppendOptionText(text, TFTP_OPTION_TSIZE, granted.nFileSize);
     return text;
 }

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (verdict.answer != ServeAnswer::accept)
         return 0;
     const ServeRequest& request = verdict.request;
-    if (request.szName.size() > TFTP_MAX_NAME || request.nOrder > SERVE_OPTION_COUNT)
+    if (request.szName.size() > TFTP_MAX_NAME || request.nOrder > TFTP_OPTION_COUNT)
         std::abort();
 
     const ServeGrant grant = NegotiateServeOptions(request, limits, fileSize);
@@ -41,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (length == 0)
         return 0;
     TftpOptions asked;
-    asked.nBlockSize = static_cast<int>(request.options[SERVE_OPTION_BLKSIZE].nValue & 0xFFFF);
-    asked.nWindowSize = static_cast<int>(request.options[SERVE_OPTION_WINDOWSIZE].nValue & 0xFFFF);
-    asked.nTimeout = static_cast<int>(request.options[SERVE_OPTION_TIMEOUT].nValue & 0xFFFF);
-    asked.bFileSize = request.options[SERVE_OPTION_TSIZE].bAsked;
+    asked.nBlockSize = static_cast<int>(request.options[TFTP_OPTION_BLKSIZE].nValue & 0xFFFF);
+    asked.nWindowSize = static_cast<int>(request.options[TFTP_OPTION_WINDOWSIZE].nValue & 0xFFFF);
+    asked.nTimeout = static_cast<int>(request.options[TFTP_OPTION_TIMEOUT].nValue & 0xFFFF);
+    asked.bFileSize = request.options[TFTP_OPTION_TSIZE].bAsked;
     if (!ParseOack(oack.data(), length, asked).bAccepted)
         std::abort();
     return 0;

@@ -9,33 +9,6 @@
 
 #include "protocol/packet.h"
 
-namespace {
-
-constexpr std::string_view kBlockSize = "blksize";
-constexpr std::string_view kTimeout = "timeout";
-constexpr std::string_view kFileSize = "tsize";
-constexpr std::string_view kWindowSize = "windowsize";
-
-// Appends "name\0value\0"; false when it would pass the limit.
-bool Append(BYTE* pBuffer, int* pLength, int nLimit, std::string_view name, ULONGLONG value)
-{
-    char digits[24];
-    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-    const size_t valueLength = static_cast<size_t>(end - digits);
-    const size_t needed = name.size() + 1 + valueLength + 1;
-    if (error != std::errc() || static_cast<size_t>(*pLength) + needed > static_cast<size_t>(nLimit))
-        return false;
-    BYTE* out = pBuffer + *pLength;
-    std::memcpy(out, name.data(), name.size());
-    out[name.size()] = 0;
-    std::memcpy(out + name.size() + 1, digits, valueLength);
-    out[name.size() + 1 + valueLength] = 0;
-    *pLength += static_cast<int>(needed);
-    return true;
-}
-
-} // namespace
-
 bool TftpSameText(std::string_view a, std::string_view b)
 {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -55,17 +28,49 @@ std::optional<ULONGLONG> TftpDecimal(std::string_view text)
     return value;
 }
 
+std::optional<TftpOption> TftpOptionNamed(std::string_view name)
+{
+    for (int option = 0; option < TFTP_OPTION_COUNT; ++option)
+        if (TftpSameText(name, kTftpOptions[option].name))
+            return static_cast<TftpOption>(option);
+    return std::nullopt;
+}
+
+bool AppendOption(BYTE* pBuffer, int* pLength, int nLimit, TftpOption option, ULONGLONG nValue)
+{
+    const std::string_view name = kTftpOptions[option].name;
+    char digits[24];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, nValue);
+    const size_t valueLength = static_cast<size_t>(end - digits);
+    const size_t needed = name.size() + 1 + valueLength + 1;
+    if (error != std::errc() || *pLength < 0 || static_cast<size_t>(*pLength) + needed > static_cast<size_t>(nLimit))
+        return false;
+    BYTE* out = pBuffer + *pLength;
+    std::memcpy(out, name.data(), name.size());
+    out[name.size()] = 0;
+    std::memcpy(out + name.size() + 1, digits, valueLength);
+    out[name.size() + 1 + valueLength] = 0;
+    *pLength += static_cast<int>(needed);
+    return true;
+}
+
+void AppendOptionText(std::string& text, TftpOption option, ULONGLONG nValue)
+{
+    text.append(text.empty() ? "" : ", ").append(kTftpOptions[option].name).append(" ").append(std::to_string(nValue));
+}
+
 int AppendOptions(BYTE* pBuffer, int nLength, int nCapacity, const TftpOptions& asked)
 {
     const int limit = std::min(nCapacity, TFTP_MAX_REQUEST);
     int length = nLength;
     const bool fits =
         (asked.nBlockSize == 0 ||
-         Append(pBuffer, &length, limit, kBlockSize, static_cast<ULONGLONG>(asked.nBlockSize))) &&
-        (asked.nTimeout == 0 || Append(pBuffer, &length, limit, kTimeout, static_cast<ULONGLONG>(asked.nTimeout))) &&
-        (!asked.bFileSize || Append(pBuffer, &length, limit, kFileSize, asked.nFileSize)) &&
+         AppendOption(pBuffer, &length, limit, TFTP_OPTION_BLKSIZE, static_cast<ULONGLONG>(asked.nBlockSize))) &&
+        (asked.nTimeout == 0 ||
+         AppendOption(pBuffer, &length, limit, TFTP_OPTION_TIMEOUT, static_cast<ULONGLONG>(asked.nTimeout))) &&
+        (!asked.bFileSize || AppendOption(pBuffer, &length, limit, TFTP_OPTION_TSIZE, asked.nFileSize)) &&
         (asked.nWindowSize == 0 ||
-         Append(pBuffer, &length, limit, kWindowSize, static_cast<ULONGLONG>(asked.nWindowSize)));
+         AppendOption(pBuffer, &length, limit, TFTP_OPTION_WINDOWSIZE, static_cast<ULONGLONG>(asked.nWindowSize)));
     return fits ? length : 0;
 }
 
@@ -94,30 +99,36 @@ OackVerdict ParseOack(const BYTE* pDatagram, int nLength, const TftpOptions& ask
         const std::optional<ULONGLONG> value = TftpDecimal(valueText);
         if (!value)
             return verdict;
-        if (TftpSameText(name, kBlockSize)) {
+        switch (TftpOptionNamed(name).value_or(TFTP_OPTION_COUNT)) {
+        case TFTP_OPTION_BLKSIZE:
             if (asked.nBlockSize == 0 || seenBlockSize || *value < TFTP_MIN_BLOCK_SIZE ||
                 *value > static_cast<ULONGLONG>(asked.nBlockSize))
                 return verdict;
             seenBlockSize = true;
             verdict.granted.nBlockSize = static_cast<int>(*value);
-        } else if (TftpSameText(name, kWindowSize)) {
+            break;
+        case TFTP_OPTION_WINDOWSIZE:
             if (asked.nWindowSize == 0 || seenWindowSize || *value < 1 ||
                 *value > static_cast<ULONGLONG>(asked.nWindowSize))
                 return verdict;
             seenWindowSize = true;
             verdict.granted.nWindowSize = static_cast<int>(*value);
-        } else if (TftpSameText(name, kTimeout)) {
+            break;
+        case TFTP_OPTION_TIMEOUT:
             if (asked.nTimeout == 0 || seenTimeout || *value != static_cast<ULONGLONG>(asked.nTimeout))
                 return verdict;
             seenTimeout = true;
             verdict.granted.nTimeout = asked.nTimeout;
-        } else if (TftpSameText(name, kFileSize)) {
+            break;
+        case TFTP_OPTION_TSIZE:
             if (!asked.bFileSize || seenFileSize)
                 return verdict;
             seenFileSize = true;
             verdict.granted.bFileSize = true;
             verdict.granted.nFileSize = *value;
-        } else {
+            break;
+        case TFTP_OPTION_COUNT:
+        default:
             return verdict;
         }
     }

@@ -20,6 +20,39 @@ inline constexpr int TFTP_MAX_TIMEOUT = 255;
 // RFC 2347: a request with its options stays within 512 bytes.
 inline constexpr int TFTP_MAX_REQUEST = 512;
 
+// The options both ends know, in the order a request names them.
+enum TftpOption : BYTE {
+    TFTP_OPTION_BLKSIZE,    // RFC 2348
+    TFTP_OPTION_TIMEOUT,    // RFC 2349
+    TFTP_OPTION_TSIZE,      // RFC 2349
+    TFTP_OPTION_WINDOWSIZE, // RFC 7440
+    TFTP_OPTION_COUNT
+};
+
+// An option's name on the wire and the values its RFC allows.
+struct TftpOptionSpec {
+    std::string_view name;
+    ULONGLONG nMin;
+    ULONGLONG nMax;
+};
+
+// Indexed by TftpOption: the one table of options, for the client's request,
+// the server's admission and OACK, and the log.
+inline constexpr TftpOptionSpec kTftpOptions[TFTP_OPTION_COUNT] = {
+    {"blksize", TFTP_MIN_BLOCK_SIZE, TFTP_MAX_BLOCK_SIZE},
+    {"timeout", 1, TFTP_MAX_TIMEOUT},
+    {"tsize", 0, ~0ULL},
+    {"windowsize", 1, 65535},
+};
+
+// The option of that name (without regard to case), or none.
+std::optional<TftpOption> TftpOptionNamed(std::string_view name);
+// Appends option's "name\0value\0" to the nLength bytes at pBuffer;
+// false, and nothing written, when it would pass nLimit bytes.
+bool AppendOption(BYTE* pBuffer, int* pLength, int nLimit, TftpOption option, ULONGLONG nValue);
+// "blksize 1468" appended to text, after ", " unless text is empty.
+void AppendOptionText(std::string& text, TftpOption option, ULONGLONG nValue);
+
 // What a request asks for; 0 (or false) leaves an option out.
 struct TftpOptions {
     int nBlockSize = 0;

@@ -2,16 +2,11 @@
 #include "server/serve_request.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstring>
 #include <optional>
 
 #include "protocol/packet.h"
 
 namespace {
-
-// Indexed by ServeOption.
-constexpr std::string_view kOptionNames[SERVE_OPTION_COUNT] = {"blksize", "timeout", "tsize", "windowsize"};
 
 ServeRequestVerdict Refuse(WORD wCode, const char* lpszText)
 {
@@ -33,13 +28,12 @@ void ReadOptions(std::string_view text, size_t at, ServeRequest* pRequest)
         const std::string_view name = text.substr(at, nameEnd - at);
         const std::string_view value = text.substr(nameEnd + 1, valueEnd - nameEnd - 1);
         at = valueEnd + 1;
-        const auto known = std::find_if(std::begin(kOptionNames), std::end(kOptionNames),
-                                        [&](std::string_view option) { return TftpSameText(name, option); });
-        if (known == std::end(kOptionNames)) {
+        const std::optional<TftpOption> known = TftpOptionNamed(name);
+        if (!known) {
             ++pRequest->nUnknown;
             continue;
         }
-        const auto option = static_cast<ServeOption>(known - std::begin(kOptionNames));
+        const TftpOption option = *known;
         ServeOptionAsked& asked = pRequest->options[option];
         if (asked.bAsked)
             continue;
@@ -51,10 +45,11 @@ void ReadOptions(std::string_view text, size_t at, ServeRequest* pRequest)
     }
 }
 
-// value when it lies in [low, high], lowered to cap; nullopt otherwise.
-std::optional<ULONGLONG> InRange(const ServeOptionAsked& asked, ULONGLONG low, ULONGLONG high, ULONGLONG cap)
+// The value asked when it lies in the option's range, lowered to cap;
+// nullopt otherwise.
+std::optional<ULONGLONG> InRange(const ServeOptionAsked& asked, TftpOption option, ULONGLONG cap)
 {
-    if (!asked.bNumber || asked.nValue < low || asked.nValue > high)
+    if (!asked.bNumber || asked.nValue < kTftpOptions[option].nMin || asked.nValue > kTftpOptions[option].nMax)
         return std::nullopt;
     return std::min(asked.nValue, cap);
 }
@@ -100,23 +95,23 @@ ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits&
     ServeGrant grant;
     TftpGranted& granted = grant.granted;
     for (int i = 0; i < request.nOrder; ++i) {
-        const ServeOption option = request.order[i];
+        const TftpOption option = request.order[i];
         const ServeOptionAsked& asked = request.options[option];
         std::optional<ULONGLONG> value;
         switch (option) {
-        case SERVE_OPTION_BLKSIZE:
-            value = InRange(asked, TFTP_MIN_BLOCK_SIZE, TFTP_MAX_BLOCK_SIZE, maxBlock);
+        case TFTP_OPTION_BLKSIZE:
+            value = InRange(asked, option, maxBlock);
             granted.nBlockSize = static_cast<int>(value.value_or(TFTP_BLOCK_SIZE));
             break;
-        case SERVE_OPTION_WINDOWSIZE:
-            value = InRange(asked, 1, 65535, maxWindow);
+        case TFTP_OPTION_WINDOWSIZE:
+            value = InRange(asked, option, maxWindow);
             granted.nWindowSize = static_cast<int>(value.value_or(1));
             break;
-        case SERVE_OPTION_TIMEOUT:
-            value = InRange(asked, 1, TFTP_MAX_TIMEOUT, TFTP_MAX_TIMEOUT);
+        case TFTP_OPTION_TIMEOUT:
+            value = InRange(asked, option, TFTP_MAX_TIMEOUT);
             granted.nTimeout = static_cast<int>(value.value_or(0));
             break;
-        case SERVE_OPTION_TSIZE:
+        case TFTP_OPTION_TSIZE:
             if (!asked.bNumber)
                 break;
             if (request.wOpcode == TFTP_OPCODE_WRQ) {
@@ -129,7 +124,7 @@ ServeGrant NegotiateServeOptions(const ServeRequest& request, const ServeLimits&
             granted.bFileSize = value.has_value();
             granted.nFileSize = value.value_or(0);
             break;
-        case SERVE_OPTION_COUNT:
+        case TFTP_OPTION_COUNT:
             break;
         }
         if (value)
@@ -145,13 +140,13 @@ ULONGLONG UploadRoom(ULONGLONG nFreeBytes, ULONGLONG nTotalBytes)
 }
 
 namespace {
-ULONGLONG GrantedValue(const ServeGrant& grant, ServeOption option)
+ULONGLONG GrantedValue(const ServeGrant& grant, TftpOption option)
 {
     const TftpGranted& granted = grant.granted;
-    return option == SERVE_OPTION_BLKSIZE      ? static_cast<ULONGLONG>(granted.nBlockSize)
-           : option == SERVE_OPTION_WINDOWSIZE ? static_cast<ULONGLONG>(granted.nWindowSize)
-           : option == SERVE_OPTION_TIMEOUT    ? static_cast<ULONGLONG>(granted.nTimeout)
-                                               : granted.nFileSize;
+    return option == TFTP_OPTION_BLKSIZE      ? static_cast<ULONGLONG>(granted.nBlockSize)
+           : option == TFTP_OPTION_WINDOWSIZE ? static_cast<ULONGLONG>(granted.nWindowSize)
+           : option == TFTP_OPTION_TIMEOUT    ? static_cast<ULONGLONG>(granted.nTimeout)
+                                              : granted.nFileSize;
 }
 } // namespace
 
@@ -159,8 +154,7 @@ std::string ServeGrantText(const ServeGrant& grant)
 {
     std::string text;
     for (int i = 0; i < grant.nOrder; ++i)
-        text += (i == 0 ? "" : ", ") + std::string(kOptionNames[grant.order[i]]) + " " +
-                std::to_string(GrantedValue(grant, grant.order[i]));
+        AppendOptionText(text, grant.order[i], GrantedValue(grant, grant.order[i]));
     return text;
 }
 
@@ -169,21 +163,9 @@ int BuildOack(BYTE* pBuffer, int nCapacity, const ServeGrant& grant)
     if (grant.nOrder == 0 || nCapacity < 2)
         return 0;
     PutWord(pBuffer, TFTP_OPCODE_OACK);
-    size_t length = 2;
-    for (int i = 0; i < grant.nOrder; ++i) {
-        const ServeOption option = grant.order[i];
-        const ULONGLONG value = GrantedValue(grant, option);
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        const std::string_view name = kOptionNames[option];
-        const size_t valueLength = static_cast<size_t>(end - digits);
-        if (length + name.size() + valueLength + 2 > static_cast<size_t>(nCapacity))
+    int length = 2;
+    for (int i = 0; i < grant.nOrder; ++i)
+        if (!AppendOption(pBuffer, &length, nCapacity, grant.order[i], GrantedValue(grant, grant.order[i])))
             return 0;
-        std::memcpy(pBuffer + length, name.data(), name.size());
-        pBuffer[length + name.size()] = 0;
-        std::memcpy(pBuffer + length + name.size() + 1, digits, valueLength);
-        pBuffer[length + name.size() + 1 + valueLength] = 0;
-        length += name.size() + valueLength + 2;
-    }
-    return static_cast<int>(length);
+    return length;
 }

@@ -15,15 +15,6 @@
 // digits). Its buffer never depends on the block size, which may be 8.
 inline constexpr int TFTP_MAX_OACK = 2 + (8 + 6) + (8 + 4) + (6 + 21) + (11 + 6);
 
-// The options a server knows; any other is left out of its OACK.
-enum ServeOption : BYTE {
-    SERVE_OPTION_BLKSIZE,
-    SERVE_OPTION_TIMEOUT,
-    SERVE_OPTION_TSIZE,
-    SERVE_OPTION_WINDOWSIZE,
-    SERVE_OPTION_COUNT
-};
-
 struct ServeOptionAsked {
     bool bAsked = false;  // named in the request
     bool bNumber = false; // its value is a decimal number (at most 20 digits, fits 64 bits)
@@ -35,9 +26,9 @@ struct ServeRequest {
     // The name as received, not yet normalised: a view into the datagram (the
     // caller keeps it), at most TFTP_MAX_NAME bytes, without its zero byte.
     std::string_view szName;
-    WORD wMode = MODE_BINARY; // MODE_BINARY for "octet", MODE_ASCII for "netascii"
-    ServeOptionAsked options[SERVE_OPTION_COUNT];
-    ServeOption order[SERVE_OPTION_COUNT]; // the known options asked, in the order named
+    WORD wMode = MODE_BINARY;                    // MODE_BINARY for "octet", MODE_ASCII for "netascii"
+    ServeOptionAsked options[TFTP_OPTION_COUNT]; // indexed by TftpOption; any other is left out of the OACK
+    TftpOption order[TFTP_OPTION_COUNT];         // the known options asked, in the order named
     int nOrder = 0;
     int nUnknown = 0; // options not known: counted for the log, never answered
 };
@@ -82,9 +73,9 @@ struct ServeGrant {
     // 0, or TFTP_ERROR_DISK_FULL for a write request whose tsize is more than
     // the room for it: refused before any data.
     WORD wErrorCode = 0;
-    TftpGranted granted;                   // what the transfer runs with
-    ServeOption order[SERVE_OPTION_COUNT]; // the options the OACK names, in the order asked
-    int nOrder = 0;                        // 0: no OACK (DATA 1 or ACK 0 answers)
+    TftpGranted granted;                 // what the transfer runs with
+    TftpOption order[TFTP_OPTION_COUNT]; // the options the OACK names, in the order asked
+    int nOrder = 0;                      // 0: no OACK (DATA 1 or ACK 0 answers)
 };
 
 // Grants what the request asked within the protocol's ranges and the caps:

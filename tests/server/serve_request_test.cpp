@@ -73,7 +73,7 @@ TEST(ServeRequest, ReadsAWholeDatagramOfOptions)
     EXPECT_EQ(verdict.request.szName, "boot/pxelinux.0");
     EXPECT_EQ(verdict.request.wMode, MODE_BINARY);
     EXPECT_EQ(verdict.request.nOrder, 1);
-    EXPECT_EQ(verdict.request.options[SERVE_OPTION_BLKSIZE].nValue, 1024u); // named twice: the first counts
+    EXPECT_EQ(verdict.request.options[TFTP_OPTION_BLKSIZE].nValue, 1024u); // named twice: the first counts
     EXPECT_GT(verdict.request.nUnknown, 10000);
 }
 
@@ -123,10 +123,9 @@ TEST(ServeRequest, GrantsOnlyWhatWasAskedWithinTheCaps)
         EXPECT_EQ(text, row.oack);
         // Our own client accepts every OACK the server sends.
         const ServeOptionAsked* asked = verdict.request.options;
-        const TftpOptions client{static_cast<int>(asked[SERVE_OPTION_BLKSIZE].nValue),
-                                 static_cast<int>(asked[SERVE_OPTION_WINDOWSIZE].nValue),
-                                 static_cast<int>(asked[SERVE_OPTION_TIMEOUT].nValue), asked[SERVE_OPTION_TSIZE].bAsked,
-                                 0};
+        const TftpOptions client{
+            static_cast<int>(asked[TFTP_OPTION_BLKSIZE].nValue), static_cast<int>(asked[TFTP_OPTION_WINDOWSIZE].nValue),
+            static_cast<int>(asked[TFTP_OPTION_TIMEOUT].nValue), asked[TFTP_OPTION_TSIZE].bAsked, 0};
         EXPECT_TRUE(length == 0 || ParseOack(oack, length, client).bAccepted);
     }
 }
@@ -135,7 +134,7 @@ TEST(ServeRequest, OackFitsItsOwnBufferWhateverTheBlockSize)
 {
     ServeGrant grant{0,
                      TftpGranted{TFTP_MAX_BLOCK_SIZE, 65535, 255, true, ~0ULL},
-                     {SERVE_OPTION_TSIZE, SERVE_OPTION_BLKSIZE, SERVE_OPTION_WINDOWSIZE, SERVE_OPTION_TIMEOUT},
+                     {TFTP_OPTION_TSIZE, TFTP_OPTION_BLKSIZE, TFTP_OPTION_WINDOWSIZE, TFTP_OPTION_TIMEOUT},
                      4};
     BYTE oack[TFTP_MAX_OACK];
     EXPECT_EQ(BuildOack(oack, sizeof oack, grant), TFTP_MAX_OACK); // the longest there is
