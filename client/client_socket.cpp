@@ -14,6 +14,32 @@
 #include "res/resource.h"
 #include "res/strings.h"
 
+namespace {
+
+// What the client awaits in each of its states. While a name is looked up
+// there is no socket, so nothing can arrive.
+TftpAwaits TftpAwaitsIn(TftpState state)
+{
+    switch (state) {
+    case TFTP_STATE_IDLE:
+        return TftpAwaits::Nothing;
+    case TFTP_STATE_RRQ_SENT:
+        return TftpAwaits::ReadReply;
+    case TFTP_STATE_WRQ_SENT:
+        return TftpAwaits::WriteReply;
+    case TFTP_STATE_WAIT_ACK:
+        return TftpAwaits::Acks;
+    case TFTP_STATE_WAIT_DATA:
+        return TftpAwaits::Data;
+    case TFTP_STATE_CLOSED:
+    case TFTP_STATE_RESOLVING:
+    default:
+        return TftpAwaits::Ended;
+    }
+}
+
+} // namespace
+
 CTFTPSocket::CTFTPSocket(CWnd* pOwner)
     : m_pOwner(pOwner), m_nRetries(0), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE),
       m_pBuffer(nullptr), m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
@@ -139,7 +165,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         return TFTP_RESULT_ERROR + TFTP_REASON_RECEIVE;
     }
 
-    const TftpExchange exchange{m_wState,
+    const TftpExchange exchange{TftpAwaitsIn(m_wState),
                                 m_wExpected,
                                 m_send,
                                 m_receive,

@@ -94,7 +94,7 @@ bool JudgeOack(const TftpExchange& exchange, const BYTE* pDatagram, int nLength,
 {
     if (nLength < 2 || GetWord(pDatagram) != TFTP_OPCODE_OACK)
         return false;
-    const bool firstReply = exchange.wState == TFTP_STATE_RRQ_SENT || exchange.wState == TFTP_STATE_WRQ_SENT;
+    const bool firstReply = exchange.awaits == TftpAwaits::ReadReply || exchange.awaits == TftpAwaits::WriteReply;
     if (firstReply && exchange.pAsked != nullptr) {
         *pVerdict = Oack(ParseOack(pDatagram, nLength, *exchange.pAsked));
     } else if (firstReply && exchange.bOptionsWanted) {
@@ -102,7 +102,7 @@ bool JudgeOack(const TftpExchange& exchange, const BYTE* pDatagram, int nLength,
         OackVerdict refused = ParseOack(pDatagram, nLength, TftpOptions{});
         refused.bAccepted = false;
         *pVerdict = Oack(refused);
-    } else if (exchange.bGranted && exchange.wState != TFTP_STATE_CLOSED) {
+    } else if (exchange.bGranted && exchange.awaits != TftpAwaits::Ended) {
         *pVerdict = Oack(OackVerdict{false, {}, {}}); // a second OACK, once the transfer has begun
     } else {
         return false;
@@ -126,26 +126,26 @@ TftpVerdict ClassifyDatagram(const TftpExchange& exchange, const BYTE* pDatagram
     // options may be refusing them, so that the request is worth sending
     // again without; any other is about the file itself.
     if (opcode == TFTP_OPCODE_ERROR) {
-        if (exchange.wState == TFTP_STATE_CLOSED)
+        if (exchange.awaits == TftpAwaits::Ended)
             return Ignore();
         const WORD code = GetWord(pDatagram + 2);
-        const bool firstReply = exchange.wState == TFTP_STATE_RRQ_SENT || exchange.wState == TFTP_STATE_WRQ_SENT;
+        const bool firstReply = exchange.awaits == TftpAwaits::ReadReply || exchange.awaits == TftpAwaits::WriteReply;
         const bool options = firstReply && exchange.pAsked != nullptr && ErrorMayRefuseOptions(code);
         return TftpVerdict{
             options ? TftpEvent::OptionsRefused : TftpEvent::PeerError, TFTP_RESULT_NONE, !options, 0, 0, {}, code};
     }
 
     const WORD block = GetWord(pDatagram + 2);
-    switch (exchange.wState) {
-    case TFTP_STATE_IDLE:
+    switch (exchange.awaits) {
+    case TftpAwaits::Nothing:
         return TftpVerdict{TftpEvent::Fail, TFTP_RESULT_ERROR + TFTP_REASON_UNEXPECTED, false, 0};
-    case TFTP_STATE_RRQ_SENT:
+    case TftpAwaits::ReadReply:
         if (block != exchange.wExpected)
             return Fail(TFTP_REASON_BLOCK, TFTP_ERROR_UNKNOWN_TID);
         if (opcode != TFTP_OPCODE_DATA)
             return Fail(TFTP_REASON_UNEXPECTED, TFTP_ERROR_ILLEGAL_OPERATION);
         return Data(nLength);
-    case TFTP_STATE_WAIT_DATA:
+    case TftpAwaits::Data:
         if (opcode != TFTP_OPCODE_DATA)
             return Fail(TFTP_REASON_UNEXPECTED, TFTP_ERROR_ILLEGAL_OPERATION);
         switch (exchange.receive.Judge(block, exchange.wExpected)) {
@@ -156,17 +156,17 @@ TftpVerdict ClassifyDatagram(const TftpExchange& exchange, const BYTE* pDatagram
         default:
             return Ignore();
         }
-    case TFTP_STATE_WRQ_SENT:
+    case TftpAwaits::WriteReply:
         if (block != exchange.wExpected)
             return Fail(TFTP_REASON_BLOCK, TFTP_ERROR_UNKNOWN_TID);
         if (opcode != TFTP_OPCODE_ACK)
             return Fail(TFTP_REASON_NOT_ACK, TFTP_ERROR_ILLEGAL_OPERATION);
         return Ack(0);
-    case TFTP_STATE_WAIT_ACK:
+    case TftpAwaits::Acks:
         if (opcode != TFTP_OPCODE_ACK)
             return Fail(TFTP_REASON_NOT_ACK, TFTP_ERROR_ILLEGAL_OPERATION);
         return Ack(exchange.send.Acknowledges(block));
-    case TFTP_STATE_CLOSED:
+    case TftpAwaits::Ended:
     default:
         return Ignore();
     }

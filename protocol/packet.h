@@ -61,12 +61,23 @@ struct TftpVerdict {
     WORD wPeerCode = 0; // OptionsRefused, PeerError: the code the peer sent
 };
 
+// What a transfer awaits, as the judge of a datagram needs to know it: the
+// same for either end, whatever that end calls its states.
+enum class TftpAwaits : BYTE {
+    Nothing,    // no request is out yet: any DATA or ACK is out of place
+    ReadReply,  // a read request is out: DATA 1, an OACK or an ERROR
+    WriteReply, // a write request is out: ACK 0, an OACK or an ERROR
+    Acks,       // DATA is out: ACKs slide the send window
+    Data,       // DATA is awaited in order, within the receive window
+    Ended,      // the transfer is over: nothing more is taken
+};
+
 // What the judge of a datagram knows of the transfer.
 struct TftpExchange {
-    TftpState wState;
+    TftpAwaits awaits;
     WORD wExpected;                // the block the next accepted reply must carry
-    const CSendWindow& send;       // in TFTP_STATE_WAIT_ACK: the ACKs it takes
-    const CReceiveWindow& receive; // in TFTP_STATE_WAIT_DATA: the blocks that are gaps
+    const CSendWindow& send;       // awaiting Acks: the ACKs it takes
+    const CReceiveWindow& receive; // awaiting Data: the blocks that are gaps
     // The longest DATA accepted (a negotiated block size plus 4). A DATA
     // result carries its length in twelve bits; a longer datagram's result
     // is TFTP_RESULT_DATA alone, and the caller knows its length.

@@ -148,7 +148,7 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
         return;
     }
     const bool read = m_wOpcode == TFTP_OPCODE_RRQ;
-    const TftpExchange exchange{read ? TFTP_STATE_WAIT_ACK : TFTP_STATE_WAIT_DATA, m_wExpected, m_send, m_receive,
+    const TftpExchange exchange{read ? TftpAwaits::Acks : TftpAwaits::Data, m_wExpected, m_send, m_receive,
                                 read ? TFTP_MAX_DATAGRAM : m_grant.granted.nBlockSize + TFTP_HEADER_SIZE};
     const TftpVerdict verdict = ClassifyDatagram(exchange, pDatagram, nLength);
     switch (verdict.eEvent) {

@@ -77,11 +77,11 @@ TEST(PeerErrorMessage, BoundedByTheDatagram)
 // past its end, and a verdict never both accepts and closes.
 TEST(ClassifyDatagram, EveryLengthAndStateGivesAConsistentVerdict)
 {
-    const TftpState states[] = {TFTP_STATE_IDLE,     TFTP_STATE_RRQ_SENT,  TFTP_STATE_WRQ_SENT,
-                                TFTP_STATE_WAIT_ACK, TFTP_STATE_WAIT_DATA, TFTP_STATE_CLOSED};
+    const TftpAwaits states[] = {TftpAwaits::Nothing, TftpAwaits::ReadReply, TftpAwaits::WriteReply,
+                                 TftpAwaits::Acks,    TftpAwaits::Data,      TftpAwaits::Ended};
     const CSendWindow send;
     const CReceiveWindow receive;
-    for (TftpState state : states) {
+    for (TftpAwaits state : states) {
         for (WORD opcode = 0; opcode <= 7; ++opcode) {
             for (int length = 0; length <= TFTP_PACKET_BUFFER; length += (length < 8 || length > 510) ? 1 : 97) {
                 const Bytes datagram = PacketOfOpcode(opcode, 1, static_cast<size_t>(length));
