@@ -22,7 +22,6 @@
 #include "command_line.h"
 #include "log_dlg.h"
 #include "platform/core/format.h"
-#include "platform/core/host_resolver.h"
 #include "platform/core/local_networks.h"
 #include "platform/core/msgbox.h"
 #include "platform/core/privileged_bind.h"
@@ -30,6 +29,7 @@
 #include "protocol/host_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "serve_start.h"
 #include "server/serve_names.h"
 #include "transfer_meter.h"
 
@@ -170,28 +170,11 @@ void CServeDlg::OnStart()
         AfxMessageBox(IDS_SERVE_BAD_PORT, MB_OK);
         return;
     }
-    const UINT port = static_cast<UINT>(settings.nPort);
-    ServeConfig config;
-    config.folder = settings.folder;
-    config.nPort = port;
-    if (!settings.listen.empty()) {
-        const HostLookupResult address = AfxLookUpHost(settings.listen, port, true);
-        if (address.nError != 0 || address.addresses.empty()) {
-            AfxMessageBox(AfxFormatString(AfxFindString(IDS_SERVE_ADDRESS_NOT_LOCAL), settings.listen.c_str()), MB_OK);
-            return;
-        }
-        config.listen = {address.addresses.front()};
+    const std::optional<ServeConfig> config = ServeConfigOf(settings);
+    if (!config) {
+        AfxMessageBox(AfxFormatString(AfxFindString(IDS_SERVE_ADDRESS_NOT_LOCAL), settings.listen.c_str()), MB_OK);
+        return;
     }
-    config.bAllowUpload = settings.bAllowUpload;
-    config.bAllowCreate = settings.bAllowCreate;
-    config.bReplaceExisting = settings.bReplaceExisting;
-    config.bLocalNetworksOnly = settings.bLocalNetworksOnly;
-    config.nMaxTransfers = settings.nMaxTransfers;
-    config.nMaxPerClient = settings.nMaxPerClient;
-    config.nMaxBlockSize = settings.nMaxBlockSize;
-    config.nMaxWindowSize = settings.nMaxWindowSize;
-    config.bBackslashIsSlash = settings.bBackslashIsSlash;
-    config.bIgnoreCase = settings.bIgnoreCase;
     m_settings = settings;
     if (m_bRemembers)
         AfxSaveServeSettings(settings);
@@ -223,7 +206,7 @@ void CServeDlg::OnStart()
         std::vector<std::string> lines;
     } held;
     ITransferLog* const pEcho = std::exchange(m_pEcho, m_pEcho != nullptr ? &held : nullptr);
-    const ServeStartError error = m_pServer->Start(config, binder, &detail);
+    const ServeStartError error = m_pServer->Start(*config, binder, &detail);
     m_pEcho = pEcho;
     if (pEcho != nullptr) {
         if (error == ServeStartError::none)
@@ -234,28 +217,7 @@ void CServeDlg::OnStart()
     }
     if (error != ServeStartError::none) {
         m_pServer.reset();
-        const std::string where = settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : settings.listen;
-        const std::string helper = AfxFindBindHelper();
-        std::string text;
-        switch (error) {
-        case ServeStartError::folder:
-            text = AfxFormatString(AfxFindString(IDS_SERVE_NO_FOLDER), settings.folder.c_str());
-            break;
-        case ServeStartError::inUse:
-            text = AfxFormatString(AfxFindString(IDS_SERVE_PORT_IN_USE), port, where.c_str(), port);
-            break;
-        case ServeStartError::notPermitted:
-            text = port == TFTP_SERVER_PORT
-                       ? AfxPort69DeniedText(
-                             refused, helper, AfxRealUserName(),
-                             {AfxFindString(IDS_SERVE_PORT_69_NO_HELPER), AfxFindString(IDS_SERVE_PORT_69_NOT_IN_GROUP),
-                              AfxFindString(IDS_SERVE_PORT_69_NOT_RUNNABLE), AfxFindString(IDS_SERVE_PORT_69_DENIED)})
-                       : AfxFormatString(AfxFindString(IDS_SERVE_LOW_PORT_DENIED), port, port, port);
-            break;
-        default:
-            text = AfxFormatString(AfxFindString(IDS_SERVE_BIND_FAILED), port, where.c_str(), detail.c_str());
-            break;
-        }
+        const std::string text = ServeStartFailureText(error, settings, detail, refused);
         // The way out that needs no administrator: another port.
         EnableWindow(IDC_SERVE_USE_6969, error == ServeStartError::notPermitted || error == ServeStartError::inUse);
         SetDlgItemText(IDC_SERVE_STATUS, text.substr(0, text.find('\n')));
