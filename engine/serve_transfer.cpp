@@ -180,10 +180,10 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
         break;
     case TftpEvent::Ignore:
         // An upload's client that missed the ACK of its window sends the
-        // window again: its last block draws the ACK again, once.
-        if (!read && m_phase == Phase::receiving && m_receive.SinceAck() == 0 && nLength >= TFTP_HEADER_SIZE &&
-            GetWord(pDatagram) == TFTP_OPCODE_DATA && GetWord(pDatagram + 2) == m_wLastAck)
-            SendAck(m_wLastAck, nNowMs);
+        // window again: the first block of each repeat draws the ACK again.
+        if (!read && m_phase == Phase::receiving && nLength >= TFTP_HEADER_SIZE &&
+            GetWord(pDatagram) == TFTP_OPCODE_DATA && m_receive.OnIgnored(GetWord(pDatagram + 2), m_wExpected))
+            SendAck(static_cast<WORD>(m_wExpected - 1), nNowMs);
         break;
     case TftpEvent::Fail:
     default:
@@ -257,7 +257,7 @@ void CServeTransfer::Resend(ULONGLONG nNowMs)
         SendToClient(m_abOack, m_nOackLength, 0);
         break;
     case Phase::sending:
-        ResendPending();
+        ResendPending(m_send.OnTimeout(m_grant.granted.nBlockSize + TFTP_HEADER_SIZE), nNowMs);
         break;
     case Phase::receiving:
         SendAck(m_wLastAck, 0);
