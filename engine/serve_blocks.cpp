@@ -46,7 +46,7 @@ void CServeTransfer::OnAck(int nSlid, ULONGLONG nNowMs)
     if (rewind) {
         // The client dropped what followed the block it acknowledged.
         m_clock.ForgetSample();
-        ResendPending(TftpResendPlan{false, false, m_send.Outstanding()}, nNowMs);
+        ResendPending();
     }
     Fill(nNowMs);
 }
@@ -101,8 +101,7 @@ void CServeTransfer::Fill(ULONGLONG nNowMs)
 {
     const int blockSize = m_grant.granted.nBlockSize;
     if (m_pSlots == nullptr) {
-        const size_t bytes =
-            static_cast<size_t>(blockSize + TFTP_HEADER_SIZE) * static_cast<size_t>(SendWindowSlots(m_send.Size()));
+        const size_t bytes = static_cast<size_t>(blockSize + TFTP_HEADER_SIZE) * static_cast<size_t>(m_send.Size());
         m_pSlots.reset(new (std::nothrow) BYTE[bytes]);
         if (m_pSlots == nullptr) {
             SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, "Out of memory");
@@ -135,17 +134,12 @@ void CServeTransfer::Fill(ULONGLONG nNowMs)
     }
 }
 
-void CServeTransfer::ResendPending(const TftpResendPlan& plan, ULONGLONG nNowMs)
+void CServeTransfer::ResendPending()
 {
-    if (plan.bProbe)
-        Fill(nNowMs);
-    int length = 0;
-    // A resend's time is never a sample: no clock needed.
-    if (plan.bNewestFirst && m_phase != Phase::closed &&
-        !SendToClient(m_send.Pending(m_send.Outstanding() - 1, &length), length, 0))
-        return;
-    for (int i = 0; i < plan.nOldest && m_phase != Phase::closed; ++i) {
+    for (int i = 0; i < m_send.Outstanding() && m_phase != Phase::closed; ++i) {
+        int length = 0;
         const BYTE* block = m_send.Pending(i, &length);
+        // A resend's time is never a sample: no clock needed.
         if (!SendToClient(block, length, 0))
             return;
     }

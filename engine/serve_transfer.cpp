@@ -257,7 +257,7 @@ void CServeTransfer::Resend(ULONGLONG nNowMs)
         SendToClient(m_abOack, m_nOackLength, 0);
         break;
     case Phase::sending:
-        ResendPending(m_send.OnTimeout(m_grant.granted.nBlockSize + TFTP_HEADER_SIZE), nNowMs);
+        ResendPending();
         break;
     case Phase::receiving:
         SendAck(m_wLastAck, 0);

@@ -104,7 +104,7 @@ private:
     void OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
     void OnPeerError(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
     void Resend(ULONGLONG nNowMs);
-    void ResendPending(const TftpResendPlan& plan, ULONGLONG nNowMs);
+    void ResendPending();
     // Sends to the client; a datagram the system could not queue counts as lost.
     bool SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
     void SendAck(WORD wBlock, ULONGLONG nNowMs);

@@ -36,7 +36,6 @@ public:
 
 protected:
     void OnRequestSent() override;
-    void OnProbeDue() override;
     // The file object of a transfer; a test gives one that fails.
     virtual CTFTPFile* CreateFileObject();
 

@@ -173,7 +173,7 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         if (m_send.SlideAndRewind(verdict.nSlid)) {
             // The server dropped the blocks after the one it acknowledged.
             m_nKnownLost += static_cast<unsigned>(m_send.Outstanding());
-            if (!SendSucceeded(ResendWindow(TftpResendPlan{false, false, m_send.Outstanding()}, false)))
+            if (!SendSucceeded(ResendWindow(false)))
                 return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         }
         return TFTP_RESULT_ACKED;

@@ -173,9 +173,6 @@ protected:
 
     // Called once, when the first request has gone out.
     virtual void OnRequestSent() {}
-    // A timeout allows one new block past the send window: the owner of the
-    // file sends it now, as any new block (SendBlock takes it).
-    virtual void OnProbeDue() {}
 
     // The adaptive timing of a negotiated transfer (see Clocked).
     bool m_bClocked = false;
@@ -185,8 +182,7 @@ protected:
     ULONGLONG Now() const;
     // Sends again every block of the send window not yet acknowledged,
     // saying so in the log when bLog.
-    // Sends what plan names (see CSendWindow::OnTimeout).
-    int ResendWindow(const TftpResendPlan& plan, bool bLog);
+    int ResendWindow(bool bLog);
 
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;

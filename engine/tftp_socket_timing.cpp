@@ -39,7 +39,7 @@ void CTFTPSocket::OnTick()
                         AddressLength(m_addrServer), 0);
         break;
     case TFTP_STATE_WAIT_ACK:
-        result = ResendWindow(m_send.OnTimeout(m_granted.nBlockSize + TFTP_HEADER_SIZE), true);
+        result = ResendWindow(true);
         break;
     default:
         Log("No answer: ACK " + std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
@@ -51,10 +51,8 @@ void CTFTPSocket::OnTick()
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
-int CTFTPSocket::ResendWindow(const TftpResendPlan& plan, bool bLog)
+int CTFTPSocket::ResendWindow(bool bLog)
 {
-    if (plan.bProbe)
-        OnProbeDue();
     const int pending = m_send.Outstanding();
     const WORD first = m_send.FirstUnacknowledged();
     if (pending > 0 && bLog)
@@ -62,10 +60,8 @@ int CTFTPSocket::ResendWindow(const TftpResendPlan& plan, bool bLog)
             (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
             " sent again");
     int result = 0;
-    int blockLength = 0;
-    if (plan.bNewestFirst && pending > 0)
-        result = Send(m_send.Pending(pending - 1, &blockLength), blockLength, 0);
-    for (int i = 0; i < plan.nOldest && i < pending && result != SOCKET_ERROR; ++i) {
+    for (int i = 0; i < pending && result != SOCKET_ERROR; ++i) {
+        int blockLength = 0;
         const BYTE* block = m_send.Pending(i, &blockLength);
         result = Send(block, blockLength, 0);
     }
@@ -100,8 +96,7 @@ void CTFTPSocket::OnClock()
         result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
                         AddressLength(m_addrServer), 0);
     } else if (m_wState == TFTP_STATE_WAIT_ACK) {
-        result =
-            ResendWindow(m_send.OnTimeout(m_granted.nBlockSize + TFTP_HEADER_SIZE), m_clock.ResendsSinceProgress() > 1);
+        result = ResendWindow(m_clock.ResendsSinceProgress() > 1);
     } else {
         // The ACK of the last block in order: the rest of a window whose
         // last block was lost, or the ACK itself, comes again. Blocks of the

@@ -12,28 +12,21 @@ void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize)
     m_nOutstanding = 0;
     m_wFirst = 1;
     m_bRewound = false;
-    m_bProbeDue = false;
-    m_bProbeOut = false;
 }
 
 BYTE* CSendWindow::SlotAt(int nIndex) const
 {
     if (m_pSlots == nullptr)
         return nullptr;
-    const int slot = (m_nHead + nIndex) % SendWindowSlots(m_nWindow);
+    const int slot = (m_nHead + nIndex) % m_nWindow;
     return m_pSlots + static_cast<size_t>(slot) * static_cast<size_t>(m_nSlotSize);
 }
 
 WORD CSendWindow::OnSent(int nLength)
 {
     const WORD block = static_cast<WORD>(m_wFirst + m_nOutstanding);
-    m_anLength[(m_nHead + m_nOutstanding) % SendWindowSlots(m_nWindow)] = nLength;
+    m_anLength[(m_nHead + m_nOutstanding) % m_nWindow] = nLength;
     ++m_nOutstanding;
-    if (m_bProbeDue) {
-        m_bProbeOut = true;
-        m_wProbe = block;
-    }
-    m_bProbeDue = false;
     return block;
 }
 
@@ -50,13 +43,9 @@ int CSendWindow::Acknowledges(WORD wBlock) const
 void CSendWindow::Slide(int nBlocks)
 {
     nBlocks = std::clamp(nBlocks, 0, m_nOutstanding);
-    if (m_bProbeOut && static_cast<WORD>(m_wProbe - m_wFirst) < static_cast<WORD>(nBlocks))
-        m_bProbeOut = false;
     m_wFirst = static_cast<WORD>(m_wFirst + nBlocks);
-    m_nHead = (m_nHead + nBlocks) % SendWindowSlots(m_nWindow);
+    m_nHead = (m_nHead + nBlocks) % m_nWindow;
     m_nOutstanding -= nBlocks;
-    if (nBlocks > 0)
-        m_bProbeDue = false;
 }
 
 bool CSendWindow::SlideAndRewind(int nBlocks)
@@ -64,8 +53,7 @@ bool CSendWindow::SlideAndRewind(int nBlocks)
     if (m_bRewound && static_cast<WORD>(m_wRewindEnd - m_wFirst) < static_cast<WORD>(nBlocks))
         m_bRewound = false;
     Slide(nBlocks);
-    // An ACK of the window a probe went past says nothing of the probe.
-    if (m_nOutstanding == 0 || m_bRewound || (m_bProbeOut && m_wFirst == m_wProbe))
+    if (m_nOutstanding == 0 || m_bRewound)
         return false;
     m_bRewound = true;
     m_wRewindEnd = static_cast<WORD>(m_wFirst + m_nOutstanding - 1);
@@ -74,25 +62,8 @@ bool CSendWindow::SlideAndRewind(int nBlocks)
 
 const BYTE* CSendWindow::Pending(int nIndex, int* pLength) const
 {
-    *pLength = m_anLength[(m_nHead + nIndex) % SendWindowSlots(m_nWindow)];
+    *pLength = m_anLength[(m_nHead + nIndex) % m_nWindow];
     return SlotAt(nIndex);
-}
-
-TftpResendPlan CSendWindow::OnTimeout(int nFullLength)
-{
-    TftpResendPlan plan;
-    plan.nOldest = std::min(m_nOutstanding, m_nWindow);
-    if (m_nWindow == 1 || m_nOutstanding == 0)
-        return plan;
-    if (m_nOutstanding > m_nWindow) {
-        plan.bNewestFirst = true;
-        return plan;
-    }
-    int newest = 0;
-    (void)Pending(m_nOutstanding - 1, &newest);
-    m_bProbeDue = m_nOutstanding == m_nWindow && newest == nFullLength;
-    plan.bProbe = m_bProbeDue;
-    return plan;
 }
 
 void CReceiveWindow::Reset(int nWindow)

@@ -8,38 +8,20 @@
 #include "tftp.h"
 #include "tftp_options.h"
 
-// The slots a send window of nWindow blocks keeps: one more than the window
-// when it has several blocks, for the probe a timeout may send (see OnTimeout).
-constexpr int SendWindowSlots(int nWindow)
-{
-    return nWindow > 1 ? nWindow + 1 : 1;
-}
-
-// What a timeout sends, in this order: the next new block when a probe is
-// due (the caller reads and sends it as any new block; CanSend() allows it),
-// the newest outstanding block when it is a probe already out, then the
-// nOldest oldest outstanding blocks, oldest first.
-struct TftpResendPlan {
-    bool bProbe = false;
-    bool bNewestFirst = false;
-    int nOldest = 0;
-};
-
 // The sender's side. Blocks are numbered from 1, modulo 65536; each block
 // sent is kept in a slot until an ACK covers it, so that a timeout can send
 // it again. The slots' memory is the caller's; nothing is allocated here.
 class CSendWindow {
 public:
     // Empties the window and gives it nWindow (1 to TFTP_MAX_WINDOW_SIZE)
-    // blocks, with SendWindowSlots(nWindow) slots of nSlotSize bytes each at
-    // pSlots, which the caller keeps for as long as the window is used. The
-    // next block sent is block 1.
+    // slots of nSlotSize bytes each at pSlots, which the caller keeps for as
+    // long as the window is used. The next block sent is block 1.
     void Reset(int nWindow, BYTE* pSlots, int nSlotSize);
 
     int Size() const { return m_nWindow; }
     // Blocks sent and not yet acknowledged.
     int Outstanding() const { return m_nOutstanding; }
-    bool CanSend() const { return m_nOutstanding < m_nWindow || (m_bProbeDue && m_nOutstanding == m_nWindow); }
+    bool CanSend() const { return m_nOutstanding < m_nWindow; }
     // The number of the oldest block not yet acknowledged (of the next one
     // to send when none is outstanding).
     WORD FirstUnacknowledged() const { return m_wFirst; }
@@ -66,20 +48,9 @@ public:
     // the newest block of that resend.
     bool SlideAndRewind(int nBlocks);
 
-    // The outstanding blocks, oldest first; Pending(0) is block
-    // FirstUnacknowledged(). Returns the block and its length.
+    // What a timeout sends again: the outstanding blocks, oldest first;
+    // Pending(0) is block FirstUnacknowledged(). Returns the block and its length.
     const BYTE* Pending(int nIndex, int* pLength) const;
-
-    // The resend period ran out; nFullLength is the length of a full block,
-    // so that a shorter newest block tells that the file has been sent.
-    // A receiver whose ACKs of a whole window were lost may take no repeat
-    // of that window at all (atftpd answers the first one only): the block
-    // after the window is new to it, and the repeat that follows then draws
-    // an ACK. So a full window with more of the file to come sends that
-    // block once ahead of the repeat, and keeps it first in later repeats.
-    // To a receiver that lacks blocks of the window, it is one block out of
-    // order, which RFC 7440 answers with the ACK of its last block in order.
-    TftpResendPlan OnTimeout(int nFullLength);
 
 private:
     BYTE* SlotAt(int nIndex) const;
@@ -90,12 +61,9 @@ private:
     int m_nHead = 0; // the slot of block m_wFirst
     int m_nOutstanding = 0;
     WORD m_wFirst = 1;
-    bool m_bRewound = false;  // a partial ACK's resend is out...
-    WORD m_wRewindEnd = 0;    // ...until an ACK reaches this block
-    bool m_bProbeDue = false; // a timeout allows one block past the window
-    bool m_bProbeOut = false; // that block is outstanding...
-    WORD m_wProbe = 0;        // ...with this number
-    int m_anLength[TFTP_MAX_WINDOW_SIZE + 1] = {};
+    bool m_bRewound = false; // a partial ACK's resend is out...
+    WORD m_wRewindEnd = 0;   // ...until an ACK reaches this block
+    int m_anLength[TFTP_MAX_WINDOW_SIZE] = {};
 };
 
 // What a received DATA block is to the receiver's window.

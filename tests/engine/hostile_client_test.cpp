@@ -172,13 +172,6 @@ INSTANTIATE_TEST_SUITE_P(
                      {From::Client, DataPacket(1, 512), {"ACK 4"}},
                      {From::Client, DataPacket(5, 10), {"ACK 5"}}},
                     ServeState::done},
-        HostileCase{
-            "ReadWindowUnanswered", // the block after the window goes ahead of the repeat
-            {{From::Listener, kReadWindow, {kWindowOack}},
-             {From::Client, AckPacket(0), Blocks(1, 4)},
-             {From::Time, {}, {"DATA 5 (512)", "DATA 1 (512)", "DATA 2 (512)", "DATA 3 (512)", "DATA 4 (512)"}, 30},
-             {From::Client, AckPacket(5), Blocks(6, 9)}},
-            ServeState::running},
         HostileCase{"DataToARead",
                     {{From::Listener, kRead, {"DATA 1 (512)"}},
                      {From::Client, DataPacket(1, 10), {"ERROR 4 Illegal TFTP operation"}}},
