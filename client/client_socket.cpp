@@ -231,6 +231,13 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
             return verdict.nResult;
         return EndTransfer(verdict.nResult & TFTP_RESULT_VALUE_MASK, verdict.wErrorCode);
     case TftpEvent::Ignore:
+        // A server that missed the ACK of its window sends the window again:
+        // the first block of each repeat draws the ACK again.
+        if (m_bClocked && m_wState == TFTP_STATE_WAIT_DATA && GetWord(datagram) == TFTP_OPCODE_DATA &&
+            m_receive.OnIgnored(GetWord(datagram + 2), m_wExpected))
+            return SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE
+                                                                          : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        return TFTP_RESULT_NONE;
     default:
         return TFTP_RESULT_NONE;
     }

@@ -71,6 +71,7 @@ void CReceiveWindow::Reset(int nWindow)
     m_nWindow = std::clamp(nWindow, 1, TFTP_MAX_WINDOW_SIZE);
     m_nSinceAck = 0;
     m_bGapAnswered = false;
+    m_bRepeatSeen = false;
 }
 
 TftpBlockKind CReceiveWindow::Judge(WORD wBlock, WORD wAwaited) const
@@ -88,6 +89,7 @@ TftpBlockKind CReceiveWindow::Judge(WORD wBlock, WORD wAwaited) const
 bool CReceiveWindow::OnInOrder(bool bLast)
 {
     m_bGapAnswered = false;
+    m_bRepeatSeen = false;
     if (++m_nSinceAck < m_nWindow && !bLast)
         return false;
     m_nSinceAck = 0;
@@ -98,4 +100,20 @@ void CReceiveWindow::OnGapAnswered()
 {
     m_bGapAnswered = true;
     m_nSinceAck = 0;
+}
+
+bool CReceiveWindow::OnIgnored(WORD wBlock, WORD wAwaited)
+{
+    // The sender holds at most a window past the ACK before the last one,
+    // which was at most the blocks taken since plus a window back.
+    const int behind = static_cast<WORD>(wAwaited - wBlock);
+    if (behind == 0 || behind > m_nWindow + m_nSinceAck)
+        return false;
+    const bool repeat = !m_bRepeatSeen || static_cast<WORD>(wBlock - m_wRepeatLast) == 0 ||
+                        static_cast<WORD>(wBlock - m_wRepeatLast) > 0x8000;
+    m_bRepeatSeen = true;
+    m_wRepeatLast = wBlock;
+    if (repeat)
+        m_nSinceAck = 0; // the ACK it calls for starts the sender's next window
+    return repeat;
 }

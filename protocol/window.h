@@ -94,9 +94,18 @@ public:
     // The gap has been answered with an ACK; until the next block in order,
     // no other block draws one.
     void OnGapAnswered();
+    // A block judged Ignore. True when it is a block taken already that
+    // the sender may still hold (it missed the ACK and sends its window
+    // again), and the first of that repeat: the last block in order is to
+    // be acknowledged again. Once per repeat, not per block: a repeat
+    // starts with the first such block, or one not above the one before.
+    // Its ACK starts a new window.
+    bool OnIgnored(WORD wBlock, WORD wAwaited);
 
 private:
     int m_nWindow = 1;
     int m_nSinceAck = 0;
     bool m_bGapAnswered = false;
+    bool m_bRepeatSeen = false; // a block taken already came since the last one in order...
+    WORD m_wRepeatLast = 0;     // ...and this was the last such
 };

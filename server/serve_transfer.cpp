@@ -169,10 +169,10 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
         break;
     case TftpEvent::Ignore:
         // An upload's client that missed the ACK of its window sends the
-        // window again: its last block draws the ACK again, once.
-        if (!read && m_phase == Phase::receiving && m_receive.SinceAck() == 0 && nLength >= TFTP_HEADER_SIZE &&
-            GetWord(pDatagram) == TFTP_OPCODE_DATA && GetWord(pDatagram + 2) == m_wLastAck)
-            SendAck(m_wLastAck, nNowMs);
+        // window again: the first block of each repeat draws the ACK again.
+        if (!read && m_phase == Phase::receiving && nLength >= TFTP_HEADER_SIZE &&
+            GetWord(pDatagram) == TFTP_OPCODE_DATA && m_receive.OnIgnored(GetWord(pDatagram + 2), m_wExpected))
+            SendAck(static_cast<WORD>(m_wExpected - 1), nNowMs);
         break;
     case TftpEvent::Fail:
     default:

@@ -250,9 +250,10 @@ TEST_F(Negotiation, AGetAcknowledgesEachWindowAndEachGapOnce)
         std::optional<WORD> ack; // what goes back, if anything
     };
     const Step steps[] = {
-        {1, {}}, {2, {}}, {3, {}}, {4, 4},  // a whole window: one ACK
-        {5, {}}, {7, 5},  {8, {}}, {5, {}}, // a gap: one ACK for it; a duplicate: nothing
-        {6, {}}, {7, {}}, {8, {}}, {9, 9},  // the server goes on from 6
+        {1, {}}, {2, {}}, {3, {}}, {4, 4}, // a whole window: one ACK
+        {2, 4},  {3, {}}, {4, {}},         // the window again (ACK 4 was lost): the ACK again, once
+        {5, {}}, {7, 5},  {8, {}}, {5, 5}, // a gap: one ACK for it; a duplicate: the ACK again, once
+        {6, {}}, {7, {}}, {8, {}}, {9, 9}, // the server goes on from 6
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.block);

@@ -106,7 +106,7 @@ struct ReceiveRow {
     WORD block;
     bool last;
     TftpBlockKind kind;
-    bool ack;     // OnInOrder asks for an ACK now (a gap's ACK is the caller's, from its kind)
+    bool ack;     // OnInOrder or OnIgnored asks for an ACK now (a gap's ACK is the caller's, from its kind)
     int sinceAck; // afterwards (a gap answered)
 };
 
@@ -117,7 +117,7 @@ void PrintTo(const ReceiveRow& row, std::ostream* os)
 
 const ReceiveRow kReceiveRows[] = {
     {"LockStepAwaited", 1, 0, false, 7, 7, false, TftpBlockKind::InOrder, true, 0},
-    {"LockStepDuplicate", 1, 0, false, 8, 7, false, TftpBlockKind::Ignore, false, 0},
+    {"LockStepDuplicate", 1, 0, false, 8, 7, false, TftpBlockKind::Ignore, true, 0},
     {"LockStepAhead", 1, 0, false, 8, 9, false, TftpBlockKind::Ignore, false, 0},
     {"LockStepPastTheWrap", 1, 0, false, 0, 0, false, TftpBlockKind::InOrder, true, 0},
     {"FirstOfAWindow", 4, 0, false, 1, 1, false, TftpBlockKind::InOrder, false, 1},
@@ -127,7 +127,9 @@ const ReceiveRow kReceiveRows[] = {
     {"GapAlreadyAnswered", 4, 0, true, 6, 7, false, TftpBlockKind::Ignore, false, 0},
     {"InOrderAfterAGap", 4, 0, true, 6, 6, false, TftpBlockKind::InOrder, false, 1},
     {"BeyondTheWindow", 4, 0, false, 6, 10, false, TftpBlockKind::Ignore, false, 0},
-    {"Behind", 4, 2, false, 6, 5, false, TftpBlockKind::Ignore, false, 2},
+    {"Behind", 4, 2, false, 6, 5, false, TftpBlockKind::Ignore, true, 0},
+    {"OldestOfTheWindowAcknowledged", 4, 0, false, 9, 5, false, TftpBlockKind::Ignore, true, 0},
+    {"OlderThanTheSenderHolds", 4, 0, false, 9, 4, false, TftpBlockKind::Ignore, false, 0},
     {"GapAcrossTheWrap", 4, 0, false, 65535, 1, false, TftpBlockKind::Gap, false, 0},
 };
 
@@ -150,6 +152,8 @@ TEST_P(ReceiveWindow, JudgesABlockAndSaysWhenToAck)
         ack = window.OnInOrder(row.last);
     else if (kind == TftpBlockKind::Gap)
         window.OnGapAnswered();
+    else
+        ack = window.OnIgnored(row.block, row.awaited);
     EXPECT_EQ(ack, row.ack);
     EXPECT_EQ(window.SinceAck(), row.sinceAck);
     if (kind == TftpBlockKind::Gap) { // answered once: the rest of that window draws nothing
@@ -158,6 +162,34 @@ TEST_P(ReceiveWindow, JudgesABlockAndSaysWhenToAck)
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, ReceiveWindow, ::testing::ValuesIn(kReceiveRows),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+struct RepeatRow {
+    const char* name;
+    std::vector<WORD> blocks; // taken already, while block 9 is awaited
+    const char* acks;         // 'A': the block draws the ACK again
+};
+
+const RepeatRow kRepeatRows[] = {
+    {"OncePerRepeat", {5, 6, 7, 8, 5, 6, 7, 8}, "A---A---"},
+    {"RepeatWithoutItsFirstBlock", {6, 7, 8, 5, 7, 8}, "A--A--"},
+    {"SameBlockAgain", {8, 8}, "AA"},
+    {"AheadIsNoRepeat", {11, 12}, "--"},
+};
+
+class ReceiveWindowRepeat : public ::testing::TestWithParam<RepeatRow> {};
+
+TEST_P(ReceiveWindowRepeat, AcknowledgesAgainOncePerRepeat)
+{
+    CReceiveWindow window;
+    window.Reset(4);
+    std::string acks;
+    for (const WORD block : GetParam().blocks)
+        acks += window.OnIgnored(block, 9) ? 'A' : '-';
+    EXPECT_EQ(acks, GetParam().acks);
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, ReceiveWindowRepeat, ::testing::ValuesIn(kRepeatRows),
                          [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace
