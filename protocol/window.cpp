@@ -3,9 +3,10 @@
 
 #include <algorithm>
 
-void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize)
+void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize, int nSlots)
 {
     m_nWindow = std::clamp(nWindow, 1, TFTP_MAX_WINDOW_SIZE);
+    m_nSlots = nSlots > 0 ? std::min(nSlots, m_nWindow) : m_nWindow;
     m_pSlots = pSlots;
     m_nSlotSize = nSlotSize;
     m_nHead = 0;
@@ -18,14 +19,28 @@ BYTE* CSendWindow::SlotAt(int nIndex) const
 {
     if (m_pSlots == nullptr)
         return nullptr;
-    const int slot = (m_nHead + nIndex) % m_nWindow;
+    const int slot = (m_nHead + nIndex) % m_nSlots;
     return m_pSlots + static_cast<size_t>(slot) * static_cast<size_t>(m_nSlotSize);
+}
+
+void CSendWindow::MoveTo(BYTE* pSlots, int nSlots)
+{
+    int lengths[TFTP_MAX_WINDOW_SIZE];
+    for (int i = 0; i < m_nOutstanding; ++i) {
+        const BYTE* block = Pending(i, &lengths[i]);
+        if (block != nullptr)
+            std::copy(block, block + lengths[i], pSlots + static_cast<size_t>(i) * static_cast<size_t>(m_nSlotSize));
+    }
+    m_pSlots = pSlots;
+    m_nSlots = std::clamp(nSlots, std::max(m_nOutstanding, 1), m_nWindow);
+    m_nHead = 0;
+    std::copy(lengths, lengths + m_nOutstanding, m_anLength);
 }
 
 WORD CSendWindow::OnSent(int nLength)
 {
     const WORD block = static_cast<WORD>(m_wFirst + m_nOutstanding);
-    m_anLength[(m_nHead + m_nOutstanding) % m_nWindow] = nLength;
+    m_anLength[(m_nHead + m_nOutstanding) % m_nSlots] = nLength;
     ++m_nOutstanding;
     return block;
 }
@@ -44,7 +59,7 @@ void CSendWindow::Slide(int nBlocks)
 {
     nBlocks = std::clamp(nBlocks, 0, m_nOutstanding);
     m_wFirst = static_cast<WORD>(m_wFirst + nBlocks);
-    m_nHead = (m_nHead + nBlocks) % m_nWindow;
+    m_nHead = (m_nHead + nBlocks) % m_nSlots;
     m_nOutstanding -= nBlocks;
 }
 
@@ -62,7 +77,7 @@ bool CSendWindow::SlideAndRewind(int nBlocks)
 
 const BYTE* CSendWindow::Pending(int nIndex, int* pLength) const
 {
-    *pLength = m_anLength[(m_nHead + nIndex) % m_nWindow];
+    *pLength = m_anLength[(m_nHead + nIndex) % m_nSlots];
     return SlotAt(nIndex);
 }
 

@@ -10,18 +10,29 @@
 
 // The sender's side. Blocks are numbered from 1, modulo 65536; each block
 // sent is kept in a slot until an ACK covers it, so that a timeout can send
-// it again. The slots' memory is the caller's; nothing is allocated here.
+// it again. The slots' memory is the caller's, who may give fewer slots
+// than the window and more as it fills; nothing is allocated here.
 class CSendWindow {
 public:
     // Empties the window and gives it nWindow (1 to TFTP_MAX_WINDOW_SIZE)
-    // slots of nSlotSize bytes each at pSlots, which the caller keeps for as
-    // long as the window is used. The next block sent is block 1.
-    void Reset(int nWindow, BYTE* pSlots, int nSlotSize);
+    // blocks, kept in nSlots slots (the whole window when 0) of nSlotSize
+    // bytes each at pSlots, which the caller keeps until the window is reset
+    // or moved. The next block sent is block 1.
+    void Reset(int nWindow, BYTE* pSlots, int nSlotSize, int nSlots = 0);
+    // Every slot holds a block not yet acknowledged, and the window allows
+    // more: the caller moves it to more slots (MoveTo) before the next block.
+    bool NeedsRoom() const { return m_nOutstanding == m_nSlots && m_nOutstanding < m_nWindow; }
+    int Slots() const { return m_nSlots; }
+    // Copies the blocks not yet acknowledged, oldest first, into nSlots
+    // slots at pSlots (at least Outstanding() of them), which the window uses
+    // from now on; the caller may then free the old ones.
+    void MoveTo(BYTE* pSlots, int nSlots);
 
     int Size() const { return m_nWindow; }
     // Blocks sent and not yet acknowledged.
     int Outstanding() const { return m_nOutstanding; }
-    bool CanSend() const { return m_nOutstanding < m_nWindow; }
+    // A block may go now: the window allows it and a slot is free.
+    bool CanSend() const { return m_nOutstanding < m_nWindow && m_nOutstanding < m_nSlots; }
     // The number of the oldest block not yet acknowledged (of the next one
     // to send when none is outstanding).
     WORD FirstUnacknowledged() const { return m_wFirst; }
@@ -58,7 +69,8 @@ private:
     BYTE* m_pSlots = nullptr;
     int m_nSlotSize = 0;
     int m_nWindow = 1;
-    int m_nHead = 0; // the slot of block m_wFirst
+    int m_nSlots = 1; // the ring's size: at most m_nWindow
+    int m_nHead = 0;  // the slot of block m_wFirst
     int m_nOutstanding = 0;
     WORD m_wFirst = 1;
     bool m_bRewound = false; // a partial ACK's resend is out...

@@ -5,11 +5,14 @@
 
 #include "server/serve_transfer.h"
 
+#include <algorithm>
 #include <new>
 
 #include "protocol/packet.h"
 
 namespace {
+// A read's first slots; they double as its window fills.
+constexpr int kFirstSlots = 4;
 // To the client, in the row and in the log.
 constexpr char kFileChanged[] = "File changed while being sent";
 } // namespace
@@ -97,20 +100,35 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
         End(ServeState::done, {}, nNowMs);
 }
 
+bool CServeTransfer::GrowSlots(ULONGLONG nNowMs)
+{
+    const int blockSize = m_grant.granted.nBlockSize;
+    const int slots =
+        m_pSlots == nullptr ? std::min(m_send.Size(), kFirstSlots) : std::min(m_send.Size(), 2 * m_send.Slots());
+    const size_t slotSize = static_cast<size_t>(blockSize) + TFTP_HEADER_SIZE;
+    std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[slotSize * static_cast<size_t>(slots)]);
+    if (grown == nullptr) {
+        SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, "Out of memory");
+        End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
+        return false;
+    }
+    if (m_pSlots == nullptr)
+        m_send.Reset(m_send.Size(), grown.get(), blockSize + TFTP_HEADER_SIZE, slots);
+    else
+        m_send.MoveTo(grown.get(), slots);
+    m_pSlots = std::move(grown);
+    return true;
+}
+
 void CServeTransfer::Fill(ULONGLONG nNowMs)
 {
     const int blockSize = m_grant.granted.nBlockSize;
-    if (m_pSlots == nullptr) {
-        const size_t bytes = static_cast<size_t>(blockSize + TFTP_HEADER_SIZE) * static_cast<size_t>(m_send.Size());
-        m_pSlots.reset(new (std::nothrow) BYTE[bytes]);
-        if (m_pSlots == nullptr) {
-            SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, "Out of memory");
-            End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
+    while (m_phase == Phase::sending && !m_bLastRead) {
+        // The slots grow as the window fills, from a few to the whole window.
+        if ((m_pSlots == nullptr || m_send.NeedsRoom()) && !GrowSlots(nNowMs))
             return;
-        }
-        m_send.Reset(m_send.Size(), m_pSlots.get(), blockSize + TFTP_HEADER_SIZE);
-    }
-    while (m_phase == Phase::sending && !m_bLastRead && m_send.CanSend()) {
+        if (!m_send.CanSend())
+            break;
         BYTE* slot = m_send.NextSlot();
         int length = 0;
         SentFileRead read = SentFileRead::more;

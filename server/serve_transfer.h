@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // One transfer of the server: its own UDP socket at the address the request
 // came to, the send window of a read or the receive window of an upload,
-// the resend timer, and the open file. Its memory is taken once: a block to
-// receive at the start, a read's window when its first block goes out;
-// nothing is allocated per block. Time comes from the caller.
+// the resend timer, and the open file. Its memory: a block to receive at
+// the start; a read's slots when its first block goes out, doubled as its
+// window fills (a few times at most); nothing per block. Time comes from the
+// caller.
 #pragma once
 
 #include <sys/socket.h>
@@ -100,6 +101,9 @@ private:
     // A stranger's datagram is answered (rate-limited) and goes no further.
     bool FromClient(const sockaddr_storage& sender, ULONGLONG nNowMs);
     void Fill(ULONGLONG nNowMs);
+    // More slots for the send window, up to the whole window; false when
+    // there is no memory (the transfer has ended).
+    bool GrowSlots(ULONGLONG nNowMs);
     void OnAck(int nSlid, ULONGLONG nNowMs);
     void OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
     void OnPeerError(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
@@ -124,8 +128,9 @@ private:
     ServeUploadKey m_key;
     ServeRow m_row;
 
-    // The receive buffer, taken at the start, and a read's window of slots,
-    // taken when its first block goes out (after the OACK is answered).
+    // The receive buffer, taken at the start, and a read's slots, taken when
+    // its first block goes out (after the OACK is answered) and grown as its
+    // window fills.
     std::unique_ptr<BYTE[]> m_pReceive;
     int m_nReceiveSize = 0;
     std::unique_ptr<BYTE[]> m_pSlots;

@@ -97,6 +97,41 @@ TEST(SendWindowSlots, ATimeoutSendsTheUnacknowledgedBlocksOldestFirst)
     EXPECT_EQ(pending, (std::vector<std::pair<BYTE, int>>{{2, 7}, {3, 6}, {4, 5}}));
 }
 
+// Slots given one at a time as the window fills: the blocks keep their
+// order and lengths across each move, also when the ring had wrapped.
+TEST(SendWindowSlots, MovedToMoreSlotsTheBlocksKeepTheirOrder)
+{
+    BYTE one[8] = {};
+    BYTE two[2 * 8] = {};
+    BYTE four[4 * 8] = {};
+    CSendWindow window;
+    window.Reset(4, one, 8, 1);
+    const auto send = [&window](int length) {
+        BYTE* slot = window.NextSlot();
+        std::fill(slot, slot + length, static_cast<BYTE>(window.FirstUnacknowledged() + window.Outstanding()));
+        return window.OnSent(length);
+    };
+    send(8);
+    window.Slide(window.Acknowledges(1));
+    send(7); // block 2, into the one slot again
+    EXPECT_TRUE(window.NeedsRoom());
+    EXPECT_FALSE(window.CanSend());
+    window.MoveTo(two, 2);
+    send(6);
+    window.MoveTo(four, 4);
+    send(5);
+    send(4);
+    EXPECT_FALSE(window.CanSend());
+    EXPECT_FALSE(window.NeedsRoom()); // the whole window has slots
+    std::vector<std::pair<BYTE, int>> pending;
+    for (int i = 0; i < window.Outstanding(); ++i) {
+        int length = 0;
+        const BYTE* block = window.Pending(i, &length);
+        pending.emplace_back(block[length - 1], length);
+    }
+    EXPECT_EQ(pending, (std::vector<std::pair<BYTE, int>>{{2, 7}, {3, 6}, {4, 5}, {5, 4}}));
+}
+
 struct ReceiveRow {
     const char* name;
     int window;
