@@ -138,7 +138,8 @@ TEST_F(Negotiation, OnlyAnErrorThatMayConcernTheOptionsBringsAPlainRequest)
                                    nullptr,
                                    "ERROR 8 (option negotiation refused)",
                                    nullptr};
-    for (WORD code = 0; code < std::size(retried); ++code) {
+    for (size_t index = 0; index < std::size(retried); ++index) {
+        const auto code = static_cast<WORD>(index);
         SCOPED_TRACE(code);
         CMessageBoxRecorder recorder;
         Log log;

@@ -78,6 +78,7 @@ bool ServedFolder::Serve(const std::function<bool()>& done, std::chrono::millise
 int ServedFolder::Run(const std::vector<std::string>& argv, std::chrono::seconds limit)
 {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);

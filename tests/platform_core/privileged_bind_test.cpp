@@ -58,6 +58,7 @@ HelperRun RunHelper(const std::vector<std::string>& args)
     std::vector<std::string> words{TARNWICK_BIND_HELPER_PATH};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);

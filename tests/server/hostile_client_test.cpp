@@ -222,6 +222,7 @@ TEST_P(Flood, LimitsHoldAndTheServerKeepsAnswering)
     ASSERT_EQ(Start(config), ServeStartError::none);
     WriteFileBytes(dir / "f", Content(100000));
     std::vector<std::unique_ptr<FakePeer>> sources;
+    sources.reserve(200);
     for (int i = 0; i < 200; ++i)
         sources.push_back(std::make_unique<FakePeer>());
     size_t busy = 0;
