@@ -189,7 +189,7 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
         return;
     // A request to every server on the segment is one that no server was
     // asked for: answering it would let one forged datagram draw many.
-    if (m_guard.IsBroadcast(arrival.packet.destination, nNowMs) || m_guard.IsBroadcast(arrival.local, nNowMs)) {
+    if (m_guard.IsBroadcast(arrival.packet.destination, nNowMs)) {
         if (m_guard.MayLog(from, nNowMs, kOutsiderLogMs))
             Log("Ignored a request from " + AddressText(from) + " sent to " +
                 AddressOnlyText(arrival.packet.destination) + ": a broadcast or multicast address");
