@@ -9,7 +9,7 @@
 #     pinned, unpinned or both likewise: the time until the last one is done.
 # Tarnwick serves as a user runs it: `tarnwick --serve` with its Serve window
 # on Qt's offscreen platform, its settings in a private directory (for the 100
-# clients MaxTransfers and MaxPerClient raised to 128). Each server and case
+# clients --max-transfers and --max-per-client raised to 128). Each server and case
 # runs once to warm up, then RUNS times (default 3); every copy is compared
 # byte for byte with the original; the servers take turns run by run, so that
 # what else the machine does falls on all three alike. Printed: the median
@@ -55,15 +55,15 @@ head -c 4194304 /dev/urandom >"$work/root/small.bin"
 free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 # Starts the three servers, each on a free port. $1: the command prefix
-# (taskset or nothing); $2: Tarnwick's [Serve] limits, "TRANSFERS PERCLIENT".
+# (taskset or nothing); $2: Tarnwick's limits, "TRANSFERS PERCLIENT".
 start_servers() {
     stop_servers
     read -r transfers per_client <<<"$2"
-    printf "[Serve]\nMaxTransfers=%s\nMaxPerClient=%s\n" "$transfers" "$per_client" >"$work/config/Tarnwick/Tarnwick.conf"
     port[tarnwick]=$(free_port)
     : >"$work/tarnwick.log"
     XDG_CONFIG_HOME="$work/config" $1 "$tarnwick" -platform offscreen --serve "$work/root" --listen 127.0.0.1 \
-        --port "${port[tarnwick]}" >"$work/tarnwick.log" 2>/dev/null &
+        --port "${port[tarnwick]}" --max-transfers "$transfers" --max-per-client "$per_client" \
+        >"$work/tarnwick.log" 2>/dev/null &
     pid[tarnwick]=$!
     port[tftpd-hpa]=$(free_port)
     $1 /usr/sbin/in.tftpd -L -a "127.0.0.1:${port[tftpd-hpa]}" -s "$work/root" -u root &

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -98,9 +99,17 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
     const QCommandLineOption allowReplace(
         QStringLiteral("allow-replace"),
         QStringLiteral("With --serve and --allow-upload: uploads may replace existing files."));
+    const QCommandLineOption maxTransfers(QStringLiteral("max-transfers"),
+                                          QStringLiteral("With --serve: transfers at once, 1 to 1024 (default 64)."),
+                                          QStringLiteral("N"));
+    const QCommandLineOption maxPerClient(
+        QStringLiteral("max-per-client"),
+        QStringLiteral("With --serve: transfers at once from one address, 1 to 1024 (default 8)."),
+        QStringLiteral("N"));
     parser.addOption(get);
     parser.addOption(put);
-    for (const QCommandLineOption* option : {&serve, &listen, &port, &allowUpload, &allowCreate, &allowReplace})
+    for (const QCommandLineOption* option :
+         {&serve, &listen, &port, &allowUpload, &allowCreate, &allowReplace, &maxTransfers, &maxPerClient})
         parser.addOption(*option);
     parser.addPositionalArgument(QStringLiteral("HOST[:PORT]"),
                                  QStringLiteral("The server, in any form the Remote Host box takes."),
@@ -132,7 +141,8 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
     if (parser.isSet(get) && positional.size() < 2)
         return mistake(QStringLiteral("--get needs a remote file"));
     const bool serving = parser.isSet(serve);
-    for (const QCommandLineOption* option : {&listen, &port, &allowUpload, &allowCreate, &allowReplace})
+    for (const QCommandLineOption* option :
+         {&listen, &port, &allowUpload, &allowCreate, &allowReplace, &maxTransfers, &maxPerClient})
         if (parser.isSet(*option) && !serving)
             return mistake(QStringLiteral("--%1 goes with --serve").arg(option->names().constFirst()));
     for (const QCommandLineOption* option : {&allowCreate, &allowReplace})
@@ -177,6 +187,15 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
         line.bAllowUpload = parser.isSet(allowUpload);
         line.bAllowCreate = parser.isSet(allowCreate);
         line.bAllowReplace = parser.isSet(allowReplace);
+        for (const auto& [option, pLimit] :
+             {std::pair{&maxTransfers, &line.nMaxTransfers}, std::pair{&maxPerClient, &line.nMaxPerClient}}) {
+            if (!parser.isSet(*option))
+                continue;
+            *pLimit = parser.value(*option).toInt(&ok);
+            if (!ok || *pLimit < 1 || *pLimit > 1024)
+                return mistake(QStringLiteral("--%1 %2: not a number from 1 to 1024")
+                                   .arg(option->names().constFirst(), parser.value(*option)));
+        }
     }
     *pLine = std::move(line);
     return -1;
@@ -191,6 +210,8 @@ ServeSettings CommandLine::ServeChoices() const
     settings.bAllowUpload = bAllowUpload;
     settings.bAllowCreate = bAllowCreate;
     settings.bReplaceExisting = bAllowReplace;
+    settings.nMaxTransfers = nMaxTransfers;
+    settings.nMaxPerClient = nMaxPerClient;
     return settings;
 }
 

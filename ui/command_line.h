@@ -23,11 +23,13 @@ struct CommandLine {
     // --serve: the folder to serve at once (made absolute), and what the
     // command line asks. The settings file has no say in it.
     std::string serveFolder{};
-    std::string listen{};                           // --listen; empty: every address of both families
-    int nPort = static_cast<int>(TFTP_SERVER_PORT); // --port
-    bool bAllowUpload = false;                      // --allow-upload
-    bool bAllowCreate = false;                      // --allow-create, only with --allow-upload
-    bool bAllowReplace = false;                     // --allow-replace, only with --allow-upload
+    std::string listen{};                              // --listen; empty: every address of both families
+    int nPort = static_cast<int>(TFTP_SERVER_PORT);    // --port
+    bool bAllowUpload = false;                         // --allow-upload
+    bool bAllowCreate = false;                         // --allow-create, only with --allow-upload
+    bool bAllowReplace = false;                        // --allow-replace, only with --allow-upload
+    int nMaxTransfers = ServeSettings{}.nMaxTransfers; // --max-transfers
+    int nMaxPerClient = ServeSettings{}.nMaxPerClient; // --max-per-client
     bool Serves() const { return !serveFolder.empty(); }
     // How --serve serves: the built-in defaults with the command line's own
     // choices, and nothing of the settings file's [Serve] group.

@@ -70,6 +70,8 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         {"--serve / --allow-create", 2, "--allow-create needs --allow-upload"},
         {"--serve / --allow-replace", 2, "--allow-replace needs --allow-upload"},
         {"--help", 0, "--allow-replace"},
+        {"--serve / --max-transfers 0", 2, "--max-transfers 0: not a number from 1 to 1024"},
+        {"--max-per-client 8", 2, "--max-per-client goes with --serve"},
         {"--serve / host", 2, "--serve takes no host"},
     };
     for (const auto& row : rows) {
