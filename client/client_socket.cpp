@@ -41,8 +41,8 @@ TftpAwaits TftpAwaitsIn(TftpState state)
 } // namespace
 
 CTFTPSocket::CTFTPSocket(CWnd* pOwner)
-    : m_pOwner(pOwner), m_nRetries(0), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE),
-      m_pBuffer(nullptr), m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
+    : m_pOwner(pOwner), m_nLastLength(0), m_nTicks(0), m_bOwnBuffer(FALSE), m_bConnected(FALSE), m_pBuffer(nullptr),
+      m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
       m_wState(TFTP_STATE_IDLE), m_addrServer{}, m_addrSender{}
 {
     ++TftpEndsHere::nClients;
@@ -93,17 +93,18 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
     if (m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_OPTIONS, 0, 0);
     ChooseWindows();
-    // Without a timeout, the transfer stays on the clock, and the OACK
-    // times the request's round trip unless the request went again.
+    // Without a timeout, the transfer stays on the adaptive clock, and the
+    // OACK times the request's round trip unless the request went again.
+    // A granted timeout is the fixed period from here on.
     m_bClocked = m_bClocked && m_granted.nTimeout == 0;
     if (m_bClocked)
         m_clock.OnProgress(Now());
+    else
+        StartClock();
     // Room for two block windows, so that one is not dropped while the one
     // before it is read. The system may grant less: then more is resent.
     if (m_granted.nWindowSize > 1)
         (void)SetReceiveBufferSize(2 * m_granted.nWindowSize * (m_granted.nBlockSize + TFTP_HEADER_SIZE));
-    m_nTicks = 0;
-    m_nRetries = 0;
     if (m_wState == TFTP_STATE_WRQ_SENT) {
         // The OACK stands for ACK 0: DATA 1 goes next.
         m_wState = TFTP_STATE_WAIT_ACK;
@@ -113,15 +114,15 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
     m_wState = TFTP_STATE_WAIT_DATA;
     m_wBlock = 0;
     m_wExpected = 1;
-    if (!SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+    if (SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0) == SOCKET_ERROR)
         return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
     return TFTP_RESULT_NONE;
 }
 
 void CTFTPSocket::ChooseWindows()
 {
-    m_send.Reset(m_granted.nWindowSize, m_pBuffer, PacketBufferSize());
-    m_receive.Reset(m_granted.nWindowSize);
+    m_sender.Start(m_granted.nWindowSize, m_granted.nBlockSize, m_pBuffer);
+    m_receiver.Start(m_granted.nWindowSize);
 }
 
 int CTFTPSocket::RefuseOack(std::string_view szOption)
@@ -167,8 +168,8 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
 
     const TftpExchange exchange{TftpAwaitsIn(m_wState),
                                 m_wExpected,
-                                m_send,
-                                m_receive,
+                                m_sender.Window(),
+                                m_receiver.Window(),
                                 std::max(m_granted.nBlockSize, m_request.Negotiating() ? m_options.nBlockSize : 0) +
                                     TFTP_HEADER_SIZE,
                                 m_request.Negotiating() ? &m_options : nullptr,
@@ -194,12 +195,12 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         if (!Accepted())
             return EndTransfer(TFTP_REASON_LOCK_IN, TFTP_ERROR_ILLEGAL_OPERATION);
         m_wState = TFTP_STATE_WAIT_ACK;
-        if (m_bClocked && verdict.nSlid > 0)
-            m_clock.OnProgress(Now());
-        if (m_send.SlideAndRewind(verdict.nSlid)) {
+        {
+            const AckTaken taken = m_sender.OnAck(*this, verdict.nSlid, m_clock, ClockNow());
             // The server dropped the blocks after the one it acknowledged.
-            m_nKnownLost += static_cast<unsigned>(m_send.Outstanding());
-            if (!SendSucceeded(ResendWindow(false)))
+            if (taken.bRewound)
+                m_nKnownLost += static_cast<unsigned>(m_sender.Window().Outstanding());
+            if (taken.bSendFailed)
                 return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         }
         return TFTP_RESULT_ACKED;
@@ -210,21 +211,17 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         m_nDatagramLength = length;
         m_wBlock = m_wExpected;
         ++m_wExpected;
-        if (m_bClocked)
-            m_clock.OnProgress(Now());
         // Acknowledged when the block window is complete or the transfer is;
         // in lock-step, at once. The ACK goes out before the caller stores the block.
-        if (m_receive.OnInOrder(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) &&
-            !SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)))
+        if (m_receiver.OnInOrder(length - TFTP_HEADER_SIZE < m_granted.nBlockSize) &&
+            SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0) == SOCKET_ERROR)
             return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         return verdict.nResult;
     case TftpEvent::Gap:
         // Answered once with the last block in order, so that the server
         // goes on from there.
-        m_receive.OnGapAnswered();
         m_nKnownLost += static_cast<WORD>(GetWord(datagram + 2) - m_wExpected);
-        return SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE
-                                                                      : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        return m_receiver.OnGap(*this, m_clock, ClockNow()) ? TFTP_RESULT_NONE : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
     case TftpEvent::Fail:
         // Before the request there is no transfer to end.
         if (!verdict.bClose)
@@ -232,11 +229,12 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
         return EndTransfer(verdict.nResult & TFTP_RESULT_VALUE_MASK, verdict.wErrorCode);
     case TftpEvent::Ignore:
         // A server that missed the ACK of its window sends the window again:
-        // the first block of each repeat draws the ACK again.
-        if (m_bClocked && m_wState == TFTP_STATE_WAIT_DATA && GetWord(datagram) == TFTP_OPCODE_DATA &&
-            m_receive.OnIgnored(GetWord(datagram + 2), m_wExpected))
-            return SendSucceeded(SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0)) ? TFTP_RESULT_NONE
-                                                                          : TFTP_RESULT_ERROR + TFTP_REASON_SEND;
+        // the first block of each repeat draws the ACK again. The plain
+        // exchange keeps RFC 1350's wire: its own resent ACK covers a repeat.
+        if (m_bClocked && m_wState == TFTP_STATE_WAIT_DATA && length >= TFTP_HEADER_SIZE &&
+            GetWord(datagram) == TFTP_OPCODE_DATA &&
+            !m_receiver.OnIgnored(*this, GetWord(datagram + 2), m_clock, ClockNow()))
+            return TFTP_RESULT_ERROR + TFTP_REASON_SEND;
         return TFTP_RESULT_NONE;
     default:
         return TFTP_RESULT_NONE;
@@ -245,15 +243,20 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
 
 BOOL CTFTPSocket::Accepted()
 {
-    if (m_request.Negotiating()) {
+    const bool ignored = m_request.Negotiating();
+    if (ignored) {
         m_request.SetNegotiation(TftpNegotiation::Ignored);
         m_bClocked = false;
         Log("The server ignores the options: a plain transfer");
     }
     if (!Connected())
         return FALSE;
-    m_nTicks = 0;
-    m_nRetries = 0;
+    // An answer: the resend period and the silence limit count from now,
+    // on the plain timing when the options were ignored.
+    if (ignored)
+        StartClock();
+    else
+        m_clock.OnProgress(ClockNow());
     return TRUE;
 }
 
@@ -268,26 +271,29 @@ int CTFTPSocket::EndTransfer(int nReason, WORD wErrorCode)
 
 int CTFTPSocket::SendBlock(BYTE* pPacket, int nPayloadLength, int /*nFlags*/)
 {
-    BYTE* slot = m_send.NextSlot();
-    if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || slot == nullptr || !m_send.CanSend())
+    const CSendWindow& window = m_sender.Window();
+    if (nPayloadLength < 0 || nPayloadLength > m_granted.nBlockSize || window.NextSlot() == nullptr ||
+        !window.CanSend())
         return 0;
-    const int length = nPayloadLength + TFTP_HEADER_SIZE;
-    m_wBlock = m_send.OnSent(length);
-    m_wExpected = m_wBlock;
-    BuildDataHeader(pPacket, m_wBlock);
-    std::memcpy(slot, pPacket, static_cast<size_t>(length));
-    m_nLastLength = length;
-    if (m_bClocked)
-        m_clock.OnSent(Now());
-    return Send(pPacket, length, 0);
+    if (!m_sender.Send(*this, pPacket, nPayloadLength, nPayloadLength < m_granted.nBlockSize, m_clock, ClockNow()))
+        return SOCKET_ERROR;
+    return nPayloadLength + TFTP_HEADER_SIZE;
 }
 
-int CTFTPSocket::SendAck(BYTE* pPacket, int /*nLength*/, int /*nFlags*/)
+void CTFTPSocket::OnBlockSent(int /*nPayload*/)
 {
-    m_nLastLength = BuildAck(pPacket, m_wBlock);
-    if (m_bClocked)
-        m_clock.OnSent(Now());
-    return Send(pPacket, m_nLastLength, 0);
+    m_wBlock = m_sender.NewestBlock();
+    m_wExpected = m_wBlock;
+}
+
+int CTFTPSocket::SendAck(BYTE* /*pPacket*/, int /*nLength*/, int /*nFlags*/)
+{
+    return m_receiver.Acknowledge(*this, m_clock, ClockNow()) ? TFTP_HEADER_SIZE : SOCKET_ERROR;
+}
+
+bool CTFTPSocket::SendToPeer(const BYTE* pDatagram, int nLength)
+{
+    return SendSucceeded(Send(pDatagram, nLength, 0)) != FALSE;
 }
 
 BOOL CTFTPSocket::SendSucceeded(int nResult)
@@ -306,10 +312,10 @@ int CTFTPSocket::SendError(WORD wCode, std::string_view text)
 {
     BYTE packet[TFTP_PACKET_BUFFER];
     const int length = text.empty() ? BuildError(packet, wCode) : BuildError(packet, sizeof packet, wCode, text);
-    return SendToPeer(packet, length);
+    return SendToSender(packet, length);
 }
 
-int CTFTPSocket::SendToPeer(const BYTE* pPacket, int nLength)
+int CTFTPSocket::SendToSender(const BYTE* pPacket, int nLength)
 {
     if (m_bConnected)
         return Send(pPacket, nLength, 0);

@@ -17,9 +17,10 @@
 #include "platform/core/wnd.h"
 #include "protocol/clock.h"
 #include "protocol/options.h"
+#include "protocol/receive_half.h"
+#include "protocol/send_half.h"
 #include "protocol/tftp.h"
 #include "protocol/transfer_log.h"
-#include "protocol/window.h"
 
 class CTFTPSocket;
 
@@ -34,7 +35,7 @@ struct CTFTPSocketDeleter {
 // accepted reply, acknowledges DATA, numbers and keeps DATA blocks, resends
 // from OnTick what awaits an answer and times out. It shows socket errors and
 // the server's ERROR texts itself and reports to the owner only by posted messages.
-class CTFTPSocket : public CSocket {
+class CTFTPSocket : public CSocket, protected ITransferLink {
 public:
     explicit CTFTPSocket(CWnd* pOwner);
     ~CTFTPSocket() override;
@@ -83,7 +84,9 @@ public:
     // without an accepted reply (6 ticks; a granted timeout's seconds), sends
     // again what awaits an answer: the request, the last ACK, or every block
     // of the send window not yet acknowledged. The third period without a
-    // reply posts WM_TFTP_TIMEOUT instead.
+    // reply posts WM_TFTP_TIMEOUT instead. The ticks are the time of the
+    // transfer's clock, set to that fixed period, so that a test's calls
+    // are its time.
     virtual void OnTick();
 
     // Whether the transfer's resends follow its measured round trip: options
@@ -126,7 +129,7 @@ protected:
     };
 
     // Acknowledges m_wBlock, the last block taken in order (0 answers an
-    // OACK). Receive passes m_pBuffer, so the ACK is also what OnTick resends.
+    // OACK); the receiving half builds it. Returns the send's result.
     int SendAck(BYTE* pPacket, int nLength, int nFlags);
     // Judges the result of a send during the transfer. A datagram the system
     // could not queue just now counts as lost on the way: the resend covers
@@ -139,8 +142,9 @@ protected:
     void ReportPeerError(const BYTE* pPacket, int nLength);
 
     CWnd* m_pOwner;
-    int m_nRetries;
+    // The length of the request in m_pBuffer, which a resend sends again.
     int m_nLastLength;
+    // Ticks since the transfer began: the time of the plain timing's clock.
     int m_nTicks;
     BOOL m_bOwnBuffer;
     BOOL m_bConnected;
@@ -166,31 +170,46 @@ protected:
     TftpOptions m_options;
     TftpGranted m_granted;
     int m_nDatagramLength = 0;
-    // The block windows (RFC 7440), one block in lock-step. A Put's blocks
-    // are numbered by the send window and kept in its slots, which are
-    // m_pBuffer's; a Get's receive window says when an ACK is due.
-    CSendWindow m_send;
-    CReceiveWindow m_receive;
+    // The two halves of a transfer, over the block windows of RFC 7440 (one
+    // block in lock-step). A Put's blocks are numbered by the sending half
+    // and kept in its window's slots, which are m_pBuffer's; a Get's
+    // receiving half says when an ACK is due and sends it.
+    CSendHalf m_sender;
+    CReceiveHalf m_receiver;
 
     // Called once, when the first request has gone out.
     virtual void OnRequestSent() {}
 
-    // The adaptive timing of a negotiated transfer (see Clocked).
+    // The transfer's clock: adaptive for a negotiated transfer (see
+    // Clocked), read from Now(); else a fixed period, read from the ticks.
     bool m_bClocked = false;
     CTransferClock m_clock;
+    // The time m_clock runs on.
+    ULONGLONG ClockNow() const;
+    // Starts m_clock again for the timing the transfer has now: adaptive
+    // when clocked, else the granted timeout or the plain 3 seconds.
+    void StartClock();
     // DATA blocks the peer's or this side's window showed missing.
     unsigned m_nKnownLost = 0;
     ULONGLONG Now() const;
     // Sends again every block of the send window not yet acknowledged,
-    // saying so in the log when bLog.
-    int ResendWindow(bool bLog);
+    // saying so in the log when bLog. FALSE when the send failed for good.
+    BOOL ResendWindow(bool bLog);
+    // The link of the halves: datagrams go to the locked-in server, and a
+    // send that fails for good ends the transfer (SendSucceeded).
+    bool SendToPeer(const BYTE* pDatagram, int nLength) override;
+    // Keeps m_wBlock and m_wExpected at the newest block sent.
+    void OnBlockSent(int nPayload) override;
 
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;
     ITransferLog* m_pLog = nullptr;
 
 private:
-    int SendToPeer(const BYTE* pPacket, int nLength);
+    // What the transfer's clock does when it is read at nNowMs.
+    void RunClock(ULONGLONG nNowMs);
+    // Before the lock-in, to the sender of the last datagram read.
+    int SendToSender(const BYTE* pPacket, int nLength);
     // An OACK granted the transfer's options.
     int ReceiveOack(const TftpGranted& granted);
     int RefuseOack(std::string_view szOption);

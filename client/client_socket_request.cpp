@@ -126,7 +126,7 @@ BOOL CTFTPSocket::TryAddresses()
 BOOL CTFTPSocket::NextAddressAfterSilence()
 {
     // Only before any reply, and only while another address is left.
-    if ((m_wState != TFTP_STATE_RRQ_SENT && m_wState != TFTP_STATE_WRQ_SENT) || m_nRetries != 0 ||
+    if ((m_wState != TFTP_STATE_RRQ_SENT && m_wState != TFTP_STATE_WRQ_SENT) || m_clock.ResendsSinceProgress() != 0 ||
         m_nAddress + 1 >= m_addresses.size())
         return FALSE;
     Log("No answer from " + AddressText(m_addrServer) + ": trying the next address");
@@ -150,16 +150,12 @@ BOOL CTFTPSocket::SendRequestFromNewSocket()
     if (m_nLastLength == 0 || SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
                                      AddressLength(m_addrServer), 0) == SOCKET_ERROR)
         return FALSE;
-    m_nTicks = 0;
-    m_nRetries = 0;
-    // Options without a timeout: the request is timed by the clock, and its
-    // answer is the transfer's first round trip.
+    // Options without a timeout: the request is timed by the adaptive
+    // clock, and its answer is the transfer's first round trip. Else the
+    // plain timing's period counts from here.
     m_bClocked = m_request.Negotiating() && m_options.nTimeout == 0;
-    if (m_bClocked) {
-        const ULONGLONG now = Now();
-        m_clock.Start(0, now);
-        m_clock.OnSent(now);
-    }
+    StartClock();
+    m_clock.OnSent(ClockNow());
     return TRUE;
 }
 

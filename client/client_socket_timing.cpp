@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// CTFTPSocket's time: what goes again when an answer is late, by the tick
-// of the plain exchange or by the clock of a negotiated transfer, and when
-// the transfer has waited long enough.
+// CTFTPSocket's time: what goes again when an answer is late, and when the
+// transfer has waited long enough. One clock for every transfer: adaptive
+// for a negotiated one, read every TFTP_CLOCK_MS; a fixed period of three
+// seconds (or the granted timeout) for the plain exchange, read every tick.
 #include "client/client_socket.h"
 
 #include <chrono>
@@ -9,105 +10,85 @@
 
 #include "protocol/packet.h"
 
+ULONGLONG CTFTPSocket::ClockNow() const
+{
+    return m_bClocked ? Now() : static_cast<ULONGLONG>(m_nTicks) * TFTP_TICK_MS;
+}
+
+void CTFTPSocket::StartClock()
+{
+    ULONGLONG fixed = 0;
+    if (!m_bClocked)
+        fixed = m_granted.nTimeout > 0 ? static_cast<ULONGLONG>(m_granted.nTimeout) * 1000
+                                       : static_cast<ULONGLONG>(TFTP_TICKS_PER_RESEND) * TFTP_TICK_MS;
+    m_clock.Start(fixed, ClockNow());
+}
+
 void CTFTPSocket::OnTick()
 {
     const CCallScope scope(*this);
-    if (m_bClocked || m_wState == TFTP_STATE_IDLE || m_wState == TFTP_STATE_CLOSED || m_wState == TFTP_STATE_RESOLVING)
-        return;
-    // A negotiated timeout of T seconds resends after T; three periods
-    // without an answer end the transfer, as the plain timing does.
-    const int ticksPerResend =
-        m_granted.nTimeout > 0 ? m_granted.nTimeout * 1000 / static_cast<int>(TFTP_TICK_MS) : TFTP_TICKS_PER_RESEND;
-    if (++m_nTicks < ticksPerResend)
-        return;
-    // The transfer's timeout counts from the last address tried.
-    if (NextAddressAfterSilence())
-        return;
-    if (++m_nRetries > TFTP_RESENDS) {
-        m_wState = TFTP_STATE_CLOSED;
-        Log("No answer: the transfer timed out");
-        if (m_pOwner != nullptr)
-            m_pOwner->PostMessage(WM_TFTP_TIMEOUT, 0, 0);
-        return;
-    }
-    int result = 0;
-    switch (m_wState) {
-    case TFTP_STATE_RRQ_SENT:
-    case TFTP_STATE_WRQ_SENT:
-        Log("No answer: request sent again");
-        result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
-                        AddressLength(m_addrServer), 0);
-        break;
-    case TFTP_STATE_WAIT_ACK:
-        result = ResendWindow(true);
-        break;
-    default:
-        Log("No answer: ACK " + std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
-        result = Send(m_pBuffer, m_nLastLength, 0);
-        break;
-    }
-    m_nTicks = 0;
-    if (!SendSucceeded(result) && m_pOwner != nullptr)
-        m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
-}
-
-int CTFTPSocket::ResendWindow(bool bLog)
-{
-    const int pending = m_send.Outstanding();
-    const WORD first = m_send.FirstUnacknowledged();
-    if (pending > 0 && bLog)
-        Log("No answer: DATA " + std::to_string(first) +
-            (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
-            " sent again");
-    int result = 0;
-    for (int i = 0; i < pending && result != SOCKET_ERROR; ++i) {
-        int blockLength = 0;
-        const BYTE* block = m_send.Pending(i, &blockLength);
-        result = Send(block, blockLength, 0);
-    }
-    return result;
+    ++m_nTicks;
+    if (!m_bClocked)
+        RunClock(ClockNow());
 }
 
 void CTFTPSocket::OnClock()
 {
     const CCallScope scope(*this);
+    if (m_bClocked)
+        RunClock(Now());
+}
+
+void CTFTPSocket::RunClock(ULONGLONG nNowMs)
+{
     const bool request = m_wState == TFTP_STATE_RRQ_SENT || m_wState == TFTP_STATE_WRQ_SENT;
-    if (!m_bClocked || (!request && m_wState != TFTP_STATE_WAIT_ACK && m_wState != TFTP_STATE_WAIT_DATA))
+    if (!request && m_wState != TFTP_STATE_WAIT_ACK && m_wState != TFTP_STATE_WAIT_DATA)
         return;
-    const ULONGLONG now = Now();
-    if (m_clock.Silent(now)) {
+    // Two resends without an answer; the third period ends the transfer.
+    if (m_clock.Silent(nNowMs)) {
         m_wState = TFTP_STATE_CLOSED;
-        Log("No answer for " + std::to_string(m_clock.SilenceLimitMs() / 1000) + " seconds: the transfer timed out");
+        Log(m_bClocked ? "No answer for " + std::to_string(m_clock.SilenceLimitMs() / 1000) +
+                             " seconds: the transfer timed out"
+                       : std::string("No answer: the transfer timed out"));
         if (m_pOwner != nullptr)
             m_pOwner->PostMessage(WM_TFTP_TIMEOUT, 0, 0);
         return;
     }
-    if (!m_clock.ResendDue(now))
+    if (!m_clock.ResendDue(nNowMs))
         return;
-    // Quick resends are counted in the link's line at the end; the log
-    // tells of a resend once a second one without progress goes.
-    // A name's next address, while one is left, has a period of its own.
+    // A name's next address, while one is left, has a period of its own;
+    // the transfer's timeout counts from the last address tried.
     if (request && NextAddressAfterSilence())
         return;
-    m_clock.OnResend(now);
-    int result = 0;
+    m_clock.OnResend(nNowMs);
+    // The adaptive clock's quick resends are counted in the link's line at
+    // the end; the log tells of a resend once a second one without progress goes.
+    const bool log = !m_bClocked || m_clock.ResendsSinceProgress() > 1;
+    BOOL sent = TRUE;
     if (request) {
         Log("No answer: request sent again");
-        result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
-                        AddressLength(m_addrServer), 0);
+        sent = SendSucceeded(SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
+                                    AddressLength(m_addrServer), 0));
     } else if (m_wState == TFTP_STATE_WAIT_ACK) {
-        result = ResendWindow(m_clock.ResendsSinceProgress() > 1);
+        sent = ResendWindow(log);
     } else {
-        // The ACK of the last block in order: the rest of a window whose
-        // last block was lost, or the ACK itself, comes again. Blocks of the
-        // old window still on the way draw no ACK of their own.
-        if (m_clock.ResendsSinceProgress() > 1)
-            Log("No answer: ACK " + std::to_string(m_wBlock) + " sent again");
-        m_receive.OnGapAnswered();
-        result = SendAck(m_pBuffer, TFTP_HEADER_SIZE, 0);
+        if (log)
+            Log("No answer: ACK " + std::to_string(m_receiver.LastInOrder()) + " sent again");
+        sent = m_receiver.Resend(*this) ? TRUE : FALSE;
     }
-    if (!SendSucceeded(result) && m_pOwner != nullptr)
+    if (!sent && m_pOwner != nullptr)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
+}
+
+BOOL CTFTPSocket::ResendWindow(bool bLog)
+{
+    const int pending = m_sender.Window().Outstanding();
+    const WORD first = m_sender.Window().FirstUnacknowledged();
+    if (pending > 0 && bLog)
+        Log("No answer: DATA " + std::to_string(first) +
+            (pending > 1 ? " to " + std::to_string(static_cast<WORD>(first + pending - 1)) : std::string()) +
+            " sent again");
+    return m_sender.Resend(*this) ? TRUE : FALSE;
 }
 
 ULONGLONG CTFTPSocket::Now() const

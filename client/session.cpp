@@ -149,27 +149,16 @@ int CTFTPSession::Receive(void* lpBuf, int nBufLen, int nFlags)
     return 0;
 }
 
-void CTFTPSession::SendNextBlock()
+BYTE* CTFTPSession::StagingPacket()
 {
-    const int blockSize = m_granted.nBlockSize;
-    const int count = m_pFile->ReadData(m_pSendBuffer + TFTP_HEADER_SIZE, blockSize);
-    switch (JudgeSentRead(m_pFile->GetPosition(), count < blockSize, m_nPutSize)) {
-    case SentFileRead::changed:
-        // A short block now would make a truncated or partial copy look
-        // whole on the server.
-        OnFileChanged();
-        return;
-    case SentFileRead::last:
-        m_bLastBlockSent = TRUE;
-        break;
-    case SentFileRead::more:
-        break;
-    }
-    if (!SendSucceeded(SendBlock(m_pSendBuffer, count, 0))) {
-        OnTransferError();
-        return;
-    }
-    m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, count);
+    return m_pSendBuffer;
+}
+
+void CTFTPSession::OnBlockSent(int nPayload)
+{
+    CTFTPSocket::OnBlockSent(nPayload);
+    m_bLastBlockSent = m_sender.LastSent() ? TRUE : FALSE;
+    m_pReportWnd->PostMessage(WM_TFTP_PROGRESS, 0, nPayload);
 }
 
 void CTFTPSession::FillSendWindow()
@@ -177,9 +166,21 @@ void CTFTPSession::FillSendWindow()
     // Sends until the send window is full (in lock-step, one block) or the
     // file is sent; complete once the last block is acknowledged, and again
     // for each repeat of that ACK.
-    while (!m_bLastBlockSent && m_send.CanSend() && m_wState == TFTP_STATE_WAIT_ACK)
-        SendNextBlock();
-    if (m_bLastBlockSent && m_send.Outstanding() == 0)
+    if (!m_bLastBlockSent && m_wState == TFTP_STATE_WAIT_ACK) {
+        switch (m_sender.Fill(*this, *m_pFile, m_nPutSize, m_clock, ClockNow())) {
+        case SendFill::changed:
+            // A short block now would make a truncated or partial copy look
+            // whole on the server.
+            OnFileChanged();
+            return;
+        case SendFill::failed:
+            OnTransferError();
+            return;
+        case SendFill::full:
+            break;
+        }
+    }
+    if (m_sender.Complete())
         NotifyComplete();
 }
 

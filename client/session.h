@@ -56,7 +56,10 @@ protected:
     ULONGLONG m_nPutSize;
 
 private:
-    void SendNextBlock();
+    // The sending half reads each block into m_pSendBuffer, and each one
+    // sent is a WM_TFTP_PROGRESS.
+    BYTE* StagingPacket() override;
+    void OnBlockSent(int nPayload) override;
     void FillSendWindow();
     void StoreBlock(const BYTE* pDatagram, int nLength);
     void OnTransferError();

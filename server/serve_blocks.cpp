@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The blocks of a server's transfer, each way: a read's DATA from the file
-// and the ACKs that slide its window; an upload's DATA into the file.
+// The blocks of a server's transfer, each way, through the two halves: a
+// read's DATA from the file and the ACKs that slide its window; an upload's
+// DATA into the file.
 #include <cerrno>
 
 #include "server/serve_transfer.h"
@@ -30,26 +31,14 @@ void CServeTransfer::OnAck(int nSlid, ULONGLONG nNowMs)
         Fill(nNowMs);
         return;
     }
-    // A duplicate, or the newest again: never a resend (the Sorcerer's Apprentice).
-    if (nSlid <= 0)
+    const AckTaken taken = m_sender.OnAck(*this, nSlid, m_clock, nNowMs);
+    if (taken.nSlid == 0 || taken.bSendFailed)
         return;
-    ULONGLONG bytes = 0;
-    for (int i = 0; i < nSlid; ++i) {
-        int length = 0;
-        (void)m_send.Pending(i, &length);
-        bytes += static_cast<ULONGLONG>(length - TFTP_HEADER_SIZE);
-    }
-    const bool rewind = m_send.SlideAndRewind(nSlid);
-    m_row.nBytes += bytes;
-    Progress(nNowMs);
-    if (m_send.Outstanding() == 0 && m_bLastRead) {
+    m_row.nBytes += taken.nBytes;
+    m_bAnswered = true;
+    if (m_sender.Complete()) {
         End(ServeState::done, {}, nNowMs);
         return;
-    }
-    if (rewind) {
-        // The client dropped what followed the block it acknowledged.
-        m_clock.ForgetSample();
-        ResendPending();
     }
     Fill(nNowMs);
 }
@@ -72,10 +61,9 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
         return;
     }
     m_row.nBytes += static_cast<ULONGLONG>(payload);
-    ++m_wExpected;
     Progress(nNowMs);
     const bool last = payload < m_grant.granted.nBlockSize;
-    if (!m_receive.OnInOrder(last))
+    if (!m_receiver.OnInOrder(last))
         return;
     if (last) {
         // The file takes its name before the client hears that it has arrived.
@@ -95,70 +83,45 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
             return;
         }
     }
-    SendAck(static_cast<WORD>(m_wExpected - 1), nNowMs);
+    if (!m_receiver.Acknowledge(*this, m_clock, nNowMs))
+        return;
     if (last)
         End(ServeState::done, {}, nNowMs);
 }
 
-bool CServeTransfer::GrowSlots(ULONGLONG nNowMs)
+bool CServeTransfer::MakeRoom(CSendWindow& window)
 {
     const int blockSize = m_grant.granted.nBlockSize;
     const int slots =
-        m_pSlots == nullptr ? std::min(m_send.Size(), kFirstSlots) : std::min(m_send.Size(), 2 * m_send.Slots());
+        m_pSlots == nullptr ? std::min(window.Size(), kFirstSlots) : std::min(window.Size(), 2 * window.Slots());
     const size_t slotSize = static_cast<size_t>(blockSize) + TFTP_HEADER_SIZE;
     std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[slotSize * static_cast<size_t>(slots)]);
     if (grown == nullptr) {
         SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, "Out of memory");
-        End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
+        End(ServeState::failed, "Out of memory", m_nNowMs, ServeReason::other);
         return false;
     }
     if (m_pSlots == nullptr)
-        m_send.Reset(m_send.Size(), grown.get(), blockSize + TFTP_HEADER_SIZE, slots);
+        window.Reset(window.Size(), grown.get(), blockSize + TFTP_HEADER_SIZE, slots);
     else
-        m_send.MoveTo(grown.get(), slots);
+        window.MoveTo(grown.get(), slots);
     m_pSlots = std::move(grown);
     return true;
 }
 
 void CServeTransfer::Fill(ULONGLONG nNowMs)
 {
-    const int blockSize = m_grant.granted.nBlockSize;
-    while (m_phase == Phase::sending && !m_bLastRead) {
-        // The slots grow as the window fills, from a few to the whole window.
-        if ((m_pSlots == nullptr || m_send.NeedsRoom()) && !GrowSlots(nNowMs))
-            return;
-        if (!m_send.CanSend())
-            break;
-        BYTE* slot = m_send.NextSlot();
-        int length = 0;
-        SentFileRead read = SentFileRead::more;
-        try {
-            length = m_pFile->ReadData(slot + TFTP_HEADER_SIZE, blockSize);
-            read = JudgeSentRead(m_pFile->GetPosition(), length < blockSize, m_nAdmittedSize);
-        } catch (const CFileException& error) {
-            FileFailed(error, nNowMs);
-            return;
-        }
-        if (read == SentFileRead::changed) {
-            SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, kFileChanged);
-            End(ServeState::failed, kFileChanged, nNowMs, ServeReason::fileChanged);
-            return;
-        }
-        BuildDataHeader(slot, static_cast<WORD>(m_send.FirstUnacknowledged() + m_send.Outstanding()));
-        (void)m_send.OnSent(length + TFTP_HEADER_SIZE);
-        m_bLastRead = read == SentFileRead::last;
-        if (!SendToClient(slot, length + TFTP_HEADER_SIZE, nNowMs))
-            return;
+    if (m_phase != Phase::sending || m_sender.LastSent())
+        return;
+    SendFill filled = SendFill::full;
+    try {
+        filled = m_sender.Fill(*this, *m_pFile, m_nAdmittedSize, m_clock, nNowMs);
+    } catch (const CFileException& error) {
+        FileFailed(error, nNowMs);
+        return;
     }
-}
-
-void CServeTransfer::ResendPending()
-{
-    for (int i = 0; i < m_send.Outstanding() && m_phase != Phase::closed; ++i) {
-        int length = 0;
-        const BYTE* block = m_send.Pending(i, &length);
-        // A resend's time is never a sample: no clock needed.
-        if (!SendToClient(block, length, 0))
-            return;
+    if (filled == SendFill::changed) {
+        SendErrorTo(m_client, TFTP_ERROR_NOT_DEFINED, kFileChanged);
+        End(ServeState::failed, kFileChanged, nNowMs, ServeReason::fileChanged);
     }
 }

@@ -74,8 +74,9 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
         End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
         return false;
     }
-    m_send.Reset(window, nullptr, slot);
-    m_receive.Reset(window);
+    m_nNowMs = nNowMs;
+    m_sender.Start(window, granted.nBlockSize, nullptr);
+    m_receiver.Start(window);
     m_clock.Start(granted.nTimeout > 0 ? static_cast<ULONGLONG>(granted.nTimeout) * 1000 : 0, nNowMs);
 
     if (!OpenSocket(start.local)) {
@@ -89,13 +90,14 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     if (m_grant.nOrder > 0) {
         m_phase = Phase::oack;
         m_nOackLength = BuildOack(m_abOack, sizeof m_abOack, m_grant);
-        SendToClient(m_abOack, m_nOackLength, nNowMs);
+        m_clock.OnSent(nNowMs);
+        SendToClient(m_abOack, m_nOackLength);
     } else if (read) {
         m_phase = Phase::sending;
         Fill(nNowMs);
     } else {
         m_phase = Phase::receiving;
-        SendAck(0, nNowMs);
+        (void)m_receiver.Acknowledge(*this, m_clock, nNowMs);
     }
     return m_phase != Phase::closed;
 }
@@ -103,7 +105,7 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
 void CServeTransfer::OnReceive(int /*nErrorCode*/)
 {
     const ServeReadPolicy policy =
-        ServeReadPolicyFor(m_receive.Size(), TftpEndsHere::nServed.load(), TftpEndsHere::nClients.load());
+        ServeReadPolicyFor(m_receiver.Window().Size(), TftpEndsHere::nServed.load(), TftpEndsHere::nClients.load());
     const int flags = policy.bMayWait ? 0 : MSG_DONTWAIT;
     for (int i = 0; i < policy.nReads && m_phase != Phase::closed; ++i) {
         sockaddr_storage sender{};
@@ -140,15 +142,18 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
 {
     if (m_phase == Phase::closed || !FromClient(sender, nNowMs))
         return;
+    m_nNowMs = nNowMs;
     if (m_phase == Phase::dallying) {
         // The last DATA again: the last ACK was lost.
         if (nLength >= TFTP_HEADER_SIZE && GetWord(pDatagram) == TFTP_OPCODE_DATA &&
-            GetWord(pDatagram + 2) == m_wLastAck)
-            SendAck(m_wLastAck, nNowMs);
+            GetWord(pDatagram + 2) == m_receiver.LastInOrder())
+            (void)m_receiver.Resend(*this);
         return;
     }
     const bool read = m_wOpcode == TFTP_OPCODE_RRQ;
-    const TftpExchange exchange{read ? TftpAwaits::Acks : TftpAwaits::Data, m_wExpected, m_send, m_receive,
+    const TftpExchange exchange{read ? TftpAwaits::Acks : TftpAwaits::Data,
+                                read ? m_sender.NewestBlock() : m_receiver.Awaited(), m_sender.Window(),
+                                m_receiver.Window(),
                                 read ? TFTP_MAX_DATAGRAM : m_grant.granted.nBlockSize + TFTP_HEADER_SIZE};
     const TftpVerdict verdict = ClassifyDatagram(exchange, pDatagram, nLength);
     switch (verdict.eEvent) {
@@ -160,8 +165,7 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
         break;
     case TftpEvent::Gap:
         // Answered once with the last block in order: the client goes on from there.
-        m_receive.OnGapAnswered();
-        SendAck(static_cast<WORD>(m_wExpected - 1), nNowMs);
+        (void)m_receiver.OnGap(*this, m_clock, nNowMs);
         break;
     case TftpEvent::PeerError:
     case TftpEvent::OptionsRefused:
@@ -171,8 +175,8 @@ void CServeTransfer::OnDatagram(const BYTE* pDatagram, int nLength, const sockad
         // An upload's client that missed the ACK of its window sends the
         // window again: the first block of each repeat draws the ACK again.
         if (!read && m_phase == Phase::receiving && nLength >= TFTP_HEADER_SIZE &&
-            GetWord(pDatagram) == TFTP_OPCODE_DATA && m_receive.OnIgnored(GetWord(pDatagram + 2), m_wExpected))
-            SendAck(static_cast<WORD>(m_wExpected - 1), nNowMs);
+            GetWord(pDatagram) == TFTP_OPCODE_DATA)
+            (void)m_receiver.OnIgnored(*this, GetWord(pDatagram + 2), m_clock, nNowMs);
         break;
     case TftpEvent::Fail:
     default:
@@ -219,6 +223,7 @@ void CServeTransfer::OnTick(ULONGLONG nNowMs)
     default:
         break;
     }
+    m_nNowMs = nNowMs;
     if (m_clock.Silent(nNowMs)) {
         End(ServeState::failed,
             "No answer from the client for " + std::to_string(m_clock.SilenceLimitMs() / 1000) + " seconds", nNowMs,
@@ -243,13 +248,13 @@ void CServeTransfer::Resend(ULONGLONG nNowMs)
     ++m_row.nResends;
     switch (m_phase) {
     case Phase::oack:
-        SendToClient(m_abOack, m_nOackLength, 0);
+        SendToClient(m_abOack, m_nOackLength);
         break;
     case Phase::sending:
-        ResendPending();
+        (void)m_sender.Resend(*this);
         break;
     case Phase::receiving:
-        SendAck(m_wLastAck, 0);
+        (void)m_receiver.Resend(*this);
         break;
     default:
         break;
@@ -281,27 +286,23 @@ void CServeTransfer::Abort(const char* lpszText, ULONGLONG nNowMs)
     End(ServeState::failed, lpszText, nNowMs, ServeReason::stopped);
 }
 
-bool CServeTransfer::SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs)
+bool CServeTransfer::SendToClient(const BYTE* pDatagram, int nLength)
 {
-    if (nNowMs != 0)
-        m_clock.OnSent(nNowMs);
     if (SendTo(pDatagram, nLength, reinterpret_cast<const sockaddr*>(&m_client), AddressLength(m_client), 0) !=
         SOCKET_ERROR)
         return true;
     const int error = GetLastError();
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ECONNREFUSED)
         return true; // lost on the way: the resend covers it
-    End(ServeState::failed, std::string("Cannot send to the client: ") + std::strerror(error), nNowMs,
+    End(ServeState::failed, std::string("Cannot send to the client: ") + std::strerror(error), m_nNowMs,
         ServeReason::other);
     return false;
 }
 
-void CServeTransfer::SendAck(WORD wBlock, ULONGLONG nNowMs)
+bool CServeTransfer::SendToPeer(const BYTE* pDatagram, int nLength)
 {
-    BYTE ack[TFTP_HEADER_SIZE];
-    m_wLastAck = wBlock;
-    BuildAck(ack, wBlock);
-    (void)SendToClient(ack, sizeof ack, nNowMs);
+    // The halves tell the clock what they send.
+    return SendToClient(pDatagram, nLength);
 }
 
 void CServeTransfer::SendErrorTo(const sockaddr_storage& to, WORD wCode, const char* lpszText)

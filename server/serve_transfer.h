@@ -15,8 +15,9 @@
 
 #include "platform/core/socket.h"
 #include "protocol/clock.h"
+#include "protocol/receive_half.h"
+#include "protocol/send_half.h"
 #include "protocol/transfer_file.h"
-#include "protocol/window.h"
 #include "server/serve_admit.h"
 #include "server/serve_request.h"
 #include "server/server.h"
@@ -52,7 +53,7 @@ struct ServeStart {
     ServeUploadKey key;          // an upload: the file it stores
 };
 
-class CServeTransfer : public CAsyncSocket {
+class CServeTransfer : public CAsyncSocket, private ITransferLink {
 public:
     CServeTransfer(IServeHost& host, unsigned nId);
     ~CServeTransfer() override;
@@ -100,18 +101,20 @@ private:
 
     // A stranger's datagram is answered (rate-limited) and goes no further.
     bool FromClient(const sockaddr_storage& sender, ULONGLONG nNowMs);
+    // A read: blocks from the file until the window is full.
     void Fill(ULONGLONG nNowMs);
+    // The link of the halves: datagrams to the client, at m_nNowMs.
+    bool SendToPeer(const BYTE* pDatagram, int nLength) override;
     // More slots for the send window, up to the whole window; false when
     // there is no memory (the transfer has ended).
-    bool GrowSlots(ULONGLONG nNowMs);
+    bool MakeRoom(CSendWindow& window) override;
     void OnAck(int nSlid, ULONGLONG nNowMs);
     void OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
     void OnPeerError(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
     void Resend(ULONGLONG nNowMs);
-    void ResendPending();
     // Sends to the client; a datagram the system could not queue counts as lost.
-    bool SendToClient(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs);
-    void SendAck(WORD wBlock, ULONGLONG nNowMs);
+    // A failure that is not a loss ends the transfer at m_nNowMs.
+    bool SendToClient(const BYTE* pDatagram, int nLength);
     void SendErrorTo(const sockaddr_storage& to, WORD wCode, const char* lpszText);
     void Progress(ULONGLONG nNowMs);
     // Ends the transfer: the row's state and reason, the host told.
@@ -134,19 +137,17 @@ private:
     std::unique_ptr<BYTE[]> m_pReceive;
     int m_nReceiveSize = 0;
     std::unique_ptr<BYTE[]> m_pSlots;
-    CSendWindow m_send;
-    CReceiveWindow m_receive;
-    bool m_bLastRead = false; // a read: the last block is in the window
+    CSendHalf m_sender;      // a read
+    CReceiveHalf m_receiver; // an upload
     // A read: the file's size when admitted. A file that ends before it or
     // goes past it fails the read, so a short copy never looks whole.
     ULONGLONG m_nAdmittedSize = 0;
-    WORD m_wExpected = 1;      // an upload: the DATA block awaited
-    WORD m_wLastAck = 0;       // an upload: the block the last ACK named
     ULONGLONG m_nRoom = ~0ULL; // an upload: the bytes it may fill
     BYTE m_abOack[TFTP_MAX_OACK] = {};
     int m_nOackLength = 0;
 
     CTransferClock m_clock;
+    ULONGLONG m_nNowMs = 0;  // the time of the call the halves run in
     bool m_bCounted = false; // running: counted in TftpEndsHere::nServed
     ULONGLONG m_nDallyEndMs = 0;
     bool m_bAnswered = false; // the client has acknowledged something (or sent DATA)
