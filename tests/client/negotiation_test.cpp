@@ -238,35 +238,6 @@ TEST_F(Negotiation, AGrantedTimeoutSetsTheResendPeriod)
     EXPECT_EQ(TakeMessages().back(), WM_TFTP_TIMEOUT);
 }
 
-TEST_F(Negotiation, AGetAcknowledgesEachWindowAndEachGapOnce)
-{
-    ProbeSession session(&owner);
-    session.SetOptions(TftpOptions{16, 4, 0, false, 0});
-    ASSERT_TRUE(session.Start(server.HostString().c_str(), "", "w.bin", DIRECTION_GET, MODE_BINARY));
-    server.Receive();
-    FromTransfer(session, Oack("blksize" + z + "16" + z + "windowsize" + z + "4" + z));
-    EXPECT_EQ(transfer.TryReceive(), AckPacket(0));
-    struct Step {
-        WORD block;
-        std::optional<WORD> ack; // what goes back, if anything
-    };
-    const Step steps[] = {
-        {1, {}}, {2, {}}, {3, {}}, {4, 4}, // a whole window: one ACK
-        {2, 4},  {3, {}}, {4, {}},         // the window again (ACK 4 was lost): the ACK again, once
-        {5, {}}, {7, 5},  {8, {}}, {5, 5}, // a gap: one ACK for it; a duplicate: the ACK again, once
-        {6, {}}, {7, {}}, {8, {}}, {9, 9}, // the server goes on from 6
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.block);
-        FromTransfer(session, DataPacket(step.block, 16, static_cast<BYTE>('a' + step.block)));
-        EXPECT_EQ(transfer.TryReceive(), step.ack ? std::optional<Bytes>(AckPacket(*step.ack)) : std::nullopt);
-    }
-    FromTransfer(session, DataPacket(10, 3, 'z')); // the last block is acknowledged at once
-    EXPECT_EQ(transfer.TryReceive(), AckPacket(10));
-    EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
-    EXPECT_EQ(ReadFileBytes(dir / "w.bin").size(), 9u * 16 + 3);
-}
-
 TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
 {
     WriteFileBytes(dir / "local.bin", Bytes(9 * 16 + 5, 'p'));
