@@ -113,7 +113,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_TIMEOUT_WHERE, "No answer came from %s, port %u. Check that the address is right, that a TFTP server is "
                         "running there, and that no firewall blocks UDP port %u."},
     {IDS_ACC_MENU_BUTTON, "Window menu"},
-    {IDS_TIP_MENU_BUTTON, "The window's menu: About, Log Window, Transfer Options, Serve Folder (F10)"},
+    {IDS_TIP_MENU_BUTTON, "The window's menu: About Tarnwick, Log Window, Transfer Options, Serve Folder (F10)"},
     {IDS_PROGRESS_LEFT, "%d%%, %s left"},
     {IDS_LOG_COPY, "&Copy"},
     {IDS_LOG_SELECT_ALL, "Select &All"},

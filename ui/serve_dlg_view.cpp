@@ -95,6 +95,27 @@ private:
     QTreeWidget* m_rows;
 };
 
+// A list whose chosen entry is drawn plainly (its palette's inactive colours)
+// while the list lacks the focus, so that the focus is seen arriving: moving
+// to it by Tab turns the entry to the highlight.
+class CFocusShown : public QStyledItemDelegate {
+public:
+    explicit CFocusShown(QAbstractItemView* list) : QStyledItemDelegate(list), m_list(list) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem shown = option;
+        if (m_list->hasFocus())
+            shown.state |= QStyle::State_Active | QStyle::State_HasFocus;
+        else
+            shown.state &= ~(QStyle::State_Active | QStyle::State_HasFocus);
+        QStyledItemDelegate::paint(painter, shown, index);
+    }
+
+private:
+    QAbstractItemView* m_list;
+};
+
 // The file column takes what the others leave of the list's width, but never
 // less than kFileColumnLeast: then the list scrolls sideways.
 class CFileColumnFit : public QObject {
@@ -164,13 +185,12 @@ void CServeDlg::SetUpView()
     if (QLineEdit* field = qobject_cast<QComboBox*>(GetDlgItem(IDC_SERVE_LISTEN))->lineEdit())
         field->setAccessibleName(QStringLiteral("Listen on"));
 
-    // The chosen address is drawn plainly while the list lacks the focus, so
-    // that the focus is seen arriving.
     auto* addresses = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
     QPalette palette = addresses->palette();
     palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Midlight));
     palette.setColor(QPalette::Inactive, QPalette::HighlightedText, palette.color(QPalette::Active, QPalette::Text));
     addresses->setPalette(palette);
+    addresses->setItemDelegate(new CFocusShown(addresses));
 
     // Wide enough at first for every column, as far as the screen allows.
     QWidget* window = GetSafeHwnd();

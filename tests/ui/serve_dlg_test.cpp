@@ -1,16 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +32,7 @@
 #include "tests/support/timing.h"
 #include "tests/ui/event_loop_gap.h"
 #include "ui/serve_dlg.h"
+#include "ui/serve_start.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -248,6 +256,70 @@ TEST_F(ServeWindow, RowsCanBeReadAndTheWindowKeepsItsSize)
     ASSERT_TRUE(next.Create(IDD_SERVE));
     EXPECT_EQ(next.GetSafeHwnd()->size(), smallest + QSize(200, 100));
     EXPECT_EQ(qobject_cast<QTreeWidget*>(next.GetDlgItem(IDC_SERVE_TRANSFERS))->header()->sectionSize(kBytes), 222);
+}
+
+// The keyboard and a screen reader find their way: the Listen box named by
+// its label, not its value; the focus seen arriving in the address list.
+TEST_F(ServeWindow, KeyboardAndScreenReadersFindTheirWay)
+{
+    auto* listen = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_SERVE_LISTEN));
+    listen->setEditText(QStringLiteral("192.0.2.7"));
+    // The field typed in (which has the focus) by its name; the box, whose
+    // name Qt makes its value on Linux, by the label it is labelled by.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(listen->lineEdit())->text(QAccessible::Name), "Listen on");
+    const auto labels = QAccessible::queryAccessibleInterface(listen)->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Listen on:");
+
+    // The chosen address takes the highlight only with the focus.
+    auto* addresses = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_SERVE_ADDRESSES));
+    addresses->addItem(QStringLiteral("192.0.2.2"));
+    addresses->setCurrentRow(addresses->count() - 1);
+    dlg.GetSafeHwnd()->show();
+    dlg.GetSafeHwnd()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.GetSafeHwnd()));
+    const QRect entry = addresses->visualItemRect(addresses->currentItem());
+    const auto chosen = [&] {
+        return addresses->viewport()->grab().toImage().pixelColor(entry.right() - 4, entry.center().y());
+    };
+    // Near the highlight: a style may shade it.
+    const QColor highlight = addresses->palette().color(QPalette::Active, QPalette::Highlight);
+    const auto highlighted = [&](const QColor& color) {
+        return std::abs(color.red() - highlight.red()) + std::abs(color.green() - highlight.green()) +
+                   std::abs(color.blue() - highlight.blue()) <
+               24;
+    };
+    dlg.GetDlgItem(IDC_SERVE_PORT)->setFocus();
+    EXPECT_FALSE(highlighted(chosen()));
+    addresses->setFocus();
+    ASSERT_TRUE(addresses->hasFocus());
+    EXPECT_TRUE(highlighted(chosen()));
+}
+
+// A folder that cannot be served is told why, before anything starts.
+TEST(ServeFolderProblem, SaysWhyAFolderCannotBeServed)
+{
+    const std::pair<int, const char*> errors[] = {
+        {0, ""},
+        {EACCES, "You cannot read /srv/tftp (permission denied)."},
+        {ENOENT, "/srv/tftp does not exist. Choose an existing folder."},
+        {ENOTDIR, "/srv/tftp is not a folder. Choose a folder to serve."},
+    };
+    for (const auto& [error, says] : errors)
+        EXPECT_EQ(ServeFolderProblemText("/srv/tftp", error), says) << error;
+    EXPECT_EQ(ServeFolderProblemText("", 0), "Choose a folder to serve.");
+
+    TempDir dir;
+    WriteFileBytes(dir / "file", Content(1));
+    EXPECT_EQ(ServeFolderProblem(dir.Path().string()), "");
+    EXPECT_EQ(ServeFolderProblem(dir / "file"), (dir / "file") + " is not a folder. Choose a folder to serve.");
+    EXPECT_EQ(ServeFolderProblem(dir / "absent"), (dir / "absent") + " does not exist. Choose an existing folder.");
+    std::filesystem::create_directory(dir.Path() / "locked");
+    std::filesystem::permissions(dir.Path() / "locked", std::filesystem::perms::none);
+    if (::geteuid() != 0) { // root reads it all the same
+        EXPECT_EQ(ServeFolderProblem(dir / "locked"), "You cannot read " + (dir / "locked") + " (permission denied).");
+    }
+    std::filesystem::permissions(dir.Path() / "locked", std::filesystem::perms::owner_all);
 }
 
 // The window --serve opens neither starts from the saved choices nor saves
