@@ -32,8 +32,11 @@ void ShowCommands(QMessageBox& box, const QString& text)
     lines->setContentsMargins(0, 0, 0, 0);
     QStringList paragraph;
     const auto endParagraph = [&] {
+        // The blank lines around a command are the layout's spacing.
         while (!paragraph.isEmpty() && paragraph.constLast().isEmpty())
             paragraph.removeLast();
+        while (!paragraph.isEmpty() && paragraph.constFirst().isEmpty())
+            paragraph.removeFirst();
         if (!paragraph.isEmpty()) {
             auto* words = new QLabel(paragraph.join(QLatin1Char('\n')), body);
             words->setTextFormat(Qt::PlainText);
