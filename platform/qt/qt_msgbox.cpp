@@ -28,6 +28,8 @@ void ShowCommands(QMessageBox& box, const QString& text)
     if (label == nullptr || grid == nullptr || grid->indexOf(label) < 0)
         return;
     auto* body = new QWidget(&box);
+    // Wide enough that a paragraph reads as one, not as a column of words.
+    body->setMinimumWidth(body->fontMetrics().averageCharWidth() * 64);
     auto* lines = new QVBoxLayout(body);
     lines->setContentsMargins(0, 0, 0, 0);
     QStringList paragraph;
