@@ -70,33 +70,37 @@ constexpr DialogControl kOptionsControls[] = {
 
 constexpr STYLE kServeEdit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
 
+// In tab order: top to bottom, left to right. The transfers' list takes what
+// the window grows by; what stands right of or below it follows the edges.
 constexpr DialogControl kServeControls[] = {
-    {ControlKind::Static, IDC_STATIC, "&Folder:", 0, 0, 7, 9, 40, 8},
-    {ControlKind::Edit, IDC_SERVE_FOLDER, "", kServeEdit, 0, 50, 7, 246, 12},
-    {ControlKind::PushButton, IDC_SERVE_BROWSE, "&Browse...", WS_TABSTOP, 0, 300, 6, 53, 14},
-    {ControlKind::Static, IDC_STATIC, "&Listen on:", 0, 0, 7, 26, 40, 8},
-    {ControlKind::ComboBox, IDC_SERVE_LISTEN, "", WS_TABSTOP, 0, 50, 24, 150, 13},
-    {ControlKind::Static, IDC_STATIC, "&Port:", 0, 0, 208, 26, 22, 8},
-    {ControlKind::Edit, IDC_SERVE_PORT, "", kServeEdit, 0, 232, 24, 36, 12},
-    {ControlKind::PushButton, IDC_SERVE_START, "&Start", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 300, 23, 53, 14},
-    {ControlKind::CheckBox, IDC_SERVE_UPLOAD, "Allow &uploads", WS_TABSTOP, 0, 7, 42, 80, 10},
-    {ControlKind::CheckBox, IDC_SERVE_CREATE, "Allow &new files", WS_TABSTOP, 0, 90, 42, 80, 10},
-    {ControlKind::CheckBox, IDC_SERVE_REPLACE, "&Replace existing files", WS_TABSTOP, 0, 175, 42, 110, 10},
-    {ControlKind::CheckBox, IDC_SERVE_LOCAL, "Answer only l&ocal networks", WS_TABSTOP, 0, 7, 55, 150, 10},
-    {ControlKind::PushButton, IDC_SERVE_USE_6969, "Use port &6969", WS_TABSTOP | WS_DISABLED, 0, 293, 53, 60, 14},
-    {ControlKind::Static, IDC_SERVE_STATUS, "", SS_NOPREFIX, 0, 7, 70, 346, 18},
-    {ControlKind::Static, IDC_STATIC, "This computer's &addresses:", 0, 0, 7, 92, 120, 8},
+    {ControlKind::Static, IDC_STATIC, "&Folder:", 0, 0, 7, 9, 44, 8},
+    {ControlKind::Edit, IDC_SERVE_FOLDER, "", kServeEdit, 0, 54, 7, 276, 12, kGrowRight},
+    {ControlKind::PushButton, IDC_SERVE_BROWSE, "&Browse...", WS_TABSTOP, 0, 336, 6, 57, 14, kMoveRight},
+    {ControlKind::Static, IDC_STATIC, "&Listen on:", 0, 0, 7, 26, 44, 8},
+    {ControlKind::ComboBox, IDC_SERVE_LISTEN, "", WS_TABSTOP, 0, 54, 24, 150, 13},
+    {ControlKind::Static, IDC_STATIC, "&Port:", 0, 0, 212, 26, 22, 8},
+    {ControlKind::Edit, IDC_SERVE_PORT, "", kServeEdit, 0, 236, 24, 36, 12},
+    {ControlKind::CheckBox, IDC_SERVE_UPLOAD, "Allow &uploads:", WS_TABSTOP, 0, 7, 42, 72, 10},
+    {ControlKind::CheckBox, IDC_SERVE_CREATE, "Allow &new files", WS_TABSTOP, 0, 82, 42, 80, 10},
+    {ControlKind::CheckBox, IDC_SERVE_REPLACE, "&Replace existing files", WS_TABSTOP, 0, 165, 42, 110, 10},
+    {ControlKind::CheckBox, IDC_SERVE_LOCAL, "Answer only l&ocal networks", WS_TABSTOP, 0, 7, 57, 150, 10},
+    {ControlKind::PushButton, IDC_SERVE_USE_6969, "Use port &6969", WS_TABSTOP | WS_DISABLED, 0, 273, 55, 60, 14,
+     kMoveRight},
+    {ControlKind::PushButton, IDC_SERVE_START, "&Start", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 336, 55, 57, 14, kMoveRight},
+    {ControlKind::Static, IDC_SERVE_STATUS, "", SS_NOPREFIX, 0, 7, 73, 386, 34, kGrowRight},
+    {ControlKind::Static, IDC_STATIC, "This computer's &addresses:", 0, 0, 7, 110, 120, 8},
     {ControlKind::ListBox, IDC_SERVE_ADDRESSES, "", WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT, 0, 7,
-     102, 280, 34},
-    {ControlKind::PushButton, IDC_SERVE_COPY, "&Copy", WS_TABSTOP, 0, 292, 102, 61, 14},
-    {ControlKind::PushButton, IDC_SERVE_COPY_HINT, "Copy &hint", WS_TABSTOP, 0, 292, 119, 61, 14},
-    {ControlKind::Static, IDC_STATIC, "&Transfers:", 0, 0, 7, 141, 60, 8},
+     120, 325, 34, kGrowRight},
+    {ControlKind::PushButton, IDC_SERVE_COPY, "&Copy", WS_TABSTOP, 0, 336, 120, 57, 14, kMoveRight},
+    {ControlKind::PushButton, IDC_SERVE_COPY_HINT, "Copy h&int", WS_TABSTOP, 0, 336, 137, 57, 14, kMoveRight},
+    {ControlKind::Static, IDC_STATIC, "&Transfers:", 0, 0, 7, 160, 44, 8},
+    {ControlKind::Static, IDC_SERVE_COUNT, "", SS_NOPREFIX, 0, 54, 160, 339, 8, kGrowRight},
     {ControlKind::ListView, IDC_SERVE_TRANSFERS,
-     "Client\tFile\tDirection\tOptions\tBytes\tProgress\tRate\tResends\tState", WS_BORDER | WS_TABSTOP, 0, 7, 151, 346,
-     86},
-    {ControlKind::PushButton, IDC_SERVE_CLEAR, "Clear &finished", WS_TABSTOP, 0, 7, 242, 70, 14},
-    {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 249, 242, 50, 14},
-    {ControlKind::PushButton, IDCANCEL, "Close", WS_TABSTOP, 0, 303, 242, 50, 14},
+     "Client\tFile\tDirection\tOptions\tBytes\tProgress\tRate\tResends\tState", WS_BORDER | WS_TABSTOP, 0, 7, 170, 386,
+     118, kGrow},
+    {ControlKind::PushButton, IDC_SERVE_CLEAR, "Cl&ear finished", WS_TABSTOP, 0, 7, 293, 70, 14, kMoveDown},
+    {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 286, 293, 50, 14, kMoveRight | kMoveDown},
+    {ControlKind::PushButton, IDCANCEL, "Close", WS_TABSTOP, 0, 343, 293, 50, 14, kMoveRight | kMoveDown},
 };
 
 constexpr DialogTemplate kTemplates[] = {
@@ -110,8 +114,8 @@ constexpr DialogTemplate kTemplates[] = {
     {IDD_OPTIONS, "Transfer Options", "MS Sans Serif", 8, 200, 111,
      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_CENTER, 0, kOptionsControls,
      std::size(kOptionsControls)},
-    {IDD_SERVE, "Serve Folder", "MS Sans Serif", 8, 360, 263,
-     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_3DLOOK | DS_CENTER, WS_EX_APPWINDOW,
+    {IDD_SERVE, "Serve Folder", "MS Sans Serif", 8, 400, 314,
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | DS_3DLOOK | DS_CENTER, WS_EX_APPWINDOW,
      kServeControls, std::size(kServeControls)},
 };
 
@@ -124,4 +128,9 @@ const DialogTemplate* AfxFindDialogTemplate(unsigned nID)
             return &dialogTemplate;
     }
     return nullptr;
+}
+
+std::span<const DialogTemplate> AfxDialogTemplates()
+{
+    return kTemplates;
 }

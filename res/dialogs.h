@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 using STYLE = std::uint32_t;
 
@@ -18,6 +19,8 @@ inline constexpr STYLE WS_BORDER = 0x00800000;
 inline constexpr STYLE WS_VSCROLL = 0x00200000;
 inline constexpr STYLE WS_HSCROLL = 0x00100000;
 inline constexpr STYLE WS_SYSMENU = 0x00080000;
+// A frame the user can resize; the template's size is the smallest.
+inline constexpr STYLE WS_THICKFRAME = 0x00040000;
 inline constexpr STYLE WS_GROUP = 0x00020000;
 inline constexpr STYLE WS_TABSTOP = 0x00010000;
 inline constexpr STYLE WS_MINIMIZEBOX = 0x00020000;
@@ -56,6 +59,18 @@ enum class ControlKind {
     ListView, // rows in columns; the text names the columns, separated by '\t'
 };
 
+// How a control follows a window with WS_THICKFRAME that grows past its
+// template's size: the edges that keep their distance to the window's right
+// or bottom edge. None: it keeps its place and size.
+enum Anchor : unsigned char {
+    kStayPut = 0,
+    kGrowRight = 1, // the right edge follows: wider
+    kGrowDown = 2,  // the bottom edge follows: taller
+    kMoveRight = 4, // both side edges follow: moves right
+    kMoveDown = 8,  // both top and bottom follow: moves down
+    kGrow = kGrowRight | kGrowDown,
+};
+
 struct DialogControl {
     ControlKind kind;
     int nID;          // IDC_STATIC for none
@@ -63,6 +78,7 @@ struct DialogControl {
     STYLE style;
     STYLE exStyle;
     short x, y, cx, cy;
+    unsigned anchor = kStayPut; // Anchor flags
 };
 
 struct DialogTemplate {
@@ -79,3 +95,5 @@ struct DialogTemplate {
 
 // The template of that number, or nullptr.
 const DialogTemplate* AfxFindDialogTemplate(unsigned nID);
+// Every template of the program.
+std::span<const DialogTemplate> AfxDialogTemplates();

@@ -113,32 +113,35 @@ constexpr StringEntry kStrings[] = {
     {IDS_TIMEOUT_WHERE, "No answer came from %s, port %u. Check that the address is right, that a TFTP server is "
                         "running there, and that no firewall blocks UDP port %u."},
     {IDS_ACC_MENU_BUTTON, "Window menu"},
-    {IDS_TIP_MENU_BUTTON, "The window's menu: About, Log Window, Transfer Options (F10)"},
+    {IDS_TIP_MENU_BUTTON, "The window's menu: About Tarnwick, Log Window, Transfer Options, Serve Folder (F10)"},
     {IDS_PROGRESS_LEFT, "%d%%, %s left"},
     {IDS_LOG_COPY, "&Copy"},
     {IDS_LOG_SELECT_ALL, "Select &All"},
     {IDS_LOG_CLEAR, "C&lear"},
-    // Port 69 refused through the helper, one text per reason (AfxPort69DeniedText);
-    // every command on a line of its own, to be copied.
+    // Port 69 refused through the helper, one text per reason (AfxPort69DeniedText).
+    // A line that begins with a tab is a command: the box shows it whole, with
+    // a button that copies it.
     // %s: the helper's path, twice.
     {IDS_SERVE_PORT_69_DENIED,
      "Tarnwick may not serve on port 69: its helper for that port, %s, ran but does not hold the privilege to "
      "bind it (cap_net_bind_service). An administrator can give it that privilege, once, with:\n"
-     "sudo setcap cap_net_bind_service=ep %s"
+     "\tsudo setcap cap_net_bind_service=ep %s"
      "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
-     "setenv tftpdstp 6969\n"
+     "\tsetenv tftpdstp 6969\n"
      "PXE firmware always asks port 69 and cannot be told another."},
     // %u: the port, three times.
     {IDS_SERVE_LOW_PORT_DENIED,
      "Tarnwick may not serve on port %u: ports below 1024 need a privilege that its window does not have, and its "
      "helper binds only port 69.\n\nChoose port 69, or a port from 1024 up such as 6969. Or the administrator can "
-     "let every program use ports from %u up (until the next restart):\t"
-     "sudo sysctl net.ipv4.ip_unprivileged_port_start=%u"},
+     "let every program use ports from %u up (until the next restart):\n"
+     "\tsudo sysctl net.ipv4.ip_unprivileged_port_start=%u"},
     // %u: the port; %s: the address; %u: the port again.
     {IDS_SERVE_PORT_IN_USE,
      "Port %u on %s is already taken: another TFTP server, for example tftpd-hpa, atftpd or dnsmasq, already holds "
-     "it.\n\nStop that server (for example: sudo systemctl stop tftpd-hpa) or serve on another port, such as 6969. "
-     "This command shows which program holds it:\tsudo ss -ulpn 'sport = :%u'"},
+     "it.\n\nStop that server, for example with:\n"
+     "\tsudo systemctl stop tftpd-hpa\n"
+     "or serve on another port, such as 6969. This command shows which program holds it:\n"
+     "\tsudo ss -ulpn 'sport = :%u'"},
     // %s: the address.
     {IDS_SERVE_ADDRESS_NOT_LOCAL, "%s is not an address of this computer, so Tarnwick cannot serve on it. Choose one "
                                   "of its addresses, or all of them."},
@@ -149,7 +152,7 @@ constexpr StringEntry kStrings[] = {
      "Tarnwick may not serve on port 69: its helper for that port, %s, is missing. Installing Tarnwick again "
      "brings it back."
      "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
-     "setenv tftpdstp 6969\n"
+     "\tsetenv tftpdstp 6969\n"
      "PXE firmware always asks port 69 and cannot be told another."},
     // %s: the group, the user, the group, the helper's path, the user, the group.
     {IDS_SERVE_PORT_69_NOT_IN_GROUP,
@@ -157,35 +160,57 @@ constexpr StringEntry kStrings[] = {
      "again), or serve on port 6969.\n\n"
      "Only that group may run Tarnwick's helper for port 69, %s, and this session is not in it: a new member "
      "is in it from the next login. The command, to copy:\n"
-     "sudo adduser %s %s"
+     "\tsudo adduser %s %s"
      "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
-     "setenv tftpdstp 6969\n"
+     "\tsetenv tftpdstp 6969\n"
      "PXE firmware always asks port 69 and cannot be told another."},
     // %s: the helper's path, the user, the helper's path.
     {IDS_SERVE_PORT_69_NOT_RUNNABLE,
      "Tarnwick may not serve on port 69: its helper for that port, %s, may not be run by %s. An administrator "
      "chose who may run it; ask one to let you. This command shows who may:\n"
-     "ls -l %s"
+     "\tls -l %s"
      "\n\nOn port 6969 no helper is needed. A U-Boot board is told so with:\n"
-     "setenv tftpdstp 6969\n"
+     "\tsetenv tftpdstp 6969\n"
      "PXE firmware always asks port 69 and cannot be told another."},
     {IDS_SERVE_FOLDER_MENU, "&Serve Folder..."},
     {IDS_SERVE_STOPPED, "Not serving."},
     // %s: the folder; %s: the address or "all addresses"; %u: the port; %s: read-only or the uploads taken.
     {IDS_SERVE_SERVING, "Serving %s on %s, port %u, %s"},
     {IDS_SERVE_ALL_ADDRESSES, "all addresses"},
-    {IDS_SERVE_FIREWALL, "No request has arrived yet. If the device asks and gets no answer, a firewall may drop "
-                         "it: allow TFTP with  sudo ufw allow 69/udp  or  sudo firewall-cmd --add-service=tftp"},
+    // Below the status; the ufw and the firewalld command. %u: the port.
+    {IDS_SERVE_FIREWALL, "No request has arrived yet. If the device asks and gets no answer, a firewall may drop its "
+                         "requests. Allow them with sudo ufw allow %u/udp (ufw) or sudo firewall-cmd "
+                         "--add-service=tftp (firewalld)."},
     {IDS_SERVE_CONFIRM_CLOSE, "Transfers are running. Stop serving, and end them?"},
-    {IDS_SERVE_NO_FOLDER, "\"%s\" is not a folder that can be served. Choose an existing folder."},
+    {IDS_SERVE_NO_FOLDER, "%s is not a folder. Choose a folder to serve."},
     {IDS_SERVE_BAD_PORT, "The port must be a whole number from 1 to 65535."},
-    {IDS_SERVE_TICK_UPLOAD, "uploads are off: tick Allow uploads"},
-    {IDS_SERVE_TICK_CREATE, "new files are off: tick Allow new files"},
-    {IDS_SERVE_TICK_REPLACE, "the file exists: tick Replace existing files"},
+    {IDS_SERVE_TICK_UPLOAD, "tick Allow uploads"},
+    {IDS_SERVE_TICK_CREATE, "tick Allow new files"},
+    {IDS_SERVE_TICK_REPLACE, "tick Replace existing files"},
     // %s: the name asked for; %s: the file that exists.
     {IDS_SERVE_CASE_HINT, "asked for %s; %s exists"},
     {IDS_SERVE_READ_ONLY, "read-only"},
-    {IDS_SERVE_UPLOADS, "uploads allowed"},
+    // What a client may upload, as the three boxes say.
+    {IDS_SERVE_UPLOADS, "uploads: new files and replacing"},
+    {IDS_SERVE_UPLOADS_NEW, "uploads: new files only"},
+    {IDS_SERVE_UPLOADS_REPLACE, "uploads: replacing existing files only"},
+    {IDS_SERVE_UPLOADS_NONE, "uploads: none yet (tick Allow new files or Replace existing files)"},
+    // %u: the port, twice.
+    {IDS_SERVE_FIREWALL_PORT, "No request has arrived yet. If the device asks and gets no answer, a firewall may drop "
+                              "its requests. Allow them with sudo ufw allow %u/udp (ufw) or sudo firewall-cmd "
+                              "--add-port=%u/udp (firewalld)."},
+    {IDS_SERVE_FOLDER_MISSING, "%s does not exist. Choose an existing folder."},
+    // %s: the folder; %s: the system's reason.
+    {IDS_SERVE_FOLDER_UNREADABLE, "You cannot read %s (%s)."},
+    {IDS_SERVE_NO_FOLDER_CHOSEN, "Choose a folder to serve."},
+    // A read of a folder's name. %s: the name as asked.
+    {IDS_SERVE_IS_FOLDER, "%s is a folder: ask for a file in it"},
+    // Above the transfers. %u and %s: the number running and "transfer" or
+    // "transfers"; then the numbers ended each way.
+    {IDS_SERVE_COUNT, "%u %s running, %u done, %u refused"},
+    {IDS_SERVE_COUNT_FAILED, "%u %s running, %u done, %u failed, %u refused"},
+    {IDS_SERVE_TRANSFER, "transfer"},
+    {IDS_SERVE_TRANSFERS, "transfers"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -2,7 +2,6 @@
 #include "serve_dlg.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,7 +9,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QListWidget>
 #include <QTreeWidget>
 
@@ -25,7 +23,6 @@
 #include "platform/core/local_networks.h"
 #include "platform/core/msgbox.h"
 #include "platform/core/privileged_bind.h"
-#include "platform/qt/progress_column.h"
 #include "protocol/host_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -101,21 +98,9 @@ BOOL CServeDlg::OnInitDialog()
     listen->addItem(Text(AfxLoadString(IDS_SERVE_ALL_ADDRESSES)));
     for (const LocalAddress& address : AfxGetLocalAddresses(true))
         listen->addItem(Text(address.text));
-    auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
-    rows->setItemDelegateForColumn(kProgress, new CProgressColumn(rows));
-    // Widths in eighths of the list: the state, with its reason, takes the rest.
-    const int widths[kColumns - 1] = {12, 9, 5, 10, 11, 8, 8, 5};
-    for (int column = 0; column < kColumns - 1; ++column)
-        rows->header()->resizeSection(column, rows->width() * widths[column] / 80);
+    SetUpView();
     ListAddresses();
-
-    // Names for screen readers where a control shows no words of its own.
-    const std::pair<int, const char*> names[] = {
-        {IDC_SERVE_FOLDER, "Folder"},         {IDC_SERVE_LISTEN, "Listen on"},    {IDC_SERVE_PORT, "Port"},
-        {IDC_SERVE_STATUS, "Serving status"}, {IDC_SERVE_ADDRESSES, "Addresses"}, {IDC_SERVE_TRANSFERS, "Transfers"},
-    };
-    for (const auto& [id, name] : names)
-        GetDlgItem(id)->setAccessibleName(QString::fromLatin1(name));
+    ShowCount();
     Apply(m_bRemembers ? AfxLoadServeSettings(g_pLogDlg) : ServeSettings{}, false);
     return TRUE;
 }
@@ -161,9 +146,8 @@ void CServeDlg::OnStart()
     }
     EnableWindow(IDC_SERVE_USE_6969, FALSE);
     const ServeSettings settings = ReadControls();
-    struct stat status {};
-    if (settings.folder.empty() || ::stat(settings.folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        AfxMessageBox(AfxFormatString(AfxFindString(IDS_SERVE_NO_FOLDER), settings.folder.c_str()), MB_OK);
+    if (const std::string problem = ServeFolderProblem(settings.folder); !problem.empty()) {
+        AfxMessageBox(problem, MB_OK);
         return;
     }
     if (settings.nPort < 1 || settings.nPort > 65535) {
@@ -220,7 +204,8 @@ void CServeDlg::OnStart()
         const std::string text = ServeStartFailureText(error, settings, detail, refused);
         // The way out that needs no administrator: another port.
         EnableWindow(IDC_SERVE_USE_6969, error == ServeStartError::notPermitted || error == ServeStartError::inUse);
-        SetDlgItemText(IDC_SERVE_STATUS, text.substr(0, text.find('\n')));
+        // The first paragraph; the box has the rest, and the commands.
+        SetDlgItemText(IDC_SERVE_STATUS, text.substr(0, text.find("\n\n")));
         if (g_pLogDlg != nullptr)
             g_pLogDlg->LogLine(ErrorLogLine(text));
         AfxMessageBox(text, MB_OK);
@@ -260,8 +245,10 @@ bool CServeDlg::StopServing(bool bAsk)
 
 void CServeDlg::OnCancel()
 {
-    if (StopServing(true))
+    if (StopServing(true)) {
+        SaveView();
         ShowWindow(SW_HIDE);
+    }
 }
 
 void CServeDlg::OnOK()
@@ -272,6 +259,7 @@ void CServeDlg::OnOK()
 
 void CServeDlg::OnDestroy()
 {
+    SaveView();
     if (m_pServer != nullptr)
         m_pServer->Stop();
     m_pServer.reset();
@@ -325,7 +313,8 @@ void CServeDlg::UpdateControls()
     const BOOL idle = !IsServing();
     for (int id : {IDC_SERVE_FOLDER, IDC_SERVE_BROWSE, IDC_SERVE_LISTEN, IDC_SERVE_PORT})
         EnableWindow(id, idle);
-    EnableWindow(IDC_SERVE_CREATE, IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0);
+    for (int id : {IDC_SERVE_CREATE, IDC_SERVE_REPLACE})
+        EnableWindow(id, IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0);
     SetDlgItemText(IDC_SERVE_START, idle ? "&Start" : "&Stop");
 }
 
@@ -336,13 +325,22 @@ void CServeDlg::UpdateStatus()
             SetDlgItemText(IDC_SERVE_STATUS, AfxLoadString(IDS_SERVE_STOPPED));
         return;
     }
-    std::string uploads = AfxLoadString(m_settings.bAllowUpload ? IDS_SERVE_UPLOADS : IDS_SERVE_READ_ONLY);
+    // Exactly what a client may do: the kinds of upload count only with uploads on.
+    const UINT uploads = !m_settings.bAllowUpload                                 ? IDS_SERVE_READ_ONLY
+                         : m_settings.bAllowCreate && m_settings.bReplaceExisting ? IDS_SERVE_UPLOADS
+                         : m_settings.bAllowCreate                                ? IDS_SERVE_UPLOADS_NEW
+                         : m_settings.bReplaceExisting                            ? IDS_SERVE_UPLOADS_REPLACE
+                                                                                  : IDS_SERVE_UPLOADS_NONE;
     const std::string where = m_settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : m_settings.listen;
     std::string text = AfxFormatString(AfxFindString(IDS_SERVE_SERVING), m_settings.folder.c_str(), where.c_str(),
-                                       static_cast<unsigned>(m_settings.nPort), uploads.c_str());
+                                       static_cast<unsigned>(m_settings.nPort), AfxFindString(uploads));
     // Nothing asked after half a minute: most often a firewall.
     if (!m_bRequestSeen && NowMs() - m_nStartMs >= kFirewallHintMs)
-        text.append("\n").append(AfxLoadString(IDS_SERVE_FIREWALL));
+        text.append("\n").append(
+            m_settings.nPort == TFTP_SERVER_PORT
+                ? AfxFormatString(AfxFindString(IDS_SERVE_FIREWALL), static_cast<unsigned>(m_settings.nPort))
+                : AfxFormatString(AfxFindString(IDS_SERVE_FIREWALL_PORT), static_cast<unsigned>(m_settings.nPort),
+                                  static_cast<unsigned>(m_settings.nPort)));
     SetDlgItemText(IDC_SERVE_STATUS, text);
 }
 

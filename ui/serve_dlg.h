@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The Serve window: a folder served by TFTP, the addresses to give a device,
 // and every transfer in sight. It lives beside the main window, which keeps
-// working; closing it stops serving.
+// working; closing it stops serving. It can be made larger than its
+// template: the transfers' list takes the room.
 #pragma once
 
 #include <map>
@@ -18,7 +19,9 @@ enum ServeColumn { kClient, kFile, kDirection, kOptions, kBytes, kProgress, kRat
 class CServeDlg : public CDialog {
 public:
     // bRemembers: the window starts from the settings file's [Serve] group
-    // and saves its choices there (the window of the menu). Otherwise (the
+    // and saves its choices there, and its size and column widths (keys
+    // Width, Height, ColumnWidths) when it is hidden or closed (the window of
+    // the menu). Otherwise (the
     // window of --serve) it starts from the built-in defaults and never
     // reads or writes [Serve].
     explicit CServeDlg(CWnd* pParent = nullptr, bool bRemembers = true);
@@ -57,7 +60,8 @@ protected:
     LRESULT OnServeChanged(WPARAM wParam, LPARAM lParam);
     void OnDestroy();
 
-    // Greys what cannot change while serving, and Allow new files without uploads.
+    // Greys what cannot change while serving, and the kinds of upload
+    // without uploads.
     void UpdateControls();
     void UpdateStatus();
     // The rows as the server has them, newest first: at most ten times a
@@ -67,6 +71,15 @@ protected:
     void ListAddresses();
     // What a refused or failed row says, with the advice that applies.
     std::string RowReason(const ServeRow& row);
+    // What a read refused as not found or not allowed adds: that the name is
+    // a folder, or the name that exists but for case. Empty: nothing.
+    std::string NameHint(const ServeRow& row);
+
+    // The list's columns and what [Serve] kept of the window's size and them.
+    void SetUpView();
+    void SaveView() const;
+    // "3 transfers running, 41 done, 2 refused", as the list has them.
+    void ShowCount();
 
     std::unique_ptr<CTFTPServer> m_pServer;
     ServeSettings m_settings; // as last started or applied
@@ -77,9 +90,9 @@ protected:
     bool m_bRowsChanged = false;
     bool m_bRequestSeen = false;
     int m_nFolderFd = -1; // the served folder, for the case hint
-    // The near-miss hint of each name refused as not found, looked for once
-    // per name and kept only while a row shows that name.
-    std::map<std::string, std::string> m_hints;
+    // The hint of each name refused as not found or not allowed, looked for
+    // once per name and reason and kept only while a row shows that name.
+    std::map<std::pair<ServeReason, std::string>, std::string> m_hints;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The Serve window's list: a row per transfer, newest first, and what a
 // refused row advises.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -23,6 +27,23 @@ QString Text(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// "192.0.2.7:49152", "[fe80::1%eth0]:49152".
+std::string ClientText(const sockaddr_storage& address)
+{
+    const bool v6 = address.ss_family == AF_INET6;
+    const in_port_t port = v6 ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                              : reinterpret_cast<const sockaddr_in&>(address).sin_port;
+    const std::string host = AddressOnlyText(address);
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(ntohs(port));
+}
+
+// Whether relative, beneath the folder, is a folder itself.
+bool IsFolderBeneath(int folderFd, const std::string& relative)
+{
+    struct stat status {};
+    return ::fstatat(folderFd, relative.c_str(), &status, 0) == 0 && S_ISDIR(status.st_mode);
+}
+
 } // namespace
 
 void CServeDlg::OnClear()
@@ -33,6 +54,7 @@ void CServeDlg::OnClear()
     for (int i = rows->topLevelItemCount() - 1; i >= 0; --i)
         if (rows->topLevelItem(i)->data(kState, Qt::UserRole).toBool())
             delete rows->takeTopLevelItem(i);
+    ShowCount();
 }
 
 std::string CServeDlg::RowReason(const ServeRow& row)
@@ -47,26 +69,42 @@ std::string CServeDlg::RowReason(const ServeRow& row)
     case ServeReason::exists:
         return row.state == ServeState::refused ? reason + "; " + AfxLoadString(IDS_SERVE_TICK_REPLACE) : reason;
     case ServeReason::notFound:
+    case ServeReason::accessDenied:
         break;
     default:
         return reason;
     }
+    const std::pair<ServeReason, std::string> key(row.reasonCode, row.file);
+    auto found = m_hints.find(key);
+    if (found == m_hints.end()) {
+        found = m_hints.emplace(key, NameHint(row)).first;
+        // The log says whose request it was: the hint alone would say little.
+        if (!found->second.empty() && g_pLogDlg != nullptr)
+            g_pLogDlg->LogLine(ClientText(row.client) + " \"" + row.file + "\": " + reason + "; " + found->second);
+    }
+    return found->second.empty() ? reason : reason + "; " + found->second;
+}
+
+std::string CServeDlg::NameHint(const ServeRow& row)
+{
+    if (row.wDirection != DIRECTION_GET || m_nFolderFd < 0)
+        return {};
+    const ServeName name = NormalizeServeName(row.file, m_settings.bBackslashIsSlash);
+    if (name.wErrorCode != 0)
+        return {};
+    if (IsFolderBeneath(m_nFolderFd, name.relative))
+        return AfxFormatString(AfxFindString(IDS_SERVE_IS_FOLDER), row.file.c_str());
     // A name that differs only in case (or by a backslash) is looked for
-    // once, and only where the server itself would not find it.
-    if (m_settings.bIgnoreCase || row.wDirection != DIRECTION_GET || m_nFolderFd < 0)
-        return reason;
-    const auto found = m_hints.find(row.file);
-    if (found != m_hints.end())
-        return found->second.empty() ? reason : reason + "; " + found->second;
-    std::string hint;
-    const ServeName name = NormalizeServeName(row.file, true);
-    if (name.wErrorCode == 0)
-        if (const std::optional<std::string> match = FindCaseMatch(m_nFolderFd, name.relative))
-            hint = AfxFormatString(AfxFindString(IDS_SERVE_CASE_HINT), row.file.c_str(), match->c_str());
-    if (!hint.empty() && g_pLogDlg != nullptr)
-        g_pLogDlg->LogLine(hint);
-    m_hints[row.file] = hint;
-    return hint.empty() ? reason : reason + "; " + hint;
+    // only for a file not found, and only where the server itself would not
+    // find it.
+    if (row.reasonCode != ServeReason::notFound || m_settings.bIgnoreCase)
+        return {};
+    const std::optional<std::string> match = FindCaseMatch(m_nFolderFd, name.relative);
+    if (!match || *match == name.relative)
+        return {};
+    if (IsFolderBeneath(m_nFolderFd, *match))
+        return AfxFormatString(AfxFindString(IDS_SERVE_IS_FOLDER), match->c_str());
+    return AfxFormatString(AfxFindString(IDS_SERVE_CASE_HINT), row.file.c_str(), match->c_str());
 }
 
 void CServeDlg::ShowRows()
@@ -99,7 +137,7 @@ void CServeDlg::ShowRows()
             state += ": " + reason;
         const std::string bytes = FormatCount(row.nBytes, numbers) +
                                   (row.bSizeKnown ? " / " + FormatCount(row.nSize, numbers) : std::string());
-        const std::string texts[kColumns] = {AddressText(row.client),
+        const std::string texts[kColumns] = {ClientText(row.client),
                                              row.file,
                                              row.wDirection == DIRECTION_GET ? "get" : "put",
                                              row.granted,
@@ -119,11 +157,13 @@ void CServeDlg::ShowRows()
                       : finished && row.state == ServeState::done ? 100
                                                                   : -1);
         item->setData(kState, Qt::UserRole, finished);
+        item->setData(kState, Qt::UserRole + 1, static_cast<int>(row.state));
         shown.erase(row.nId);
     }
     // What the server no longer keeps goes from the list too, and with it
     // the hints of names no row shows.
     for (const auto& [id, item] : shown)
         delete item;
-    std::erase_if(m_hints, [&names](const auto& hint) { return names.count(hint.first) == 0; });
+    std::erase_if(m_hints, [&names](const auto& hint) { return names.count(hint.first.second) == 0; });
+    ShowCount();
 }

@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "serve_start.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
 #include "platform/core/format.h"
 #include "platform/core/host_resolver.h"
 #include "res/resource.h"
@@ -31,6 +38,43 @@ std::optional<ServeConfig> ServeConfigOf(const ServeSettings& settings)
     return config;
 }
 
+std::string ServeFolderProblemText(const std::string& folder, int nErrno)
+{
+    if (folder.empty())
+        return AfxLoadString(IDS_SERVE_NO_FOLDER_CHOSEN);
+    switch (nErrno) {
+    case 0:
+        return {};
+    case ENOENT:
+        return AfxFormatString(AfxFindString(IDS_SERVE_FOLDER_MISSING), folder.c_str());
+    case ENOTDIR:
+        return AfxFormatString(AfxFindString(IDS_SERVE_NO_FOLDER), folder.c_str());
+    default: {
+        // The system's words, as part of a sentence.
+        std::string reason = std::strerror(nErrno);
+        if (!reason.empty())
+            reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+        return AfxFormatString(AfxFindString(IDS_SERVE_FOLDER_UNREADABLE), folder.c_str(), reason.c_str());
+    }
+    }
+}
+
+std::string ServeFolderProblem(const std::string& folder)
+{
+    if (folder.empty())
+        return ServeFolderProblemText(folder, 0);
+    // The server opens the folder to read it, and its files beneath it:
+    // both reading and searching it are needed.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (::faccessat(fd, ".", R_OK | X_OK, AT_EACCESS) != 0)
+            error = errno;
+        ::close(fd);
+    }
+    return ServeFolderProblemText(folder, error);
+}
+
 std::string ServeStartFailureText(ServeStartError error, const ServeSettings& settings, const std::string& detail,
                                   const BindResult& refused)
 {
@@ -38,7 +82,9 @@ std::string ServeStartFailureText(ServeStartError error, const ServeSettings& se
     const std::string where = settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : settings.listen;
     switch (error) {
     case ServeStartError::folder:
-        return AfxFormatString(AfxFindString(IDS_SERVE_NO_FOLDER), settings.folder.c_str());
+        if (std::string problem = ServeFolderProblem(settings.folder); !problem.empty())
+            return problem;
+        return AfxFormatString(AfxFindString(IDS_SERVE_FOLDER_UNREADABLE), settings.folder.c_str(), detail.c_str());
     case ServeStartError::inUse:
         return AfxFormatString(AfxFindString(IDS_SERVE_PORT_IN_USE), port, where.c_str(), port);
     case ServeStartError::notPermitted:

@@ -14,6 +14,13 @@
 // address is not one of this computer's.
 std::optional<ServeConfig> ServeConfigOf(const ServeSettings& settings);
 
+// Why folder cannot be served, for the user: none chosen, it does not exist,
+// it is not a folder, or this user cannot read it (and why); empty when it
+// can be served.
+std::string ServeFolderProblem(const std::string& folder);
+// The same for the system's error nErrno from opening it.
+std::string ServeFolderProblemText(const std::string& folder, int nErrno);
+
 // The message for a server that could not start: which port and address,
 // and the way out (another port, the helper's group, the command to run).
 // refused is what the port 69 helper answered, when it was run.

@@ -7,7 +7,9 @@
 
 class CTransferApp : public CWinApp {
 public:
-    CTransferApp() = default;
+    // Its message boxes and help window are titled "Tarnwick", whatever the
+    // program file is called.
+    CTransferApp() : CWinApp("Tarnwick") {}
 
     // Runs the main window modally for the life of the program; always FALSE,
     // so the program ends when the window closes.

@@ -241,7 +241,12 @@ void CTransferDlg::ApplyStartup()
         const ServeSettings serve = m_startup.ServeChoices();
         CServeDlg* serveDlg = ShowServeWindow(false);
         serveDlg->SetEcho(&g_standardOutputLog);
-        QTimer::singleShot(0, serveDlg->GetSafeHwnd(), [serveDlg, serve] { serveDlg->Apply(serve, true); });
+        // Once the main window is up: the Serve window stands above it.
+        QTimer::singleShot(0, serveDlg->GetSafeHwnd(), [serveDlg, serve] {
+            serveDlg->GetSafeHwnd()->raise();
+            serveDlg->GetSafeHwnd()->activateWindow();
+            serveDlg->Apply(serve, true);
+        });
     }
     if (!m_startup.Starts())
         return;

@@ -66,6 +66,11 @@ bool IsValidLimit(long long nValue)
 
 } // namespace
 
+QSettings AfxOpenSettings()
+{
+    return OpenSettings();
+}
+
 TftpOptions TransferSettings::RequestOptions() const
 {
     if (!bNegotiate)

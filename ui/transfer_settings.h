@@ -11,6 +11,11 @@
 #include "protocol/options.h"
 #include "protocol/transfer_log.h"
 
+class QSettings;
+
+// The settings file, for a window that keeps more of its own in it.
+QSettings AfxOpenSettings();
+
 struct TransferSettings {
     bool bNegotiate = false;
     int nBlockSize = TFTP_DEFAULT_BLOCK_SIZE; // IPv6 peers: TFTP_DEFAULT_BLOCK_SIZE_IPV6

@@ -8,7 +8,9 @@
 #include "afxtypes.h"
 
 // Shows a message box and returns IDOK or IDCANCEL. The text is always shown
-// as plain text: it may carry a server's or a user's words.
+// as plain text: it may carry a server's or a user's words. A line that
+// begins with a tab is a command for the user to run: the box shows it whole,
+// on a line of its own, with a button that copies it.
 class IMessageBoxHandler {
 public:
     virtual ~IMessageBoxHandler() = default;

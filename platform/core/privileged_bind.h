@@ -63,7 +63,7 @@ struct Port69DeniedTexts {
 };
 
 // What a user is told when port 69 was refused through the helper at
-// strHelper: the case, and each command on a line of its own so that it can be
-// copied. A refusal of no known case is told as a missing capability.
+// strHelper: the case, and each command on a line of its own that begins with
+// a tab, so that the message box gives it a Copy button. A refusal of no known case is told as a missing capability.
 std::string AfxPort69DeniedText(const BindResult& result, const std::string& strHelper, const std::string& strUser,
                                 const Port69DeniedTexts& texts);

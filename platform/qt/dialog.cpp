@@ -212,7 +212,7 @@ LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/)
         else if (LOWORD(wParam) == IDCANCEL)
             OnCancel();
         else if (LOWORD(wParam) == ID_HELP && AfxGetApp() != nullptr)
-            AfxGetApp()->OnHelp();
+            AfxGetApp()->WinHelp(0x20000 + m_nIDTemplate); // this window's topic, as F1 shows it
         return 0;
     default:
         return 0;

@@ -2,10 +2,13 @@
 #include "dialog_builder.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QGroupBox>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
+#include <algorithm>
 #include <vector>
 
 #include "dialog_controls.h"
@@ -23,8 +26,55 @@ Qt::WindowFlags FrameFlags(const DialogTemplate& dialogTemplate)
         flags |= Qt::WindowMinimizeButtonHint;
     if ((dialogTemplate.exStyle & WS_EX_CONTEXTHELP) != 0)
         flags |= Qt::WindowContextHelpButtonHint;
+    if ((dialogTemplate.style & WS_THICKFRAME) != 0)
+        flags |= Qt::WindowMaximizeButtonHint;
     return flags;
 }
+
+// Keeps the anchored controls of a resizable window where their anchors say,
+// as the window grows past its smallest size (the template's).
+class CAnchors : public QObject {
+public:
+    CAnchors(QWidget& window, QSize smallest) : QObject(&window), m_smallest(smallest)
+    {
+        window.installEventFilter(this);
+    }
+
+    void Add(QWidget* control, const QRect& placed, unsigned anchor)
+    {
+        if (anchor != kStayPut)
+            m_controls.push_back({control, placed, anchor});
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            const QSize size = static_cast<QWidget*>(watched)->size();
+            const int dx = std::max(0, size.width() - m_smallest.width());
+            const int dy = std::max(0, size.height() - m_smallest.height());
+            for (const Anchored& control : m_controls) {
+                if (control.widget == nullptr)
+                    continue;
+                QRect rect = control.placed;
+                rect.translate((control.anchor & kMoveRight) != 0 ? dx : 0, (control.anchor & kMoveDown) != 0 ? dy : 0);
+                rect.setWidth(rect.width() + ((control.anchor & kGrowRight) != 0 ? dx : 0));
+                rect.setHeight(rect.height() + ((control.anchor & kGrowDown) != 0 ? dy : 0));
+                control.widget->setGeometry(rect);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    struct Anchored {
+        QPointer<QWidget> widget;
+        QRect placed; // at the smallest size
+        unsigned anchor;
+    };
+    QSize m_smallest;
+    std::vector<Anchored> m_controls;
+};
 
 bool TakesFocus(ControlKind kind)
 {
@@ -34,14 +84,18 @@ bool TakesFocus(ControlKind kind)
 }
 
 void CreateControls(const DialogTemplate& dialogTemplate, QWidget& window, DialogBaseUnits units,
-                    const std::function<void(int nID, UINT nCode)>& notify, std::map<int, QWidget*>* pControls)
+                    const std::function<void(int nID, UINT nCode)>& notify, std::map<int, QWidget*>* pControls,
+                    CAnchors* pAnchors)
 {
     std::vector<QWidget*> created; // in template order
     for (size_t i = 0; i < dialogTemplate.nControls; ++i) {
         const DialogControl& control = dialogTemplate.controls[i];
         const int id = control.nID;
         QWidget* widget = AfxCreateDialogControl(control, &window, [notify, id](UINT nCode) { notify(id, nCode); });
-        widget->setGeometry(AfxMapDialogUnits(QRect(control.x, control.y, control.cx, control.cy), units));
+        const QRect placed = AfxMapDialogUnits(QRect(control.x, control.y, control.cx, control.cy), units);
+        widget->setGeometry(placed);
+        if (pAnchors != nullptr)
+            pAnchors->Add(widget, placed, control.anchor);
         widget->installEventFilter(&window);
         widget->setEnabled((control.style & WS_DISABLED) == 0);
         widget->setFocusPolicy(!TakesFocus(control.kind)           ? Qt::NoFocus
@@ -70,8 +124,17 @@ DialogBaseUnits AfxBuildDialogWindow(const DialogTemplate& dialogTemplate, QWidg
     window.setFont(font);
     const DialogBaseUnits units = AfxGetDialogBaseUnits(font);
 
-    // The client area is exactly the template's size.
-    window.setFixedSize(AfxMapDialogUnits(QRect(0, 0, dialogTemplate.cx, dialogTemplate.cy), units).size());
+    // The client area is exactly the template's size; a resizable window's
+    // smallest.
+    const QSize size = AfxMapDialogUnits(QRect(0, 0, dialogTemplate.cx, dialogTemplate.cy), units).size();
+    CAnchors* anchors = nullptr;
+    if ((dialogTemplate.style & WS_THICKFRAME) != 0) {
+        window.setMinimumSize(size);
+        window.resize(size);
+        anchors = new CAnchors(window, size);
+    } else {
+        window.setFixedSize(size);
+    }
     if ((dialogTemplate.style & DS_CENTER) != 0 && window.parentWidget() == nullptr) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame(QPoint(0, 0), window.size());
@@ -79,6 +142,6 @@ DialogBaseUnits AfxBuildDialogWindow(const DialogTemplate& dialogTemplate, QWidg
             window.move(frame.topLeft());
         }
     }
-    CreateControls(dialogTemplate, window, units, notify, pControls);
+    CreateControls(dialogTemplate, window, units, notify, pControls, anchors);
     return units;
 }

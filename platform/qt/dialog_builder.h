@@ -13,7 +13,8 @@ class QWidget;
 struct DialogTemplate;
 
 // Gives window the frame buttons, caption and font the template names and a
-// client area of exactly its size; a DS_CENTER window without a parent
+// client area of exactly its size (with WS_THICKFRAME, its smallest size: the
+// controls then follow the window's edges as their anchors say); a DS_CENTER window without a parent
 // stands in the middle of the primary screen. Then makes the controls as
 // its children, in template order: placed, enabled and focusable as their
 // styles say, with their access keys, group boxes behind the rest, window

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "help_window.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 CHelpWindow::CHelpWindow(QWidget* parent)
     : QWidget(parent, Qt::Window), m_pBrowser(new QTextBrowser(this)), m_pFind(new QLineEdit(this))
@@ -28,10 +32,41 @@ void CHelpWindow::ShowTopic(const QUrl& url)
     // Scrolling to an anchor the file lacks leaves the view at the top.
     m_pBrowser->verticalScrollBar()->setValue(0);
     m_pBrowser->setSource(url);
+    if (!isVisible())
+        PlaceOnScreen();
     show();
     raise();
     activateWindow();
     m_pBrowser->setFocus();
+}
+
+void CHelpWindow::PlaceOnScreen()
+{
+    // Over the middle of the window that asked (the one in front), else of
+    // the window it belongs to, and wholly on that window's screen.
+    const QWidget* asking = QApplication::activeWindow();
+    if (asking == nullptr || asking == this)
+        asking = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    const QScreen* screen = asking != nullptr ? asking->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    // The frame of a window not yet shown is not known: the asking window's
+    // frame is the same kind.
+    const QMargins frame = asking != nullptr ? QMargins(asking->geometry().left() - asking->frameGeometry().left(),
+                                                        asking->geometry().top() - asking->frameGeometry().top(),
+                                                        asking->frameGeometry().right() - asking->geometry().right(),
+                                                        asking->frameGeometry().bottom() - asking->geometry().bottom())
+                                             : QMargins();
+    const QSize room = available.marginsRemoved(frame).size();
+    resize(size().boundedTo(room));
+    QRect placed(QPoint(0, 0), size().grownBy(frame));
+    placed.moveCenter(asking != nullptr ? asking->frameGeometry().center() : available.center());
+    placed.moveLeft(std::clamp(placed.left(), available.left(),
+                               std::max(available.left(), available.right() + 1 - placed.width())));
+    placed.moveTop(
+        std::clamp(placed.top(), available.top(), std::max(available.top(), available.bottom() + 1 - placed.height())));
+    move(placed.topLeft());
 }
 
 bool CHelpWindow::Find(bool bBackward)

@@ -18,7 +18,8 @@ public:
     explicit CHelpWindow(QWidget* parent);
 
     // Shows the file at the URL's fragment, or at its top when the file has
-    // no such anchor, and brings the window to the front.
+    // no such anchor, and brings the window to the front. A window not shown
+    // yet is placed over the window that asked, wholly on its screen.
     void ShowTopic(const QUrl& url);
 
     QTextBrowser* Browser() const { return m_pBrowser; }
@@ -28,6 +29,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void PlaceOnScreen();
     // Selects the next match of the bar's text; false when there is none.
     bool Find(bool bBackward);
 

@@ -289,7 +289,8 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
 }
 
 // The window's text for each refusal, for the user alice: why, with the
-// helper's path, and each command on a whole line of its own.
+// helper's path, and each command on a whole line of its own (after a tab,
+// which gives it a Copy button).
 TEST(Port69DeniedText, SaysWhyAndPutsEachCommandOnALineOfItsOwn)
 {
     const Port69DeniedTexts texts{
@@ -300,11 +301,11 @@ TEST(Port69DeniedText, SaysWhyAndPutsEachCommandOnALineOfItsOwn)
     const std::pair<HelperRefusal, std::string> cases[] = {
         {NotInGroup, "^Port 69 is for members of the group tarnwick. Ask an administrator to run: sudo adduser alice "
                      "tarnwick (then log in again), or serve on port 6969.\n"},
-        {NotInGroup, "\nsudo adduser alice tarnwick\n"},
+        {NotInGroup, "\n\tsudo adduser alice tarnwick\n"},
         {Missing, "^Tarnwick may not serve on port 69: its helper for that port, " + helper + ", is missing."},
         {NotRunnable, ", " + helper + ", may not be run by alice."},
-        {NotRunnable, "\nls -l " + helper + "\n"},
-        {WithoutCapability, "\nsudo setcap cap_net_bind_service=ep " + helper + "\n"},
+        {NotRunnable, "\n\tls -l " + helper + "\n"},
+        {WithoutCapability, "\n\tsudo setcap cap_net_bind_service=ep " + helper + "\n"},
     };
     for (const auto& [refusal, says] : cases) {
         BindResult result;
@@ -312,7 +313,7 @@ TEST(Port69DeniedText, SaysWhyAndPutsEachCommandOnALineOfItsOwn)
         result.helperGroup = "tarnwick";
         const std::string text = std::string("^").append(AfxPort69DeniedText(result, helper, "alice", texts)) + "\n";
         EXPECT_NE(text.find(says), std::string::npos) << text;
-        EXPECT_NE(text.find("\nsetenv tftpdstp 6969\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("\n\tsetenv tftpdstp 6969\n"), std::string::npos) << text;
     }
 }
 

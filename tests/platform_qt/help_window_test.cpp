@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QDialog>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -78,26 +81,37 @@ TEST_F(Help, F1OpensTheTopicOfTheWindowInFront)
 {
     struct Row {
         UINT nTemplate;
-        int nFocus; // the control that has the focus
+        int nFocus; // the control that has the focus; ID_HELP: its Help button is clicked
         const char* topic;
         bool bFurtherDown; // the topic's anchor lies below the file's top
     };
     const Row rows[] = {
-        {IDD_MAIN, IDC_REMOTE_HOST, "ctx-131174", false},
-        {IDD_ABOUT, IDOK, "ctx-131172", true},
-        {IDD_LOG, IDC_LOG_LIST, "ctx-131210", true},
-        {IDD_OPTIONS, IDC_OPT_BLOCK_SIZE, "ctx-131211", true},
+        {IDD_MAIN, IDC_REMOTE_HOST, "ctx-131174", false},  {IDD_ABOUT, IDOK, "ctx-131172", true},
+        {IDD_LOG, IDC_LOG_LIST, "ctx-131210", true},       {IDD_OPTIONS, IDC_OPT_BLOCK_SIZE, "ctx-131211", true},
+        {IDD_SERVE, IDC_SERVE_FOLDER, "ctx-131212", true}, {IDD_SERVE, ID_HELP, "ctx-131212", true},
     };
     for (const Row& row : rows) {
+        app.CloseHelp();
         CDialog dlg(row.nTemplate);
         ASSERT_TRUE(dlg.Create(row.nTemplate));
-        QTest::keyClick(dlg.GetDlgItem(row.nFocus), Qt::Key_F1);
+        // In the screen's bottom right corner: the help window still stands
+        // wholly on the screen.
+        const QRect screen = dlg.GetSafeHwnd()->screen()->availableGeometry();
+        dlg.GetSafeHwnd()->move(screen.bottomRight() - QPoint(40, 40));
+        dlg.GetSafeHwnd()->show();
+        dlg.GetSafeHwnd()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.GetSafeHwnd()));
+        if (row.nFocus == ID_HELP)
+            QTest::mouseClick(qobject_cast<QAbstractButton*>(dlg.GetDlgItem(ID_HELP)), Qt::LeftButton);
+        else
+            QTest::keyClick(dlg.GetDlgItem(row.nFocus), Qt::Key_F1);
         ASSERT_NE(app.GetHelpWindow(), nullptr);
         QTextBrowser* browser = app.GetHelpWindow()->Browser();
         EXPECT_EQ(browser->source().fragment(), row.topic);
         if (row.bFurtherDown) { // the file has the anchor
             EXPECT_GT(browser->verticalScrollBar()->value(), 0) << row.topic;
         }
+        EXPECT_TRUE(screen.contains(app.GetHelpWindow()->frameGeometry())) << row.topic;
     }
     // A topic the file lacks shows the file from its top.
     app.WinHelp(0x20000 + 999);

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -60,6 +63,39 @@ TEST(QtMessageBox, PlainTextCaptionIconAndButtons)
         EXPECT_EQ(seen.icon, row.icon);
         EXPECT_EQ(seen.buttons, row.buttons);
     }
+}
+
+// A command (a line that begins with a tab) stands whole, in the text's
+// order, with a button that copies it; the text around it is as written.
+TEST(QtMessageBox, EachCommandHasACopyButton)
+{
+    CQtMessageBoxHandler handler;
+    QStringList shown, copied;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        for (QWidget* part : box->findChildren<QWidget*>()) {
+            if (const auto* label = qobject_cast<QLabel*>(part);
+                label != nullptr && label->isVisibleTo(box) && !label->text().isEmpty())
+                shown.append(label->text());
+            if (const auto* field = qobject_cast<QLineEdit*>(part))
+                shown.append(QStringLiteral("[") + field->text() + QStringLiteral("]"));
+        }
+        for (QPushButton* copy : box->findChildren<QPushButton*>())
+            if (copy->text() == QStringLiteral("Copy")) {
+                copy->click();
+                copied.append(QGuiApplication::clipboard()->text());
+            }
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(AfxMessageBox("Port 69 needs the group.\nThe command:\n\tsudo adduser alice tarnwick\n\nOn port "
+                            "6969:\n\tsetenv tftpdstp 6969\nPXE asks port 69.",
+                            MB_OK),
+              IDOK);
+    EXPECT_EQ(shown, QStringList({"Port 69 needs the group.\nThe command:", "[sudo adduser alice tarnwick]",
+                                  "On port 6969:", "[setenv tftpdstp 6969]", "PXE asks port 69."}));
+    EXPECT_EQ(copied, QStringList({"sudo adduser alice tarnwick", "setenv tftpdstp 6969"}));
 }
 
 TEST(AppTitle, IsTheProgramFileNameWithoutExtension)

@@ -1,14 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +32,7 @@
 #include "tests/support/timing.h"
 #include "tests/ui/event_loop_gap.h"
 #include "ui/serve_dlg.h"
+#include "ui/serve_start.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -64,7 +74,7 @@ protected:
     std::string Status() { return dlg.GetDlgItemText(IDC_SERVE_STATUS); }
     QTreeWidget* Rows() { return qobject_cast<QTreeWidget*>(dlg.GetDlgItem(IDC_SERVE_TRANSFERS)); }
     // The state column of the newest row.
-    std::string Newest() { return Rows()->topLevelItem(0)->text(8).toStdString(); }
+    std::string Newest() { return Rows()->topLevelItem(0)->text(kState).toStdString(); }
     void Click(int id) { QTest::mouseClick(qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id)), Qt::LeftButton); }
 
     bool RunUntil(const std::function<bool()>& condition)
@@ -133,12 +143,33 @@ TEST_F(ServeWindow, StartAndStopSayItAllAndGreyWhatCannotChange)
     EXPECT_EQ(Status(), "Serving " + settings.folder + " on 127.0.0.1, port " + port + ", read-only");
     for (int id : {IDC_SERVE_FOLDER, IDC_SERVE_BROWSE, IDC_SERVE_LISTEN, IDC_SERVE_PORT})
         EXPECT_FALSE(dlg.IsWindowEnabled(id)) << id;
-    for (int id : {IDC_SERVE_UPLOAD, IDC_SERVE_REPLACE, IDC_SERVE_LOCAL})
+    for (int id : {IDC_SERVE_UPLOAD, IDC_SERVE_LOCAL})
         EXPECT_TRUE(dlg.IsWindowEnabled(id)) << id;
-    EXPECT_FALSE(dlg.IsWindowEnabled(IDC_SERVE_CREATE)); // only with uploads
-    Click(IDC_SERVE_UPLOAD);
-    EXPECT_TRUE(dlg.IsWindowEnabled(IDC_SERVE_CREATE));
-    EXPECT_EQ(Status(), "Serving " + settings.folder + " on 127.0.0.1, port " + port + ", uploads allowed");
+
+    // The status says exactly what a client may upload; the kinds of upload
+    // are boxes only while uploads are on.
+    struct Boxes {
+        bool upload, create, replace;
+        const char* says;
+    };
+    const Boxes table[] = {
+        {false, true, true, ", read-only"},
+        {true, false, false, ", uploads: none yet (tick Allow new files or Replace existing files)"},
+        {true, true, false, ", uploads: new files only"},
+        {true, false, true, ", uploads: replacing existing files only"},
+        {true, true, true, ", uploads: new files and replacing"},
+    };
+    for (const Boxes& row : table) {
+        for (const auto& [id, on] : {std::pair{IDC_SERVE_UPLOAD, row.upload}, std::pair{IDC_SERVE_CREATE, row.create},
+                                     std::pair{IDC_SERVE_REPLACE, row.replace}}) {
+            dlg.EnableWindow(id, TRUE);
+            if ((dlg.IsDlgButtonChecked(id) != 0) != on)
+                Click(id);
+        }
+        EXPECT_EQ(Status(), "Serving " + settings.folder + " on 127.0.0.1, port " + port + row.says);
+        EXPECT_EQ(dlg.IsWindowEnabled(IDC_SERVE_CREATE) != 0, row.upload) << row.says;
+        EXPECT_EQ(dlg.IsWindowEnabled(IDC_SERVE_REPLACE) != 0, row.upload) << row.says;
+    }
 
     Click(IDC_SERVE_START);
     EXPECT_FALSE(dlg.IsServing());
@@ -159,8 +190,15 @@ TEST_F(ServeWindow, RowsTellEachTransferAndTheAdviceOfARefusal)
     Transfer(2, "new.txt", BytesOf("hello"));
     EXPECT_NE(Newest().find("tick Allow uploads"), std::string::npos) << Newest();
 
+    // The near-miss hint only for a file not found, and a folder said to be one.
     Transfer(1, "\\Boot\\BCD");
     EXPECT_NE(Newest().find("asked for \\Boot\\BCD; boot/bcd exists"), std::string::npos) << Newest();
+    Transfer(1, "boot");
+    EXPECT_NE(Newest().find("; boot is a folder"), std::string::npos) << Newest();
+    Transfer(1, "BOOT");
+    EXPECT_NE(Newest().find("; boot is a folder"), std::string::npos) << Newest();
+    Transfer(1, "absent.bin");
+    EXPECT_EQ(Newest().find("; "), std::string::npos) << Newest();
 
     // The boxes stay live while serving: the advice can be followed at once.
     Click(IDC_SERVE_UPLOAD);
@@ -170,10 +208,118 @@ TEST_F(ServeWindow, RowsTellEachTransferAndTheAdviceOfARefusal)
     Transfer(2, "new.txt", BytesOf("hello"));
     EXPECT_EQ(Newest(), "done");
     EXPECT_EQ(ReadFileBytes(dir / "new.txt"), BytesOf("hello"));
-    EXPECT_EQ(Rows()->topLevelItemCount(), 5);
+    EXPECT_EQ(Rows()->topLevelItemCount(), 8);
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_SERVE_COUNT), "0 transfers running, 2 done, 6 refused");
 
     Click(IDC_SERVE_CLEAR);
     EXPECT_EQ(Rows()->topLevelItemCount(), 0);
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_SERVE_COUNT), "0 transfers running, 0 done, 0 refused");
+}
+
+// The list at the window's smallest: a 40-character name, the client as
+// address:port, whole headers; the list takes what the window grows by, and
+// the size and widths are there again in the next window.
+TEST_F(ServeWindow, RowsCanBeReadAndTheWindowKeepsItsSize)
+{
+    const std::string name = "zephyr-nrf52840dk-bootloader-v2.4.10.bin";
+    ASSERT_EQ(name.size(), 40u);
+    WriteFileBytes(dir / name, Content(600));
+    dlg.Apply(settings, true);
+    Transfer(1, name);
+    QTreeWidgetItem* row = Rows()->topLevelItem(0);
+    EXPECT_TRUE(QString(row->text(kClient)).contains(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1:\\d+$"))))
+        << row->text(kClient).toStdString();
+    EXPECT_EQ(row->toolTip(kFile).toStdString(), name);
+    EXPECT_EQ(Rows()->textElideMode(), Qt::ElideMiddle);
+    const QFontMetrics metrics(Rows()->header()->font());
+    for (int column = 0; column < kColumns; ++column) {
+        const QString header = Rows()->headerItem()->text(column);
+        EXPECT_GE(Rows()->header()->sectionSize(column), metrics.horizontalAdvance(header)) << header.toStdString();
+    }
+    EXPECT_EQ(Rows()->headerItem()->text(kDirection), "Direction");
+    EXPECT_EQ(Rows()->headerItem()->text(kResends), "Resends");
+
+    QWidget* window = dlg.GetSafeHwnd();
+    const QSize smallest = window->minimumSize();
+    window->resize(smallest);
+    window->show();
+    const QRect list = Rows()->geometry(), close = dlg.GetDlgItem(IDCANCEL)->geometry();
+    window->resize(smallest + QSize(200, 100));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Rows()->geometry(), list.adjusted(0, 0, 200, 100));
+    EXPECT_EQ(dlg.GetDlgItem(IDCANCEL)->geometry(), close.translated(200, 100));
+    Rows()->header()->resizeSection(kBytes, 222);
+    EXPECT_TRUE(dlg.StopServing(false));
+    dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+
+    CServeDlg next;
+    ASSERT_TRUE(next.Create(IDD_SERVE));
+    EXPECT_EQ(next.GetSafeHwnd()->size(), smallest + QSize(200, 100));
+    EXPECT_EQ(qobject_cast<QTreeWidget*>(next.GetDlgItem(IDC_SERVE_TRANSFERS))->header()->sectionSize(kBytes), 222);
+}
+
+// The keyboard and a screen reader find their way: the Listen box named by
+// its label, not its value; the focus seen arriving in the address list.
+TEST_F(ServeWindow, KeyboardAndScreenReadersFindTheirWay)
+{
+    auto* listen = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_SERVE_LISTEN));
+    listen->setEditText(QStringLiteral("192.0.2.7"));
+    // The field typed in (which has the focus) by its name; the box, whose
+    // name Qt makes its value on Linux, by the label it is labelled by.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(listen->lineEdit())->text(QAccessible::Name), "Listen on");
+    const auto labels = QAccessible::queryAccessibleInterface(listen)->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Listen on:");
+
+    // The chosen address takes the highlight only with the focus.
+    auto* addresses = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_SERVE_ADDRESSES));
+    addresses->addItem(QStringLiteral("192.0.2.2"));
+    addresses->setCurrentRow(addresses->count() - 1);
+    dlg.GetSafeHwnd()->show();
+    dlg.GetSafeHwnd()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.GetSafeHwnd()));
+    const QRect entry = addresses->visualItemRect(addresses->currentItem());
+    const auto chosen = [&] {
+        return addresses->viewport()->grab().toImage().pixelColor(entry.right() - 4, entry.center().y());
+    };
+    // Near the highlight: a style may shade it.
+    const QColor highlight = addresses->palette().color(QPalette::Active, QPalette::Highlight);
+    const auto highlighted = [&](const QColor& color) {
+        return std::abs(color.red() - highlight.red()) + std::abs(color.green() - highlight.green()) +
+                   std::abs(color.blue() - highlight.blue()) <
+               24;
+    };
+    dlg.GetDlgItem(IDC_SERVE_PORT)->setFocus();
+    EXPECT_FALSE(highlighted(chosen()));
+    addresses->setFocus();
+    ASSERT_TRUE(addresses->hasFocus());
+    EXPECT_TRUE(highlighted(chosen()));
+}
+
+// A folder that cannot be served is told why, before anything starts.
+TEST(ServeFolderProblem, SaysWhyAFolderCannotBeServed)
+{
+    const std::pair<int, const char*> errors[] = {
+        {0, ""},
+        {EACCES, "You cannot read /srv/tftp (permission denied)."},
+        {ENOENT, "/srv/tftp does not exist. Choose an existing folder."},
+        {ENOTDIR, "/srv/tftp is not a folder. Choose a folder to serve."},
+    };
+    for (const auto& [error, says] : errors)
+        EXPECT_EQ(ServeFolderProblemText("/srv/tftp", error), says) << error;
+    EXPECT_EQ(ServeFolderProblemText("", 0), "Choose a folder to serve.");
+
+    TempDir dir;
+    WriteFileBytes(dir / "file", Content(1));
+    EXPECT_EQ(ServeFolderProblem(dir.Path().string()), "");
+    EXPECT_EQ(ServeFolderProblem(dir / "file"), (dir / "file") + " is not a folder. Choose a folder to serve.");
+    EXPECT_EQ(ServeFolderProblem(dir / "absent"), (dir / "absent") + " does not exist. Choose an existing folder.");
+    std::filesystem::create_directory(dir.Path() / "locked");
+    std::filesystem::permissions(dir.Path() / "locked", std::filesystem::perms::none);
+    if (::geteuid() != 0) { // root reads it all the same
+        EXPECT_EQ(ServeFolderProblem(dir / "locked"), "You cannot read " + (dir / "locked") + " (permission denied).");
+    }
+    std::filesystem::permissions(dir.Path() / "locked", std::filesystem::perms::owner_all);
 }
 
 // The window --serve opens neither starts from the saved choices nor saves

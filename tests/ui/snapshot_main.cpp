@@ -9,8 +9,10 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -113,24 +115,50 @@ int main(int argc, char** argv)
         menu->hide();
         ok = saved && ok;
     }
-    // The Serve window serving a folder, with the rows of a few requests
-    // (made with curl where it is at hand).
+    // The Serve window at its smallest, serving a folder of long names, with
+    // the rows of ten requests made with curl (where it is at hand): reads,
+    // a name that is a folder, one that differs in case, one missing, and
+    // uploads that the boxes refuse. Then larger, as the README shows it.
     QTemporaryDir served;
-    QFile firmware(served.filePath(QStringLiteral("u-boot.bin")));
-    if (firmware.open(QIODevice::WriteOnly))
-        firmware.write(QByteArray(300000, 'u'));
-    firmware.close();
+    const auto put = [&served](const QString& name, int size) {
+        QDir(served.path()).mkpath(QFileInfo(served.filePath(name)).path());
+        QFile file(served.filePath(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray(size, 'u'));
+    };
+    const QString zephyr = QStringLiteral("zephyr-nrf52840dk-bootloader-v2.4.1-signed.bin");
+    const QString uboot = QStringLiteral("u-boot-sunxi-with-spl-orangepi-zero2-v2023.10.bin");
+    put(zephyr, 300000);
+    put(uboot, 150000);
+    put(QStringLiteral("pxelinux.cfg/default"), 900);
+    put(QStringLiteral("Boot/BCD"), 12000);
+    put(QStringLiteral("board-config.txt"), 300);
     CServeDlg serve;
     ok = serve.Create(IDD_SERVE) && ok;
     ServeSettings settings;
     settings.folder = served.path().toStdString();
     settings.listen = "127.0.0.1";
     settings.nPort = 16969;
+    settings.bAllowUpload = true;
     serve.Apply(settings, true);
-    for (const char* name : {"u-boot.bin", "pxelinux.0", "u-boot.bin"}) {
+    const QString url = QStringLiteral("tftp://127.0.0.1:16969/");
+    const QString upload = served.filePath(QStringLiteral("board-config.txt"));
+    const QStringList requests[] = {
+        {url + zephyr},
+        {url + uboot},
+        {url + QStringLiteral("pxelinux.cfg")},
+        {url + QStringLiteral("pxelinux.cfg/default")},
+        {url + QStringLiteral("boot/bcd")},
+        {url + QStringLiteral("missing-kernel.img")},
+        {QStringLiteral("-T"), upload, url + QStringLiteral("new-config.txt")},
+        {QStringLiteral("--tftp-blksize"), QStringLiteral("1468"), url + zephyr},
+        {QStringLiteral("-T"), upload, url + QStringLiteral("board-config.txt")},
+        {url + uboot},
+    };
+    for (const QStringList& request : requests) {
         QProcess curl;
-        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                            QStringLiteral("tftp://127.0.0.1:16969/%1").arg(QLatin1String(name))});
+        curl.start(QStringLiteral("curl"),
+                   QStringList{QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null")} + request);
         while (curl.state() != QProcess::NotRunning)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
     }
@@ -138,6 +166,9 @@ int main(int argc, char** argv)
     settle.start();
     while (settle.elapsed() < 300)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+    serve.GetSafeHwnd()->resize(serve.GetSafeHwnd()->minimumSize());
+    ok = Save(serve, folder + "serve-smallest.png") && ok;
+    serve.GetSafeHwnd()->resize(1440, serve.GetSafeHwnd()->minimumSize().height());
     ok = Save(serve, folder + "serve.png") && ok;
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +17,7 @@
 #include <functional>
 
 #include "platform/core/msgbox.h"
+#include "platform/qt/winapp.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/fake_peer.h"
@@ -25,6 +27,7 @@
 #include "tests/support/timing.h"
 #include "ui/about_box.h"
 #include "ui/log_dlg.h"
+#include "ui/transfer_app.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
@@ -351,6 +354,25 @@ TEST(AboutBox, MountPointOfADirectory)
     TempDir dir;
     const std::string mount = AfxMountPointOf(dir.Path().string());
     EXPECT_EQ(dir.Path().string().rfind(mount, 0), 0u) << mount;
+}
+
+// The menu button tells a screen reader every item the menu holds, and the
+// program's message boxes are titled with its name, however its file is named.
+TEST_F(SystemMenu, TheButtonNamesEveryItemAndBoxesAreTitledTarnwick)
+{
+    const QString description =
+        QAccessible::queryAccessibleInterface(dlg.GetDlgItem(IDC_MENU_BUTTON))->text(QAccessible::Description);
+    bool below = false; // the program's items, after the separator
+    for (QAction* action : Menu().GetQMenu()->actions()) {
+        below = below || action->isSeparator();
+        if (!below || action->isSeparator() || action->text().startsWith(QStringLiteral("&Close")))
+            continue;
+        const QString item =
+            action->text().section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')).remove(QStringLiteral("..."));
+        EXPECT_TRUE(description.contains(item)) << item.toStdString() << " in " << description.toStdString();
+    }
+    const CTransferApp app;
+    EXPECT_EQ(AfxGetAppTitle(), "Tarnwick");
 }
 
 } // namespace
