@@ -99,7 +99,9 @@ std::unique_ptr<CServeListener> CServeSockets::MakeListener(CServeCore& core, co
         return nullptr;
     auto listener = std::make_unique<CServeListener>(core);
     if (!listener->Attach(fd, FD_READ) || !listener->EnablePacketInfo()) {
-        errno = CAsyncSocket::GetLastError();
+        const int error = CAsyncSocket::GetLastError();
+        listener.reset(); // its socket closed before errno is set
+        errno = error;
         return nullptr;
     }
     return listener;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "protocol/host_address.h"
+
 namespace {
 
 UINT PortOf(const sockaddr_storage& address)
@@ -39,18 +41,14 @@ sockaddr_storage AddressOf(const char* text, UINT port)
     return WithPort(address, port);
 }
 
-// Whether a datagram to `to` reaches an endpoint at `at`: the same family
-// and port, and the same address unless `at` is every address.
+// Whether a datagram to `to` reaches an endpoint at `at`: the same
+// endpoint, or `at` is every address of the family at the port.
 bool Reaches(const sockaddr_storage& to, const sockaddr_storage& at)
 {
-    if (to.ss_family != at.ss_family || PortOf(to) != PortOf(at))
-        return false;
-    if (at.ss_family == AF_INET) {
-        const in_addr a = reinterpret_cast<const sockaddr_in&>(at).sin_addr;
-        return a.s_addr == htonl(INADDR_ANY) || a.s_addr == reinterpret_cast<const sockaddr_in&>(to).sin_addr.s_addr;
-    }
-    const in6_addr& a = reinterpret_cast<const sockaddr_in6&>(at).sin6_addr;
-    return IN6_IS_ADDR_UNSPECIFIED(&a) || IN6_ARE_ADDR_EQUAL(&a, &reinterpret_cast<const sockaddr_in6&>(to).sin6_addr);
+    sockaddr_storage any{};
+    any.ss_family = at.ss_family;
+    const bool everyAddress = SameEndpoint(at, WithPort(any, PortOf(at)));
+    return SameEndpoint(to, at) || (everyAddress && to.ss_family == at.ss_family && PortOf(to) == PortOf(at));
 }
 
 } // namespace
@@ -247,10 +245,5 @@ UINT FakeClient::LastSenderPort() const
 
 std::string FakeClient::LastSenderAddress() const
 {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (m_lastSender.ss_family == AF_INET6)
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(m_lastSender).sin6_addr, text, sizeof text);
-    else
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(m_lastSender).sin_addr, text, sizeof text);
-    return text;
+    return AddressOnlyText(m_lastSender);
 }
