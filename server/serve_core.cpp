@@ -91,6 +91,27 @@ void CServeListener::OnReceive(int /*nErrorCode*/)
     m_core.OnRequests(*this);
 }
 
+std::unique_ptr<CServeListener> CServeSockets::MakeListener(CServeCore& core, const sockaddr_storage& address,
+                                                            const CTFTPServer::Binder& binder)
+{
+    const int fd = binder ? binder(address) : AfxBindDatagramSocket(address);
+    if (fd < 0)
+        return nullptr;
+    auto listener = std::make_unique<CServeListener>(core);
+    if (!listener->Attach(fd, FD_READ) || !listener->EnablePacketInfo()) {
+        const int error = CAsyncSocket::GetLastError();
+        listener.reset(); // its socket closed before errno is set
+        errno = error;
+        return nullptr;
+    }
+    return listener;
+}
+
+std::unique_ptr<CServeTransfer> CServeSockets::MakeTransfer(IServeHost& host, unsigned nId)
+{
+    return std::make_unique<CServeTransfer>(host, nId);
+}
+
 ServeStartError CServeCore::Start(const ServeConfig& config, const CTFTPServer::Binder& binder, std::string* pDetail)
 {
     Stop();
@@ -118,21 +139,18 @@ ServeStartError CServeCore::Start(const ServeConfig& config, const CTFTPServer::
     if (byDefault)
         addresses = {AnyAddress(AF_INET, config.nPort), AnyAddress(AF_INET6, config.nPort)};
     for (const sockaddr_storage& address : addresses) {
-        const int fd = binder ? binder(address) : AfxBindDatagramSocket(address);
+        std::unique_ptr<CServeListener> listener = m_pSockets->MakeListener(*this, address, binder);
         const int error = errno;
         // A machine without IPv6 still serves IPv4 by default.
-        if (fd < 0 && byDefault && address.ss_family == AF_INET6 && (error == EAFNOSUPPORT || error == EADDRNOTAVAIL))
+        if (!listener && byDefault && address.ss_family == AF_INET6 &&
+            (error == EAFNOSUPPORT || error == EADDRNOTAVAIL))
             continue;
-        if (fd < 0) {
+        if (!listener) {
             const ServeStartError kind = error == EADDRINUSE                 ? ServeStartError::inUse
                                          : error == EACCES || error == EPERM ? ServeStartError::notPermitted
                                                                              : ServeStartError::other;
             return fail(kind, AddressText(address) + ": " + std::strerror(error));
         }
-        auto listener = std::make_unique<CServeListener>(*this);
-        if (!listener->Attach(fd, FD_READ) || !listener->EnablePacketInfo())
-            return fail(ServeStartError::other,
-                        AddressText(address) + ": " + std::strerror(CAsyncSocket::GetLastError()));
         m_listeners.push_back(std::move(listener));
     }
     int error = 0;
@@ -276,7 +294,7 @@ void CServeCore::OnRequest(CServeListener& listener, const BYTE* pDatagram, int 
     start.key = std::move(admission.key);
     Log(what + (admission.grant.nOrder > 0 ? ", granted " + ServeGrantText(admission.grant) : std::string()) +
         (request.nUnknown > 0 ? ", " + std::to_string(request.nUnknown) + " unknown options left out" : ""));
-    m_transfers.push_back(std::make_unique<CServeTransfer>(*this, row.nId));
+    m_transfers.push_back(m_pSockets->MakeTransfer(*this, row.nId));
     if (!m_transfers.back()->Start(std::move(start), nNowMs))
         Answer(listener, from, arrival.local, TFTP_ERROR_NOT_DEFINED, "Cannot start the transfer");
     Changed();

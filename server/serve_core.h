@@ -27,10 +27,26 @@ private:
     CServeCore& m_core;
 };
 
+// Where the server's sockets come from: this one makes real ones. A test
+// passes one of its own that stands in for the network.
+class CServeSockets {
+public:
+    virtual ~CServeSockets() = default;
+    // A listener for core on a socket bound to address (by binder when it is
+    // set, else by a plain bind) that tells where each datagram arrived.
+    // Null, with errno set, when the socket cannot be had.
+    virtual std::unique_ptr<CServeListener> MakeListener(CServeCore& core, const sockaddr_storage& address,
+                                                         const CTFTPServer::Binder& binder);
+    // A transfer that host runs, not yet started.
+    virtual std::unique_ptr<CServeTransfer> MakeTransfer(IServeHost& host, unsigned nId);
+};
+
 class CServeCore : public IServeHost {
 public:
-    CServeCore(CWnd* pOwner, ITransferLog* pLog, CTFTPServer::Clock clock)
-        : m_pOwner(pOwner), m_pLog(pLog), m_clock(std::move(clock))
+    // pSockets null: real sockets.
+    CServeCore(CWnd* pOwner, ITransferLog* pLog, CTFTPServer::Clock clock, CServeSockets* pSockets)
+        : m_pSockets(pSockets != nullptr ? pSockets : &m_realSockets), m_pOwner(pOwner), m_pLog(pLog),
+          m_clock(std::move(clock))
     {
     }
     ~CServeCore() override
@@ -86,6 +102,8 @@ private:
     void AddFinished(ServeRow row);
     void Changed();
 
+    CServeSockets m_realSockets;
+    CServeSockets* m_pSockets;
     CWnd* m_pOwner;
     ITransferLog* m_pLog;
     CTFTPServer::Clock m_clock;

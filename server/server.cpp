@@ -6,8 +6,8 @@
 
 #include "server/serve_core.h"
 
-CTFTPServer::CTFTPServer(CWnd* pOwner, ITransferLog* pLog, Clock clock)
-    : m_pCore(std::make_unique<CServeCore>(pOwner, pLog, std::move(clock)))
+CTFTPServer::CTFTPServer(CWnd* pOwner, ITransferLog* pLog, Clock clock, CServeSockets* pSockets)
+    : m_pCore(std::make_unique<CServeCore>(pOwner, pLog, std::move(clock), pSockets))
 {
 }
 

@@ -24,6 +24,7 @@ inline constexpr UINT WM_SERVE_CHANGED = WM_USER + 20;
 class CServeListener;
 class CServeTransfer;
 class CServeCore;
+class CServeSockets;
 
 struct ServeConfig {
     std::string folder; // the folder served; must exist and be a directory
@@ -119,8 +120,10 @@ public:
     // pOwner gets WM_SERVE_CHANGED; pLog (may be null) one line per request
     // and one per end, never one per block; both must outlive the server.
     // clock is read when datagrams arrive and are sent; OnTick's time must be
-    // of the same clock.
-    CTFTPServer(CWnd* pOwner, ITransferLog* pLog, Clock clock);
+    // of the same clock. pSockets, when given, makes the listeners and the
+    // transfers instead of real sockets (tests: a network of their own); it
+    // must outlive the server.
+    CTFTPServer(CWnd* pOwner, ITransferLog* pLog, Clock clock, CServeSockets* pSockets = nullptr);
     ~CTFTPServer(); // stops
     CTFTPServer(const CTFTPServer&) = delete;
     CTFTPServer& operator=(const CTFTPServer&) = delete;

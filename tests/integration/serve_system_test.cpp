@@ -2,7 +2,8 @@
 // The server where the system takes part, in the namespaces of the tests'
 // own (they run as root): replies from the address each request was sent
 // to, a broadcast's from the interface's own address; port 69 free again at
-// once after Stop; an upload that fills a small tmpfs. Elsewhere they skip.
+// once after Stop; an upload that fills a small tmpfs. Elsewhere they skip,
+// but for a listening port freed by Stop, which any port shows.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -243,6 +244,23 @@ TEST_F(OnPort69, StopFreesThePortAtOnce)
         stopped = client.TryReceive(&from);
     ASSERT_TRUE(stopped.has_value());
     EXPECT_EQ(GetWord(stopped->data()), TFTP_OPCODE_ERROR);
+}
+
+// Stop closes the listening socket while a transfer runs: the address can be
+// bound again at once, on whatever port the tests may use.
+using Served = ServedFolder;
+
+TEST_F(Served, StopFreesTheListeningAddressAtOnce)
+{
+    WriteFileBytes(served / "f", Bytes(100000, 'f'));
+    FakePeer client;
+    client.SendTo(port, Request(1, "f"));
+    ASSERT_TRUE(Serve([&] { return server.Running() == 1; }, std::chrono::seconds(5)));
+    const sockaddr_storage address = server.ListeningAddresses().at(0);
+    server.Stop();
+    const int fd = AfxBindDatagramSocket(address);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
 }
 
 // A folder on a tmpfs of 1 MiB, in a mount namespace of the tests' own.

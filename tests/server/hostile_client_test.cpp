@@ -64,8 +64,8 @@ protected:
 
 TEST_P(HostileClient, TheServerAnswersAsTheRulesSay)
 {
-    FakePeer client;
-    FakePeer stranger;
+    FakeClient client(network);
+    FakeClient stranger(network);
     int index = 0;
     for (const Step& step : GetParam().steps) {
         SCOPED_TRACE("step " + std::to_string(++index));
@@ -221,10 +221,10 @@ TEST_P(Flood, LimitsHoldAndTheServerKeepsAnswering)
     config.nMaxPerClient = GetParam().maxPerClient;
     ASSERT_EQ(Start(config), ServeStartError::none);
     WriteFileBytes(dir / "f", Content(100000));
-    std::vector<std::unique_ptr<FakePeer>> sources;
+    std::vector<std::unique_ptr<FakeClient>> sources;
     sources.reserve(200);
     for (int i = 0; i < 200; ++i)
-        sources.push_back(std::make_unique<FakePeer>());
+        sources.push_back(std::make_unique<FakeClient>(network));
     size_t busy = 0;
     for (int round = 0; round < 50; ++round) {
         for (const auto& source : sources)
@@ -242,7 +242,7 @@ TEST_P(Flood, LimitsHoldAndTheServerKeepsAnswering)
     EXPECT_LE(busy, 30u);
     EXPECT_LE(log.Count("Server busy"), 30u);
 
-    FakePeer other("127.0.0.2");
+    FakeClient other(network, "127.0.0.2");
     other.SendTo(port, Request(1, "f"), "127.0.0.1");
     Pump();
     EXPECT_EQ(Heard(other).size(), 1u);

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The server driven by hand: fake clients on loopback, the poll() watcher,
-// and ticks as calls with a clock of the test's own.
+// The server driven by hand on a network without sockets: fake clients,
+// datagrams delivered when pumped, and ticks as calls with a clock of the
+// test's own.
 #include "server/server.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <net/if.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -24,8 +23,6 @@
 #include <vector>
 
 #include "platform/core/local_networks.h"
-#include "platform/core/socket.h"
-#include "platform/core/socket_watcher.h"
 #include "server/serve_guard.h"
 #include "tests/support/serve_harness.h"
 
@@ -57,7 +54,7 @@ TEST_P(ServerRead, DeliversTheFileWhole)
     const Bytes source = Content(c.size);
     WriteFileBytes(dir / "file.bin", source);
 
-    FakePeer client;
+    FakeClient client(network);
     const Bytes content = ReadAll(client, Request(1, "file.bin", "octet", c.options), c.blockSize, c.window);
     EXPECT_EQ(content.size(), source.size());
     EXPECT_TRUE(content == source);
@@ -103,7 +100,7 @@ TEST_F(Server, BlockNumbersRollOverPast65535ToZero)
     // 65,537 blocks of 8 bytes and an empty one.
     const Bytes source = Content(65537 * 8);
     WriteFileBytes(dir / "big", source);
-    FakePeer client;
+    FakeClient client(network);
     const Bytes content = ReadAll(client, Request(1, "big", "octet", {{"blksize", "8"}, {"windowsize", "64"}}), 8, 64);
     EXPECT_TRUE(content == source);
     EXPECT_EQ(WordAt(last[&client].empty() ? Bytes{} : last[&client], 2), 0xFFFF); // nothing heard after the end
@@ -127,7 +124,7 @@ TEST_F(Server, AClientThatAcknowledgesNothingGetsThreeDatagramsAndThreePeriods)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.first);
-        FakePeer client;
+        FakeClient client(network);
         client.SendTo(port, row.request);
         Pump();
         std::vector<std::string> heard = Heard(client);
@@ -147,7 +144,7 @@ TEST_F(Server, AClientThatAcknowledgesNothingGetsThreeDatagramsAndThreePeriods)
 TEST_F(Server, ResendsWhatIsUnacknowledgedAndGivesUpAfterSilence)
 {
     WriteFileBytes(dir / "f", Content(100000));
-    FakePeer client;
+    FakeClient client(network);
     client.SendTo(port, Request(1, "f", "octet", {{"windowsize", "2"}}));
     Pump();
     EXPECT_EQ(Heard(client), std::vector<std::string>{"OACK windowsize=2"});
@@ -169,7 +166,7 @@ TEST_F(Server, ResendsWhatIsUnacknowledgedAndGivesUpAfterSilence)
 TEST_F(Server, ANegotiatedTimeoutSetsThePeriod)
 {
     WriteFileBytes(dir / "f", Content(100000));
-    FakePeer client;
+    FakeClient client(network);
     EXPECT_EQ(Send(client, Request(1, "f", "octet", {{"timeout", "2"}}), false),
               std::vector<std::string>{"OACK timeout=2"});
     EXPECT_EQ(Send(client, AckPacket(0)), std::vector<std::string>{"DATA 1 (512)"});
@@ -208,7 +205,7 @@ TEST_P(ServerUpload, FollowsThePolicy)
     const mode_t mask = ::umask(0);
     ::umask(mask);
 
-    FakePeer client;
+    FakeClient client(network);
     const Bytes content = Content(2000, 3);
     const std::vector<std::string> answer = Upload(client, Request(2, c.target), content);
     const bool accepted = c.answer == std::vector<std::string>{"ACK 0"};
@@ -251,7 +248,7 @@ protected:
 // between blocks; a bare LF and a CR that ends the file are kept.
 TEST_F(ServerUploads, NetasciiIsStoredWithLinuxLineEnds)
 {
-    FakePeer client;
+    FakeClient client(network);
     const std::string x(495, 'x');
     const Bytes sent = BytesOf(std::string("one\r\ntwo\r\0three\n", 16) + x + "\r\ny\r");
     EXPECT_EQ(Upload(client, Request(2, "t.txt", "netascii", {{"windowsize", "2"}}), sent, 512, 2),
@@ -265,7 +262,7 @@ TEST_F(ServerUploads, AReaderOfTheOldFileIsNotDisturbed)
     WriteFileBytes(dir / "f", old);
     FILE* reader = std::fopen((dir / "f").c_str(), "rb");
     ASSERT_NE(reader, nullptr);
-    FakePeer client;
+    FakeClient client(network);
     EXPECT_EQ(Upload(client, Request(2, "f"), Content(5000, 5)), std::vector<std::string>{"ACK 10"});
     Bytes seen(4000);
     seen.resize(std::fread(seen.data(), 1, seen.size(), reader));
@@ -276,9 +273,9 @@ TEST_F(ServerUploads, AReaderOfTheOldFileIsNotDisturbed)
 
 TEST_F(ServerUploads, TwoOfOneNameAtOnceAndATsizeAboveTheRoomAreRefused)
 {
-    FakePeer first;
-    FakePeer second;
-    FakePeer third;
+    FakeClient first(network);
+    FakeClient second(network);
+    FakeClient third(network);
     EXPECT_EQ(Send(first, Request(2, "same"), false), std::vector<std::string>{"ACK 0"});
     EXPECT_EQ(Send(first, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
     EXPECT_EQ(Send(second, Request(2, "same"), false),
@@ -289,18 +286,17 @@ TEST_F(ServerUploads, TwoOfOneNameAtOnceAndATsizeAboveTheRoomAreRefused)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"same"});
 }
 
-// Stop ends every transfer at once, tells each client, leaves no partial
-// upload, and frees the port for the next server.
-TEST_F(ServerUploads, StopEndsEverythingAndFreesThePort)
+// Stop ends every transfer at once, tells each client, and leaves no
+// partial upload.
+TEST_F(ServerUploads, StopEndsEverything)
 {
     WriteFileBytes(dir / "f", Content(100000));
-    FakePeer reader;
-    FakePeer writer;
+    FakeClient reader(network);
+    FakeClient writer(network);
     EXPECT_EQ(Send(reader, Request(1, "f"), false), std::vector<std::string>{"DATA 1 (512)"});
     EXPECT_EQ(Send(writer, Request(2, "new"), false), std::vector<std::string>{"ACK 0"});
     EXPECT_EQ(Send(writer, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
     ASSERT_EQ(dir.Names().size(), 2u); // f and the new file beside its name
-    const sockaddr_storage address = server.ListeningAddresses().at(0);
 
     server.Stop();
     EXPECT_EQ(Heard(reader), std::vector<std::string>{"ERROR 0 Server stopped"});
@@ -310,9 +306,6 @@ TEST_F(ServerUploads, StopEndsEverythingAndFreesThePort)
     EXPECT_EQ(server.Running(), 0u);
     for (const ServeRow& row : server.Rows())
         EXPECT_EQ(row.state, ServeState::failed);
-    const int fd = AfxBindDatagramSocket(address);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
 }
 
 // Requests beyond the limits are told the server is busy; another client is
@@ -338,10 +331,10 @@ TEST_F(Server, LimitsHoldAndBeyondThemTheServerIsBusy)
         {"127.0.0.1", Request(1, "f"), {"ERROR 0 Server busy"}},    {"127.0.0.2", Request(1, "f"), {"DATA 1 (512)"}},
         {"127.0.0.3", Request(1, "f"), {"ERROR 0 Server busy"}},
     };
-    std::vector<std::unique_ptr<FakePeer>> clients;
+    std::vector<std::unique_ptr<FakeClient>> clients;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);
-        clients.push_back(std::make_unique<FakePeer>(row.address));
+        clients.push_back(std::make_unique<FakeClient>(network, row.address));
         clients.back()->SendTo(port, row.request, row.address);
         Pump();
         EXPECT_EQ(Heard(*clients.back()), row.heard);
@@ -370,7 +363,7 @@ TEST_F(Server, RepliesLeaveFromTheAddressTheRequestWasSentTo)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.to);
-        FakePeer client;
+        FakeClient client(network);
         client.SendTo(port, Request(1, row.name), row.to);
         Pump();
         EXPECT_EQ(Heard(client), std::vector<std::string>{row.heard});
@@ -382,15 +375,12 @@ TEST_F(Server, RepliesLeaveFromTheAddressTheRequestWasSentTo)
 // line per source a minute.
 TEST_F(Server, LocalNetworksOnlyIgnoresOthersSilently)
 {
-    struct Restore {
-        ~Restore() { CServeGuard::SetSubnetSource({}); }
-    } restore;
     CServeGuard::SetSubnetSource([] {
         LocalSubnet subnet{AF_INET, {10, 0, 0, 0}, {255, 0, 0, 0}};
         return std::vector<LocalSubnet>{subnet};
     });
     WriteFileBytes(dir / "f", Content(100));
-    FakePeer client;
+    FakeClient client(network);
     const struct {
         ULONGLONG after;
         bool localOnly;
@@ -410,7 +400,7 @@ TEST_F(Server, LocalNetworksOnlyIgnoresOthersSilently)
     }
     // Nor does a stranger at a transfer's port hear anything.
     server.SetPolicy(ServePolicy{false, false, false, true});
-    FakePeer stranger;
+    FakeClient stranger(network);
     stranger.SendTo(client.LastSenderPort(), AckPacket(1));
     Pump();
     EXPECT_EQ(Heard(stranger), std::vector<std::string>{});
@@ -426,8 +416,8 @@ TEST_F(Server, TellsItsOwnerOfChangesOnceUntilItReadsThem)
             count += msg.message == WM_SERVE_CHANGED ? 1 : 0;
         return count;
     };
-    FakePeer first;
-    FakePeer second;
+    FakeClient first(network);
+    FakeClient second(network);
     Send(first, Request(1, "f"), false);
     Send(second, Request(1, "missing"), false);
     EXPECT_EQ(posted(), 1);
@@ -449,9 +439,9 @@ TEST_F(Server, RefusalsFromOneAddressAreBoundedAndSummed)
 {
     WriteFileBytes(dir / "f", Content(100));
     size_t answers = 0;
-    std::vector<std::unique_ptr<FakePeer>> ports;
+    std::vector<std::unique_ptr<FakeClient>> ports;
     for (int i = 0; i < 100; ++i) {
-        ports.push_back(std::make_unique<FakePeer>());
+        ports.push_back(std::make_unique<FakeClient>(network));
         ports.back()->SendTo(port, Request(1, i % 2 == 0 ? "missing" : "../secret"));
         Pump();
         answers += Heard(*ports.back()).size();
@@ -460,7 +450,7 @@ TEST_F(Server, RefusalsFromOneAddressAreBoundedAndSummed)
     EXPECT_EQ(answers, 10u);
     EXPECT_EQ(log.Count("refused"), 10u);
     EXPECT_EQ(server.Rows().size(), 2u);
-    FakePeer other("127.0.0.2");
+    FakeClient other(network, "127.0.0.2");
     other.SendTo(port, Request(1, "f"), "127.0.0.1");
     Pump();
     EXPECT_EQ(Heard(other), std::vector<std::string>{"DATA 1 (100)"});
@@ -490,7 +480,7 @@ TEST_F(Server, AMalformedRequestDrawsNoMoreThanItSent)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        FakePeer client;
+        FakeClient client(network);
         client.SendTo(port, row.datagram);
         Pump();
         while (std::optional<Bytes> answer = client.TryReceive()) {
@@ -505,12 +495,9 @@ TEST_F(Server, AMalformedRequestDrawsNoMoreThanItSent)
 // MTU - 32 over IPv4, below MaxBlockSize when that is higher.
 TEST_F(Server, TheBlockSizeIsCappedByTheInterfacesMtu)
 {
-    struct Restore {
-        ~Restore() { CServeGuard::SetSubnetSource({}); }
-    } restore;
     static UINT s_mtu = 0;
     CServeGuard::SetSubnetSource([] {
-        LocalSubnet loopback{AF_INET, {127}, {255}, static_cast<int>(::if_nametoindex("lo")), s_mtu, true};
+        LocalSubnet loopback{AF_INET, {127}, {255}, FakeServeNetwork::kLoopbackIndex, s_mtu, true};
         return std::vector<LocalSubnet>{loopback};
     });
     server.Stop();
@@ -547,7 +534,7 @@ protected:
 TEST_F(ServerCreateOnly, AFileThatAppearsDuringTheUploadIsKept)
 {
     Restart(false);
-    FakePeer client;
+    FakeClient client(network);
     EXPECT_EQ(Send(client, Request(2, "new"), false), std::vector<std::string>{"ACK 0"});
     EXPECT_EQ(Send(client, DataPacket(1, 512)), std::vector<std::string>{"ACK 1"});
     WriteFileBytes(dir / "new", Content(10, 7));
@@ -566,8 +553,8 @@ TEST_F(ServerCreateOnly, TwoNamesOfOneFileAreOneUpload)
           {false, "Boot.cfg", "boot.CFG", false},
           {false, "real/new", "link/new", true}}) {
         Restart(ignoreCase);
-        FakePeer one;
-        FakePeer two;
+        FakeClient one(network);
+        FakeClient two(network);
         EXPECT_EQ(Send(one, Request(2, first), false), std::vector<std::string>{"ACK 0"});
         EXPECT_EQ(Send(two, Request(2, second), false),
                   std::vector<std::string>{refused ? "ERROR 2 Another upload of this file is running" : "ACK 0"})
@@ -596,7 +583,7 @@ TEST_F(ServerCreateOnly, UnfinishedUploadsAreNeverServedAndOldOnesGoAtStart)
          {std::tuple<WORD, const char*, const char*>{1, ".FRESH.abc123", "ERROR 1 File not found"},
           {2, ".next.Zz9zz9", "ERROR 2 Access violation"},
           {1, ".config.backup", "DATA 1 (5)"}}) {
-        FakePeer client;
+        FakeClient client(network);
         EXPECT_EQ(Send(client, Request(opcode, name), false), std::vector<std::string>{heard}) << name;
     }
 }
@@ -608,7 +595,7 @@ TEST_F(Server, NetasciiReadsGoOutPerRfcWithTheirSizeOnTheWire)
 {
     // Blocks "1234567\r", "\nabcdef\r", "\0\r\0\r\nxy\xE9", "\r\n".
     WriteFileBytes(dir / "t", BytesOf("1234567\nabcdef\r\r\nxy\xE9\n"));
-    FakePeer client;
+    FakeClient client(network);
     EXPECT_TRUE(ReadAll(client, Request(1, "t", "NetAscii", {{"blksize", "8"}, {"windowsize", "3"}, {"tsize", "0"}}), 8,
                         3) == BytesOf(std::string("1234567\r\nabcdef\r\0\r\0\r\nxy\xE9\r\n", 26)));
     EXPECT_EQ(oack, "OACK blksize=8 windowsize=3 tsize=26");
@@ -618,7 +605,7 @@ TEST_F(Server, NetasciiReadsGoOutPerRfcWithTheirSizeOnTheWire)
     for (const auto& [size, answer] :
          {std::pair{16u << 20, "OACK tsize=16777221"}, {(16u << 20) + 1, "DATA 1 (512)"}}) {
         std::filesystem::resize_file(dir / "t", size);
-        FakePeer other;
+        FakeClient other(network);
         EXPECT_EQ(Send(other, Request(1, "t", "netascii", {{"tsize", "0"}}), false), std::vector<std::string>{answer});
     }
 }
@@ -635,7 +622,7 @@ TEST_F(Server, AFileThatChangesSizeWhileReadFailsTheRead)
         SCOPED_TRACE(std::string(row.mode) + " " + std::to_string(row.newSize));
         // Past the 64 KiB the file layer reads at once, so the change is seen.
         WriteFileBytes(dir / "f", Bytes(200000, 'a'));
-        FakePeer client;
+        FakeClient client(network);
         std::vector<std::string> heard = Send(client, Request(1, "f", row.mode), false);
         std::filesystem::resize_file(dir / "f", row.newSize);
         for (WORD block = 1; heard.size() == 1 && heard[0].rfind("DATA", 0) == 0; ++block)

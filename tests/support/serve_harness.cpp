@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "server/serve_guard.h"
+
 Bytes Request(WORD opcode, const std::string& name, const std::string& mode, const Options& options)
 {
     std::string text{'\0', static_cast<char>(opcode)};
@@ -73,7 +75,21 @@ size_t RecordingLog::Count(const std::string& text) const
         lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
 }
 
-ServeHarness::ServeHarness() = default;
+ServeHarness::ServeHarness()
+{
+    CServeGuard::SetSubnetSource([] {
+        LocalSubnet v4{AF_INET, {127}, {255}, FakeServeNetwork::kLoopbackIndex, 65536, true};
+        LocalSubnet v6{AF_INET6, {}, {}, FakeServeNetwork::kLoopbackIndex, 65536, true};
+        v6.address[15] = 1;
+        std::fill(std::begin(v6.mask), std::end(v6.mask), BYTE{0xFF});
+        return std::vector<LocalSubnet>{v4, v6};
+    });
+}
+
+ServeHarness::~ServeHarness()
+{
+    CServeGuard::SetSubnetSource({});
+}
 
 ServeConfig ServeHarness::Config() const
 {
@@ -88,17 +104,16 @@ ServeStartError ServeHarness::Start(const ServeConfig& config)
 {
     const ServeStartError error = server.Start(config);
     if (error == ServeStartError::none)
-        port = ntohs(reinterpret_cast<const sockaddr_in&>(server.ListeningAddresses().at(0)).sin_port);
+        port = ntohs(reinterpret_cast<const sockaddr_in&>(network.Listening().at(0)).sin_port);
     return error;
 }
 
 void ServeHarness::Pump()
 {
-    while (watcher.RunOnce(0) > 0) {
-    }
+    network.Pump();
 }
 
-std::vector<std::string> ServeHarness::Send(FakePeer& client, const Bytes& datagram, bool toTransfer)
+std::vector<std::string> ServeHarness::Send(FakeClient& client, const Bytes& datagram, bool toTransfer)
 {
     if (toTransfer)
         client.Reply(datagram);
@@ -108,7 +123,7 @@ std::vector<std::string> ServeHarness::Send(FakePeer& client, const Bytes& datag
     return Heard(client);
 }
 
-std::vector<std::string> ServeHarness::Heard(FakePeer& client)
+std::vector<std::string> ServeHarness::Heard(FakeClient& client)
 {
     std::vector<std::string> heard;
     while (std::optional<Bytes> datagram = client.TryReceive()) {
@@ -118,7 +133,7 @@ std::vector<std::string> ServeHarness::Heard(FakePeer& client)
     return heard;
 }
 
-std::vector<std::string> ServeHarness::Wait(FakePeer& client, ULONGLONG ms)
+std::vector<std::string> ServeHarness::Wait(FakeClient& client, ULONGLONG ms)
 {
     std::vector<std::string> heard;
     for (ULONGLONG waited = 0; waited < ms; waited += 10) {
@@ -131,7 +146,7 @@ std::vector<std::string> ServeHarness::Wait(FakePeer& client, ULONGLONG ms)
     return heard;
 }
 
-Bytes ServeHarness::ReadAll(FakePeer& client, const Bytes& request, int blockSize, int window)
+Bytes ServeHarness::ReadAll(FakeClient& client, const Bytes& request, int blockSize, int window)
 {
     client.SendTo(port, request);
     Pump();
@@ -158,7 +173,7 @@ Bytes ServeHarness::ReadAll(FakePeer& client, const Bytes& request, int blockSiz
     return content;
 }
 
-std::vector<std::string> ServeHarness::Upload(FakePeer& client, const Bytes& request, const Bytes& content,
+std::vector<std::string> ServeHarness::Upload(FakeClient& client, const Bytes& request, const Bytes& content,
                                               int blockSize, int window)
 {
     std::vector<std::string> heard = Send(client, request, false);
@@ -183,7 +198,7 @@ std::vector<std::string> ServeHarness::Upload(FakePeer& client, const Bytes& req
 std::string ServeHarness::Granted(const Bytes& request)
 {
     oack.clear();
-    FakePeer client;
+    FakeClient client(network);
     (void)ReadAll(client, request);
     return oack;
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The server on a loopback port with fake clients, driven by hand: the
-// poll() watcher delivers what waits, ticks are calls, and the clock is the
-// harness's own.
+// The server on a network without sockets, with fake clients, driven by
+// hand: Pump delivers what waits, ticks are calls, and the clock is the
+// harness's own. The network's interfaces are the harness's too: loopback
+// only, unless a test sets others (CServeGuard::SetSubnetSource).
 #pragma once
 
 #include <netinet/in.h>
@@ -11,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/core/socket_watcher.h"
 #include "server/server.h"
 #include "tests/support/fake_peer.h"
+#include "tests/support/fake_serve_network.h"
 #include "tests/support/temp_dir.h"
 
 using Options = std::vector<std::pair<std::string, std::string>>;
@@ -38,11 +39,11 @@ public:
 class ServeHarness {
 public:
     ServeHarness();
-    virtual ~ServeHarness() = default;
+    virtual ~ServeHarness();
     ServeHarness(const ServeHarness&) = delete;
     ServeHarness& operator=(const ServeHarness&) = delete;
 
-    // The temporary folder on 127.0.0.1, a port of the system's choosing.
+    // The temporary folder on 127.0.0.1, a port of the network's choosing.
     ServeConfig Config() const;
     ServeStartError Start(const ServeConfig& config);
 
@@ -50,27 +51,27 @@ public:
     void Pump();
     // Sends a datagram to the port the client last heard from, or with
     // toTransfer false to the listening port, and returns what came back.
-    std::vector<std::string> Send(FakePeer& client, const Bytes& datagram, bool toTransfer = true);
+    std::vector<std::string> Send(FakeClient& client, const Bytes& datagram, bool toTransfer = true);
     // What the client has been sent and not yet taken.
-    std::vector<std::string> Heard(FakePeer& client);
+    std::vector<std::string> Heard(FakeClient& client);
     // Lets ms pass in ticks of 10 ms; returns what the client heard meanwhile.
-    std::vector<std::string> Wait(FakePeer& client, ULONGLONG ms);
+    std::vector<std::string> Wait(FakeClient& client, ULONGLONG ms);
     // Reads as a client that acknowledges each window's last block; returns
     // the payloads in order (the OACK, if any, in oack).
-    Bytes ReadAll(FakePeer& client, const Bytes& request, int blockSize = 512, int window = 1);
+    Bytes ReadAll(FakeClient& client, const Bytes& request, int blockSize = 512, int window = 1);
     // Uploads content in blocks, a window at a time; returns what the server said last.
-    std::vector<std::string> Upload(FakePeer& client, const Bytes& request, const Bytes& content, int blockSize = 512,
+    std::vector<std::string> Upload(FakeClient& client, const Bytes& request, const Bytes& content, int blockSize = 512,
                                     int window = 1);
     // The OACK that answers request ("" for none).
     std::string Granted(const Bytes& request);
 
     TempDir dir;
-    CPollSocketWatcher watcher;
+    FakeServeNetwork network; // before the server, which it outlives
     CWnd owner;
     RecordingLog log;
     ULONGLONG now = 100000;
-    CTFTPServer server{&owner, &log, [this] { return now; }};
+    CTFTPServer server{&owner, &log, [this] { return now; }, &network};
     UINT port = 0;
     std::string oack;
-    std::map<FakePeer*, Bytes> last; // the last datagram each client heard
+    std::map<FakeClient*, Bytes> last; // the last datagram each client heard
 };
