@@ -15,18 +15,6 @@ constexpr std::string_view kHttpClient = "HTTPClient";
 constexpr std::string_view kDebianIpxeFiles[] = {"undionly.kpxe", "undionly.kkpxe", "ipxe.pxe", "ipxe.efi",
                                                  "snponly.efi"};
 
-// iPXE sends its user class bare; RFC 3004 puts a length before each class.
-bool IsIpxe(const DhcpOptionValue& userClass)
-{
-    if (userClass.Text() == "iPXE")
-        return true;
-    const std::string_view text = userClass.Text();
-    for (size_t i = 0; i < text.size(); i += 1 + static_cast<BYTE>(text[i]))
-        if (text.substr(i + 1, static_cast<BYTE>(text[i])) == "iPXE")
-            return true;
-    return false;
-}
-
 std::string MacText(const DhcpPacket& request)
 {
     std::string text;
@@ -168,7 +156,7 @@ ProxyDhcpAnswer CProxyDhcp::Judge(const BYTE* pDatagram, int nLength, DhcpPort p
         return answer;
     const WORD wArch = static_cast<WORD>(clientArch.bytes[0] << 8 | clientArch.bytes[1]);
     answer.arch = BootArchOf(wArch);
-    answer.bIpxe = IsIpxe(request.userClass);
+    answer.bIpxe = request.userClass.Text() == "iPXE"; // its user class, sent bare
     answer.mac = MacText(request);
 
     const std::string machine = answer.arch == BootArch::other

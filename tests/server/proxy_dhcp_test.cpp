@@ -40,20 +40,19 @@ Bytes Firmware(WORD arch, const std::string& kind = "PXEClient")
     return Opt(60, vendor) + Opt(93, Bytes{static_cast<BYTE>(arch >> 8), static_cast<BYTE>(arch)}) + Opt(97, kGuid);
 }
 
-Bytes Datagram(BYTE type, const Bytes& options, bool end = true, const Bytes& file = {}, const Bytes& giaddr = {},
-               const Bytes& ciaddr = {})
+// A BOOTREQUEST from kMac: its fixed fields, the addresses from ciaddr on as
+// far as given, the file field, the cookie, option 53 (0: none), options, end.
+Bytes Datagram(BYTE type, const Bytes& options, bool end = true, const Bytes& file = {}, const Bytes& addresses = {})
 {
-    Bytes d(240);
-    d[0] = 1; // BOOTREQUEST
-    d[1] = 1;
-    d[2] = 6;
-    d[4] = 0xde, d[5] = 0xad, d[6] = 0xbe, d[7] = 0xef;
-    std::copy(ciaddr.begin(), ciaddr.end(), d.begin() + 12);
-    std::copy(giaddr.begin(), giaddr.end(), d.begin() + 24);
-    std::copy(kMac.begin(), kMac.end(), d.begin() + 28);
-    std::copy(file.begin(), file.end(), d.begin() + 108);
-    d[236] = 99, d[237] = 130, d[238] = 83, d[239] = 99;
+    Bytes d = Bytes{1, 1, 6, 0, 0xde, 0xad, 0xbe, 0xef} + Bytes(4) + addresses + Bytes(16 - addresses.size());
+    d = d + Bytes(kMac) + Bytes(10 + 64) + file + Bytes(128 - file.size()) + Bytes{99, 130, 83, 99};
     return d + (type != 0 ? Opt(53, Bytes{type}) : Bytes{}) + options + (end ? Bytes{255} : Bytes{});
+}
+
+Bytes WithByte(Bytes datagram, size_t at, BYTE value)
+{
+    datagram.at(at) = value;
+    return datagram;
 }
 
 std::string Endpoint(const sockaddr_in& to)
@@ -76,77 +75,67 @@ CProxyDhcp Proxy(const char* missing = "")
     return CProxyDhcp(config);
 }
 
-sockaddr_in From(const Bytes& address, WORD port)
+ProxyDhcpAnswer Judge(CProxyDhcp& proxy, const Bytes& datagram, DhcpPort port, ULONGLONG nowMs)
 {
-    sockaddr_in from = {};
-    from.sin_family = AF_INET;
-    std::copy(address.begin(), address.end(), reinterpret_cast<BYTE*>(&from.sin_addr));
-    from.sin_port = htons(port);
-    return from;
+    sockaddr_in from = {AF_INET, htons(4011), {}, {}}; // a client with an address: 192.0.2.77
+    std::copy(kClient.begin(), kClient.end(), reinterpret_cast<BYTE*>(&from.sin_addr));
+    return proxy.Judge(datagram.data(), static_cast<int>(datagram.size()), port, from, nowMs);
 }
 
 TEST(ProxyDhcp, AnswersOnlyBootFirmwareWithItsFile)
 {
     const DhcpPort dhcp = DhcpPort::dhcp, pxe = DhcpPort::pxe;
-    const std::string http = "http://192.0.2.1:8069/";
-    const Bytes overloaded = Firmware(7) + Bytes{255}; // carried in the file field
+    const std::string http = "http://192.0.2.1:8069/", mac = " (52:54:00:12:34:56) ";
+    const Bytes file = Firmware(7) + Bytes{255}; // options carried in the file field
     const struct {
         const char* name;
         DhcpPort port;
         Bytes datagram;
         const char* missing = ""; // a file the folder lacks
-        std::string file = {};    // empty: no answer
-        BYTE type = 0;            // DHCPOFFER or DHCPACK
-        std::string vendor = {};  // option 60 echoed
-        bool bOption43 = false;   // PXE_DISCOVERY_CONTROL
-        bool bOption97 = false;   // the machine id echoed
-        const char* to = "";      // where the answer goes
         std::string line = {};    // what is logged; empty: nothing
+        std::string file = {};    // empty: no answer
+        const char* to = "";      // where the answer goes
+        BYTE type = 0;            // DHCPOFFER or DHCPACK
+        bool bOption43 = false;   // PXE_DISCOVERY_CONTROL
+        bool bOption97 = true;    // the machine id echoed
+        std::string vendor = "PXEClient";
     } rows[] = {
-        {"BIOS", dhcp, Datagram(1, Firmware(0)), "", "undionly.kpxe", 2, "PXEClient", true, true, "255.255.255.255:68",
-         "A BIOS machine (52:54:00:12:34:56) was told to boot undionly.kpxe"},
-        {"UEFI x64, 7", dhcp, Datagram(1, Firmware(7)), "", "ipxe.efi", 2, "PXEClient", false, true,
-         "255.255.255.255:68", "A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi"},
-        {"UEFI x64, 9", dhcp, Datagram(1, Firmware(9)), "", "ipxe.efi", 2, "PXEClient", false, true,
-         "255.255.255.255:68", "A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi"},
-        {"UEFI IA32", dhcp, Datagram(1, Firmware(6)), "", "ipxe-i386.efi", 2, "PXEClient", false, true,
-         "255.255.255.255:68", "A UEFI IA32 machine (52:54:00:12:34:56) was told to boot ipxe-i386.efi"},
-        {"UEFI ARM64", dhcp, Datagram(1, Firmware(11)), "", "ipxe-arm64.efi", 2, "PXEClient", false, true,
-         "255.255.255.255:68", "A UEFI ARM64 machine (52:54:00:12:34:56) was told to boot ipxe-arm64.efi"},
-        {"HTTP boot x64", dhcp, Datagram(1, Firmware(16, "HTTPClient")), "", http + "ipxe.efi", 2, "HTTPClient", false,
-         true, "255.255.255.255:68",
-         "A UEFI x64 HTTP boot machine (52:54:00:12:34:56) was told to boot http://192.0.2.1:8069/ipxe.efi"},
-        {"HTTP boot ARM64", dhcp, Datagram(1, Firmware(19, "HTTPClient")), "", http + "ipxe-arm64.efi", 2, "HTTPClient",
-         false, true, "255.255.255.255:68",
-         "A UEFI ARM64 HTTP boot machine (52:54:00:12:34:56) was told to boot http://192.0.2.1:8069/ipxe-arm64.efi"},
-        {"iPXE", dhcp, Datagram(1, Firmware(7) + Opt(77, "iPXE")), "", http + "boot.ipxe", 2, "PXEClient", false, true,
-         "255.255.255.255:68",
-         "A UEFI x64 machine (52:54:00:12:34:56) running iPXE was told to fetch http://192.0.2.1:8069/boot.ipxe"},
-        {"iPXE, RFC 3004 user class", dhcp,
-         Datagram(1, Firmware(0) + Opt(77, "\x03"
-                                           "abc\x04iPXE")),
-         "", http + "boot.ipxe", 2, "PXEClient", true, true, "255.255.255.255:68",
-         "A BIOS machine (52:54:00:12:34:56) running iPXE was told to fetch http://192.0.2.1:8069/boot.ipxe"},
-        {"iPXE without its script", dhcp, Datagram(1, Firmware(7) + Opt(77, "iPXE")), "boot.ipxe", "", 0, "", false,
-         false, "",
-         "A UEFI x64 machine (52:54:00:12:34:56) running iPXE asked for its script: put boot.ipxe in /srv/tftp"},
-        {"UEFI x64 without its file", dhcp, Datagram(1, Firmware(7)), "ipxe.efi", "", 0, "", false, false, "",
-         "A UEFI x64 machine (52:54:00:12:34:56) asked to boot: put ipxe.efi in /srv/tftp (Debian's ipxe package has "
-         "it in /usr/lib/ipxe)"},
-        {"ARM32 UEFI", dhcp, Datagram(1, Firmware(10)), "", "", 0, "", false, false, "",
-         "A machine of architecture 10 (52:54:00:12:34:56) asked to boot: no boot file is set for that architecture"},
-        {"request on 4011", pxe, Datagram(3, Firmware(7), true, {}, {}, kClient), "", "ipxe.efi", 5, "PXEClient", false,
-         true, "192.0.2.77:4011", "A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi"},
-        {"request on 67 to us", dhcp, Datagram(3, Firmware(0) + Opt(54, kUs)), "", "undionly.kpxe", 5, "PXEClient",
-         true, true, "255.255.255.255:68", "A BIOS machine (52:54:00:12:34:56) was told to boot undionly.kpxe"},
-        {"through a relay", dhcp, Datagram(1, Firmware(0), true, {}, kOther), "", "undionly.kpxe", 2, "PXEClient", true,
-         true, "192.0.2.254:67", "A BIOS machine (52:54:00:12:34:56) was told to boot undionly.kpxe"},
-        {"machine id of 16 bytes", dhcp, Datagram(1, Firmware(7) + Opt(97, Bytes(16, 1))), "", "ipxe.efi", 2,
-         "PXEClient", false, false, "255.255.255.255:68",
-         "A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi"},
-        {"options overloaded into file", dhcp, Datagram(1, Opt(52, Bytes{1}), true, overloaded), "", "ipxe.efi", 2,
-         "PXEClient", false, true, "255.255.255.255:68",
-         "A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi"},
+        {"BIOS", dhcp, Datagram(1, Firmware(0)), "", "A BIOS machine" + mac + "was told to boot undionly.kpxe",
+         "undionly.kpxe", "255.255.255.255:68", 2, true},
+        {"UEFI x64, 7", dhcp, Datagram(1, Firmware(7)), "", "A UEFI x64 machine" + mac + "was told to boot ipxe.efi",
+         "ipxe.efi", "255.255.255.255:68", 2},
+        {"UEFI x64, 9", dhcp, Datagram(1, Firmware(9)), "", "A UEFI x64 machine" + mac + "was told to boot ipxe.efi",
+         "ipxe.efi", "255.255.255.255:68", 2},
+        {"UEFI IA32", dhcp, Datagram(1, Firmware(6)), "",
+         "A UEFI IA32 machine" + mac + "was told to boot ipxe-i386.efi", "ipxe-i386.efi", "255.255.255.255:68", 2},
+        {"UEFI ARM64", dhcp, Datagram(1, Firmware(11)), "",
+         "A UEFI ARM64 machine" + mac + "was told to boot ipxe-arm64.efi", "ipxe-arm64.efi", "255.255.255.255:68", 2},
+        {"HTTP boot x64", dhcp, Datagram(1, Firmware(16, "HTTPClient")), "",
+         "A UEFI x64 HTTP boot machine" + mac + "was told to boot " + http + "ipxe.efi", http + "ipxe.efi",
+         "255.255.255.255:68", 2, false, true, "HTTPClient"},
+        {"HTTP boot ARM64", dhcp, Datagram(1, Firmware(19, "HTTPClient")), "",
+         "A UEFI ARM64 HTTP boot machine" + mac + "was told to boot " + http + "ipxe-arm64.efi",
+         http + "ipxe-arm64.efi", "255.255.255.255:68", 2, false, true, "HTTPClient"},
+        {"iPXE", dhcp, Datagram(1, Firmware(0) + Opt(77, "iPXE")), "",
+         "A BIOS machine" + mac + "running iPXE was told to fetch " + http + "boot.ipxe", http + "boot.ipxe",
+         "255.255.255.255:68", 2, true},
+        {"iPXE without its script", dhcp, Datagram(1, Firmware(7) + Opt(77, "iPXE")), "boot.ipxe",
+         "A UEFI x64 machine" + mac + "running iPXE asked for its script: put boot.ipxe in /srv/tftp"},
+        {"UEFI x64 without its file", dhcp, Datagram(1, Firmware(7)), "ipxe.efi",
+         "A UEFI x64 machine" + mac +
+             "asked to boot: put ipxe.efi in /srv/tftp (Debian's ipxe package has it in /usr/lib/ipxe)"},
+        {"ARM32 UEFI", dhcp, Datagram(1, Firmware(10)), "",
+         "A machine of architecture 10" + mac + "asked to boot: no boot file is set for that architecture"},
+        {"request on 4011", pxe, Datagram(3, Firmware(7), true, {}, kClient), "",
+         "A UEFI x64 machine" + mac + "was told to boot ipxe.efi", "ipxe.efi", "192.0.2.77:4011", 5},
+        {"request on 67 to us", dhcp, Datagram(3, Firmware(0) + Opt(54, kUs)), "",
+         "A BIOS machine" + mac + "was told to boot undionly.kpxe", "undionly.kpxe", "255.255.255.255:68", 5, true},
+        {"through a relay", dhcp, Datagram(1, Firmware(0), true, {}, Bytes(12) + kOther), "",
+         "A BIOS machine" + mac + "was told to boot undionly.kpxe", "undionly.kpxe", "192.0.2.254:67", 2, true},
+        {"machine id of 16 bytes", dhcp, Datagram(1, Firmware(7) + Opt(97, Bytes(16, 1))), "",
+         "A UEFI x64 machine" + mac + "was told to boot ipxe.efi", "ipxe.efi", "255.255.255.255:68", 2, false, false},
+        {"options overloaded into file", dhcp, Datagram(1, Opt(52, Bytes{1}), true, file), "",
+         "A UEFI x64 machine" + mac + "was told to boot ipxe.efi", "ipxe.efi", "255.255.255.255:68", 2},
         {"request on 67 to another", dhcp, Datagram(3, Firmware(0) + Opt(54, kOther))},
         {"request on 67 to nobody", dhcp, Datagram(3, Firmware(0))},
         {"request on 4011 to another", pxe, Datagram(3, Firmware(0) + Opt(54, kOther))},
@@ -156,12 +145,7 @@ TEST(ProxyDhcp, AnswersOnlyBootFirmwareWithItsFile)
         {"PXEClient without 93", dhcp, Datagram(1, Opt(60, "PXEClient"))},
         {"93 without 60", dhcp, Datagram(1, Opt(93, Bytes{0, 7}))},
         {"BOOTP", dhcp, Datagram(0, Firmware(0))},
-        {"a reply", dhcp,
-         [] {
-             Bytes d = Datagram(1, Firmware(0));
-             d[0] = 2;
-             return d;
-         }()},
+        {"a reply", dhcp, WithByte(Datagram(1, Firmware(0)), 0, 2)},
         {"length past the end", dhcp, Datagram(1, Firmware(0) + Bytes{12, 40, 'x'}, false)},
         {"length past the end of file", dhcp,
          Datagram(1, Opt(52, Bytes{1}), true, Firmware(7) + Bytes(126 - Firmware(7).size(), 0) + Bytes{12, 5})},
@@ -173,32 +157,26 @@ TEST(ProxyDhcp, AnswersOnlyBootFirmwareWithItsFile)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CProxyDhcp proxy = Proxy(row.missing);
-        const ProxyDhcpAnswer answer = proxy.Judge(row.datagram.data(), static_cast<int>(row.datagram.size()), row.port,
-                                                   From(kClient, 4011), 1000);
+        const ProxyDhcpAnswer answer = Judge(proxy, row.datagram, row.port, 1000);
         EXPECT_EQ(answer.line, row.line);
         ASSERT_EQ(answer.bAnswer, !row.file.empty());
         if (!answer.bAnswer)
             continue;
         EXPECT_EQ(Endpoint(answer.to), row.to);
         EXPECT_TRUE(answer.bNewBoot);
-        const Bytes reply(answer.reply, answer.reply + answer.nReplyLength);
-        ASSERT_EQ(reply.size(), 300u);
-        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), (Bytes{2, 1, 6, 0}));
-        EXPECT_EQ(Bytes(reply.begin() + 4, reply.begin() + 8), (Bytes{0xde, 0xad, 0xbe, 0xef}));
-        EXPECT_EQ(reply[10], row.port == dhcp ? 0x80 : 0); // broadcast: the client has no address yet
-        // ciaddr: the request's in an acknowledgement, none in an offer.
-        EXPECT_EQ(Bytes(reply.begin() + 12, reply.begin() + 16),
-                  row.type == 5 ? Bytes(row.datagram.begin() + 12, row.datagram.begin() + 16) : Bytes(4));
-        EXPECT_EQ(Bytes(reply.begin() + 16, reply.begin() + 20), Bytes(4)); // yiaddr: never an address
-        EXPECT_EQ(Bytes(reply.begin() + 20, reply.begin() + 24), kUs);      // siaddr
-        EXPECT_EQ(Bytes(reply.begin() + 28, reply.begin() + 34), kMac);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&reply[108])), row.file);
+        // op to chaddr: the broadcast flag on port 67 (the client has no
+        // address yet), ciaddr only in an acknowledgement, never a yiaddr,
+        // siaddr this server, the relay's giaddr.
+        const Bytes ciaddr = row.type == 5 ? Bytes(row.datagram.begin() + 12, row.datagram.begin() + 16) : Bytes(4);
+        const Bytes fields =
+            Bytes{2, 1, 6, 0, 0xde, 0xad, 0xbe, 0xef, 0, 0, row.port == dhcp ? BYTE{0x80} : BYTE{0}, 0} + ciaddr +
+            Bytes(4) + kUs + Bytes(row.datagram.begin() + 24, row.datagram.begin() + 28) + kMac + Bytes(10 + 64) +
+            BytesOf(row.file) + Bytes(128 - row.file.size());
         const Bytes options = Bytes{99, 130, 83, 99} + Opt(53, Bytes{row.type}) + Opt(54, kUs) + Opt(60, row.vendor) +
                               (row.bOption97 ? Opt(97, kGuid) : Bytes{}) +
                               (row.bOption43 ? Opt(43, Bytes{6, 1, 8, 255}) : Bytes{}) + Bytes{255};
-        EXPECT_EQ(Bytes(reply.begin() + 236, reply.begin() + 236 + static_cast<long>(options.size())), options);
-        EXPECT_EQ(std::count(reply.begin() + 236 + static_cast<long>(options.size()), reply.end(), 0),
-                  300 - 236 - static_cast<long>(options.size()));
+        EXPECT_EQ(Bytes(answer.reply, answer.reply + answer.nReplyLength),
+                  fields + options + Bytes(300 - fields.size() - options.size()));
     }
 }
 
@@ -206,12 +184,7 @@ TEST(ProxyDhcp, AnswersAMachineFiveTimesAMinuteAndTellsOnceAMinute)
 {
     CProxyDhcp proxy = Proxy();
     const Bytes bios = Datagram(1, Firmware(0));
-    Bytes other = bios;
-    other[33] = 0x57; // another machine
-    const auto judge = [&](const Bytes& datagram, ULONGLONG nowMs) {
-        return proxy.Judge(datagram.data(), static_cast<int>(datagram.size()), DhcpPort::dhcp, From(kClient, 68),
-                           nowMs);
-    };
+    const Bytes other = WithByte(bios, 33, 0x57); // another machine
     const struct {
         const Bytes* datagram;
         ULONGLONG nowMs;
@@ -225,7 +198,7 @@ TEST(ProxyDhcp, AnswersAMachineFiveTimesAMinuteAndTellsOnceAMinute)
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.nowMs);
-        const ProxyDhcpAnswer answer = judge(*step.datagram, step.nowMs);
+        const ProxyDhcpAnswer answer = Judge(proxy, *step.datagram, DhcpPort::dhcp, step.nowMs);
         EXPECT_EQ(answer.bAnswer, step.bAnswer);
         EXPECT_EQ(answer.bNewBoot, step.bNewBoot);
         EXPECT_EQ(answer.line.empty(), !step.bNewBoot);
@@ -235,10 +208,7 @@ TEST(ProxyDhcp, AnswersAMachineFiveTimesAMinuteAndTellsOnceAMinute)
     CProxyDhcp lacking = Proxy("undionly.kpxe");
     int lines = 0;
     for (ULONGLONG nowMs = 0; nowMs < 120000; nowMs += 4000)
-        lines += lacking.Judge(bios.data(), static_cast<int>(bios.size()), DhcpPort::dhcp, From(kClient, 68), nowMs)
-                         .line.empty()
-                     ? 0
-                     : 1;
+        lines += Judge(lacking, bios, DhcpPort::dhcp, nowMs).line.empty() ? 0 : 1;
     EXPECT_EQ(lines, 2);
 }
 
