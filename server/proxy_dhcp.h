@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "server/dhcp_packet.h"
 #include "server/proxy_dhcp_limit.h"
