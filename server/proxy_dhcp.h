@@ -64,7 +64,7 @@ struct ProxyDhcpAnswer {
     // The first answer to this machine in a minute: a boot begins, worth a
     // row (mac, arch, file).
     bool bNewBoot = false;
-    std::string line; // empty: nothing to log; plain text, no control bytes
+    std::string line; // empty: nothing to log; of the request's bytes, only the MAC and option 93 as numbers
     std::string mac;  // "52:54:00:12:34:56"
     BootArch arch = BootArch::other;
     bool bIpxe = false;
@@ -85,6 +85,8 @@ public:
     //    the answer goes back to where it came from;
     //  - only with option 60 beginning "PXEClient" or "HTTPClient" and
     //    option 93, a BOOTREQUEST of a hardware address of 1 to 16 bytes;
+    //  - the boot file by option 93's number; iPXE (option 77 "iPXE") gets
+    //    the script, as a URL when HTTP is on; HTTP boot gets a URL;
     //  - only when the machine's boot file is in the folder; when it is not,
     //    no answer (another boot server may have it) and a line saying what
     //    to put where, once a minute per machine;
@@ -106,9 +108,10 @@ struct ProxyDhcpReply {
 };
 
 // Writes the reply to request into buffer: op 2, the request's xid, flags
-// (with the broadcast bit when asked), giaddr and chaddr, ciaddr for a DHCPACK, yiaddr 0, siaddr this server,
-// the file; options 53, 54, 60, 97 when the request carried a well-formed
-// one, 43 (sub-option 6, PXE_DISCOVERY_CONTROL, 8) when asked; the end
-// option, then zeros to DHCP_MIN_REPLY. Returns its length.
+// (with the broadcast bit when asked), giaddr and chaddr, ciaddr for a
+// DHCPACK, yiaddr 0, siaddr this server, the file; options 53, 54, 60, 97
+// when the request carried a well-formed one, 43 (sub-option 6,
+// PXE_DISCOVERY_CONTROL, 8) when asked; the end option, then zeros to
+// DHCP_MIN_REPLY. Returns its length.
 int BuildProxyDhcpReply(const DhcpPacket& request, const ProxyDhcpReply& reply, in_addr server,
                         BYTE (&buffer)[DHCP_MAX_REPLY]);
