@@ -68,6 +68,31 @@ void RunSteps(FakeNetworkEnd& end, const HalfCase& c)
     }
 }
 
+// The transfer as far as its first block: a window of four 512-byte blocks
+// granted, the first window out (the sending half) or DATA 1 awaited (the
+// receiving half). The server's OACK, or a Get's ACK 0, is taken away.
+std::unique_ptr<FakeNetworkEnd> StartWithWindowOfFour(TempDir& dir, Role role, WORD wDirection)
+{
+    std::unique_ptr<FakeNetworkEnd> end;
+    if (role == Role::client) {
+        end = std::make_unique<FakeNetworkClient>(dir, wDirection, TftpOptions{512, 4, 0, false, 0});
+        end->Deliver(BytesOf(std::string("\0\6blksize\0"
+                                         "512\0windowsize\0"
+                                         "4\0",
+                                         27)));
+        if (wDirection == DIRECTION_GET)
+            (void)end->Sent();
+        return end;
+    }
+    end = std::make_unique<FakeNetworkServer>(
+        dir, wDirection == DIRECTION_PUT ? TFTP_OPCODE_RRQ : TFTP_OPCODE_WRQ,
+        std::vector<std::pair<std::string, std::string>>{{"blksize", "512"}, {"windowsize", "4"}});
+    (void)end->Sent();
+    if (wDirection == DIRECTION_PUT)
+        end->Deliver(AckPacket(0));
+    return end;
+}
+
 // A client's Put and a served read of 2600 bytes: five full blocks and 40 bytes.
 class SendingHalf : public ::testing::TestWithParam<std::tuple<HalfCase, Role>> {};
 
@@ -77,20 +102,7 @@ TEST_P(SendingHalf, AnswersAsTheTableSays)
     TempDir dir;
     WriteFileBytes(dir / "local.bin", Bytes(2600, 'p'));
     WriteFileBytes(dir / "f.bin", Bytes(2600, 'p'));
-    std::unique_ptr<FakeNetworkEnd> end;
-    if (role == Role::client) {
-        end = std::make_unique<FakeNetworkClient>(dir, DIRECTION_PUT, TftpOptions{512, 4, 0, false, 0});
-        end->Deliver(BytesOf(std::string("\0\6blksize\0"
-                                         "512\0windowsize\0"
-                                         "4\0",
-                                         27)));
-    } else {
-        end = std::make_unique<FakeNetworkServer>(
-            dir, TFTP_OPCODE_RRQ,
-            std::vector<std::pair<std::string, std::string>>{{"blksize", "512"}, {"windowsize", "4"}});
-        (void)end->Sent(); // the OACK
-        end->Deliver(AckPacket(0));
-    }
+    const std::unique_ptr<FakeNetworkEnd> end = StartWithWindowOfFour(dir, role, DIRECTION_PUT);
     ASSERT_EQ(end->Sent(), (std::vector<std::string>{Data(1), Data(2), Data(3), Data(4)}));
     RunSteps(*end, c);
     EXPECT_EQ(Completed(*end, role), c.bComplete);
@@ -124,19 +136,7 @@ TEST_P(ReceivingHalf, AnswersAsTheTableSays)
 {
     const auto& [c, role] = GetParam();
     TempDir dir;
-    std::unique_ptr<FakeNetworkEnd> end;
-    if (role == Role::client) {
-        end = std::make_unique<FakeNetworkClient>(dir, DIRECTION_GET, TftpOptions{512, 4, 0, false, 0});
-        end->Deliver(BytesOf(std::string("\0\6blksize\0"
-                                         "512\0windowsize\0"
-                                         "4\0",
-                                         27)));
-    } else {
-        end = std::make_unique<FakeNetworkServer>(
-            dir, TFTP_OPCODE_WRQ,
-            std::vector<std::pair<std::string, std::string>>{{"blksize", "512"}, {"windowsize", "4"}});
-    }
-    (void)end->Sent(); // ACK 0 from the client, the OACK from the server
+    const std::unique_ptr<FakeNetworkEnd> end = StartWithWindowOfFour(dir, role, DIRECTION_GET);
     RunSteps(*end, c);
     EXPECT_EQ(Completed(*end, role), c.bComplete);
     if (c.bComplete) {

@@ -18,16 +18,6 @@ constexpr UINT kServerPort = 6969;
 constexpr UINT kTransferPort = 50000;
 constexpr UINT kClientPort = 40000;
 
-sockaddr_storage LoopbackAt(UINT port)
-{
-    sockaddr_storage address{};
-    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(static_cast<uint16_t>(port));
-    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 Bytes BytesAt(const void* p, int n)
 {
     const auto* bytes = static_cast<const BYTE*>(p);
@@ -71,7 +61,7 @@ public:
         m_incoming.pop_front();
         const int length = std::min(nBufLen, static_cast<int>(datagram.size()));
         std::memcpy(lpBuf, datagram.data(), static_cast<size_t>(length));
-        const sockaddr_storage from = LoopbackAt(kTransferPort);
+        const sockaddr_storage from = Loopback(kTransferPort);
         std::memcpy(lpSockAddr, &from, sizeof(sockaddr_in));
         *lpSockAddrLen = sizeof(sockaddr_in);
         return length;
@@ -149,8 +139,8 @@ FakeNetworkServer::FakeNetworkServer(TempDir& dir, WORD wOpcode,
                                    ? AdmitRead(verdict.request, folder)
                                    : AdmitWrite(verdict.request, folder, ServePolicy{true, true, true, true}, {});
     ServeStart start;
-    start.client = LoopbackAt(kClientPort);
-    start.local = LoopbackAt(0);
+    start.client = Loopback(kClientPort);
+    start.local = Loopback(0);
     start.wOpcode = wOpcode;
     start.grant = admission.grant;
     start.pFile = std::move(admission.pFile);
@@ -169,7 +159,7 @@ FakeNetworkServer::~FakeNetworkServer()
 
 void FakeNetworkServer::Deliver(const Bytes& datagram)
 {
-    m_pTransfer->OnDatagram(datagram.data(), static_cast<int>(datagram.size()), LoopbackAt(kClientPort), m_nNowMs);
+    m_pTransfer->OnDatagram(datagram.data(), static_cast<int>(datagram.size()), Loopback(kClientPort), m_nNowMs);
 }
 
 void FakeNetworkServer::Wait(ULONGLONG ms)
