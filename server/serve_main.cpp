@@ -128,8 +128,8 @@ int main(int argc, char** argv)
     ::signal(SIGPIPE, SIG_IGN);
     // The time zone is read now: once confined, /etc/localtime is out of reach.
     ::tzset();
-    CServeOutput output(options.bJson, [](std::string_view line) { return WriteLine(STDOUT_FILENO, std::string(line)); },
-                        IsoTimeNow);
+    CServeOutput output(
+        options.bJson, [](std::string_view line) { return WriteLine(STDOUT_FILENO, std::string(line)); }, IsoTimeNow);
     CEventLoop loop;
     if (!loop.Valid() || !loop.CatchSignals({SIGTERM, SIGINT})) {
         output.Say("error", std::string("Cannot serve: no event loop: ") + std::strerror(errno));

@@ -14,7 +14,7 @@
 #include "server/server.h"
 
 struct ServeOptions {
-    ServeConfig config;       // the folder made absolute; listen holds each --listen with the port
+    ServeConfig config;        // the folder made absolute; listen holds each --listen with the port
     bool bListenGiven = false; // --listen or --port was given
     bool bJson = false;        // --log-format json
     bool bRequireConfinement = false;

@@ -137,9 +137,9 @@ const char* ServeStateName(ServeState state)
 const char* ServeReasonName(ServeReason reason)
 {
     static const char* const names[] = {
-        "none",     "not-found",      "access-denied", "bad-name",     "uploads-off", "create-off",
-        "exists",   "no-folder",      "upload-running", "disk-full",   "busy",        "file-changed",
-        "file-error", "no-answer",    "client-error",  "stopped",      "other",
+        "none",       "not-found", "access-denied",  "bad-name",  "uploads-off", "create-off",
+        "exists",     "no-folder", "upload-running", "disk-full", "busy",        "file-changed",
+        "file-error", "no-answer", "client-error",   "stopped",   "other",
     };
     static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(ServeReason::other) + 1);
     const auto index = static_cast<size_t>(reason);

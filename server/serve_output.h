@@ -60,8 +60,8 @@ private:
     Writer m_writer;
     TimeSource m_time;
     bool m_bBroken = false;
-    unsigned m_nSeen = 0;                          // the highest row id told
-    std::map<unsigned, ULONGLONG> m_running;       // rows told as running, with their bytes as last told
+    unsigned m_nSeen = 0;                    // the highest row id told
+    std::map<unsigned, ULONGLONG> m_running; // rows told as running, with their bytes as last told
 };
 
 // The local time now, as IsoTime writes it.

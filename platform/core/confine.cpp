@@ -129,7 +129,8 @@ bool ApplySeccomp(bool bWrite, std::string* pWhy)
             continue;
         std::vector<scmp_arg_cmp> args;
         for (unsigned i = 0; i < call.nArgs; ++i)
-            args.push_back(scmp_arg_cmp{call.args[i].nIndex, SCMP_CMP_MASKED_EQ, call.args[i].mask, call.args[i].value});
+            args.push_back(
+                scmp_arg_cmp{call.args[i].nIndex, SCMP_CMP_MASKED_EQ, call.args[i].mask, call.args[i].value});
         error = ::seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, number, call.nArgs, args.data());
         if (error != 0) {
             *pWhy = std::string("seccomp: the rule for ") + call.name + ": " + std::strerror(-error);

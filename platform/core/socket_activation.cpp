@@ -49,9 +49,8 @@ Activation AfxTakeActivatedSockets()
         socklen_t length = sizeof socket.address;
         int type = 0;
         socklen_t typeLength = sizeof type;
-        if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 ||
-            ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&socket.address), &length) != 0 ||
+        if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
+            type != SOCK_DGRAM || ::getsockname(fd, reinterpret_cast<sockaddr*>(&socket.address), &length) != 0 ||
             (socket.address.ss_family != AF_INET && socket.address.ss_family != AF_INET6)) {
             activation.error = "descriptor " + std::to_string(fd) + " is not an IPv4 or IPv6 datagram socket";
             activation.sockets.clear();

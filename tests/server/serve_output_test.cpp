@@ -17,10 +17,10 @@ TEST(ServeOutput, JsonStringsAreEscapedAndAlwaysValid)
         {"a\"b\\c", "\"a\\\"b\\\\c\""},
         {std::string("\n\r\x1b[2J\x7f", 7), "\"\\u000A\\u000D\\u001B[2J\\u007F\""},
         {std::string("nul\0x", 5), "\"nul\\u0000x\""},
-        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},             // UTF-8 as it is
-        {"bad\xc3(", "\"bad\\\\xC3(\""},                  // a lead byte without its follower
-        {"\xed\xa0\x80", "\"\\\\xED\\\\xA0\\\\x80\""},   // a surrogate is not UTF-8
-        {"\xe0\x80\xaf", "\"\\\\xE0\\\\x80\\\\xAF\""},   // nor an overlong form
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},            // UTF-8 as it is
+        {"bad\xc3(", "\"bad\\\\xC3(\""},               // a lead byte without its follower
+        {"\xed\xa0\x80", "\"\\\\xED\\\\xA0\\\\x80\""}, // a surrogate is not UTF-8
+        {"\xe0\x80\xaf", "\"\\\\xE0\\\\x80\\\\xAF\""}, // nor an overlong form
         {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},
     };
     for (const auto& [text, json] : rows)
