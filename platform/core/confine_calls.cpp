@@ -131,6 +131,14 @@ constexpr ConfineCall kCalls[] = {
     Writing("faccessat", "whether the file an upload replaces may be written"),
     Writing("faccessat2", "faccessat as the C library may make it"),
     Writing("umask", "a new upload's mode"),
+#if defined(__SANITIZE_ADDRESS__)
+    // The test builds with AddressSanitizer and UndefinedBehaviorSanitizer
+    // only, never a shipped one: their runtime checks whether memory may be
+    // read by writing it into a pipe, and names the program in a report.
+    Any("pipe2", "sanitizer builds: the runtime's memory probe"),
+    Any("readlink", "sanitizer builds: the program's name in a report"),
+    Any("readlinkat", "sanitizer builds: the program's name in a report"),
+#endif
 };
 
 } // namespace
