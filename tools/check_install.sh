@@ -17,7 +17,8 @@ prefix="$(mktemp -d /tmp/tarnwick-install-XXXXXX)"
 trap 'rm -rf "$prefix"' EXIT
 
 installed="$(cmake --install "$build" --prefix "$prefix")"
-for file in bin/tarnwick libexec/tarnwick/tarnwick-bind share/tarnwick/tarnwick.html share/applications/org.tarnwick.Tarnwick.desktop \
+for file in bin/tarnwick bin/tarnwick-serve lib/systemd/system/tarnwick-serve.service \
+    lib/systemd/system/tarnwick-serve.socket share/man/man1/tarnwick-serve.1.gz libexec/tarnwick/tarnwick-bind share/tarnwick/tarnwick.html share/applications/org.tarnwick.Tarnwick.desktop \
     share/metainfo/org.tarnwick.Tarnwick.metainfo.xml share/man/man1/tarnwick.1.gz \
     share/doc/tarnwick/copyright share/doc/tarnwick/changelog.gz share/icons/hicolor/scalable/apps/tarnwick.svg; do
     [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
@@ -41,6 +42,19 @@ appstreamcli compose --no-color --origin=tarnwick --result-root="$compose/out" "
 zcat "$compose/out/usr/share/swcatalog/xml/tarnwick.xml.gz" 2>/dev/null | grep -q '<icon type="cached"' ||
     { echo "appstreamcli compose found no icon"; cat "$compose/log"; rm -rf "$compose"; exit 1; }
 rm -rf "$compose"
+
+# The server without a window: no Qt, no display; it says its version and
+# serves an installed folder until stopped. Its units name it by its bare name.
+! ldd "$prefix/bin/tarnwick-serve" | grep -qi qt || { echo "tarnwick-serve links Qt"; exit 1; }
+env -u DISPLAY "$prefix/bin/tarnwick-serve" --version | grep -qx "tarnwick-serve [0-9.]*" ||
+    { echo "the installed tarnwick-serve does not say its version"; exit 1; }
+status=0
+served="$(env -u DISPLAY timeout --preserve-status -s TERM 1 "$prefix/bin/tarnwick-serve" "$prefix/share" \
+    --listen 127.0.0.1 --port 16969)" || status=$?
+[ "$status" = 0 ] && grep -q " Confined to $prefix/share (read-only)" <<<"$served" ||
+    { echo "the installed tarnwick-serve did not serve and stop (status $status): $served"; exit 1; }
+grep -qx 'ExecStart=tarnwick-serve $TARNWICK_SERVE_OPTIONS' "$prefix/lib/systemd/system/tarnwick-serve.service" ||
+    { echo "the service does not run tarnwick-serve"; exit 1; }
 
 # Starts and keeps running until stopped.
 status=0
@@ -76,6 +90,9 @@ dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || { echo "the package does n
 dpkg-deb -I "$deb" postinst | grep -q 'setcap cap_net_bind_service=ep "$helper"' ||
     { echo "the package's postinst does not give tarnwick-bind its capability"; exit 1; }
 # What a distribution asks of a package: no errors or warnings from lintian.
+# The server's units are shipped and never enabled by the package's scripts.
+dpkg-deb -c "$deb" | grep -q '/lib/systemd/system/tarnwick-serve.socket$' || { echo "the package has no socket unit"; exit 1; }
+! dpkg-deb -I "$deb" postinst | grep -q 'systemctl\|deb-systemd' || { echo "the package enables a unit"; exit 1; }
 lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb"
 tools/check_postinst.sh "$deb"
 echo "install check: ok ($deb)"

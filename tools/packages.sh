@@ -21,11 +21,12 @@ ensure_packages() {
 }
 
 # What every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev fonts-dejavu-core)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev libseccomp-dev fonts-dejavu-core)
 # What the tests need besides: the TFTP servers they transfer files with
 # (dnsmasq in a network namespace made with iproute2), the command-line clients
-# the server is tried with, setcap for the port 69 helper's test, addgroup for
+# the server is tried with, setcap for the port 69 helper's test, gdb to inject
+# calls into the confined server, addgroup for
 # the package's postinst, the tools that check an installation, and those that
 # check the sources' style.
-TEST_PACKAGES=(tftpd-hpa tftp-hpa atftp busybox curl dnsmasq-base iproute2 libcap2-bin adduser desktop-file-utils
+TEST_PACKAGES=(tftpd-hpa tftp-hpa atftp busybox curl dnsmasq-base iproute2 libcap2-bin adduser gdb desktop-file-utils
     appstream appstream-compose lintian dpkg-dev xvfb xauth xdotool clang-format clang-tidy)

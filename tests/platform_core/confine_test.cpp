@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// A confined process, in a child of the test's own (confinement cannot be
+// undone): what it may still do beneath its folder, and what fails outside
+// it and off the list of calls. The process as a whole, seen from outside,
+// is the process test's (serve_process_test.cpp).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+
+#include "platform/core/confine.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Runs probe in a child confined to folder: 0 when the call succeeded,
+// else its errno (255: the child could not be confined).
+int InConfinedChild(const std::string& folder, bool bWrite, const std::function<long()>& probe)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        // exit_group itself: a sanitizer's _exit would check for leaks with
+        // calls the filter refuses.
+        if (!AfxConfine(ConfineRequest{fd, bWrite}).Complete())
+            ::syscall(SYS_exit_group, 255);
+        ::syscall(SYS_exit_group, probe() >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
+}
+
+TEST(Confine, BeneathTheFolderOnlyAndOnlyTheListedCalls)
+{
+    if (AfxLandlockAbi() == 0)
+        GTEST_SKIP() << "this kernel has no Landlock";
+    TempDir dir;
+    const std::string folder = dir.Path().string();
+    const std::string fresh = dir / "fresh";
+    const struct {
+        const char* what;
+        bool bWrite;
+        std::function<long()> probe;
+        int error;
+    } rows[] = {
+        {"create beneath, read-only", false, [&] { return ::open(fresh.c_str(), O_CREAT | O_WRONLY, 0600); }, EACCES},
+        {"create beneath, writable", true, [&] { return ::open(fresh.c_str(), O_CREAT | O_WRONLY, 0600); }, 0},
+        {"create outside, writable", true, [] { return ::open("/tmp/tarnwick-confined", O_CREAT | O_WRONLY, 0600); },
+         EACCES},
+        {"an upload's call, read-only", false, [&] { return ::unlinkat(AT_FDCWD, fresh.c_str(), 0); }, EPERM},
+        {"execve", false,
+         [] {
+             char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+             return ::execve("/bin/true", argv, argv + 1);
+         },
+         EPERM},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(InConfinedChild(folder, row.bWrite, row.probe), row.error) << row.what;
+}
+
+} // namespace
