@@ -181,9 +181,14 @@ protected:
     // DATA blocks the peer's or this side's window showed missing.
     unsigned m_nKnownLost = 0;
     ULONGLONG Now() const;
-    // Sends again every block of the send window not yet acknowledged,
+    // Sends again the blocks the send window names (CSendWindow::Repeated),
     // saying so in the log when bLog.
     int ResendWindow(bool bLog);
+    // The resend period of the send window ran out: the new block the window
+    // then allows goes (OnSendRoom), then the repeat.
+    int ResendAfterTimeout(bool bLog);
+    // The send window allows new blocks: the owner of the file sends them.
+    virtual void OnSendRoom() {}
 
     int m_nCallDepth = 0;
     BOOL m_bDeletePending = FALSE;

@@ -39,7 +39,7 @@ void CTFTPSocket::OnTick()
                         AddressLength(m_addrServer), 0);
         break;
     case TFTP_STATE_WAIT_ACK:
-        result = ResendWindow(true);
+        result = ResendAfterTimeout(true);
         break;
     default:
         Log("No answer: ACK " + std::to_string(GetWord(m_pBuffer + 2)) + " sent again");
@@ -51,9 +51,16 @@ void CTFTPSocket::OnTick()
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
+int CTFTPSocket::ResendAfterTimeout(bool bLog)
+{
+    m_send.OnTimeout();
+    OnSendRoom(); // the block a timeout sends past a full window goes first
+    return m_wState == TFTP_STATE_WAIT_ACK ? ResendWindow(bLog) : 0;
+}
+
 int CTFTPSocket::ResendWindow(bool bLog)
 {
-    const int pending = m_send.Outstanding();
+    const int pending = m_send.Repeats();
     const WORD first = m_send.FirstUnacknowledged();
     if (pending > 0 && bLog)
         Log("No answer: DATA " + std::to_string(first) +
@@ -62,7 +69,7 @@ int CTFTPSocket::ResendWindow(bool bLog)
     int result = 0;
     for (int i = 0; i < pending && result != SOCKET_ERROR; ++i) {
         int blockLength = 0;
-        const BYTE* block = m_send.Pending(i, &blockLength);
+        const BYTE* block = m_send.Repeated(i, &blockLength);
         result = Send(block, blockLength, 0);
     }
     return result;
@@ -96,7 +103,7 @@ void CTFTPSocket::OnClock()
         result = SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
                         AddressLength(m_addrServer), 0);
     } else if (m_wState == TFTP_STATE_WAIT_ACK) {
-        result = ResendWindow(m_clock.ResendsSinceProgress() > 1);
+        result = ResendAfterTimeout(m_clock.ResendsSinceProgress() > 1);
     } else {
         // The ACK of the last block in order: the rest of a window whose
         // last block was lost, or the ACK itself, comes again. Blocks of the

@@ -103,8 +103,8 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
 bool CServeTransfer::GrowSlots(ULONGLONG nNowMs)
 {
     const int blockSize = m_grant.granted.nBlockSize;
-    const int slots =
-        m_pSlots == nullptr ? std::min(m_send.Size(), kFirstSlots) : std::min(m_send.Size(), 2 * m_send.Slots());
+    const int slots = m_pSlots == nullptr ? std::min(m_send.Size(), kFirstSlots)
+                                          : std::min(SendWindowSlots(m_send.Size()), 2 * m_send.Slots());
     const size_t slotSize = static_cast<size_t>(blockSize) + TFTP_HEADER_SIZE;
     std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[slotSize * static_cast<size_t>(slots)]);
     if (grown == nullptr) {
@@ -154,9 +154,9 @@ void CServeTransfer::Fill(ULONGLONG nNowMs)
 
 void CServeTransfer::ResendPending()
 {
-    for (int i = 0; i < m_send.Outstanding() && m_phase != Phase::closed; ++i) {
+    for (int i = 0; i < m_send.Repeats() && m_phase != Phase::closed; ++i) {
         int length = 0;
-        const BYTE* block = m_send.Pending(i, &length);
+        const BYTE* block = m_send.Repeated(i, &length);
         // A resend's time is never a sample: no clock needed.
         if (!SendToClient(block, length, 0))
             return;

@@ -246,6 +246,8 @@ void CServeTransfer::Resend(ULONGLONG nNowMs)
         SendToClient(m_abOack, m_nOackLength, 0);
         break;
     case Phase::sending:
+        m_send.OnTimeout();
+        Fill(nNowMs); // the block a timeout sends past a full window goes first
         ResendPending();
         break;
     case Phase::receiving:
