@@ -120,7 +120,7 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
 
 void CTFTPSocket::ChooseWindows()
 {
-    m_send.Reset(m_granted.nWindowSize, m_pBuffer, PacketBufferSize());
+    m_send.Reset(m_granted.nWindowSize, m_pBuffer, PacketBufferSize(), SendWindowSlots(m_granted.nWindowSize));
     m_receive.Reset(m_granted.nWindowSize);
 }
 

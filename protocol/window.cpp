@@ -6,7 +6,7 @@
 void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize, int nSlots)
 {
     m_nWindow = std::clamp(nWindow, 1, TFTP_MAX_WINDOW_SIZE);
-    m_nSlots = nSlots > 0 ? std::min(nSlots, SendWindowSlots(m_nWindow)) : SendWindowSlots(m_nWindow);
+    m_nSlots = nSlots > 0 ? std::min(nSlots, SendWindowSlots(m_nWindow)) : m_nWindow;
     m_pSlots = pSlots;
     m_nSlotSize = nSlotSize;
     m_nHead = 0;

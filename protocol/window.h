@@ -25,9 +25,11 @@ constexpr int SendWindowSlots(int nWindow)
 class CSendWindow {
 public:
     // Empties the window and gives it nWindow (1 to TFTP_MAX_WINDOW_SIZE)
-    // blocks, kept in nSlots slots (SendWindowSlots(nWindow) when 0) of nSlotSize
-    // bytes each at pSlots, which the caller keeps until the window is reset
-    // or moved. The next block sent is block 1.
+    // blocks, kept in nSlots slots (the window's blocks when 0; a timeout
+    // sends blocks past the window only into more, up to
+    // SendWindowSlots(nWindow)) of nSlotSize bytes each at pSlots, which the
+    // caller keeps until the window is reset or moved. The next block sent
+    // is block 1.
     void Reset(int nWindow, BYTE* pSlots, int nSlotSize, int nSlots = 0);
     // Every slot holds a block not yet acknowledged, and the window allows
     // more: the caller moves it to more slots (MoveTo) before the next block.
