@@ -121,7 +121,7 @@ int CTFTPSocket::ReceiveOack(const TftpGranted& granted)
 
 void CTFTPSocket::ChooseWindows()
 {
-    m_sender.Start(m_granted.nWindowSize, m_granted.nBlockSize, m_pBuffer);
+    m_sender.Start(m_granted.nWindowSize, m_granted.nBlockSize, m_pBuffer, SendWindowSlots(m_granted.nWindowSize));
     m_receiver.Start(m_granted.nWindowSize);
 }
 

@@ -192,9 +192,14 @@ protected:
     // DATA blocks the peer's or this side's window showed missing.
     unsigned m_nKnownLost = 0;
     ULONGLONG Now() const;
-    // Sends again every block of the send window not yet acknowledged,
+    // Sends again the blocks the send window names (CSendWindow::Repeated),
     // saying so in the log when bLog. FALSE when the send failed for good.
     BOOL ResendWindow(bool bLog);
+    // The resend period of the send window ran out: the new block the window
+    // then allows goes (OnSendRoom), then the repeat.
+    BOOL ResendAfterTimeout(bool bLog);
+    // The send window allows new blocks: the owner of the file sends them.
+    virtual void OnSendRoom() {}
     // The link of the halves: datagrams go to the locked-in server, and a
     // send that fails for good ends the transfer (SendSucceeded).
     bool SendToPeer(const BYTE* pDatagram, int nLength) override;

@@ -31,7 +31,7 @@ BOOL CTFTPSocket::SendRequest(const TftpRequestCheck& request, WORD wMode)
 
     // One slot per block of the largest block window that may be granted.
     m_pBuffer = new (std::nothrow)
-        BYTE[static_cast<size_t>(PacketBufferSize()) * static_cast<size_t>(std::max(m_options.nWindowSize, 1))];
+        BYTE[static_cast<size_t>(PacketBufferSize()) * static_cast<size_t>(SendWindowSlots(m_options.nWindowSize))];
     if (m_pBuffer == nullptr)
         return FALSE;
     m_bOwnBuffer = TRUE;

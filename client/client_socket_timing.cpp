@@ -70,7 +70,7 @@ void CTFTPSocket::RunClock(ULONGLONG nNowMs)
         sent = SendSucceeded(SendTo(m_pBuffer, m_nLastLength, reinterpret_cast<const sockaddr*>(&m_addrServer),
                                     AddressLength(m_addrServer), 0));
     } else if (m_wState == TFTP_STATE_WAIT_ACK) {
-        sent = ResendWindow(log);
+        sent = ResendAfterTimeout(log);
     } else {
         if (log)
             Log("No answer: ACK " + std::to_string(m_receiver.LastInOrder()) + " sent again");
@@ -80,9 +80,16 @@ void CTFTPSocket::RunClock(ULONGLONG nNowMs)
         m_pOwner->PostMessage(WM_TFTP_FAILED, 0, 0);
 }
 
+BOOL CTFTPSocket::ResendAfterTimeout(bool bLog)
+{
+    m_sender.OnTimeout();
+    OnSendRoom(); // the block a timeout sends past a full window goes first
+    return m_wState == TFTP_STATE_WAIT_ACK ? ResendWindow(bLog) : TRUE;
+}
+
 BOOL CTFTPSocket::ResendWindow(bool bLog)
 {
-    const int pending = m_sender.Window().Outstanding();
+    const int pending = m_sender.Window().Repeats();
     const WORD first = m_sender.Window().FirstUnacknowledged();
     if (pending > 0 && bLog)
         Log("No answer: DATA " + std::to_string(first) +

@@ -119,6 +119,15 @@ void CTFTPSession::OnRequestSent()
     m_pReportWnd->PostMessage(WM_TFTP_STARTED, 0, 0);
 }
 
+void CTFTPSession::OnSendRoom()
+{
+    try {
+        FillSendWindow();
+    } catch (const CFileException& error) {
+        OnFileError(error);
+    }
+}
+
 void CTFTPSession::OnReceive(int /*nErrorCode*/)
 {
     const CCallScope scope(*this);

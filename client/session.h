@@ -36,6 +36,7 @@ public:
 
 protected:
     void OnRequestSent() override;
+    void OnSendRoom() override;
     // The file object of a transfer; a test gives one that fails.
     virtual CTFTPFile* CreateFileObject();
 

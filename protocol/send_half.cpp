@@ -72,10 +72,10 @@ AckTaken CSendHalf::OnAck(ITransferLink& link, int nSlid, CTransferClock& clock,
 
 bool CSendHalf::Resend(ITransferLink& link)
 {
-    const int pending = m_window.Outstanding();
-    for (int i = 0; i < pending; ++i) {
+    const int repeats = m_window.Repeats();
+    for (int i = 0; i < repeats; ++i) {
         int length = 0;
-        const BYTE* block = m_window.Pending(i, &length);
+        const BYTE* block = m_window.Repeated(i, &length);
         if (!link.SendToPeer(block, length))
             return false;
     }

@@ -29,8 +29,10 @@ struct AckTaken {
 class CSendHalf {
 public:
     // A new transfer of nBlockSize-byte blocks in a window of nWindow,
-    // kept in nSlots slots at pSlots (see CSendWindow::Reset; the slots may
-    // come later, from the link's MakeRoom). The next block is block 1.
+    // kept in nSlots slots at pSlots (see CSendWindow::Reset: only with
+    // SendWindowSlots(nWindow) of them may a timeout send past a full
+    // window; the slots may come later, from the link's MakeRoom). The next
+    // block is block 1.
     void Start(int nWindow, int nBlockSize, BYTE* pSlots, int nSlots = 0);
 
     const CSendWindow& Window() const { return m_window; }
@@ -59,8 +61,13 @@ public:
     // ClassifyDatagram). An ACK inside the window means the receiver saw a
     // gap and dropped what followed: that goes again at once.
     AckTaken OnAck(ITransferLink& link, int nSlid, CTransferClock& clock, ULONGLONG nNowMs);
-    // The resend period ran out: sends again every block not yet
-    // acknowledged, oldest first. False when a send failed for good.
+    // The resend period ran out: the window says what goes again (see
+    // CSendWindow::OnTimeout). The end then fills the window, which sends
+    // the block a full window allows past it first, and calls Resend.
+    void OnTimeout() { m_window.OnTimeout(); }
+    // Sends again what the window names (CSendWindow::Repeated): after a
+    // timeout, or the rest of a window after a partial ACK. False when a
+    // send failed for good.
     bool Resend(ITransferLink& link);
 
 private:

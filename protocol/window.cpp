@@ -6,13 +6,16 @@
 void CSendWindow::Reset(int nWindow, BYTE* pSlots, int nSlotSize, int nSlots)
 {
     m_nWindow = std::clamp(nWindow, 1, TFTP_MAX_WINDOW_SIZE);
-    m_nSlots = nSlots > 0 ? std::min(nSlots, m_nWindow) : m_nWindow;
+    m_nSlots = nSlots > 0 ? std::min(nSlots, SendWindowSlots(m_nWindow)) : m_nWindow;
     m_pSlots = pSlots;
     m_nSlotSize = nSlotSize;
     m_nHead = 0;
     m_nOutstanding = 0;
     m_wFirst = 1;
     m_bRewound = false;
+    m_bProbeDue = false;
+    m_nRepeats = 0;
+    m_nRepeatsPast = 0;
 }
 
 BYTE* CSendWindow::SlotAt(int nIndex) const
@@ -32,7 +35,7 @@ void CSendWindow::MoveTo(BYTE* pSlots, int nSlots)
             std::copy(block, block + lengths[i], pSlots + static_cast<size_t>(i) * static_cast<size_t>(m_nSlotSize));
     }
     m_pSlots = pSlots;
-    m_nSlots = std::clamp(nSlots, std::max(m_nOutstanding, 1), m_nWindow);
+    m_nSlots = std::clamp(nSlots, std::max(m_nOutstanding, 1), SendWindowSlots(m_nWindow));
     m_nHead = 0;
     std::copy(lengths, lengths + m_nOutstanding, m_anLength);
 }
@@ -42,6 +45,7 @@ WORD CSendWindow::OnSent(int nLength)
     const WORD block = static_cast<WORD>(m_wFirst + m_nOutstanding);
     m_anLength[(m_nHead + m_nOutstanding) % m_nSlots] = nLength;
     ++m_nOutstanding;
+    m_bProbeDue = false;
     return block;
 }
 
@@ -61,6 +65,10 @@ void CSendWindow::Slide(int nBlocks)
     m_wFirst = static_cast<WORD>(m_wFirst + nBlocks);
     m_nHead = (m_nHead + nBlocks) % m_nSlots;
     m_nOutstanding -= nBlocks;
+    if (nBlocks > 0)
+        m_bProbeDue = false;
+    m_nRepeats = 0;
+    m_nRepeatsPast = 0;
 }
 
 bool CSendWindow::SlideAndRewind(int nBlocks)
@@ -72,6 +80,8 @@ bool CSendWindow::SlideAndRewind(int nBlocks)
         return false;
     m_bRewound = true;
     m_wRewindEnd = static_cast<WORD>(m_wFirst + m_nOutstanding - 1);
+    m_nRepeats = m_nOutstanding;
+    m_nRepeatsPast = 0;
     return true;
 }
 
@@ -79,6 +89,20 @@ const BYTE* CSendWindow::Pending(int nIndex, int* pLength) const
 {
     *pLength = m_anLength[(m_nHead + nIndex) % m_nSlots];
     return SlotAt(nIndex);
+}
+
+int CSendWindow::OnTimeout()
+{
+    m_bProbeDue = m_nWindow > 1 && m_nOutstanding >= m_nWindow && m_nOutstanding < SendWindowSlots(m_nWindow);
+    m_nRepeats = m_nOutstanding;
+    m_nRepeatsPast = std::max(m_nOutstanding - m_nWindow, 0);
+    return m_nRepeats;
+}
+
+const BYTE* CSendWindow::Repeated(int nIndex, int* pLength) const
+{
+    // The blocks past the window first, then the window.
+    return Pending(nIndex < m_nRepeatsPast ? m_nWindow + nIndex : nIndex - m_nRepeatsPast, pLength);
 }
 
 void CReceiveWindow::Reset(int nWindow)

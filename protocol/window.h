@@ -8,6 +8,16 @@
 #include "protocol/options.h"
 #include "protocol/tftp.h"
 
+// The blocks a timeout may send past a full send window of several blocks
+// (see CSendWindow::OnTimeout): each is one more lost ACK in a row that a
+// transfer survives.
+inline constexpr int TFTP_SEND_PROBES = 2;
+// The slots a send window of nWindow blocks may fill: the window and its probes.
+constexpr int SendWindowSlots(int nWindow)
+{
+    return nWindow > 1 ? nWindow + TFTP_SEND_PROBES : 1;
+}
+
 // The sender's side. Blocks are numbered from 1, modulo 65536; each block
 // sent is kept in a slot until an ACK covers it, so that a timeout can send
 // it again. The slots' memory is the caller's, who may give fewer slots
@@ -15,13 +25,15 @@
 class CSendWindow {
 public:
     // Empties the window and gives it nWindow (1 to TFTP_MAX_WINDOW_SIZE)
-    // blocks, kept in nSlots slots (the whole window when 0) of nSlotSize
-    // bytes each at pSlots, which the caller keeps until the window is reset
-    // or moved. The next block sent is block 1.
+    // blocks, kept in nSlots slots (the window's blocks when 0; a timeout
+    // sends blocks past the window only into more, up to
+    // SendWindowSlots(nWindow)) of nSlotSize bytes each at pSlots, which the
+    // caller keeps until the window is reset or moved. The next block sent
+    // is block 1.
     void Reset(int nWindow, BYTE* pSlots, int nSlotSize, int nSlots = 0);
     // Every slot holds a block not yet acknowledged, and the window allows
     // more: the caller moves it to more slots (MoveTo) before the next block.
-    bool NeedsRoom() const { return m_nOutstanding == m_nSlots && m_nOutstanding < m_nWindow; }
+    bool NeedsRoom() const { return m_nOutstanding == m_nSlots && m_nOutstanding < Allowed(); }
     int Slots() const { return m_nSlots; }
     // Copies the blocks not yet acknowledged, oldest first, into nSlots
     // slots at pSlots (at least Outstanding() of them), which the window uses
@@ -31,8 +43,8 @@ public:
     int Size() const { return m_nWindow; }
     // Blocks sent and not yet acknowledged.
     int Outstanding() const { return m_nOutstanding; }
-    // A block may go now: the window allows it and a slot is free.
-    bool CanSend() const { return m_nOutstanding < m_nWindow && m_nOutstanding < m_nSlots; }
+    // A block may go now: the window (or a timeout's probe) allows it and a slot is free.
+    bool CanSend() const { return m_nOutstanding < Allowed() && m_nOutstanding < m_nSlots; }
     // The number of the oldest block not yet acknowledged (of the next one
     // to send when none is outstanding).
     WORD FirstUnacknowledged() const { return m_wFirst; }
@@ -59,23 +71,48 @@ public:
     // the newest block of that resend.
     bool SlideAndRewind(int nBlocks);
 
-    // What a timeout sends again: the outstanding blocks, oldest first;
-    // Pending(0) is block FirstUnacknowledged(). Returns the block and its length.
+    // The outstanding blocks, oldest first; Pending(0) is block
+    // FirstUnacknowledged(). Returns the block and its length.
     const BYTE* Pending(int nIndex, int* pLength) const;
+
+    // The resend period ran out. A receiver that holds the whole window but
+    // whose ACKs of it were lost may answer no repeat of it: atftpd answers
+    // one block out of place with one ACK, then waits for the block after
+    // the last it took, and only that block sets it going again. So when the
+    // window is full, one new block may go past it now (CanSend() says so;
+    // the caller sends it as any new block, before the repeat), up to
+    // TFTP_SEND_PROBES past the window: a receiver takes it in order and
+    // acknowledges it on the repeat's first block; to one that lacks a block
+    // of the window it is one block out of place, which RFC 7440 answers
+    // with the ACK of the last block in order. Returns how many blocks the
+    // timeout sends again (see Repeated).
+    int OnTimeout();
+    // The blocks sent again now, nIndex from 0 to Repeats() - 1. After a
+    // timeout, the blocks sent past the window before it, oldest first, so
+    // that a receiver that took some of them takes the rest in order, then
+    // the window, oldest first; never the block sent past it at this
+    // timeout. After SlideAndRewind, every outstanding block, oldest first.
+    int Repeats() const { return m_nRepeats; }
+    const BYTE* Repeated(int nIndex, int* pLength) const;
 
 private:
     BYTE* SlotAt(int nIndex) const;
+    // The outstanding blocks the window allows now.
+    int Allowed() const { return m_bProbeDue ? m_nOutstanding + 1 : m_nWindow; }
 
     BYTE* m_pSlots = nullptr;
     int m_nSlotSize = 0;
     int m_nWindow = 1;
-    int m_nSlots = 1; // the ring's size: at most m_nWindow
+    int m_nSlots = 1; // the ring's size: at most SendWindowSlots(m_nWindow)
     int m_nHead = 0;  // the slot of block m_wFirst
     int m_nOutstanding = 0;
     WORD m_wFirst = 1;
-    bool m_bRewound = false; // a partial ACK's resend is out...
-    WORD m_wRewindEnd = 0;   // ...until an ACK reaches this block
-    int m_anLength[TFTP_MAX_WINDOW_SIZE] = {};
+    bool m_bRewound = false;  // a partial ACK's resend is out...
+    WORD m_wRewindEnd = 0;    // ...until an ACK reaches this block
+    bool m_bProbeDue = false; // a timeout allows one new block past the window
+    int m_nRepeats = 0;       // the blocks sent again now...
+    int m_nRepeatsPast = 0;   // ...of which these, past the window, go first
+    int m_anLength[SendWindowSlots(TFTP_MAX_WINDOW_SIZE)] = {};
 };
 
 // What a received DATA block is to the receiver's window.

@@ -92,8 +92,8 @@ void CServeTransfer::OnData(const BYTE* pDatagram, int nLength, ULONGLONG nNowMs
 bool CServeTransfer::MakeRoom(CSendWindow& window)
 {
     const int blockSize = m_grant.granted.nBlockSize;
-    const int slots =
-        m_pSlots == nullptr ? std::min(window.Size(), kFirstSlots) : std::min(window.Size(), 2 * window.Slots());
+    const int slots = m_pSlots == nullptr ? std::min(window.Size(), kFirstSlots)
+                                          : std::min(SendWindowSlots(window.Size()), 2 * window.Slots());
     const size_t slotSize = static_cast<size_t>(blockSize) + TFTP_HEADER_SIZE;
     std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[slotSize * static_cast<size_t>(slots)]);
     if (grown == nullptr) {

@@ -251,7 +251,10 @@ void CServeTransfer::Resend(ULONGLONG nNowMs)
         SendToClient(m_abOack, m_nOackLength);
         break;
     case Phase::sending:
-        (void)m_sender.Resend(*this);
+        m_sender.OnTimeout();
+        Fill(nNowMs); // the block a timeout sends past a full window goes first
+        if (m_phase == Phase::sending)
+            (void)m_sender.Resend(*this);
         break;
     case Phase::receiving:
         (void)m_receiver.Resend(*this);

@@ -281,15 +281,17 @@ TEST_F(Negotiation, APutResendsAfterAPartialAckOnceAndOnItsClock)
     EXPECT_EQ(blocksSent(), std::vector<WORD>{});
     now = 1020;
     session->OnClock();
-    EXPECT_EQ(blocksSent(), (std::vector<WORD>{3, 4, 5, 6}));
+    // The window is full: the block after it goes first, then the window.
+    EXPECT_EQ(blocksSent(), (std::vector<WORD>{7, 3, 4, 5, 6}));
+    // ACK 6 tells that 7 was not taken: it goes again at once.
     FromTransfer(*session, AckPacket(6));
     EXPECT_EQ(blocksSent(), (std::vector<WORD>{7, 8, 9, 10}));
     EXPECT_NE(TakeMessages().back(), WM_TFTP_COMPLETE);
     FromTransfer(*session, AckPacket(10));
     EXPECT_EQ(TakeMessages().back(), WM_TFTP_COMPLETE);
-    // The link's figures: the partial ACK showed two blocks lost.
+    // The link's figures: the partial ACKs showed three blocks lost.
     session.reset();
-    EXPECT_EQ(log.lines.back(), "Link: round trip 0.0 ms, 2 resends, 2 blocks known lost");
+    EXPECT_EQ(log.lines.back(), "Link: round trip 0.0 ms, 2 resends, 3 blocks known lost");
 }
 
 TEST_F(Negotiation, AGetResendsItsLastAckOnAClockThatBacksOffAndEndsAfterNineSilentSeconds)

@@ -72,29 +72,53 @@ TEST_P(SendWindow, AnswersAnAckAndSlides)
 INSTANTIATE_TEST_SUITE_P(Ack, SendWindow, ::testing::ValuesIn(kSendRows),
                          [](const auto& test) { return std::string(test.param.name); });
 
-TEST(SendWindowSlots, ATimeoutSendsTheUnacknowledgedBlocksOldestFirst)
+// Each row: a window filled, then per event (0 a timeout, n an ACK of block
+// n) what goes, in order, '+' before a block sent again.
+TEST(SendWindowTimeout, SendsTheBlockPastAFullWindowAheadOfTheRepeat)
 {
-    BYTE slots[3 * 8] = {};
-    CSendWindow window;
-    window.Reset(3, slots, 8);
-    const auto send = [&window](int length) {
-        BYTE* slot = window.NextSlot();
-        std::fill(slot, slot + length, static_cast<BYTE>(window.FirstUnacknowledged() + window.Outstanding()));
-        return window.OnSent(length);
+    const struct {
+        const char* name;
+        int window;
+        int slots;
+        std::vector<WORD> acks;
+        const char* sends;
+    } rows[] = {
+        {"LockStep", 1, 1, {0}, "1 ; +1 ; "},
+        {"BlocksPastAFullWindowFirst", 2, 4, {0, 0, 0}, "1 2 ; 3 +1 +2 ; 4 +3 +1 +2 ; +3 +4 +1 +2 ; "},
+        {"NoSlotPastTheWindow", 4, 4, {0}, "1 2 3 4 ; +1 +2 +3 +4 ; "},
+        {"AckInsideRewindsTheBlockPast", 4, 6, {0, 2}, "1 2 3 4 ; 5 +1 +2 +3 +4 ; +3 +4 +5 6 ; "},
+        {"AckOfAllOpensAWindow", 3, 5, {0, 4, 0}, "1 2 3 ; 4 +1 +2 +3 ; 5 6 7 ; 8 +5 +6 +7 ; "},
     };
-    send(8);
-    send(7);
-    send(6);
-    EXPECT_FALSE(window.CanSend());
-    window.Slide(window.Acknowledges(1));
-    EXPECT_EQ(send(5), 4); // into the slot block 1 left
-    std::vector<std::pair<BYTE, int>> pending;
-    for (int i = 0; i < window.Outstanding(); ++i) {
-        int length = 0;
-        const BYTE* block = window.Pending(i, &length);
-        pending.emplace_back(block[length - 1], length);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<BYTE> slots(static_cast<size_t>(row.slots));
+        CSendWindow window;
+        window.Reset(row.window, slots.data(), 1, row.slots);
+        std::string sends;
+        const auto sendNew = [&] { // as the callers fill the window
+            while (window.CanSend()) {
+                BYTE* slot = window.NextSlot();
+                *slot = static_cast<BYTE>(window.OnSent(1));
+                sends += std::to_string(*slot) + ' ';
+            }
+        };
+        sendNew();
+        for (const WORD ack : row.acks) {
+            sends += "; ";
+            if (ack == 0) {
+                window.OnTimeout();
+                sendNew(); // the block past a full window goes first
+            } else {
+                (void)window.SlideAndRewind(window.Acknowledges(ack));
+            }
+            for (int i = 0; i < window.Repeats(); ++i) {
+                int length = 0;
+                sends += '+' + std::to_string(*window.Repeated(i, &length)) + ' ';
+            }
+            sendNew();
+        }
+        EXPECT_EQ(sends + "; ", row.sends);
     }
-    EXPECT_EQ(pending, (std::vector<std::pair<BYTE, int>>{{2, 7}, {3, 6}, {4, 5}}));
 }
 
 // Slots given one at a time as the window fills: the blocks keep their
@@ -201,8 +225,9 @@ INSTANTIATE_TEST_SUITE_P(Data, ReceiveWindow, ::testing::ValuesIn(kReceiveRows),
 
 struct RepeatRow {
     const char* name;
-    std::vector<WORD> blocks; // taken already, while block 9 is awaited
+    std::vector<WORD> blocks; // taken already, while block 9 + past is awaited
     const char* acks;         // 'A': the block draws the ACK again
+    int past = 0;             // blocks from 9 on taken in order first: sent past the window of 5 to 8
 };
 
 const RepeatRow kRepeatRows[] = {
@@ -210,6 +235,8 @@ const RepeatRow kRepeatRows[] = {
     {"RepeatWithoutItsFirstBlock", {6, 7, 8, 5, 7, 8}, "A--A--"},
     {"SameBlockAgain", {8, 8}, "AA"},
     {"AheadIsNoRepeat", {11, 12}, "--"},
+    {"AfterABlockPastTheWindow", {5, 6, 7, 8}, "A---", 1},
+    {"AfterTwoBlocksPastTheWindow", {5, 6, 7, 8}, "A---", 2},
 };
 
 class ReceiveWindowRepeat : public ::testing::TestWithParam<RepeatRow> {};
@@ -218,9 +245,11 @@ TEST_P(ReceiveWindowRepeat, AcknowledgesAgainOncePerRepeat)
 {
     CReceiveWindow window;
     window.Reset(4);
+    for (int i = 0; i < GetParam().past; ++i)
+        ASSERT_FALSE(window.OnInOrder(false));
     std::string acks;
     for (const WORD block : GetParam().blocks)
-        acks += window.OnIgnored(block, 9) ? 'A' : '-';
+        acks += window.OnIgnored(block, static_cast<WORD>(9 + GetParam().past)) ? 'A' : '-';
     EXPECT_EQ(acks, GetParam().acks);
 }
 
