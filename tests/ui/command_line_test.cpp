@@ -16,16 +16,18 @@
 #include "tests/support/fake_peer.h"
 #include "tests/support/serve_harness.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tftpd_server.h"
 #include "tests/support/timing.h"
 #include "ui/command_line.h"
 
 namespace {
 
 // Runs the program with `arguments` and no display; its output and status.
-std::string RunProgram(const std::string& arguments, int* pStatus)
+// The program may be another, with settings of its own before it.
+std::string RunProgram(const std::string& arguments, int* pStatus, const std::string& program = "'" TARNWICK_PATH "'")
 {
     const std::string command =
-        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" TARNWICK_PATH "' " + arguments + " 2>&1 </dev/null";
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + program + " " + arguments + " 2>&1 </dev/null";
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -73,6 +75,8 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         {"--serve / --max-transfers 0", 2, "--max-transfers 0: not a number from 1 to 1024"},
         {"--max-per-client 8", 2, "--max-per-client goes with --serve"},
         {"--serve / host", 2, "--serve takes no host"},
+        {"--ascii 192.0.2.7 f", 2, "--ascii goes with --get or --put"},
+        {"--help", 0, "--ascii"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -103,6 +107,40 @@ TEST(CommandLine, TheFirstLineSaysWhatTheOptionsAllow)
         EXPECT_EQ(ServingLine(line.serveFolder, two, line.ServeChoices()),
                   "Serving " + std::filesystem::current_path().string() +
                       " on 127.0.0.1 port 69 and 127.0.0.1 port 6969, " + allows);
+    }
+}
+
+// --ascii asks that transfer in netascii: from a server that translates,
+// a Get's lines end in CR LF here. The confirmation names the mode, and warns
+// of a file that looks binary.
+TEST(CommandLine, AsciiMakesThatTransferNetasciiAndTheConfirmationSaysSo)
+{
+    const TftpdServer server;
+    WriteFileBytes((server.Root() / "notes.txt").string(), BytesOf("one\ntwo\n"));
+    const TempDir dir;
+    WriteFileBytes(dir / "fw.bin", Bytes{0x7f, 'E', 'L', 'F', 0, 1});
+    // The test's own settings; the driven program ends with its transfer.
+    const std::string driven =
+        "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME='" + (dir / ".config") + "' timeout 60 '" TARNWICK_DRIVEN_PATH "'";
+    const struct {
+        std::string arguments;
+        const char* says;
+        Bytes got; // notes.txt as stored here
+    } rows[] = {
+        {"--get --ascii " + server.HostString() + " notes.txt", "using ASCII mode?", BytesOf("one\r\ntwo\r\n")},
+        {"--get " + server.HostString() + " notes.txt", "using Binary mode?", BytesOf("one\ntwo\n")},
+        {"--put fw.bin --ascii " + server.HostString(), "using ASCII mode?\n\nThis file looks binary", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        std::filesystem::remove(dir / "notes.txt");
+        int status = -1;
+        const std::string output = RunProgram(row.arguments, &status, driven);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_NE(output.find(row.says), std::string::npos) << output;
+        if (!row.got.empty()) {
+            EXPECT_EQ(ReadFileBytes(dir / "notes.txt"), row.got);
+        }
     }
 }
 
