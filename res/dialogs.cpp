@@ -52,8 +52,8 @@ constexpr DialogControl kAboutControls[] = {
 
 constexpr DialogControl kLogControls[] = {
     {ControlKind::ListBox, IDC_LOG_LIST, "",
-     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, 7, 7,
-     311, 62},
+     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT | WS_TABSTOP,
+     WS_EX_CLIENTEDGE, 7, 7, 311, 62},
     {ControlKind::PushButton, IDC_LOG_SAVE, "&Save...", WS_TABSTOP, 0, 268, 73, 50, 14},
 };
 

@@ -83,8 +83,8 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
                                  QStringLiteral("LOCAL-FILE"));
     const QCommandLineOption ascii(QStringLiteral("ascii"),
                                    QStringLiteral("With --get or --put: the transfer in Ascii mode (netascii), for "
-                                                  "text: its lines end in CR LF here, and characters outside plain "
-                                                  "ASCII are left out. Without it, Binary."));
+                                                  "text: characters outside plain ASCII are left out, and a Get's "
+                                                  "lines end in CR LF. Without it, Binary."));
     const QCommandLineOption serve(QStringLiteral("serve"),
                                    QStringLiteral("Serve DIR by TFTP at once; the window shows the transfers. Only "
                                                   "the options below apply, never the Serve window's saved choices: "

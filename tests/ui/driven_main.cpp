@@ -3,11 +3,11 @@
 // Get started as a user would: the host and remote name typed, Get pressed,
 // the confirmation (and overwrite) question answered OK. A box that only
 // informs is printed to standard error. For the tests of how the program ends.
-// With options, the program's own command line starts the transfer instead;
-// every box is printed, and the program ends with the transfer.
 //
 //   tarnwick_driven HOST[:PORT] REMOTE      (into the current directory)
-//   tarnwick_driven --get|--put ... [--ascii] ...
+//   tarnwick_driven OPTIONS...              (the program's command line starts
+//                                            it; every box is printed; the
+//                                            program ends with the transfer)
 #include <cstdio>
 #include <string>
 
