@@ -21,8 +21,9 @@ constexpr DialogControl kMainControls[] = {
      14},
     {ControlKind::PushButton, IDC_GET, "<--", WS_GROUP | WS_TABSTOP | WS_DISABLED, 0, 249, 157, 50, 14},
     {ControlKind::PushButton, IDC_ABORT, "Abort", WS_TABSTOP | WS_DISABLED, 0, 197, 173, 101, 16},
-    {ControlKind::PushButton, IDOK, "Exit", WS_TABSTOP, 0, 114, 201, 50, 14},
-    {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 164, 201, 50, 14},
+    // Apart by the usual gap between buttons, the pair centred as before.
+    {ControlKind::PushButton, IDOK, "Exit", WS_TABSTOP, 0, 112, 201, 50, 14},
+    {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 166, 201, 50, 14},
     {ControlKind::Static, IDC_CURRENT_DIR, "", SS_SUNKEN | SS_PATHELLIPSIS, 0, 17, 53, 140, 9},
     {ControlKind::GroupBox, IDC_STATIC, "Local Directory", 0, 0, 7, 42, 160, 153},
     {ControlKind::GroupBox, IDC_STATIC, "Remote Host", 0, 0, 173, 7, 146, 29},
@@ -51,8 +52,9 @@ constexpr DialogControl kAboutControls[] = {
 
 constexpr DialogControl kLogControls[] = {
     {ControlKind::ListBox, IDC_LOG_LIST, "",
-     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, 7, 7,
-     311, 79},
+     WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_EXTENDEDSEL | LBS_NOINTEGRALHEIGHT | WS_TABSTOP,
+     WS_EX_CLIENTEDGE, 7, 7, 311, 62},
+    {ControlKind::PushButton, IDC_LOG_SAVE, "&Save...", WS_TABSTOP, 0, 268, 73, 50, 14},
 };
 
 constexpr DialogControl kOptionsControls[] = {

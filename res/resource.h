@@ -44,6 +44,7 @@
 
 // Controls of IDD_LOG
 #define IDC_LOG_LIST 1031
+#define IDC_LOG_SAVE 1032
 
 // Controls of IDD_OPTIONS
 #define IDC_OPT_NEGOTIATE 1040
@@ -154,6 +155,10 @@
 #define IDS_LOG_COPY 200
 #define IDS_LOG_SELECT_ALL 201
 #define IDS_LOG_CLEAR 202
+// Saving the log to a file.
+#define IDS_LOG_SAVE_TITLE 203
+#define IDS_LOG_SAVE_NAME 204
+#define IDS_LOG_SAVE_FAILED 205
 // Serving a folder: why the server's port could not be taken.
 #define IDS_SERVE_PORT_69_DENIED 210
 #define IDS_SERVE_LOW_PORT_DENIED 211

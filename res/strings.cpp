@@ -118,6 +118,11 @@ constexpr StringEntry kStrings[] = {
     {IDS_LOG_COPY, "&Copy"},
     {IDS_LOG_SELECT_ALL, "Select &All"},
     {IDS_LOG_CLEAR, "C&lear"},
+    {IDS_LOG_SAVE_TITLE, "Save the Log"},
+    // The name the save dialog proposes; %s: the date and time, as 20260131-1405.
+    {IDS_LOG_SAVE_NAME, "tarnwick-log-%s.txt"},
+    // %s: the file; %s: the system's reason.
+    {IDS_LOG_SAVE_FAILED, "The log could not be saved to %s: %s."},
     // Port 69 refused through the helper, one text per reason (AfxPort69DeniedText).
     // A line that begins with a tab is a command: the box shows it whole, with
     // a button that copies it.

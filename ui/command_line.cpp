@@ -81,6 +81,10 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
                                  QStringLiteral("Put LOCAL-FILE to HOST (as REMOTE-FILE, or under its own name), after "
                                                 "the usual confirmation."),
                                  QStringLiteral("LOCAL-FILE"));
+    const QCommandLineOption ascii(QStringLiteral("ascii"),
+                                   QStringLiteral("With --get or --put: the transfer in Ascii mode (netascii), for "
+                                                  "text: characters outside plain ASCII are left out, and a Get's "
+                                                  "lines end in CR LF. Without it, Binary."));
     const QCommandLineOption serve(QStringLiteral("serve"),
                                    QStringLiteral("Serve DIR by TFTP at once; the window shows the transfers. Only "
                                                   "the options below apply, never the Serve window's saved choices: "
@@ -108,6 +112,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
         QStringLiteral("N"));
     parser.addOption(get);
     parser.addOption(put);
+    parser.addOption(ascii);
     for (const QCommandLineOption* option :
          {&serve, &listen, &port, &allowUpload, &allowCreate, &allowReplace, &maxTransfers, &maxPerClient})
         parser.addOption(*option);
@@ -140,6 +145,8 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
         return mistake(QStringLiteral("--get and --put need a host"));
     if (parser.isSet(get) && positional.size() < 2)
         return mistake(QStringLiteral("--get needs a remote file"));
+    if (parser.isSet(ascii) && !parser.isSet(get) && !parser.isSet(put))
+        return mistake(QStringLiteral("--ascii goes with --get or --put"));
     const bool serving = parser.isSet(serve);
     for (const QCommandLineOption* option :
          {&listen, &port, &allowUpload, &allowCreate, &allowReplace, &maxTransfers, &maxPerClient})
@@ -157,6 +164,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* pLine)
     if (positional.size() > 1)
         line.remote = positional[1].toStdString();
     line.bGet = parser.isSet(get);
+    line.bAscii = parser.isSet(ascii);
     if (parser.isSet(put)) {
         line.putFile = QFile::encodeName(parser.value(put)).toStdString(); // a file name is bytes
         // A file that cannot be sent is a mistake of the command line: said

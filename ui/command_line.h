@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The program's command line:
-//   tarnwick [--get | --put LOCAL-FILE] [HOST[:PORT] [REMOTE-FILE]]
+//   tarnwick [--get | --put LOCAL-FILE] [--ascii] [HOST[:PORT] [REMOTE-FILE]]
 //   tarnwick --serve DIR [--listen ADDRESS] [--port N] [--allow-upload] [--allow-create] [--allow-replace]
 //   tarnwick --help | --version
 #pragma once
@@ -18,6 +18,7 @@ struct CommandLine {
     std::string remote;  // fills the Remote File box
     std::string putFile; // --put: the local file, chosen in its directory
     bool bGet = false;   // --get
+    bool bAscii = false; // --ascii: that transfer in Ascii mode (netascii)
     bool Starts() const { return bGet || !putFile.empty(); }
 
     // --serve: the folder to serve at once (made absolute), and what the

@@ -94,6 +94,11 @@ CServeDlg* CTransferDlg::ShowServeWindow(bool bRemembers)
     if (g_pServeDlg == nullptr) {
         g_pServeDlg = new CServeDlg(nullptr, bRemembers);
         g_pServeDlg->Create(IDD_SERVE, this);
+        // The server writes to the log: its key shows the log from here too,
+        // and the typing goes on in the Serve window.
+        QWidget* serve = g_pServeDlg->GetSafeHwnd();
+        auto* logKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), serve);
+        QObject::connect(logKey, &QShortcut::activated, serve, [this, serve] { ToggleLogWindow(serve); });
     }
     g_pServeDlg->ShowWindow(SW_SHOW);
     g_pServeDlg->GetSafeHwnd()->raise();
@@ -101,7 +106,7 @@ CServeDlg* CTransferDlg::ShowServeWindow(bool bRemembers)
     return g_pServeDlg;
 }
 
-void CTransferDlg::ToggleLogWindow()
+void CTransferDlg::ToggleLogWindow(QWidget* pTyping)
 {
     CMenu* pSysMenu = GetSystemMenu(FALSE);
     if (g_pLogDlg == nullptr)
@@ -109,15 +114,15 @@ void CTransferDlg::ToggleLogWindow()
     if (!g_bLogVisible) {
         if (pSysMenu != nullptr)
             pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_CHECKED);
-        // Directly below the main window, as wide as it, 180 pixels high.
-        const QRect frame = GetSafeHwnd()->frameGeometry();
-        g_pLogDlg->MoveWindow(frame.left(), frame.bottom() + 1, frame.width(), 180);
-        g_pLogDlg->GetSafeHwnd()->setAttribute(Qt::WA_ShowWithoutActivating);
-        g_pLogDlg->ShowWindow(SW_SHOW);
+        g_pLogDlg->ShowBelow(GetSafeHwnd()->frameGeometry());
         g_bLogVisible = TRUE;
-        // Typing goes on in the main window.
-        GetSafeHwnd()->activateWindow();
-        GetSafeHwnd()->setFocus();
+        // Typing goes on where it was.
+        if (pTyping != nullptr) {
+            pTyping->activateWindow();
+        } else {
+            GetSafeHwnd()->activateWindow();
+            GetSafeHwnd()->setFocus();
+        }
     } else {
         if (pSysMenu != nullptr)
             pSysMenu->CheckMenuItem(IDM_LOG_WINDOW, MF_BYCOMMAND | MF_UNCHECKED);

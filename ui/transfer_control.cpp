@@ -159,6 +159,9 @@ void CTransferDlg::StartTransfer(WORD wDirection)
 
     RememberNames(host, AfxBoundedText(GetDlgItemText(IDC_REMOTE_FILE), TFTP_MAX_NAME));
     m_transferHost = request.host;
+    m_strReceivedPath = wDirection == DIRECTION_GET
+                            ? directory + (directory.ends_with('/') ? "" : "/") + request.strLocalName
+                            : std::string();
 
     SetDlgItemText(IDC_STATUS_LABELS, AfxLoadString(wDirection == DIRECTION_GET ? IDS_GET_CAPTIONS : IDS_PUT_CAPTIONS));
     m_dwRate = 0;
@@ -308,12 +311,8 @@ LRESULT CTransferDlg::OnTftpComplete(WPARAM, LPARAM)
         m_dwRate = m_meter.Rate(m_dwBytes, GetTickCount64());
     const bool got = IsBusy() && m_nDirection == DIRECTION_GET;
     EndTransfer(IDS_COMPLETE);
-    // The new file shows in the list at once; a file chosen for a Put stays chosen.
-    if (got) {
-        DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
-        if (m_bLocalFileSelected)
-            (void)DlgDirSelectName(*this, IDC_FILE_LIST, m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1));
-    }
+    if (got)
+        ShowReceivedFile();
     return 1;
 }
 

@@ -235,6 +235,12 @@ void CTransferDlg::ApplyStartup()
         SetDlgItemText(IDC_REMOTE_HOST, m_startup.host);
     if (!m_startup.remote.empty())
         SetDlgItemText(IDC_REMOTE_FILE, m_startup.remote);
+    // Every run starts in Binary; the command line may ask for Ascii, which
+    // the window shows and its confirmation names.
+    if (m_startup.bAscii && m_startup.Starts()) {
+        CheckRadioButton(IDC_MODE_BINARY, IDC_MODE_ASCII, IDC_MODE_ASCII);
+        m_nMode = MODE_ASCII;
+    }
     if (m_startup.Serves()) {
         // The command line asks, the window remembers: --serve takes nothing
         // from the Serve window's saved choices and saves nothing there.

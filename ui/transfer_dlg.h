@@ -76,6 +76,11 @@ protected:
     // Makes the directory of path the current one and chooses the file for a
     // Put; false when the file is not in the list.
     bool ChooseLocalFile(const std::string& path);
+    // After a Get: the file list shows the new file, chosen, when the
+    // directory shown is the one it went to; else the file chosen before
+    // stays chosen. Neither is a choice of the user's: the panel keeps the
+    // Get's end and figures.
+    void ShowReceivedFile();
     // A transfer's host and remote name go first in the remembered lists.
     void RememberNames(const std::string& host, const std::string& remote);
     // Forgets a name removed from a completion list.
@@ -122,6 +127,8 @@ protected:
     BOOL m_bGetProgress = FALSE;
     // The host of the running transfer, for the timeout's message.
     HostText m_transferHost;
+    // The full path a Get stores to; empty for a Put.
+    std::string m_strReceivedPath;
     // The control that started the transfer gets the focus back at its end.
     int m_nStartedFrom = 0;
 
@@ -154,7 +161,9 @@ private:
     // settings file's [Serve] group.
     class CServeDlg* ShowServeWindow(bool bRemembers = true);
     void AddMenuKeys();
-    void ToggleLogWindow();
+    // Shows or hides the log window; the typing stays in pTyping (the main
+    // window when null).
+    void ToggleLogWindow(QWidget* pTyping = nullptr);
     void Log(const std::string& line);
     NumberStyle LocaleNumbers() const;
 

@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+#include <QSignalBlocker>
+#include <QWidget>
+
 #include "platform/core/dirlist.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -19,6 +22,26 @@ bool CTransferDlg::ChooseLocalFile(const std::string& path)
         (void)!::chdir(path.substr(0, slash + 1).c_str());
     ListCurrentDirectory();
     return DlgDirSelectName(*this, IDC_FILE_LIST, path.substr(slash == std::string::npos ? 0 : slash + 1)) != FALSE;
+}
+
+void CTransferDlg::ShowReceivedFile()
+{
+    // Filled and chosen without the list's notice: a refresh is not a choice.
+    const QSignalBlocker quiet(GetDlgItem(IDC_FILE_LIST));
+    DlgDirList(*this, m_szPathSpec, IDC_FILE_LIST, 0, 0);
+    std::string directory = AfxGetCurrentDirectory();
+    if (!directory.ends_with('/'))
+        directory += '/';
+    const size_t slash = m_strReceivedPath.rfind('/');
+    if (slash != std::string::npos && m_strReceivedPath.substr(0, slash + 1) == directory &&
+        DlgDirSelectName(*this, IDC_FILE_LIST, m_strReceivedPath.substr(slash + 1))) {
+        m_strLocalPath = m_strReceivedPath;
+        m_bLocalFileSelected = TRUE;
+        SetDlgItemText(IDC_CURRENT_DIR, m_strLocalPath);
+    } else if (m_bLocalFileSelected) {
+        (void)DlgDirSelectName(*this, IDC_FILE_LIST, m_strLocalPath.substr(m_strLocalPath.rfind('/') + 1));
+    }
+    UpdateButtons();
 }
 
 void CTransferDlg::ListCurrentDirectory()

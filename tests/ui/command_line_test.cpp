@@ -16,16 +16,18 @@
 #include "tests/support/fake_peer.h"
 #include "tests/support/serve_harness.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tftpd_server.h"
 #include "tests/support/timing.h"
 #include "ui/command_line.h"
 
 namespace {
 
 // Runs the program with `arguments` and no display; its output and status.
-std::string RunProgram(const std::string& arguments, int* pStatus)
+// The program may be another, with settings of its own before it.
+std::string RunProgram(const std::string& arguments, int* pStatus, const std::string& program = "'" TARNWICK_PATH "'")
 {
     const std::string command =
-        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" TARNWICK_PATH "' " + arguments + " 2>&1 </dev/null";
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + program + " " + arguments + " 2>&1 </dev/null";
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -73,6 +75,8 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
         {"--serve / --max-transfers 0", 2, "--max-transfers 0: not a number from 1 to 1024"},
         {"--max-per-client 8", 2, "--max-per-client goes with --serve"},
         {"--serve / host", 2, "--serve takes no host"},
+        {"--ascii 192.0.2.7 f", 2, "--ascii goes with --get or --put"},
+        {"--help", 0, "--ascii"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -104,6 +108,23 @@ TEST(CommandLine, TheFirstLineSaysWhatTheOptionsAllow)
                   "Serving " + std::filesystem::current_path().string() +
                       " on 127.0.0.1 port 69 and 127.0.0.1 port 6969, " + allows);
     }
+}
+
+// --ascii asks that transfer in netascii: from a server that translates
+// (tftpd-hpa), a Get's lines end in CR LF here; the confirmation names the mode.
+TEST(CommandLine, GetAsciiStoresTextWithItsLinesEndedInCrLf)
+{
+    const TftpdServer server;
+    WriteFileBytes((server.Root() / "notes.txt").string(), BytesOf("one\ntwo\n"));
+    const TempDir dir;
+    int status = -1;
+    // With settings of the test's own; the driven program ends with its transfer.
+    const std::string output = RunProgram("--get --ascii " + server.HostString() + " notes.txt", &status,
+                                          "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME='" + (dir / ".config") +
+                                              "' timeout 60 '" TARNWICK_DRIVEN_PATH "'");
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("using ASCII mode?"), std::string::npos) << output;
+    EXPECT_EQ(ReadFileBytes(dir / "notes.txt"), BytesOf("one\r\ntwo\r\n"));
 }
 
 // The next line on fd, waiting at most 10 s (scaled); none at the end or when none comes.

@@ -5,20 +5,27 @@
 // informs is printed to standard error. For the tests of how the program ends.
 //
 //   tarnwick_driven HOST[:PORT] REMOTE      (into the current directory)
+//   tarnwick_driven OPTIONS...              (the program's command line starts
+//                                            it; every box is printed; the
+//                                            program ends with the transfer)
 #include <cstdio>
 #include <string>
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
 
 #include "platform/core/msgbox.h"
 #include "platform/qt/winapp.h"
 #include "res/resource.h"
+#include "ui/command_line.h"
 #include "ui/transfer_app.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
+
+bool g_bOwnCommandLine = false;
 
 class CAnswerer : public IMessageBoxHandler {
 public:
@@ -29,7 +36,7 @@ public:
 
     int Show(std::string_view text, UINT nType) override
     {
-        if ((nType & MB_TYPEMASK) == MB_OK)
+        if ((nType & MB_TYPEMASK) == MB_OK || g_bOwnCommandLine)
             std::fprintf(stderr, "box: %.*s\n", static_cast<int>(text.size()), text.data());
         return IDOK;
     }
@@ -46,6 +53,16 @@ public:
         // Runs inside the main window's modal loop, once it has begun.
         QTimer::singleShot(0, [this] {
             auto* dlg = dynamic_cast<CTransferDlg*>(m_pMainWnd);
+            if (dlg != nullptr && g_bOwnCommandLine) {
+                auto* watch = new QTimer(dlg->GetSafeHwnd());
+                QObject::connect(watch, &QTimer::timeout, [dlg] {
+                    const std::string status = dlg->GetDlgItemText(IDC_STATUS_VALUES);
+                    if (status.starts_with("Complete") || status.starts_with("Failed"))
+                        dlg->EndDialog(IDOK);
+                });
+                watch->start(20);
+                return;
+            }
             const QStringList arguments = QCoreApplication::arguments();
             if (dlg == nullptr || arguments.size() != 3)
                 return;
@@ -63,5 +80,8 @@ CDrivenApp theApp;
 
 int main(int argc, char** argv)
 {
+    g_bOwnCommandLine = argc > 1 && argv[1][0] == '-';
+    if (const int status = g_bOwnCommandLine ? ParseCommandLine(argc, argv, &theApp.m_commandLine) : -1; status >= 0)
+        return status;
     return AfxWinMain(argc, argv);
 }

@@ -10,9 +10,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 
@@ -27,6 +29,7 @@
 #include "tests/support/timing.h"
 #include "ui/about_box.h"
 #include "ui/log_dlg.h"
+#include "ui/serve_dlg.h"
 #include "ui/transfer_app.h"
 #include "ui/transfer_dlg.h"
 
@@ -134,6 +137,11 @@ TEST_F(SystemMenu, CtrlLTogglesTheLogWindow)
         EXPECT_EQ(LogWindow()->isVisible(), visible);
         EXPECT_EQ(Checked(), visible);
     }
+    // From the Serve window too, where the typing goes on.
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_SERVE, 0);
+    QApplication::setActiveWindow(g_pServeDlg->GetSafeHwnd());
+    QTest::keyClick(g_pServeDlg->GetSafeHwnd()->focusWidget(), Qt::Key_L, Qt::ControlModifier);
+    EXPECT_TRUE(LogWindow()->isVisible() && QApplication::activeWindow() == g_pServeDlg->GetSafeHwnd());
 }
 
 // The window's menu is found without Alt+Space, which desktops take: F10,
@@ -197,6 +205,28 @@ TEST_F(SystemMenu, LogWindowTogglesBelowTheMainWindowAndKeepsItsLines)
     }
     EXPECT_EQ(LogLines().front(), "before it was shown");
     EXPECT_EQ(LogLines().back(), "while hidden");
+}
+
+// Save writes the lines as shown, with their times, one a line; the window
+// can be made larger, and the list takes the room.
+TEST_F(SystemMenu, LogIsSavedAsPlainTextAndItsWindowResizes)
+{
+    for (const char* line : {"<b>first</b>", "two\nlines\rin one", "caf\xc3\xa9"})
+        g_pLogDlg->LogLine(line);
+    EXPECT_EQ(g_pLogDlg->SaveLog(dir / "missing/log.txt"), ENOENT);
+    WriteFileBytes(dir / "log.txt", Bytes(500, 'x'));
+    ASSERT_EQ(g_pLogDlg->SaveLog(dir / "log.txt"), 0);
+    const Bytes saved = ReadFileBytes(dir / "log.txt");
+    const QString time = "\\d\\d:\\d\\d:\\d\\d ";
+    EXPECT_TRUE(QRegularExpression("^" + time + "<b>first</b>\n" + time + "two lines in one\n" + time + "caf\u00e9\n$")
+                    .match(QString::fromUtf8(reinterpret_cast<const char*>(saved.data()), std::ssize(saved)))
+                    .hasMatch());
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"log.txt"}));
+
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
+    const QSize list = LogList()->size();
+    LogWindow()->resize(LogWindow()->size() + QSize(200, 100));
+    EXPECT_EQ(LogList()->size(), list + QSize(200, 100));
 }
 
 TEST_F(SystemMenu, LogKeepsItsLast2000Lines)

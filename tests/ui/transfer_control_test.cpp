@@ -340,6 +340,10 @@ TEST_F(TransferControl, TheCommandLineFillsTheBoxesAndStartsAfterTheConfirmation
     } rows[] = {
         {"get", {server.HostString(), "x.cfg", "", true}, BytesOf(std::string("\0\1x.cfg\0octet\0", 14)), ""},
         {"put", {server.HostString(), "", local / "b.txt", false}, BytesOf(std::string("\0\2b.txt\0octet\0", 14)), ""},
+        {"put --ascii",
+         {server.HostString(), "", local / "b.txt", false, true},
+         BytesOf(std::string("\0\2b.txt\0netascii\0", 17)),
+         ""},
         {"boxes only", {server.HostString(), "y.cfg", "", false}, {}, ""},
         {"put of no file", {server.HostString(), "", local / "absent", false}, {}, AfxLoadString(IDS_OPEN_READ_FAILED)},
     };
@@ -576,7 +580,9 @@ TEST_F(TransferControl, AnEndInsideTheSessionsOwnBoxWaitsForItsCall)
 }
 
 // However a transfer ends, the panel says so, the log has a line for it, and
-// the focus goes back to the button that started it, never to Exit.
+// the focus goes back to the button that started it, never to Exit. The
+// list's refresh after a Get chooses the file received, and is no choice of
+// the user's: the end stays said.
 TEST_F(TransferControl, EveryEndIsSaidLoggedAndGivesTheFocusBack)
 {
     struct Row {
@@ -593,6 +599,7 @@ TEST_F(TransferControl, EveryEndIsSaidLoggedAndGivesTheFocusBack)
     };
     dlg.SendMessage(WM_SYSCOMMAND, IDM_LOG_WINDOW, 0);
     auto* log = qobject_cast<QListWidget*>(g_pLogDlg->GetDlgItem(IDC_LOG_LIST));
+    ChooseFile("b.txt");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.word);
         FakePeer server;
@@ -608,6 +615,7 @@ TEST_F(TransferControl, EveryEndIsSaidLoggedAndGivesTheFocusBack)
         ASSERT_TRUE(RunUntil([&] { return !dlg.Busy(); }));
         Settle();
         EXPECT_EQ(Status().substr(0, Status().find('\n')), row.word);
+        EXPECT_EQ(dlg.GetDlgItemText(IDC_CURRENT_DIR), local / "c.cfg"); // since the first row's Get
         EXPECT_EQ(log->item(log->count() - 1)->text().mid(9).toStdString().rfind(row.logged, 0), 0u)
             << log->item(log->count() - 1)->text().toStdString();
         EXPECT_EQ(dlg.GetSafeHwnd()->focusWidget(), get);

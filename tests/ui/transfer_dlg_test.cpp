@@ -120,6 +120,7 @@ TEST_F(MainWindow, ControlsStandWhereTheTemplateSays)
         EXPECT_EQ(widget->geometry(), expected) << control.nID;
     }
     EXPECT_EQ(groupBoxes, 6);
+    EXPECT_GT(dlg.GetDlgItem(ID_HELP)->x(), dlg.GetDlgItem(IDOK)->geometry().right() + 1); // Exit and Help do not touch
 
     struct Expect {
         int id;
