@@ -50,6 +50,8 @@ public:
     // privileged helper for port 67.
     using Binder = std::function<int(const sockaddr_in& address, int nIfIndex)>;
     // A machine answered for the first time in a minute: a boot begins.
+    // Called while a datagram is handled: it must not start or stop this
+    // server (a window posts itself a message for that).
     using BootSeen = std::function<void(const ProxyDhcpAnswer& answer)>;
 
     // Lines logged at most this many a second in all, answers sent at most
