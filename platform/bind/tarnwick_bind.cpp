@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // tarnwick-bind: the one step of Tarnwick that holds a privilege. Installed
-// with cap_net_bind_service, it binds a UDP socket to port 69 of the address
-// it is given, drops every capability and hands the socket to the program
-// that ran it over an inherited Unix socket (bind_helper.h has the interface).
+// with cap_net_bind_service, it binds a UDP socket to port 69 (or DHCP's 67)
+// of the address it is given, on one interface when asked, drops every
+// capability and hands the socket to the program that ran it over an
+// inherited Unix socket (bind_helper.h has the interface).
 // Anyone may run it, so it trusts nothing in its arguments, reads no
 // environment and opens no file.
 #include <arpa/inet.h>
@@ -47,7 +48,7 @@ long long ParseDecimal(const char* lpszText, size_t nMaxDigits)
     return value;
 }
 
-// Port 69 of an IPv4 or IPv6 literal; an IPv6 zone must be an interface's
+// An IPv4 or IPv6 literal, port 0; an IPv6 zone must be an interface's
 // number. False for anything else, names included: nothing is looked up.
 bool ParseAddress(const char* lpszText, sockaddr_storage* pAddress, socklen_t* pLength)
 {
@@ -60,13 +61,11 @@ bool ParseAddress(const char* lpszText, sockaddr_storage* pAddress, socklen_t* p
     if (std::strchr(literal, ':') == nullptr) {
         auto* v4 = reinterpret_cast<sockaddr_in*>(pAddress);
         v4->sin_family = AF_INET;
-        v4->sin_port = htons(kBindHelperPort);
         *pLength = sizeof *v4;
         return ::inet_pton(AF_INET, literal, &v4->sin_addr) == 1;
     }
     auto* v6 = reinterpret_cast<sockaddr_in6*>(pAddress);
     v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(kBindHelperPort);
     *pLength = sizeof *v6;
     if (char* zone = std::strchr(literal, '%')) {
         *zone = '\0';
@@ -120,8 +119,8 @@ bool Send(int fdChannel, int nError, int fdBound)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
-        return Fail(kBindHelperUsage, "usage: tarnwick-bind FD ADDRESS (the port is always 69)");
+    if (argc < 3 || argc > 5)
+        return Fail(kBindHelperUsage, "usage: tarnwick-bind FD ADDRESS [PORT [IFINDEX]] (PORT 69 or 67)");
     const long long channel = ParseDecimal(argv[1], 9);
     if (channel < 0 || !IsUnixSocket(static_cast<int>(channel)))
         return Fail(kBindHelperBadChannel, "FD is not an inherited Unix socket");
@@ -133,6 +132,19 @@ int main(int argc, char** argv)
         Send(fdChannel, EINVAL, -1);
         return Fail(kBindHelperBadAddress, "ADDRESS is not an IPv4 or IPv6 address (a zone is a number)");
     }
+    // TFTP's port, or DHCP's, which is IPv4's alone; nothing else.
+    const long long port = argc > 3 ? ParseDecimal(argv[3], 2) : kBindHelperPort;
+    if (port != kBindHelperPort && (port != kBindHelperDhcpPort || address.ss_family != AF_INET)) {
+        Send(fdChannel, EINVAL, -1);
+        return Fail(kBindHelperBadPort, "PORT is 69, or 67 with an IPv4 ADDRESS");
+    }
+    // sin_port and sin6_port lie at the same place.
+    reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
+    const long long ifIndex = argc > 4 ? ParseDecimal(argv[4], 10) : 0;
+    if (ifIndex < 0 || ifIndex > INT32_MAX || (argc > 4 && ifIndex == 0)) {
+        Send(fdChannel, EINVAL, -1);
+        return Fail(kBindHelperBadInterface, "IFINDEX is not an interface's number");
+    }
     const int fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     // IPv4 and IPv6 are separate sockets: "::" takes IPv6 only.
     const int one = 1;
@@ -141,6 +153,13 @@ int main(int argc, char** argv)
         const int error = errno;
         Send(fdChannel, error, -1);
         return Fail(kBindHelperNoSocket, "socket", error);
+    }
+    // Bound to the interface before the port: a socket on every interface
+    // would hold the port against other interfaces' servers. The first such
+    // binding of a socket needs no capability (Linux 5.7 and later).
+    if (const int error = ifIndex > 0 ? BindToInterface(fd, static_cast<int>(ifIndex)) : 0; error != 0) {
+        Send(fdChannel, error, -1);
+        return Fail(kBindHelperBadInterface, "SO_BINDTODEVICE", error);
     }
     const int bindError = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 ? 0 : errno;
     // The privilege ends here, whatever the bind did.
@@ -155,7 +174,7 @@ int main(int argc, char** argv)
                            : bindError == EACCES   ? kBindHelperDenied
                                                    : kBindHelperBindFailed;
         char what[sizeof "bind to  port 69" + INET6_ADDRSTRLEN + 11];
-        std::snprintf(what, sizeof what, "bind to %s port 69", argv[2]);
+        std::snprintf(what, sizeof what, "bind to %s port %d", argv[2], static_cast<int>(port));
         return Fail(status, what, bindError);
     }
     if (!Send(fdChannel, 0, fd))

@@ -99,7 +99,7 @@ void ExplainNotRun(const std::string& strHelper, int nSpawnError, BindResult* pR
 
 // Runs the helper with its end of a socket pair as descriptor 3 and nothing
 // else inherited, in an empty environment, and reads its one message.
-BindResult RunHelper(const sockaddr* pAddress, const std::string& strHelper)
+BindResult RunHelper(const sockaddr* pAddress, int nIfIndex, const std::string& strHelper)
 {
     int channel[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, channel) != 0)
@@ -111,7 +111,15 @@ BindResult RunHelper(const sockaddr* pAddress, const std::string& strHelper)
         channel[1] = moved;
     }
     std::string program = strHelper, channelText = std::to_string(kHelperChannel), address = AddressText(pAddress);
-    char* argv[] = {program.data(), channelText.data(), address.data(), nullptr};
+    std::string port = std::to_string(PortOf(pAddress)), ifIndex = std::to_string(nIfIndex);
+    // Port 69 on every interface in the helper's first form, which takes no more.
+    const bool plain = PortOf(pAddress) == kBindHelperPort && nIfIndex == 0;
+    char* argv[] = {program.data(),
+                    channelText.data(),
+                    address.data(),
+                    plain ? nullptr : port.data(),
+                    nIfIndex > 0 ? ifIndex.data() : nullptr,
+                    nullptr};
     char* envp[] = {nullptr};
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
@@ -188,6 +196,12 @@ std::string AfxFindBindHelper()
 
 BindResult AfxBindUdpPort(const sockaddr* pAddress, socklen_t nLength, const std::string& strHelper)
 {
+    return AfxBindUdpPortOnInterface(pAddress, nLength, 0, strHelper);
+}
+
+BindResult AfxBindUdpPortOnInterface(const sockaddr* pAddress, socklen_t nLength, int nIfIndex,
+                                     const std::string& strHelper)
+{
     const bool v4 = pAddress != nullptr && pAddress->sa_family == AF_INET && nLength >= sizeof(sockaddr_in);
     const bool v6 = pAddress != nullptr && pAddress->sa_family == AF_INET6 && nLength >= sizeof(sockaddr_in6);
     if (!v4 && !v6)
@@ -196,18 +210,23 @@ BindResult AfxBindUdpPort(const sockaddr* pAddress, socklen_t nLength, const std
     if (fd < 0)
         return Refused(errno, false);
     const int one = 1;
-    if ((!v6 || ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) == 0) &&
-        ::bind(fd, pAddress, nLength) == 0) {
+    int error = v6 && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0 ? errno : 0;
+    if (error == 0 && nIfIndex > 0)
+        error = BindToInterface(fd, nIfIndex);
+    if (error == 0 && ::bind(fd, pAddress, nLength) != 0)
+        error = errno;
+    if (error == 0) {
         BindResult result;
         result.outcome = BindOutcome::Bound;
         result.fd = fd;
         return result;
     }
-    const int error = errno;
     ::close(fd);
-    if (error != EACCES || PortOf(pAddress) != kBindHelperPort)
+    const UINT port = PortOf(pAddress);
+    const bool helperPort = port == kBindHelperPort || (port == kBindHelperDhcpPort && v4);
+    if (error != EACCES || !helperPort || strHelper.empty())
         return Refused(error, false);
-    return RunHelper(pAddress, strHelper);
+    return RunHelper(pAddress, nIfIndex, strHelper);
 }
 
 std::string AfxRealUserName()

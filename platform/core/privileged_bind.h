@@ -2,9 +2,9 @@
 // A UDP socket on a port below 1024 without running the program privileged.
 // The socket is bound directly whenever the system allows it: a port at or
 // above net.ipv4.ip_unprivileged_port_start, or cap_net_bind_service held.
-// Otherwise port 69, and only port 69, is bound by the helper tarnwick-bind,
-// which holds that capability, binds, gives it up and passes the socket back
-// (platform/bind/bind_helper.h). Installed, the helper is root:tarnwick 0750:
+// Otherwise port 69, TFTP's, and 67, DHCP's (IPv4), and no other, are bound
+// by the helper tarnwick-bind, which holds that capability, binds, gives it up
+// and passes the socket back (platform/bind/bind_helper.h). Installed, the helper is root:tarnwick 0750:
 // only the members of that group may run it.
 #pragma once
 
@@ -21,7 +21,7 @@ enum class BindOutcome {
     Failed,       // any other reason, in nError
 };
 
-// Why the helper gave no port 69; the user's way out differs for each.
+// Why the helper gave no port 69 (or 67); the user's way out differs for each.
 enum class HelperRefusal {
     None,              // it bound, was not run, or failed for a reason of another kind
     Missing,           // nothing to run at its path
@@ -50,6 +50,12 @@ std::string AfxFindBindHelper();
 // waits for it: it ends as soon as it has bound.
 BindResult AfxBindUdpPort(const sockaddr* pAddress, socklen_t nLength,
                           const std::string& strHelper = AfxFindBindHelper());
+// The same, the socket bound to the interface nIfIndex (SO_BINDTODEVICE;
+// 0: none) before its port: it then shares the port with sockets bound to
+// other interfaces, and with none bound to every interface. The system
+// refusing port 67 or 69, the helper binds it; an empty strHelper runs none.
+BindResult AfxBindUdpPortOnInterface(const sockaddr* pAddress, socklen_t nLength, int nIfIndex,
+                                     const std::string& strHelper = AfxFindBindHelper());
 
 // The login name of the real user, or its number when the user database has none.
 std::string AfxRealUserName();

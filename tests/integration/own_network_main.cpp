@@ -4,6 +4,8 @@
 // The servers it starts share it, so dnsmasq can listen on port 69 there.
 // Elsewhere the tests run as they are and those that need port 69 skip.
 #include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,6 +34,27 @@ bool EnterOwnNetwork()
 bool InOwnNetwork()
 {
     return g_bOwnNetwork;
+}
+
+pid_t PeerNetwork()
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const char made = ::unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+        if (::write(ready[1], &made, 1) != 1)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    char made = 0;
+    ::close(ready[1]);
+    const bool ok = child > 0 && ::read(ready[0], &made, 1) == 1 && made == 1;
+    ::close(ready[0]);
+    return ok ? child : -1;
 }
 
 int main(int argc, char** argv)

@@ -110,29 +110,6 @@ private:
     int m_fd = -1;
 };
 
-// The network namespace of a peer: a child process that holds it until the
-// test process ends. Its process ID, or -1.
-pid_t PeerNetwork()
-{
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return -1;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const char made = ::unshare(CLONE_NEWNET) == 0 ? 1 : 0;
-        if (::write(ready[1], &made, 1) != 1)
-            ::_exit(1);
-        for (;;)
-            ::pause();
-    }
-    char made = 0;
-    ::close(ready[1]);
-    const bool ok = child > 0 && ::read(ready[0], &made, 1) == 1 && made == 1;
-    ::close(ready[0]);
-    return ok ? child : -1;
-}
-
 // A served folder on port 69 of every address, in the tests' network
 // namespace, with an Ethernet-sized link (one end of a veth pair, MTU 1500,
 // subnet 10.77.0.0/24) to a peer in a namespace of its own at 10.77.0.2.

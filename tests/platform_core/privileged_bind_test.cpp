@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The port 69 helper as it is installed: a copy given cap_net_bind_service
-// with setcap, run for "nobody" in a network namespace of the test's own, so
-// that port 69 is the namespace's and not the machine's; and what the window
-// says when it is refused.
+// The port 69 and 67 helper as it is installed: a copy given
+// cap_net_bind_service with setcap, run for "nobody" in a network namespace
+// of the test's own, so that the port is the namespace's and not the
+// machine's; and what the window says when it is refused.
 #include "platform/core/privileged_bind.h"
 
 #include <gtest/gtest.h>
@@ -86,24 +86,30 @@ TEST(BindHelper, RefusesWhatItWasNotMadeFor)
     struct Case {
         std::vector<std::string> args;
         int status;
-        bool sendsEinval; // the channel was good, so the reason is sent
+        int sends; // the channel was good, so the reason is sent; 0: nothing sent
     } cases[] = {
-        {{"3", "0.0.0.0", "6969"}, kBindHelperUsage, false}, // it takes no port: 69 is the only one
-        {{"3"}, kBindHelperUsage, false},
-        {{"3x", "0.0.0.0"}, kBindHelperBadChannel, false},
-        {{"4", "0.0.0.0"}, kBindHelperBadChannel, false}, // a socket, but not a Unix one
-        {{"9", "0.0.0.0"}, kBindHelperBadChannel, false}, // not open
-        {{"3", "localhost"}, kBindHelperBadAddress, true},
-        {{"3", "127.0.0.1:69"}, kBindHelperBadAddress, true},
-        {{"3", "fe80::1%lo"}, kBindHelperBadAddress, true},
-        {{"3", std::string(300, '1')}, kBindHelperBadAddress, true},
+        {{"3", "0.0.0.0", "6969"}, kBindHelperBadPort, EINVAL}, // 69 and 67 are the only ports
+        {{"3", "::", "67"}, kBindHelperBadPort, EINVAL},        // DHCP's port is IPv4's
+        {{"3", "0.0.0.0", "067"}, kBindHelperBadPort, EINVAL},
+        {{"3", "0.0.0.0", "67", "lo"}, kBindHelperBadInterface, EINVAL}, // an interface by its number alone
+        {{"3", "0.0.0.0", "67", "0"}, kBindHelperBadInterface, EINVAL},
+        {{"3", "0.0.0.0", "67", "999999"}, kBindHelperBadInterface, ENODEV},
+        {{"3", "0.0.0.0", "67", "1", "1"}, kBindHelperUsage, 0},
+        {{"3"}, kBindHelperUsage, 0},
+        {{"3x", "0.0.0.0"}, kBindHelperBadChannel, 0},
+        {{"4", "0.0.0.0"}, kBindHelperBadChannel, 0}, // a socket, but not a Unix one
+        {{"9", "0.0.0.0"}, kBindHelperBadChannel, 0}, // not open
+        {{"3", "localhost"}, kBindHelperBadAddress, EINVAL},
+        {{"3", "127.0.0.1:69"}, kBindHelperBadAddress, EINVAL},
+        {{"3", "fe80::1%lo"}, kBindHelperBadAddress, EINVAL},
+        {{"3", std::string(300, '1')}, kBindHelperBadAddress, EINVAL},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+        SCOPED_TRACE(testing::PrintToString(c.args));
         const HelperRun run = RunHelper(c.args);
         EXPECT_EQ(run.status, c.status << 8); // exited with it
-        EXPECT_EQ(run.received, c.sendsEinval ? static_cast<ssize_t>(sizeof run.error) : 0);
-        EXPECT_EQ(run.error, c.sendsEinval ? EINVAL : 0);
+        EXPECT_EQ(run.received, c.sends != 0 ? static_cast<ssize_t>(sizeof run.error) : 0);
+        EXPECT_EQ(run.error, c.sends);
     }
 }
 
@@ -140,8 +146,9 @@ struct Seen {
     char helperGroup[32] = {};
     UINT nBoundPort = 0;
     int nV6Only = -1;
-    bool bReceives = false;   // a datagram sent to the socket arrives
-    bool bPort69Held = false; // by anyone in the namespace, after the call
+    bool bReceives = false; // a datagram sent to the socket arrives
+    bool bPortHeld = false; // by anyone in the namespace, after the call
+    char device[16] = {};   // the interface the socket is bound to
 };
 
 sockaddr_storage Address(const char* text, UINT port, socklen_t* pLength)
@@ -157,13 +164,15 @@ sockaddr_storage Address(const char* text, UINT port, socklen_t* pLength)
     return address;
 }
 
-bool Port69Held()
+bool PortHeld(UINT port)
 {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, ":%04X", port);
     for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
         std::ifstream file(table);
         std::string slot, local, rest;
         while (file >> slot >> local && std::getline(file, rest))
-            if (local.ends_with(":0045"))
+            if (local.ends_with(suffix))
                 return true;
     }
     return false;
@@ -179,6 +188,8 @@ struct Case {
     BindOutcome outcome;
     bool bByHelper;
     HelperRefusal refusal = HelperRefusal::None;
+    int nIfIndex = 0;            // the socket asked for on this interface (1: lo)
+    bool bHeldElsewhere = false; // held first on another interface only
 };
 
 // In a child: a namespace of its own, the case's setting made as root, then
@@ -196,22 +207,28 @@ Seen SeeInOwnNetwork(const Case& c, const std::string& helper)
         const auto* pAddress = reinterpret_cast<const sockaddr*>(&address);
         seen.bOwnNetwork = ::unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
         const int held = ::socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0); // open until the child ends
-        seen.bReady = seen.bOwnNetwork && (!c.bHeldFirst || ::bind(held, pAddress, length) == 0) &&
+        seen.bReady = seen.bOwnNetwork &&
+                      (!c.bHeldElsewhere || (std::system("ip link add v0 type veth peer name v1") == 0 &&
+                                             ::setsockopt(held, SOL_SOCKET, SO_BINDTODEVICE, "v0", 3) == 0)) &&
+                      (!c.bHeldFirst || ::bind(held, pAddress, length) == 0) &&
                       (!c.bSysctl69 || std::system("echo 69 >/proc/sys/net/ipv4/ip_unprivileged_port_start") == 0) &&
                       ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
                       ::setresuid(65534, 65534, 65534) == 0;
-        const BindResult result = seen.bReady ? AfxBindUdpPort(pAddress, length, helper) : BindResult{};
+        const BindResult result =
+            seen.bReady ? AfxBindUdpPortOnInterface(pAddress, length, c.nIfIndex, helper) : BindResult{};
         seen.outcome = result.outcome;
         seen.nError = result.nError;
         seen.bByHelper = result.bByHelper;
         seen.refusal = result.refusal;
         result.helperGroup.copy(seen.helperGroup, sizeof seen.helperGroup - 1);
-        seen.bPort69Held = Port69Held();
+        seen.bPortHeld = PortHeld(c.port);
         sockaddr_storage bound{};
         socklen_t boundLength = sizeof bound;
         if (result.fd >= 0 && ::getsockname(result.fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0) {
             seen.nBoundPort = ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-            socklen_t size = sizeof seen.nV6Only;
+            socklen_t size = sizeof seen.device;
+            ::getsockopt(result.fd, SOL_SOCKET, SO_BINDTODEVICE, seen.device, &size);
+            size = sizeof seen.nV6Only;
             if (bound.ss_family == AF_INET6)
                 ::getsockopt(result.fd, IPPROTO_IPV6, IPV6_V6ONLY, &seen.nV6Only, &size);
             socklen_t toLength = 0;
@@ -268,6 +285,10 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
         {"another port below 1024 is not the helper's", "0.0.0.0", 500, "cap", false, false, NotPermitted, false},
         {"a port from 1024 up", "::", 6969, "missing", false, false, Bound, false},
         {"a port from 1024 up held by another", "127.0.0.1", 6969, "missing", true, false, InUse, false},
+        {"port 67 on one interface through the helper", "0.0.0.0", 67, "cap", false, false, Bound, true, None, 1},
+        {"port 67 held on every interface", "0.0.0.0", 67, "cap", true, false, InUse, true, None, 1},
+        {"port 67 held on another interface only", "0.0.0.0", 67, "cap", true, false, Bound, true, None, 1, true},
+        {"IPv6 port 67 is not the helper's", "::", 67, "cap", false, false, NotPermitted, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,8 +304,9 @@ TEST(PrivilegedBind, Port69ForAnUnprivilegedUserOnlyThroughTheHelper)
         EXPECT_EQ(seen.nBoundPort, bound ? c.port : 0);
         EXPECT_EQ(seen.bReceives, bound);
         EXPECT_EQ(seen.nV6Only, bound && std::strchr(c.address, ':') != nullptr ? 1 : -1);
-        // Nothing serves port 69 but what the caller holds or what held it before.
-        EXPECT_EQ(seen.bPort69Held, c.port == 69 && (bound || c.bHeldFirst));
+        EXPECT_STREQ(seen.device, bound && c.nIfIndex == 1 ? "lo" : "");
+        // Nothing holds the port but the caller or what held it before: not the helper.
+        EXPECT_EQ(seen.bPortHeld, bound || c.bHeldFirst);
     }
 }
 
