@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "serve_dlg.h"
+#include "serving_line.h"
 #include "transfer_dlg.h"
 
 namespace {
@@ -94,6 +95,11 @@ CServeDlg* CTransferDlg::ShowServeWindow(bool bRemembers)
     if (g_pServeDlg == nullptr) {
         g_pServeDlg = new CServeDlg(nullptr, bRemembers);
         g_pServeDlg->Create(IDD_SERVE, this);
+        // Serving outlives the Serve window: this window says so, and opens it again.
+        g_pServeDlg->SetOnServingChanged([this] {
+            if (g_pServeDlg != nullptr)
+                AfxShowServingLine(*this, g_pServeDlg->ServingSummary(), [this] { (void)ShowServeWindow(); });
+        });
     }
     g_pServeDlg->ShowWindow(SW_SHOW);
     g_pServeDlg->GetSafeHwnd()->raise();
