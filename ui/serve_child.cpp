@@ -89,8 +89,14 @@ CServeChild::CServeChild(LineHandler onLine, EndHandler onEnd)
             m_onEnd(-1, 0, m_pProcess->errorString().toStdString());
         }
     });
-    // The child goes with this process, however it ends.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // The child goes with this process, however it ends; it starts with no
+    // signal blocked, whatever this process blocks to read its own.
+    process->setChildProcessModifier([] {
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    });
 }
 
 CServeChild::~CServeChild()
