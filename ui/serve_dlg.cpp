@@ -17,6 +17,7 @@
 #include <chrono>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "log_dlg.h"
 #include "platform/core/format.h"
@@ -92,7 +93,6 @@ BOOL CServeDlg::OnInitDialog()
     for (const LocalAddress& address : AfxGetLocalAddresses(true))
         listen->addItem(Text(address.text));
     SetUpView();
-    ListAddresses();
     ShowCount();
     Apply(m_bRemembers ? AfxLoadServeSettings(g_pLogDlg) : ServeSettings{}, false);
     return TRUE;
@@ -111,6 +111,7 @@ void CServeDlg::Apply(const ServeSettings& settings, bool bStart)
     CheckDlgButton(IDC_SERVE_LOCAL, settings.bLocalNetworksOnly);
     UpdateControls();
     UpdateStatus();
+    ListAddresses();
     if (bStart && !IsServing())
         OnStart();
 }
@@ -223,6 +224,7 @@ void CServeDlg::OnChildLine(std::string_view text)
         SetTimer(kRowsTimer, kRowsMs);
         UpdateControls();
         UpdateStatus();
+        ListAddresses();
         if (m_onServingChanged)
             m_onServingChanged();
     }
@@ -413,12 +415,23 @@ void CServeDlg::UpdateStatus()
 
 void CServeDlg::ListAddresses()
 {
+    // The addresses served: this computer's (but loopback) when listening on
+    // every address, else the one chosen.
+    const ServeSettings settings = IsServing() ? m_settings : ReadControls();
     auto* list = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
     list->clear();
-    for (const LocalAddress& address : AfxGetLocalAddresses(false)) {
-        const std::string hint = (address.bIpv6 ? "setenv serverip6 " : "setenv serverip ") + address.text;
-        auto* item = new QListWidgetItem(Text(address.text + "    " + hint), list);
-        item->setData(Qt::UserRole, Text(address.text));
+    std::vector<LocalAddress> addresses;
+    for (LocalAddress& address : AfxGetLocalAddresses(!settings.listen.empty()))
+        if (settings.listen.empty() || WithoutZone(address.text) == WithoutZone(settings.listen))
+            addresses.push_back(std::move(address));
+    if (addresses.empty() && !settings.listen.empty())
+        addresses.push_back({settings.listen, settings.listen.find(':') != std::string::npos, {}});
+    for (const LocalAddress& address : addresses) {
+        const std::string hint = ServeHint(address.text, address.bIpv6, settings.nPort);
+        const std::string where =
+            address.interfaceName.empty() ? address.text : address.text + " (" + address.interfaceName + ")";
+        auto* item = new QListWidgetItem(Text(where + "    " + hint), list);
+        item->setData(Qt::UserRole, Text(WithoutZone(address.text)));
         item->setData(Qt::UserRole + 1, Text(hint));
     }
     if (list->count() > 0)

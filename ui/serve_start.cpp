@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/core/format.h"
+#include "protocol/tftp.h"
 #include "res/resource.h"
 #include "res/strings.h"
 
@@ -47,4 +48,17 @@ std::string ServeFolderProblem(const std::string& folder)
         ::close(fd);
     }
     return ServeFolderProblemText(folder, error);
+}
+
+std::string WithoutZone(const std::string& address)
+{
+    return address.substr(0, address.find('%'));
+}
+
+std::string ServeHint(const std::string& address, bool bIpv6, int nPort)
+{
+    std::string hint = (bIpv6 ? "setenv serverip6 " : "setenv serverip ") + WithoutZone(address);
+    if (nPort != static_cast<int>(TFTP_SERVER_PORT))
+        hint += "; setenv tftpdstp " + std::to_string(nPort);
+    return hint;
 }

@@ -8,7 +8,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -25,6 +27,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/timing.h"
 #include "ui/serve_dlg.h"
+#include "ui/serve_start.h"
 #include "ui/serving_line.h"
 #include "ui/transfer_dlg.h"
 
@@ -209,6 +212,36 @@ TEST_F(ServeChild, ClosingKeepsServingAndTheMainWindowSaysSo)
     EXPECT_EQ(Cell(serve, 0, kState), "failed: Server stopped");
     EXPECT_FALSE(line->isVisibleTo(main.GetSafeHwnd()));
     main.DestroyWindow();
+}
+
+// The addresses listed are those served, each with its interface; the hint
+// is what a device types, with the port when it is not 69 and without this
+// computer's zone.
+TEST_F(ServeChild, TheHintFitsWhatIsServed)
+{
+    const struct {
+        const char* address;
+        bool ipv6;
+        int port;
+        const char* hint;
+    } hints[] = {
+        {"192.0.2.2", false, 69, "setenv serverip 192.0.2.2"},
+        {"192.0.2.2", false, 6969, "setenv serverip 192.0.2.2; setenv tftpdstp 6969"},
+        {"fe80::1%eth1", true, 69, "setenv serverip6 fe80::1"},
+        {"2001:db8::2", true, 1069, "setenv serverip6 2001:db8::2; setenv tftpdstp 1069"},
+    };
+    for (const auto& hint : hints)
+        EXPECT_EQ(ServeHint(hint.address, hint.ipv6, hint.port), hint.hint) << hint.address;
+
+    CServeDlg serve;
+    ASSERT_TRUE(serve.Create(IDD_SERVE));
+    settings.nPort = 6969;
+    serve.Apply(settings, false);
+    auto* list = qobject_cast<QListWidget*>(serve.GetDlgItem(IDC_SERVE_ADDRESSES));
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text().toStdString(), "127.0.0.1 (lo)    setenv serverip 127.0.0.1; setenv tftpdstp 6969");
+    Click(serve, IDC_SERVE_COPY_HINT);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "setenv serverip 127.0.0.1; setenv tftpdstp 6969");
 }
 
 } // namespace
