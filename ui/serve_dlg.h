@@ -101,6 +101,10 @@ protected:
     // "3 transfers running, 41 done, 2 refused", as the list has them.
     void ShowCount();
 
+    static constexpr UINT_PTR kRowsTimer = 2; // the list, at most ten times a second
+    static constexpr UINT kRowsMs = 100;
+    static constexpr UINT kFallbackPort = 6969; // the port that needs no privilege
+
     enum class Phase { idle, starting, serving, stopping };
     // A row as the child told it, in the run (a start of a child) it
     // belongs to: each child counts its ids from 1.
