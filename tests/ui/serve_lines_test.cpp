@@ -71,26 +71,6 @@ TEST(ServeLines, ARowsFieldsAreRead)
     EXPECT_EQ(row.reasonCode, ServeReason::exists);
     EXPECT_EQ(row.nResends, 2u);
     EXPECT_EQ(row.nEndMs, 250u);
-
-    const struct {
-        const char* fields;
-        ServeState state;
-        ServeReason reason;
-        bool sized;
-    } states[] = {
-        {R"("state":"size-query","reason_code":"none","size":77)", ServeState::sizeQuery, ServeReason::none, true},
-        {R"("state":"failed","reason_code":"no-answer")", ServeState::failed, ServeReason::noAnswer, false},
-        {R"("state":"done","reason_code":"upload-running")", ServeState::done, ServeReason::uploadRunning, false},
-        {R"("state":"exploded","reason_code":"boom")", ServeState::failed, ServeReason::none, false},
-    };
-    for (const auto& state : states) {
-        const std::optional<ServeLine> read =
-            ParseServeLine(std::string(R"({"event":"end","id":1,)") + state.fields + "}");
-        ASSERT_TRUE(read) << state.fields;
-        EXPECT_EQ(read->row.state, state.state) << state.fields;
-        EXPECT_EQ(read->row.reasonCode, state.reason) << state.fields;
-        EXPECT_EQ(read->row.bSizeKnown, state.sized) << state.fields;
-    }
 }
 
 } // namespace
