@@ -45,12 +45,10 @@ CTFTPSocket::CTFTPSocket(CWnd* pOwner)
       m_wMode(0), m_wDirection(0), m_wBlock(0), m_wExpected(0),
       m_wState(TFTP_STATE_IDLE), m_addrServer{}, m_addrSender{}
 {
-    ++TftpEndsHere::nClients;
 }
 
 CTFTPSocket::~CTFTPSocket()
 {
-    --TftpEndsHere::nClients;
     m_pLookup.reset(); // no answer reaches a socket that is going
     // The link's figures, for a transfer that got as far as its options.
     if (m_bClocked && m_request.Negotiation() == TftpNegotiation::Granted)
@@ -146,10 +144,9 @@ int CTFTPSocket::Receive(void* lpBuf, int nBufLen, int /*nFlags*/)
     // out, but not those already queued before the lock-in.
     sockaddr_storage sender{};
     int senderLength = sizeof sender;
-    // A read may wait a little for its datagram (see CReceiveWait), unless
-    // the server it waits for runs in this program.
-    const int flags = TftpEndsHere::nServed == 0 ? 0 : MSG_DONTWAIT;
-    const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
+    // A read may wait a little for its datagram (see CReceiveWait): no
+    // server runs in this program to be kept from answering.
+    const int length = ReceiveFrom(datagram, nBufLen, reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (length != SOCKET_ERROR) {
         if (m_bConnected && !SameEndpoint(sender, m_addrSender))
             return TFTP_RESULT_NONE;

@@ -3,8 +3,6 @@
 // codes, modes, and the client's socket states and timing.
 #pragma once
 
-#include <atomic>
-
 #include "platform/core/afxtypes.h"
 
 // Opcodes
@@ -89,13 +87,3 @@ inline constexpr WORD DIRECTION_GET = 1;
 inline constexpr WORD DIRECTION_PUT = 2;
 inline constexpr WORD MODE_ASCII = 1;
 inline constexpr WORD MODE_BINARY = 2;
-
-// The transfers of this program under way at either end: client sockets
-// alive, and served transfers from their start to their end. Both ends may run in
-// one program, on one thread: its own client fetching from its own server.
-// Then neither end's read may wait for an answer, which only the other end,
-// on the same thread, can send once the read has returned.
-struct TftpEndsHere {
-    static inline std::atomic<int> nClients{0};
-    static inline std::atomic<int> nServed{0};
-};

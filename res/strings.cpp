@@ -216,6 +216,19 @@ constexpr StringEntry kStrings[] = {
     {IDS_SERVE_COUNT_FAILED, "%u %s running, %u done, %u failed, %u refused"},
     {IDS_SERVE_TRANSFER, "transfer"},
     {IDS_SERVE_TRANSFERS, "transfers"},
+    // %s: the program.
+    {IDS_SERVE_STARTING, "Starting %s..."},
+    // %d: its exit status.
+    {IDS_SERVE_ENDED, "Not serving. The server ended with status %d."},
+    // %s: how it ended ("status 3", "killed by signal 9"); %s: its last line.
+    {IDS_SERVE_DIED, "The server ended unexpectedly (%s). Its last line: %s\nStart serves the folder again."},
+    // %s: the program; %s: why.
+    {IDS_SERVE_NOT_RUN, "Cannot run the server %s: %s. Installing Tarnwick again brings it back."},
+    {IDS_SERVE_CONFIRM_RESTART, "Transfers are running. The server starts again for this change, which ends "
+                                "them. Go on?"},
+    // %s: the folder; %u: the port. In the main window, which opens the Serve window when clicked.
+    {IDS_SERVE_SERVING_SHORT, "Serving %s on port %u"},
+    {IDS_SERVE_ROW_CUT, "The server ended"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/serve_read_policy.h"
 
-ServeReadPolicy ServeReadPolicyFor(int nWindowSize, int nServed, int nClients)
+int ServeReadsPerWake(int nWindowSize)
 {
-    if (nWindowSize > 1)
-        return {kServeReadsPerWake, false};
-    return {1, nServed == 1 && nClients == 0};
+    return nWindowSize > 1 ? kServeReadsPerWake : 1;
 }

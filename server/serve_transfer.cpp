@@ -31,11 +31,7 @@ CServeTransfer::CServeTransfer(IServeHost& host, unsigned nId) : m_host(host)
 }
 
 // The file's own destructor removes an upload that was not committed.
-CServeTransfer::~CServeTransfer()
-{
-    if (m_bCounted)
-        --TftpEndsHere::nServed;
-}
+CServeTransfer::~CServeTransfer() = default;
 
 bool CServeTransfer::OpenSocket(const sockaddr_storage& local)
 {
@@ -68,8 +64,6 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
     m_nReceiveSize = read ? TFTP_PACKET_BUFFER : slot + 4;
     m_pReceive.reset(new (std::nothrow) BYTE[static_cast<size_t>(m_nReceiveSize)]);
     m_phase = Phase::sending; // until End says otherwise
-    m_bCounted = true;
-    ++TftpEndsHere::nServed;
     if (m_pReceive == nullptr) {
         End(ServeState::failed, "Out of memory", nNowMs, ServeReason::other);
         return false;
@@ -104,14 +98,12 @@ bool CServeTransfer::Start(ServeStart&& start, ULONGLONG nNowMs)
 
 void CServeTransfer::OnReceive(int /*nErrorCode*/)
 {
-    const ServeReadPolicy policy =
-        ServeReadPolicyFor(m_receiver.Window().Size(), TftpEndsHere::nServed.load(), TftpEndsHere::nClients.load());
-    const int flags = policy.bMayWait ? 0 : MSG_DONTWAIT;
-    for (int i = 0; i < policy.nReads && m_phase != Phase::closed; ++i) {
+    const int reads = ServeReadsPerWake(m_receiver.Window().Size());
+    for (int i = 0; i < reads && m_phase != Phase::closed; ++i) {
         sockaddr_storage sender{};
         int senderLength = sizeof sender;
         const int length =
-            ReceiveFrom(m_pReceive.get(), m_nReceiveSize, reinterpret_cast<sockaddr*>(&sender), &senderLength, flags);
+            ReceiveFrom(m_pReceive.get(), m_nReceiveSize, reinterpret_cast<sockaddr*>(&sender), &senderLength);
         if (length != SOCKET_ERROR)
             OnDatagram(m_pReceive.get(), length, sender, m_host.NowMs());
         else if (GetLastError() == EMSGSIZE)
@@ -326,10 +318,6 @@ void CServeTransfer::End(ServeState state, std::string reason, ULONGLONG nNowMs,
 {
     if (m_phase == Phase::closed || m_phase == Phase::dallying)
         return;
-    if (m_bCounted) {
-        m_bCounted = false;
-        --TftpEndsHere::nServed;
-    }
     m_row.state = state;
     m_row.reason = std::move(reason);
     m_row.reasonCode = state == ServeState::failed ? code : ServeReason::none;

@@ -147,8 +147,7 @@ private:
     int m_nOackLength = 0;
 
     CTransferClock m_clock;
-    ULONGLONG m_nNowMs = 0;  // the time of the call the halves run in
-    bool m_bCounted = false; // running: counted in TftpEndsHere::nServed
+    ULONGLONG m_nNowMs = 0; // the time of the call the halves run in
     ULONGLONG m_nDallyEndMs = 0;
     bool m_bAnswered = false; // the client has acknowledged something (or sent DATA)
 };

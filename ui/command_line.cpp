@@ -222,26 +222,3 @@ ServeSettings CommandLine::ServeChoices() const
     settings.nMaxPerClient = nMaxPerClient;
     return settings;
 }
-
-std::string ServingLine(const std::string& folder, const std::vector<sockaddr_storage>& addresses,
-                        const ServeSettings& allowed)
-{
-    std::string line = "Serving " + folder + " on ";
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        if (i > 0)
-            line += i + 1 == addresses.size() ? " and " : ", ";
-        line += AddressText(addresses[i]);
-    }
-    // Uploads that may neither create nor replace a file change nothing.
-    const bool create = allowed.bAllowUpload && allowed.bAllowCreate;
-    const bool replace = allowed.bAllowUpload && allowed.bReplaceExisting;
-    if (create && replace)
-        return line + ", uploads of new files and replacing files";
-    if (create)
-        return line + ", uploads of new files";
-    if (replace)
-        return line + ", uploads replacing files";
-    if (allowed.bAllowUpload)
-        return line + ", read-only: uploads are allowed but neither new files nor replacing files";
-    return line + ", read-only";
-}

@@ -42,9 +42,3 @@ struct CommandLine {
 // (help and version on standard output, a mistake on standard error). Needs
 // no display.
 int ParseCommandLine(int argc, char** argv, CommandLine* pLine);
-
-// The first line --serve writes on standard output: the folder, every
-// address and port listened on, and what the server allows, e.g.
-// "Serving /srv/tftp on 0.0.0.0 port 69 and :: port 69, read-only".
-std::string ServingLine(const std::string& folder, const std::vector<sockaddr_storage>& addresses,
-                        const ServeSettings& allowed);

@@ -14,20 +14,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <utility>
 #include <vector>
 
-#include "command_line.h"
 #include "log_dlg.h"
 #include "platform/core/format.h"
+#include "platform/core/host_resolver.h"
 #include "platform/core/local_networks.h"
 #include "platform/core/msgbox.h"
-#include "platform/core/privileged_bind.h"
-#include "protocol/host_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "serve_child.h"
 #include "serve_start.h"
-#include "server/serve_names.h"
 #include "transfer_meter.h"
 
 CServeDlg* g_pServeDlg = nullptr;
@@ -44,35 +43,12 @@ ON_BN_CLICKED(IDC_SERVE_COPY, OnCopy)
 ON_BN_CLICKED(IDC_SERVE_COPY_HINT, OnCopyHint)
 ON_BN_CLICKED(IDC_SERVE_CLEAR, OnClear)
 ON_BN_CLICKED(IDC_SERVE_USE_6969, OnUse6969)
-ON_MESSAGE(WM_SERVE_CHANGED, OnServeChanged)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 namespace {
 
-constexpr UINT_PTR kTickTimer = 1; // the server's resends and timeouts
-constexpr UINT kTickMs = 10;
-constexpr UINT_PTR kRowsTimer = 2; // the list, at most ten times a second
-constexpr UINT kRowsMs = 100;
 constexpr ULONGLONG kFirewallHintMs = 30000;
-constexpr UINT kFallbackPort = 6969;
-
-// The server's lines go to the log window and, from the command line, to
-// standard output too.
-class CServeLog : public ITransferLog {
-public:
-    explicit CServeLog(ITransferLog** ppEcho) : m_ppEcho(ppEcho) {}
-    void LogLine(std::string_view line) override
-    {
-        if (g_pLogDlg != nullptr)
-            g_pLogDlg->LogLine(line);
-        if (*m_ppEcho != nullptr)
-            (*m_ppEcho)->LogLine(line);
-    }
-
-private:
-    ITransferLog** m_ppEcho;
-};
 
 QString Text(const std::string& text)
 {
@@ -82,13 +58,18 @@ QString Text(const std::string& text)
 } // namespace
 
 CServeDlg::CServeDlg(CWnd* pParent, bool bRemembers)
-    : CDialog(IDD_SERVE, pParent), m_bRemembers(bRemembers), m_pLog(std::make_unique<CServeLog>(&m_pEcho))
+    : CDialog(IDD_SERVE, pParent),
+      m_pChild(std::make_unique<CServeChild>(
+          [this](std::string_view line) { OnChildLine(line); },
+          [this](int nStatus, int nSignal, const std::string& error) { OnChildEnded(nStatus, nSignal, error); })),
+      m_bRemembers(bRemembers)
 {
 }
 
 CServeDlg::~CServeDlg()
 {
     DestroyWindow();
+    m_pChild.reset();
 }
 
 BOOL CServeDlg::OnInitDialog()
@@ -99,7 +80,6 @@ BOOL CServeDlg::OnInitDialog()
     for (const LocalAddress& address : AfxGetLocalAddresses(true))
         listen->addItem(Text(address.text));
     SetUpView();
-    ListAddresses();
     ShowCount();
     Apply(m_bRemembers ? AfxLoadServeSettings(g_pLogDlg) : ServeSettings{}, false);
     return TRUE;
@@ -118,6 +98,7 @@ void CServeDlg::Apply(const ServeSettings& settings, bool bStart)
     CheckDlgButton(IDC_SERVE_LOCAL, settings.bLocalNetworksOnly);
     UpdateControls();
     UpdateStatus();
+    ListAddresses();
     if (bStart && !IsServing())
         OnStart();
 }
@@ -138,6 +119,20 @@ ServeSettings CServeDlg::ReadControls() const
     return settings;
 }
 
+bool CServeDlg::HasRunningTransfers() const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const auto& shown) { return shown.second.row.state == ServeState::running; });
+}
+
+std::string CServeDlg::ServingSummary() const
+{
+    if (m_phase != Phase::serving)
+        return {};
+    return AfxFormatString(AfxFindString(IDS_SERVE_SERVING_SHORT), m_settings.folder.c_str(),
+                           static_cast<unsigned>(m_settings.nPort));
+}
+
 void CServeDlg::OnStart()
 {
     if (IsServing()) {
@@ -154,8 +149,7 @@ void CServeDlg::OnStart()
         AfxMessageBox(IDS_SERVE_BAD_PORT, MB_OK);
         return;
     }
-    const std::optional<ServeConfig> config = ServeConfigOf(settings);
-    if (!config) {
+    if (!settings.listen.empty() && AfxLookUpHost(settings.listen, 0, true).addresses.empty()) {
         AfxMessageBox(AfxFormatString(AfxFindString(IDS_SERVE_ADDRESS_NOT_LOCAL), settings.listen.c_str()), MB_OK);
         return;
     }
@@ -163,92 +157,39 @@ void CServeDlg::OnStart()
     if (m_bRemembers)
         AfxSaveServeSettings(settings);
 
-    // Port 69 by the privileged helper when this program may not bind it; a
-    // refusal through the helper is kept for the message, which says why.
-    BindResult refused;
-    const CTFTPServer::Binder binder = [&refused](const sockaddr_storage& address) {
-        BindResult bound =
-            AfxBindUdpPort(reinterpret_cast<const sockaddr*>(&address), static_cast<socklen_t>(AddressLength(address)));
-        if (bound.outcome == BindOutcome::Bound)
-            return bound.fd;
-        const int error = bound.outcome == BindOutcome::InUse          ? EADDRINUSE
-                          : bound.outcome == BindOutcome::NotPermitted ? EACCES
-                                                                       : bound.nError;
-        if (bound.bByHelper)
-            refused = std::move(bound);
-        errno = error;
-        return -1;
-    };
-    m_pServer = std::make_unique<CTFTPServer>(this, m_pLog.get(), [this] { return NowMs(); });
-    std::string detail;
-    // The echo's first line says what is served. The lines the server writes
-    // while it starts come after it, but for its own "Serving FOLDER", which
-    // the first line says in full.
-    class CHeldLines : public ITransferLog {
-    public:
-        void LogLine(std::string_view line) override { lines.emplace_back(line); }
-        std::vector<std::string> lines;
-    } held;
-    ITransferLog* const pEcho = std::exchange(m_pEcho, m_pEcho != nullptr ? &held : nullptr);
-    const ServeStartError error = m_pServer->Start(*config, binder, &detail);
-    m_pEcho = pEcho;
-    if (pEcho != nullptr) {
-        if (error == ServeStartError::none)
-            pEcho->LogLine(ServingLine(settings.folder, m_pServer->ListeningAddresses(), settings));
-        for (const std::string& line : held.lines)
-            if (line != "Serving " + settings.folder)
-                pEcho->LogLine(line);
-    }
-    if (error != ServeStartError::none) {
-        m_pServer.reset();
-        const std::string text = ServeStartFailureText(error, settings, detail, refused);
-        // The way out that needs no administrator: another port.
-        EnableWindow(IDC_SERVE_USE_6969, error == ServeStartError::notPermitted || error == ServeStartError::inUse);
-        // The first paragraph; the box has the rest, and the commands.
-        SetDlgItemText(IDC_SERVE_STATUS, text.substr(0, text.find("\n\n")));
-        if (g_pLogDlg != nullptr)
-            g_pLogDlg->LogLine(ErrorLogLine(text));
-        AfxMessageBox(text, MB_OK);
-        UpdateControls();
-        return;
-    }
+    // Rows of an earlier run stay; this run's ids count from 1 again.
+    ++m_nRun;
+    m_lastLine.clear();
+    m_phase = Phase::starting;
+    const std::string program = m_program.empty() ? AfxFindServeProgram() : m_program;
+    SetDlgItemText(IDC_SERVE_STATUS, AfxFormatString(AfxFindString(IDS_SERVE_STARTING), program.c_str()));
     if (m_nFolderFd >= 0)
         ::close(m_nFolderFd);
     m_nFolderFd = ::open(settings.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    m_nStartMs = NowMs();
-    m_bRequestSeen = false;
-    SetTimer(kTickTimer, kTickMs);
-    SetTimer(kRowsTimer, kRowsMs);
     UpdateControls();
-    UpdateStatus();
+    m_pChild->Start(program, ServeArguments(settings));
 }
 
 bool CServeDlg::StopServing(bool bAsk)
 {
-    if (m_pServer == nullptr)
+    if (!IsServing())
         return true;
-    if (bAsk && m_pServer->Running() > 0 &&
+    if (bAsk && HasRunningTransfers() &&
         AfxMessageBox(IDS_SERVE_CONFIRM_CLOSE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
         return false;
-    m_pServer->Stop();
-    KillTimer(kTickTimer);
-    ShowRows();
-    KillTimer(kRowsTimer);
-    m_pServer.reset();
-    if (m_nFolderFd >= 0)
-        ::close(m_nFolderFd);
-    m_nFolderFd = -1;
+    m_phase = Phase::stopping;
+    m_pChild->Stop();
     UpdateControls();
-    UpdateStatus();
+    if (m_onServingChanged)
+        m_onServingChanged();
     return true;
 }
 
 void CServeDlg::OnCancel()
 {
-    if (StopServing(true)) {
-        SaveView();
-        ShowWindow(SW_HIDE);
-    }
+    // Serving goes on: the main window shows it, and Stop or Exit ends it.
+    SaveView();
+    ShowWindow(SW_HIDE);
 }
 
 void CServeDlg::OnOK()
@@ -260,9 +201,8 @@ void CServeDlg::OnOK()
 void CServeDlg::OnDestroy()
 {
     SaveView();
-    if (m_pServer != nullptr)
-        m_pServer->Stop();
-    m_pServer.reset();
+    KillTimer(kRowsTimer);
+    // The child is told to stop and waited for when the window object goes.
     if (m_nFolderFd >= 0)
         ::close(m_nFolderFd);
     m_nFolderFd = -1;
@@ -285,19 +225,27 @@ void CServeDlg::OnBrowse()
 
 void CServeDlg::OnPolicy()
 {
-    UpdateControls();
     const ServeSettings settings = ReadControls();
+    // The boxes stay live while serving: the server starts again with them,
+    // which ends the transfers running (when the user agrees).
+    if (m_phase == Phase::serving) {
+        if (HasRunningTransfers() &&
+            AfxMessageBox(IDS_SERVE_CONFIRM_RESTART, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+            CheckDlgButton(IDC_SERVE_UPLOAD, m_settings.bAllowUpload);
+            CheckDlgButton(IDC_SERVE_CREATE, m_settings.bAllowCreate);
+            CheckDlgButton(IDC_SERVE_REPLACE, m_settings.bReplaceExisting);
+            CheckDlgButton(IDC_SERVE_LOCAL, m_settings.bLocalNetworksOnly);
+            UpdateControls();
+            return;
+        }
+        m_bRestart = true;
+        (void)StopServing(false);
+    }
     m_settings.bAllowUpload = settings.bAllowUpload;
     m_settings.bAllowCreate = settings.bAllowCreate;
     m_settings.bReplaceExisting = settings.bReplaceExisting;
     m_settings.bLocalNetworksOnly = settings.bLocalNetworksOnly;
-    // The boxes stay live while serving: they apply to the next request.
-    if (m_pServer != nullptr) {
-        m_pServer->SetPolicy(
-            {settings.bAllowUpload, settings.bAllowCreate, settings.bReplaceExisting, settings.bLocalNetworksOnly});
-        if (m_bRemembers)
-            AfxSaveServeSettings(m_settings);
-    }
+    UpdateControls();
     UpdateStatus();
 }
 
@@ -313,15 +261,21 @@ void CServeDlg::UpdateControls()
     const BOOL idle = !IsServing();
     for (int id : {IDC_SERVE_FOLDER, IDC_SERVE_BROWSE, IDC_SERVE_LISTEN, IDC_SERVE_PORT})
         EnableWindow(id, idle);
+    // While the child starts or stops the boxes wait: they apply to the next.
+    const BOOL settled = m_phase == Phase::idle || m_phase == Phase::serving;
+    for (int id : {IDC_SERVE_UPLOAD, IDC_SERVE_LOCAL})
+        EnableWindow(id, settled);
     for (int id : {IDC_SERVE_CREATE, IDC_SERVE_REPLACE})
-        EnableWindow(id, IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0);
+        EnableWindow(id, settled && IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0);
+    EnableWindow(IDC_SERVE_START, m_phase != Phase::stopping);
     SetDlgItemText(IDC_SERVE_START, idle ? "&Start" : "&Stop");
 }
 
 void CServeDlg::UpdateStatus()
 {
-    if (!IsServing()) {
-        if (GetDlgItemText(IDC_SERVE_STATUS).empty() || m_pServer == nullptr)
+    if (m_phase != Phase::serving) {
+        // What the last child said stays until the next start.
+        if (m_phase == Phase::idle && GetDlgItemText(IDC_SERVE_STATUS).empty())
             SetDlgItemText(IDC_SERVE_STATUS, AfxLoadString(IDS_SERVE_STOPPED));
         return;
     }
@@ -346,12 +300,23 @@ void CServeDlg::UpdateStatus()
 
 void CServeDlg::ListAddresses()
 {
+    // The addresses served: this computer's (but loopback) when listening on
+    // every address, else the one chosen.
+    const ServeSettings settings = IsServing() ? m_settings : ReadControls();
     auto* list = qobject_cast<QListWidget*>(GetDlgItem(IDC_SERVE_ADDRESSES));
     list->clear();
-    for (const LocalAddress& address : AfxGetLocalAddresses(false)) {
-        const std::string hint = (address.bIpv6 ? "setenv serverip6 " : "setenv serverip ") + address.text;
-        auto* item = new QListWidgetItem(Text(address.text + "    " + hint), list);
-        item->setData(Qt::UserRole, Text(address.text));
+    std::vector<LocalAddress> addresses;
+    for (LocalAddress& address : AfxGetLocalAddresses(!settings.listen.empty()))
+        if (settings.listen.empty() || WithoutZone(address.text) == WithoutZone(settings.listen))
+            addresses.push_back(std::move(address));
+    if (addresses.empty() && !settings.listen.empty())
+        addresses.push_back({settings.listen, settings.listen.find(':') != std::string::npos, {}});
+    for (const LocalAddress& address : addresses) {
+        const std::string hint = ServeHint(address.text, address.bIpv6, settings.nPort);
+        const std::string where =
+            address.interfaceName.empty() ? address.text : address.text + " (" + address.interfaceName + ")";
+        auto* item = new QListWidgetItem(Text(where + "    " + hint), list);
+        item->setData(Qt::UserRole, Text(WithoutZone(address.text)));
         item->setData(Qt::UserRole + 1, Text(hint));
     }
     if (list->count() > 0)
@@ -374,23 +339,11 @@ void CServeDlg::OnCopyHint()
 
 void CServeDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    if (m_pServer == nullptr)
+    if (nIDEvent != kRowsTimer)
         return;
-    if (nIDEvent == kTickTimer) {
-        m_pServer->OnTick(NowMs());
-        return;
-    }
-    // A row starts or ends with a message; bytes move without one, so the
+    // A row starts or ends with a line; bytes move between lines too, so the
     // running rows are drawn at every round.
-    if (m_bRowsChanged || m_pServer->Running() > 0)
+    if (m_bRowsChanged || HasRunningTransfers())
         ShowRows();
     UpdateStatus();
-}
-
-LRESULT CServeDlg::OnServeChanged(WPARAM, LPARAM)
-{
-    // Drawn by the next round of the list's timer: however many transfers
-    // run, the list changes at most ten times a second.
-    m_bRowsChanged = true;
-    return 1;
 }

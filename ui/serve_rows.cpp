@@ -2,7 +2,6 @@
 // The Serve window's list: a row per transfer, newest first, and what a
 // refused row advises.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/stat.h>
 
 #include <QTreeWidget>
@@ -13,7 +12,6 @@
 
 #include "log_dlg.h"
 #include "platform/core/format.h"
-#include "protocol/host_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "serve_dlg.h"
@@ -22,19 +20,12 @@
 
 namespace {
 
+// The finished rows the list keeps, over every run; the oldest go first.
+constexpr size_t kFinishedRowsKept = 1000;
+
 QString Text(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-// "192.0.2.7:49152", "[fe80::1%eth0]:49152".
-std::string ClientText(const sockaddr_storage& address)
-{
-    const bool v6 = address.ss_family == AF_INET6;
-    const in_port_t port = v6 ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
-                              : reinterpret_cast<const sockaddr_in&>(address).sin_port;
-    const std::string host = AddressOnlyText(address);
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(ntohs(port));
 }
 
 // Whether relative, beneath the folder, is a folder itself.
@@ -48,8 +39,7 @@ bool IsFolderBeneath(int folderFd, const std::string& relative)
 
 void CServeDlg::OnClear()
 {
-    if (m_pServer != nullptr)
-        m_pServer->ClearFinished();
+    std::erase_if(m_rows, [](const auto& shown) { return shown.second.row.state != ServeState::running; });
     auto* rows = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
     for (int i = rows->topLevelItemCount() - 1; i >= 0; --i)
         if (rows->topLevelItem(i)->data(kState, Qt::UserRole).toBool())
@@ -57,7 +47,7 @@ void CServeDlg::OnClear()
     ShowCount();
 }
 
-std::string CServeDlg::RowReason(const ServeRow& row)
+std::string CServeDlg::RowReason(const ServeRow& row, const std::string& client)
 {
     const std::string& reason = row.reason;
     // The advice of a refusal: which box to tick, or the name that exists.
@@ -80,7 +70,7 @@ std::string CServeDlg::RowReason(const ServeRow& row)
         found = m_hints.emplace(key, NameHint(row)).first;
         // The log says whose request it was: the hint alone would say little.
         if (!found->second.empty() && g_pLogDlg != nullptr)
-            g_pLogDlg->LogLine(ClientText(row.client) + " \"" + row.file + "\": " + reason + "; " + found->second);
+            g_pLogDlg->LogLine(client + " \"" + row.file + "\": " + reason + "; " + found->second);
     }
     return found->second.empty() ? reason : reason + "; " + found->second;
 }
@@ -110,42 +100,52 @@ std::string CServeDlg::NameHint(const ServeRow& row)
 void CServeDlg::ShowRows()
 {
     m_bRowsChanged = false;
-    if (m_pServer == nullptr)
-        return;
+    // The finished rows kept: the newest; running ones always.
+    size_t finished = 0;
+    for (const auto& [key, shown] : m_rows)
+        finished += shown.row.state != ServeState::running ? 1 : 0;
+    for (auto it = m_rows.begin(); finished > kFinishedRowsKept && it != m_rows.end();) {
+        if (it->second.row.state != ServeState::running) {
+            it = m_rows.erase(it);
+            --finished;
+        } else {
+            ++it;
+        }
+    }
     auto* view = qobject_cast<QTreeWidget*>(GetDlgItem(IDC_SERVE_TRANSFERS));
-    std::map<unsigned, QTreeWidgetItem*> shown;
+    std::map<qulonglong, QTreeWidgetItem*> listed;
     for (int i = 0; i < view->topLevelItemCount(); ++i)
-        shown[view->topLevelItem(i)->data(kClient, Qt::UserRole).toUInt()] = view->topLevelItem(i);
+        listed[view->topLevelItem(i)->data(kClient, Qt::UserRole).toULongLong()] = view->topLevelItem(i);
     const NumberStyle numbers;
     const ULONGLONG now = NowMs();
     std::set<std::string> names;
-    for (const ServeRow& row : m_pServer->Rows()) {
-        m_bRequestSeen = true;
+    for (const auto& [key, shown] : m_rows) {
+        const ServeRow& row = shown.row;
+        const qulonglong id = (static_cast<qulonglong>(key.first) << 32) | key.second;
         names.insert(row.file);
-        QTreeWidgetItem* item = shown.count(row.nId) != 0 ? shown[row.nId] : nullptr;
+        const auto found = listed.find(id);
+        QTreeWidgetItem* item = found != listed.end() ? found->second : nullptr;
         if (item == nullptr) {
             item = new QTreeWidgetItem;
-            item->setData(kClient, Qt::UserRole, row.nId);
+            item->setData(kClient, Qt::UserRole, id);
             view->insertTopLevelItem(0, item); // newest first
+        } else {
+            listed.erase(found);
         }
-        const bool finished = row.state != ServeState::running;
-        const ULONGLONG elapsed = std::max<ULONGLONG>((finished ? row.nEndMs : now) - row.nStartMs, 1);
+        const bool ended = row.state != ServeState::running;
+        const ULONGLONG elapsed =
+            std::max<ULONGLONG>((ended ? row.nEndMs : std::max(now, row.nStartMs)) - row.nStartMs, 1);
         const char* states[] = {"running", "done", "failed", "refused", "size query"};
         std::string state = states[static_cast<int>(row.state)];
-        const std::string reason = RowReason(row);
+        const std::string reason = RowReason(row, shown.client);
         if (!reason.empty())
             state += ": " + reason;
         const std::string bytes = FormatCount(row.nBytes, numbers) +
                                   (row.bSizeKnown ? " / " + FormatCount(row.nSize, numbers) : std::string());
-        const std::string texts[kColumns] = {ClientText(row.client),
-                                             row.file,
-                                             row.wDirection == DIRECTION_GET ? "get" : "put",
-                                             row.granted,
-                                             bytes,
-                                             "",
-                                             FormatRate(row.nBytes * 8000 / elapsed, numbers),
-                                             std::to_string(row.nResends),
-                                             state};
+        const std::string texts[kColumns] = {
+            shown.client, row.file, row.wDirection == DIRECTION_GET ? "get" : "put",  row.granted,
+            bytes,        "",       FormatRate(row.nBytes * 8000 / elapsed, numbers), std::to_string(row.nResends),
+            state};
         // What a narrow column cuts is in its tooltip.
         for (int column = 0; column < kColumns; ++column) {
             item->setText(column, Text(texts[column]));
@@ -154,15 +154,14 @@ void CServeDlg::ShowRows()
         item->setData(kProgress, Qt::UserRole,
                       row.bSizeKnown && row.nSize > 0
                           ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
-                      : finished && row.state == ServeState::done ? 100
-                                                                  : -1);
-        item->setData(kState, Qt::UserRole, finished);
+                      : ended && row.state == ServeState::done ? 100
+                                                               : -1);
+        item->setData(kState, Qt::UserRole, ended);
         item->setData(kState, Qt::UserRole + 1, static_cast<int>(row.state));
-        shown.erase(row.nId);
     }
-    // What the server no longer keeps goes from the list too, and with it
+    // What the window no longer keeps goes from the list too, and with it
     // the hints of names no row shows.
-    for (const auto& [id, item] : shown)
+    for (const auto& [id, item] : listed)
         delete item;
     std::erase_if(m_hints, [&names](const auto& hint) { return names.count(hint.first.second) == 0; });
     ShowCount();

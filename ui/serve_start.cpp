@@ -9,34 +9,9 @@
 #include <cstring>
 
 #include "platform/core/format.h"
-#include "platform/core/host_resolver.h"
+#include "protocol/tftp.h"
 #include "res/resource.h"
 #include "res/strings.h"
-
-std::optional<ServeConfig> ServeConfigOf(const ServeSettings& settings)
-{
-    const auto port = static_cast<UINT>(settings.nPort);
-    ServeConfig config;
-    config.folder = settings.folder;
-    config.nPort = port;
-    if (!settings.listen.empty()) {
-        const HostLookupResult address = AfxLookUpHost(settings.listen, port, true);
-        if (address.nError != 0 || address.addresses.empty())
-            return std::nullopt;
-        config.listen = {address.addresses.front()};
-    }
-    config.bAllowUpload = settings.bAllowUpload;
-    config.bAllowCreate = settings.bAllowCreate;
-    config.bReplaceExisting = settings.bReplaceExisting;
-    config.bLocalNetworksOnly = settings.bLocalNetworksOnly;
-    config.nMaxTransfers = settings.nMaxTransfers;
-    config.nMaxPerClient = settings.nMaxPerClient;
-    config.nMaxBlockSize = settings.nMaxBlockSize;
-    config.nMaxWindowSize = settings.nMaxWindowSize;
-    config.bBackslashIsSlash = settings.bBackslashIsSlash;
-    config.bIgnoreCase = settings.bIgnoreCase;
-    return config;
-}
 
 std::string ServeFolderProblemText(const std::string& folder, int nErrno)
 {
@@ -75,26 +50,15 @@ std::string ServeFolderProblem(const std::string& folder)
     return ServeFolderProblemText(folder, error);
 }
 
-std::string ServeStartFailureText(ServeStartError error, const ServeSettings& settings, const std::string& detail,
-                                  const BindResult& refused)
+std::string WithoutZone(const std::string& address)
 {
-    const auto port = static_cast<UINT>(settings.nPort);
-    const std::string where = settings.listen.empty() ? AfxLoadString(IDS_SERVE_ALL_ADDRESSES) : settings.listen;
-    switch (error) {
-    case ServeStartError::folder:
-        if (std::string problem = ServeFolderProblem(settings.folder); !problem.empty())
-            return problem;
-        return AfxFormatString(AfxFindString(IDS_SERVE_FOLDER_UNREADABLE), settings.folder.c_str(), detail.c_str());
-    case ServeStartError::inUse:
-        return AfxFormatString(AfxFindString(IDS_SERVE_PORT_IN_USE), port, where.c_str(), port);
-    case ServeStartError::notPermitted:
-        if (port != TFTP_SERVER_PORT)
-            return AfxFormatString(AfxFindString(IDS_SERVE_LOW_PORT_DENIED), port, port, port);
-        return AfxPort69DeniedText(
-            refused, AfxFindBindHelper(), AfxRealUserName(),
-            {AfxFindString(IDS_SERVE_PORT_69_NO_HELPER), AfxFindString(IDS_SERVE_PORT_69_NOT_IN_GROUP),
-             AfxFindString(IDS_SERVE_PORT_69_NOT_RUNNABLE), AfxFindString(IDS_SERVE_PORT_69_DENIED)});
-    default:
-        return AfxFormatString(AfxFindString(IDS_SERVE_BIND_FAILED), port, where.c_str(), detail.c_str());
-    }
+    return address.substr(0, address.find('%'));
+}
+
+std::string ServeHint(const std::string& address, bool bIpv6, int nPort)
+{
+    std::string hint = (bIpv6 ? "setenv serverip6 " : "setenv serverip ") + WithoutZone(address);
+    if (nPort != static_cast<int>(TFTP_SERVER_PORT))
+        hint += "; setenv tftpdstp " + std::to_string(nPort);
+    return hint;
 }

@@ -1,18 +1,8 @@
 // SPDX-License-Identifier: MIT
-// What the Serve window starts the server with, and what it says when the
-// server cannot start.
+// What the Serve window checks before it starts the server.
 #pragma once
 
-#include <optional>
 #include <string>
-
-#include "platform/core/privileged_bind.h"
-#include "server/server.h"
-#include "transfer_settings.h"
-
-// The server's configuration for the window's choices; none when the Listen
-// address is not one of this computer's.
-std::optional<ServeConfig> ServeConfigOf(const ServeSettings& settings);
 
 // Why folder cannot be served, for the user: none chosen, it does not exist,
 // it is not a folder, or this user cannot read it (and why); empty when it
@@ -21,8 +11,10 @@ std::string ServeFolderProblem(const std::string& folder);
 // The same for the system's error nErrno from opening it.
 std::string ServeFolderProblemText(const std::string& folder, int nErrno);
 
-// The message for a server that could not start: which port and address,
-// and the way out (another port, the helper's group, the command to run).
-// refused is what the port 69 helper answered, when it was run.
-std::string ServeStartFailureText(ServeStartError error, const ServeSettings& settings, const std::string& detail,
-                                  const BindResult& refused);
+// What a device is told to type (U-Boot) to fetch from address on nPort:
+// "setenv serverip 192.0.2.2", with "; setenv tftpdstp 6969" when the port
+// is not 69. A link-local address goes without this computer's zone, which
+// means nothing on the device.
+std::string ServeHint(const std::string& address, bool bIpv6, int nPort);
+// address without its zone ("fe80::1" of "fe80::1%eth0").
+std::string WithoutZone(const std::string& address);

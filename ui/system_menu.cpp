@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "serve_dlg.h"
+#include "serving_line.h"
 #include "transfer_dlg.h"
 
 namespace {
@@ -99,6 +100,11 @@ CServeDlg* CTransferDlg::ShowServeWindow(bool bRemembers)
         QWidget* serve = g_pServeDlg->GetSafeHwnd();
         auto* logKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), serve);
         QObject::connect(logKey, &QShortcut::activated, serve, [this, serve] { ToggleLogWindow(serve); });
+        // Serving outlives the Serve window: this window says so, and opens it again.
+        g_pServeDlg->SetOnServingChanged([this] {
+            if (g_pServeDlg != nullptr)
+                AfxShowServingLine(*this, g_pServeDlg->ServingSummary(), [this] { (void)ShowServeWindow(); });
+        });
     }
     g_pServeDlg->ShowWindow(SW_SHOW);
     g_pServeDlg->GetSafeHwnd()->raise();

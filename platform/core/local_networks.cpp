@@ -145,7 +145,7 @@ std::vector<LocalAddress> AfxGetLocalAddresses(bool bLoopback)
         char host[NI_MAXHOST];
         const socklen_t length = entry->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
         if (::getnameinfo(entry->ifa_addr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
-            addresses.push_back({host, entry->ifa_addr->sa_family == AF_INET6});
+            addresses.push_back({host, entry->ifa_addr->sa_family == AF_INET6, entry->ifa_name});
     }
     ::freeifaddrs(list);
     return addresses;

@@ -41,6 +41,7 @@ bool AfxIsInSubnet(const sockaddr_storage& address, const LocalSubnet& subnet);
 struct LocalAddress {
     std::string text;
     bool bIpv6;
+    std::string interfaceName; // "enp3s0"
 };
 
 // The addresses of the interfaces that are up; loopback only with bLoopback.

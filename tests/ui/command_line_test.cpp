@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "server/serve_options.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/serve_harness.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tftpd_server.h"
 #include "tests/support/timing.h"
 #include "ui/command_line.h"
+#include "ui/serve_child.h"
 
 namespace {
 
@@ -87,7 +89,8 @@ TEST(CommandLine, HelpVersionAndMistakesNeedNoDisplay)
     }
 }
 
-// From --serve's options, read in this process, to the words of its first line.
+// From --serve's options, read in this process, through the child's command
+// line to the words of its first line.
 TEST(CommandLine, TheFirstLineSaysWhatTheOptionsAllow)
 {
     const std::vector<sockaddr_storage> two = {Loopback(69), Loopback(6969)};
@@ -96,7 +99,8 @@ TEST(CommandLine, TheFirstLineSaysWhatTheOptionsAllow)
         {{"--allow-upload"}, "read-only: uploads are allowed but neither new files nor replacing files"},
         {{"--allow-upload", "--allow-create"}, "uploads of new files"},
         {{"--allow-upload", "--allow-replace"}, "uploads replacing files"},
-        {{"--allow-replace", "--allow-upload", "--allow-create"}, "uploads of new files and replacing files"},
+        {{"--allow-replace", "--allow-upload", "--allow-create", "--max-transfers", "3"},
+         "uploads of new files and replacing files"},
     };
     for (const auto& [options, allows] : rows) {
         std::vector<char*> argv = {const_cast<char*>("tarnwick"), const_cast<char*>("--serve"), const_cast<char*>(".")};
@@ -104,9 +108,18 @@ TEST(CommandLine, TheFirstLineSaysWhatTheOptionsAllow)
             argv.push_back(const_cast<char*>(option));
         CommandLine line;
         ASSERT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &line), -1);
-        EXPECT_EQ(ServingLine(line.serveFolder, two, line.ServeChoices()),
-                  "Serving " + std::filesystem::current_path().string() +
-                      " on 127.0.0.1 port 69 and 127.0.0.1 port 6969, " + allows);
+        std::vector<std::string> arguments = ServeArguments(line.ServeChoices());
+        arguments.insert(arguments.begin(), "tarnwick-serve");
+        std::vector<const char*> child;
+        for (const std::string& argument : arguments)
+            child.push_back(argument.c_str());
+        ServeOptions served;
+        std::string say;
+        ASSERT_EQ(ParseServeOptions(static_cast<int>(child.size()), child.data(), &served, &say), -1) << say;
+        EXPECT_TRUE(served.bJson);
+        EXPECT_EQ(served.config.nMaxTransfers, line.nMaxTransfers);
+        EXPECT_EQ(ServingLine(served.config, two), "Serving " + std::filesystem::current_path().string() +
+                                                       " on 127.0.0.1 port 69 and 127.0.0.1 port 6969, " + allows);
     }
 }
 

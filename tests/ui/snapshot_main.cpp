@@ -135,12 +135,17 @@ int main(int argc, char** argv)
     put(QStringLiteral("board-config.txt"), 300);
     CServeDlg serve;
     ok = serve.Create(IDD_SERVE) && ok;
+    serve.SetServeProgram(TARNWICK_SERVE_PATH);
     ServeSettings settings;
     settings.folder = served.path().toStdString();
     settings.listen = "127.0.0.1";
     settings.nPort = 16969;
     settings.bAllowUpload = true;
     serve.Apply(settings, true);
+    QElapsedTimer started;
+    started.start();
+    while (serve.ServingSummary().empty() && serve.IsServing() && started.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
     const QString url = QStringLiteral("tftp://127.0.0.1:16969/");
     const QString upload = served.filePath(QStringLiteral("board-config.txt"));
     const QStringList requests[] = {
