@@ -49,8 +49,8 @@ void IgnoreSigpipeIfUnhandled()
 }
 
 // A short plain-text answer; its text is fixed, never made of the request.
-MHD_Result Reply(MHD_Connection* pConnection, unsigned nStatus, const char* lpszBody,
-                 const char* lpszHeader = nullptr, const std::string& value = {})
+MHD_Result Reply(MHD_Connection* pConnection, unsigned nStatus, const char* lpszBody, const char* lpszHeader = nullptr,
+                 const std::string& value = {})
 {
     MHD_Response* response =
         MHD_create_response_from_buffer(std::strlen(lpszBody), const_cast<char*>(lpszBody), MHD_RESPMEM_PERSISTENT);
@@ -96,8 +96,7 @@ struct CServeHttp::Hooks {
             return MHD_YES;
         }
         *ppContext = &g_answered;
-        return static_cast<CServeHttp*>(pSelf)->Answer(pConnection, lpszUrl, lpszMethod, ppContext) ? MHD_YES
-                                                                                                     : MHD_NO;
+        return static_cast<CServeHttp*>(pSelf)->Answer(pConnection, lpszUrl, lpszMethod, ppContext) ? MHD_YES : MHD_NO;
     }
 
     static void Completed(void* pSelf, MHD_Connection* /*pConnection*/, void** ppContext,
@@ -175,12 +174,12 @@ std::string CServeHttp::Start(const sockaddr_storage& address, UINT nPort, const
     // it is busy; every connection holds a descriptor.
     const auto total = static_cast<unsigned>(2 * std::max(limits.nMaxTransfers, 1) + 8);
     const auto perClient = static_cast<unsigned>(2 * std::max(limits.nMaxPerClient, 1) + 2);
-    m_pDaemon = MHD_start_daemon(
-        MHD_USE_EPOLL | (v6 ? MHD_USE_IPv6 : 0), 0, &Hooks::Accept, this, &Hooks::Answer, this,
-        MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, total, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        perClient, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        kConnectionMemory, MHD_OPTION_NOTIFY_COMPLETED, &Hooks::Completed, this, MHD_OPTION_UNESCAPE_CALLBACK,
-        &Hooks::KeepEscapes, this, MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, MHD_OPTION_END);
+    m_pDaemon = MHD_start_daemon(MHD_USE_EPOLL | (v6 ? MHD_USE_IPv6 : 0), 0, &Hooks::Accept, this, &Hooks::Answer, this,
+                                 MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_CONNECTION_LIMIT, total,
+                                 MHD_OPTION_PER_IP_CONNECTION_LIMIT, perClient, MHD_OPTION_CONNECTION_TIMEOUT,
+                                 kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                                 MHD_OPTION_NOTIFY_COMPLETED, &Hooks::Completed, this, MHD_OPTION_UNESCAPE_CALLBACK,
+                                 &Hooks::KeepEscapes, this, MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, MHD_OPTION_END);
     if (m_pDaemon == nullptr) {
         // The library closes the socket on some of its ways out and not on
         // others; nothing here opens a descriptor in between.
@@ -232,8 +231,7 @@ void CServeHttp::OnReady()
         MHD_run(m_pDaemon);
 }
 
-bool CServeHttp::Answer(MHD_Connection* pConnection, const char* lpszUrl, const char* lpszMethod,
-                              void** ppContext)
+bool CServeHttp::Answer(MHD_Connection* pConnection, const char* lpszUrl, const char* lpszMethod, void** ppContext)
 {
     const ULONGLONG now = m_clock();
     ServeRow row;
@@ -315,15 +313,14 @@ bool CServeHttp::Answer(MHD_Connection* pConnection, const char* lpszUrl, const 
         ::close(fd);
         return refuse(MHD_HTTP_SERVICE_UNAVAILABLE, ServeReason::other, "No memory for the answer", "Server busy\n");
     }
-    const std::string granted = "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" +
-                                std::to_string(size);
+    const std::string granted =
+        "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" + std::to_string(size);
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/octet-stream");
     MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, modified.c_str());
     MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
     if (part)
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, granted.c_str());
-    const MHD_Result queued =
-        MHD_queue_response(pConnection, part ? MHD_HTTP_PARTIAL_CONTENT : MHD_HTTP_OK, response);
+    const MHD_Result queued = MHD_queue_response(pConnection, part ? MHD_HTTP_PARTIAL_CONTENT : MHD_HTTP_OK, response);
     MHD_destroy_response(response);
     if (queued != MHD_YES)
         return false;
