@@ -308,7 +308,7 @@ bool CServeHttp::Answer(MHD_Connection* pConnection, const char* lpszUrl, const 
     const bool part = range.kind == HttpRange::part;
     const ULONGLONG first = part ? range.nFirst : 0;
     const ULONGLONG length = part ? range.nLength : size;
-    MHD_Response* response = MHD_create_response_from_fd_at_offset64(length, fd, static_cast<int64_t>(first));
+    MHD_Response* response = MHD_create_response_from_fd_at_offset64(length, fd, first);
     if (response == nullptr) {
         ::close(fd);
         return refuse(MHD_HTTP_SERVICE_UNAVAILABLE, ServeReason::other, "No memory for the answer", "Server busy\n");
