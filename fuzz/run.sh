@@ -9,10 +9,10 @@ seconds="${1:-60}"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzz_receive fuzz_netascii fuzz_peer_error fuzz_oack fuzz_serve_request \
-    fuzz_serve_transfer fuzz_window fuzz_proxy_dhcp
+    fuzz_serve_transfer fuzz_window fuzz_proxy_dhcp fuzz_http_request
 
 status=0
-for target in receive netascii peer_error oack serve_request serve_transfer window proxy_dhcp; do
+for target in receive netascii peer_error oack serve_request serve_transfer window proxy_dhcp http_request; do
     work="build-fuzz/corpus/$target"
     mkdir -p "$work" "build-fuzz/artifacts/$target"
     echo "== fuzz_$target for ${seconds}s =="

@@ -81,9 +81,15 @@ enum class ServeReason : BYTE {
     other,
 };
 
+enum class ServeProtocol : BYTE {
+    tftp,
+    http, // a GET or HEAD of the folder served over HTTP (CServeHttp)
+};
+
 // One request and what became of it.
 struct ServeRow {
-    unsigned nId = 0;                // unique while the server lives, counting from 1
+    unsigned nId = 0; // unique among one protocol's rows while the server lives, counting from 1
+    ServeProtocol protocol = ServeProtocol::tftp;
     sockaddr_storage client = {};    // the client's address and port
     std::string file;                // the name as asked, bounded, control bytes escaped
     WORD wDirection = DIRECTION_GET; // DIRECTION_GET: the client reads; DIRECTION_PUT: it uploads

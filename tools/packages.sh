@@ -20,8 +20,10 @@ ensure_packages() {
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# What every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev qt6-base-dev libseccomp-dev fonts-dejavu-core)
+# What every build needs; libmicrohttpd-dev brings the HTTP server's library,
+# which the package's Depends name through dpkg-shlibdeps.
+BUILD_PACKAGES=(cmake ninja-build g++ pkgconf libgtest-dev qt6-base-dev libseccomp-dev libmicrohttpd-dev
+    fonts-dejavu-core)
 # What the tests need besides: the TFTP servers they transfer files with
 # (dnsmasq in a network namespace made with iproute2), the command-line clients
 # the server is tried with, setcap for the port 69 helper's test, gdb to inject
