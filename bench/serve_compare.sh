@@ -7,9 +7,8 @@
 #     server and client pinned to CPU 0, unpinned, or both;
 #   - 100 atftp clients at once, each getting a 4 MiB file at blksize 1468,
 #     pinned, unpinned or both likewise: the time until the last one is done.
-# Tarnwick serves as a user runs it: `tarnwick --serve` with its Serve window
-# on Qt's offscreen platform, its settings in a private directory (for the 100
-# clients --max-transfers and --max-per-client raised to 128). Each server and case
+# Tarnwick serves as a server runs it: `tarnwick-serve`, headless and confined
+# (for the 100 clients --max-transfers and --max-per-client raised to 128). Each server and case
 # runs once to warm up, then RUNS times (default 3); every copy is compared
 # byte for byte with the original; the servers take turns run by run, so that
 # what else the machine does falls on all three alike. Printed: the median
@@ -28,9 +27,9 @@ clients=100
 
 ensure_packages "${BUILD_PACKAGES[@]}" tftpd-hpa atftp python3
 cmake --preset release >/dev/null
-cmake --build --preset release --target tarnwick >/dev/null
+cmake --build --preset release --target tarnwick-serve >/dev/null
 tools/fetch_atftpd.sh build/atftpd >/dev/null
-tarnwick="$PWD/build/tarnwick"
+tarnwick="$PWD/build/tarnwick-serve"
 atftpd="$PWD/build/atftpd/usr/sbin/atftpd"
 [ -x "$atftpd" ] || { echo "atftpd is missing (tools/fetch_atftpd.sh build/atftpd)" >&2; exit 1; }
 
@@ -61,7 +60,7 @@ start_servers() {
     read -r transfers per_client <<<"$2"
     port[tarnwick]=$(free_port)
     : >"$work/tarnwick.log"
-    XDG_CONFIG_HOME="$work/config" $1 "$tarnwick" -platform offscreen --serve "$work/root" --listen 127.0.0.1 \
+    $1 "$tarnwick" "$work/root" --listen 127.0.0.1 \
         --port "${port[tarnwick]}" --max-transfers "$transfers" --max-per-client "$per_client" \
         >"$work/tarnwick.log" 2>/dev/null &
     pid[tarnwick]=$!
@@ -73,10 +72,10 @@ start_servers() {
         --maxthread 200 --logfile /dev/null "$work/root" &
     pid[atftpd]=$!
     for _ in $(seq 100); do # Tarnwick says when it serves
-        grep -q '^Serving' "$work/tarnwick.log" && break
+        grep -q 'Serving' "$work/tarnwick.log" && break
         sleep 0.05
     done
-    grep -q '^Serving' "$work/tarnwick.log" || { echo "Tarnwick did not start serving" >&2; exit 1; }
+    grep -q 'Serving' "$work/tarnwick.log" || { echo "Tarnwick did not start serving" >&2; exit 1; }
     sleep 0.3
 }
 
