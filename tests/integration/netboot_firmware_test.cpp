@@ -197,6 +197,10 @@ protected:
                                              scratch / "leases",
                                          scratch / "router.txt");
         bootServer = std::make_unique<Child>(BootServerCommand(folder.Path().string()), scratch / "server.txt");
+        // Serving once a socket of this network holds UDP port 67 (0x43).
+        ASSERT_TRUE(
+            Await([] { return ReadText("/proc/net/udp").find(":0043 00000000:0000") != std::string::npos; }, 30))
+            << "the boot server took no port 67: " << BootServerCommand(folder.Path().string());
     }
     void TearDown() override
     {
