@@ -29,6 +29,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkgconf libgtest-dev qt6-base-dev libsecco
 # the server is tried with, setcap for the port 69 helper's test, gdb to inject
 # calls into the confined server, addgroup for
 # the package's postinst, the tools that check an installation, and those that
-# check the sources' style.
+# check the sources' style; QEMU, its iPXE ROMs, OVMF and iPXE's boot files for
+# the firmware that boots from the server.
 TEST_PACKAGES=(tftpd-hpa tftp-hpa atftp busybox curl dnsmasq-base iproute2 libcap2-bin adduser gdb desktop-file-utils
-    appstream appstream-compose lintian dpkg-dev xvfb xauth xdotool clang-format clang-tidy)
+    appstream appstream-compose lintian dpkg-dev xvfb xauth xdotool clang-format clang-tidy
+    qemu-system-x86 ovmf ipxe-qemu ipxe)
