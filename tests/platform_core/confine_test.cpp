@@ -5,7 +5,9 @@
 // is the process test's (serve_process_test.cpp).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,16 +21,22 @@
 
 namespace {
 
-// Runs probe in a child confined to folder: 0 when the call succeeded,
-// else its errno (255: the child could not be confined).
-int InConfinedChild(const std::string& folder, bool bWrite, const std::function<long()>& probe)
+// A TCP socket the child opens before it is confined, as an HTTP server's
+// listening socket is.
+int g_tcp = -1;
+
+// Runs probe in a child confined to folder (serving TCP port nTcpPort when
+// not 0): 0 when the call succeeded, else its errno (255: the child could
+// not be confined).
+int InConfinedChild(const std::string& folder, bool bWrite, const std::function<long()>& probe, unsigned nTcpPort = 0)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        g_tcp = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         // exit_group itself: a sanitizer's _exit would check for leaks with
         // calls the filter refuses.
-        if (!AfxConfine(ConfineRequest{fd, bWrite}).Complete())
+        if (!AfxConfine(ConfineRequest{fd, bWrite, nTcpPort}).Complete())
             ::syscall(SYS_exit_group, 255);
         ::syscall(SYS_exit_group, probe() >= 0 ? 0 : errno);
     }
@@ -64,6 +72,53 @@ TEST(Confine, BeneathTheFolderOnlyAndOnlyTheListedCalls)
     };
     for (const auto& row : rows)
         EXPECT_EQ(InConfinedChild(folder, row.bWrite, row.probe), row.error) << row.what;
+}
+
+// A port no one holds now, by the system's choice.
+unsigned FreeTcpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Serving HTTP: connections are accepted and the served port may be bound;
+// no other port, no connect, and none of it without HTTP.
+TEST(Confine, ATcpPortServedAllowsAcceptingOnItAlone)
+{
+    if (AfxLandlockAbi() < 4)
+        GTEST_SKIP() << "this kernel's Landlock has no TCP rules (ABI 4)";
+    TempDir dir;
+    const unsigned served = FreeTcpPort(), other = FreeTcpPort();
+    const auto bindTo = [](unsigned port) {
+        return [port] {
+            sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+            return static_cast<long>(::bind(g_tcp, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        };
+    };
+    const auto connectTo = [served] {
+        sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(served)), {htonl(INADDR_LOOPBACK)}, {}};
+        return static_cast<long>(::connect(g_tcp, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    };
+    const auto accept = [] { return static_cast<long>(::accept4(g_tcp, nullptr, nullptr, SOCK_NONBLOCK)); };
+    const struct {
+        const char* what;
+        unsigned nTcpPort;
+        std::function<long()> probe;
+        int error;
+    } rows[] = {
+        {"accept without HTTP", 0, accept, EPERM},
+        {"accept with HTTP (the socket does not listen)", served, accept, EINVAL},
+        {"bind the port served", served, bindTo(served), 0},
+        {"bind another port", served, bindTo(other), EACCES},
+        {"connect (the filter refuses it before Landlock would)", served, connectTo, EPERM},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(InConfinedChild(dir.Path().string(), false, row.probe, row.nTcpPort), row.error) << row.what;
 }
 
 } // namespace
