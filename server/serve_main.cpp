@@ -105,13 +105,14 @@ CTFTPServer::Binder HelperBinder(BindResult& refused)
     };
 }
 
-std::string ConfinementLine(const ConfineResult& result, const ServeConfig& config)
+std::string ConfinementLine(const ConfineResult& result, const ServeConfig& config, UINT nHttpPort)
 {
     if (!result.Complete())
         return "Not fully confined: " + result.missing + ". Serving goes on with the rest.";
     return "Confined to " + config.folder + (config.bAllowUpload ? " (read and write)" : " (read-only)") +
            ": no new privileges, no capabilities, Landlock ABI " + std::to_string(result.nLandlockAbi) +
-           ", a seccomp filter of the calls serving makes";
+           ", a seccomp filter of the calls serving makes" +
+           (nHttpPort != 0 ? ", TCP only to accept on port " + std::to_string(nHttpPort) : std::string());
 }
 
 } // namespace
@@ -181,7 +182,7 @@ int main(int argc, char** argv)
     const ConfineResult confined = AfxConfine(ConfineRequest{folderFd, config.bAllowUpload, netboot.HttpPort()});
     if (folderFd >= 0)
         ::close(folderFd);
-    output.Say("confinement", ConfinementLine(confined, config));
+    output.Say("confinement", ConfinementLine(confined, config, netboot.HttpPort()));
     if (options.bRequireConfinement && !confined.Complete()) {
         output.Say("error", "Cannot serve: --require-confinement, and the kernel cannot confine the server fully");
         return 1;
