@@ -147,6 +147,12 @@ std::optional<Bytes> Get(UINT port, const std::string& name)
     return Bytes(data->begin() + 4, data->end());
 }
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class ServeProcessTest : public ::testing::Test {
 protected:
     void SetUp() override { WriteFileBytes(folder / "boot.cfg", BytesOf("kernel vmlinuz\n")); }
@@ -242,14 +248,8 @@ TEST_F(ServeProcessTest, NetbootAnswersAPxeMachineAndServesItsScriptOverHttp)
     sockaddr_in address{AF_INET, htons(68), {INADDR_ANY}, {}};
     ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     // A BOOTREQUEST from 52:54:00:00:00:07: DHCPDISCOVER, PXEClient, BIOS.
-    Bytes discover = Bytes{1, 1, 6, 0, 0, 0, 0, 7};
-    const auto append = [&discover](const Bytes& more) { discover.insert(discover.end(), more.begin(), more.end()); };
-    discover.resize(28);
-    append(Bytes{0x52, 0x54, 0, 0, 0, 7});
-    discover.resize(236);
-    append(Bytes{99, 130, 83, 99, 53, 1, 1, 60, 9});
-    append(BytesOf("PXEClient"));
-    append(Bytes{93, 2, 0, 0, 255});
+    Bytes discover = Bytes{1, 1, 6, 0, 0, 0, 0, 7} + Bytes(20) + Bytes{0x52, 0x54, 0, 0, 0, 7} + Bytes(202) +
+                     Bytes{99, 130, 83, 99, 53, 1, 1, 60, 9} + BytesOf("PXEClient") + Bytes{93, 2, 0, 0, 255};
     address.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     address.sin_port = htons(67);
     ASSERT_EQ(

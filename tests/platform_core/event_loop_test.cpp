@@ -4,9 +4,7 @@
 // process. (tarnwick-serve's process test covers the rest.)
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include "platform/core/event_loop.h"
 #include "platform/core/socket.h"
@@ -51,25 +49,6 @@ TEST(EventLoop, SkipsASocketClosedInTheRoundAndReportsTheStopSignal)
         EXPECT_EQ(loop.StopSignal(), SIGTERM);
     }
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
-}
-
-// A descriptor of another kind (a library's epoll set): called while
-// readable, and no more once unwatched.
-TEST(EventLoop, CallsAWatchedDescriptorUntilItIsUnwatched)
-{
-    CEventLoop loop;
-    int pipe[2];
-    ASSERT_TRUE(loop.Valid() && ::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) == 0);
-    int calls = 0;
-    loop.WatchFd(pipe[0], [&] { ++calls; });
-    EXPECT_EQ(loop.RunOnce(0), 0);
-    ASSERT_EQ(::write(pipe[1], "x", 1), 1);
-    EXPECT_EQ(loop.RunOnce(2000), 1);
-    loop.UnwatchFd(pipe[0]);
-    EXPECT_EQ(loop.RunOnce(0), 0);
-    EXPECT_EQ(calls, 1);
-    ::close(pipe[0]);
-    ::close(pipe[1]);
 }
 
 } // namespace

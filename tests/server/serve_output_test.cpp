@@ -93,18 +93,17 @@ TEST(ServeOutput, RowsOfBothProtocolsKeepDistinctIdsAndABootIsOneLine)
     answer.mac = "52:54:00:12:34:56";
     answer.arch = BootArch::uefiX64;
     answer.file = "ipxe.efi";
-    answer.line = "A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi";
+    answer.line = "told";
     json.Boot(answer);
     std::vector<std::string> events;
     for (const std::string& line : lines)
         events.push_back(line.substr(21, line.find(R"(,"client")") - 21));
-    EXPECT_EQ(
-        events,
-        (std::vector<std::string>{
-            R"(start","id":1,"protocol":"tftp")", R"(start","id":2,"protocol":"http")",
-            R"(end","id":2,"protocol":"http")", R"(end","id":1,"protocol":"tftp")", R"(end","id":3,"protocol":"tftp")",
-            R"(boot","protocol":"dhcp","mac":"52:54:00:12:34:56","arch":"UEFI x64","ipxe":false,)"
-            R"("file":"ipxe.efi","text":"A UEFI x64 machine (52:54:00:12:34:56) was told to boot ipxe.efi"})"}));
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          R"(start","id":1,"protocol":"tftp")", R"(start","id":2,"protocol":"http")",
+                          R"(end","id":2,"protocol":"http")", R"(end","id":1,"protocol":"tftp")",
+                          R"(end","id":3,"protocol":"tftp")",
+                          R"(boot","protocol":"dhcp","mac":"52:54:00:12:34:56","arch":"UEFI x64","ipxe":false,)"
+                          R"("file":"ipxe.efi","text":"told"})"}));
 }
 
 } // namespace
