@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// tarnwick-serve: one folder served by TFTP without a window. It binds its
-// sockets (through the helper for port 69, or as passed by systemd), opens
-// the folder, confines itself, and only then reads a datagram. SIGTERM or
+// tarnwick-serve: one folder served by TFTP without a window, and with
+// --netboot also by HTTP, with a proxy DHCP for boot firmware. It binds its
+// sockets (through the helper for ports 67 and 69, or as passed by systemd),
+// opens the folder, confines itself, and only then reads a datagram. SIGTERM or
 // SIGINT ends every transfer and the program, with status 0.
 #include <fcntl.h>
 #include <signal.h>
@@ -21,6 +22,7 @@
 #include "platform/core/socket_activation.h"
 #include "protocol/host_address.h"
 #include "server/serve_failure.h"
+#include "server/serve_main_netboot.h"
 #include "server/serve_options.h"
 #include "server/serve_output.h"
 #include "server/server.h"
@@ -103,13 +105,14 @@ CTFTPServer::Binder HelperBinder(BindResult& refused)
     };
 }
 
-std::string ConfinementLine(const ConfineResult& result, const ServeConfig& config)
+std::string ConfinementLine(const ConfineResult& result, const ServeConfig& config, UINT nHttpPort)
 {
     if (!result.Complete())
         return "Not fully confined: " + result.missing + ". Serving goes on with the rest.";
     return "Confined to " + config.folder + (config.bAllowUpload ? " (read and write)" : " (read-only)") +
            ": no new privileges, no capabilities, Landlock ABI " + std::to_string(result.nLandlockAbi) +
-           ", a seccomp filter of the calls serving makes";
+           ", a seccomp filter of the calls serving makes" +
+           (nHttpPort != 0 ? ", TCP only to accept on port " + std::to_string(nHttpPort) : std::string());
 }
 
 } // namespace
@@ -163,40 +166,61 @@ int main(int argc, char** argv)
         output.Say("error", ServeFailureLine(error, config, detail, refused));
         return 1;
     }
+    CServeNetboot netboot(&rowsChanged, &log, &output);
+    if (options.bNetboot) {
+        if (const std::string failed = netboot.Start(options, loop); !failed.empty()) {
+            server.Stop();
+            log.Release(&output, "");
+            output.Say("error", failed);
+            return 1;
+        }
+    }
     output.Say("serving", ServingLine(config, server.ListeningAddresses()));
     log.Release(&output, "Serving " + config.folder);
 
     const int folderFd = ::open(config.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const ConfineResult confined = AfxConfine(ConfineRequest{folderFd, config.bAllowUpload});
+    const ConfineResult confined = AfxConfine(ConfineRequest{folderFd, config.bAllowUpload, netboot.HttpPort()});
     if (folderFd >= 0)
         ::close(folderFd);
-    output.Say("confinement", ConfinementLine(confined, config));
+    output.Say("confinement", ConfinementLine(confined, config, netboot.HttpPort()));
     if (options.bRequireConfinement && !confined.Complete()) {
         output.Say("error", "Cannot serve: --require-confinement, and the kernel cannot confine the server fully");
         return 1;
     }
 
+    // TFTP's rows, then HTTP's: as CServeOutput::Rows takes them.
+    std::vector<ServeRow> rows;
+    const auto allRows = [&]() -> const std::vector<ServeRow>& {
+        if (!options.bNetboot)
+            return server.Rows();
+        rows = server.Rows();
+        rows.insert(rows.end(), netboot.HttpRows().begin(), netboot.HttpRows().end());
+        return rows;
+    };
     ULONGLONG nextProgress = 0;
     while (loop.StopSignal() == 0 && !output.Broken()) {
-        ULONGLONG deadline = server.NextDeadlineMs();
-        if (options.bJson && server.Running() > 0)
+        ULONGLONG deadline = std::min(server.NextDeadlineMs(), netboot.NextDeadlineMs());
+        if (options.bJson && server.Running() + netboot.Running() > 0)
             deadline = std::min(deadline, nextProgress);
         loop.RunOnce(AfxTimeoutUntil(deadline, AfxMonotonicMs()));
         const ULONGLONG now = AfxMonotonicMs();
         if (now >= server.NextDeadlineMs())
             server.OnTick(now);
+        if (now >= netboot.NextDeadlineMs())
+            netboot.OnTick();
         bool changed = false;
         for (MSG message{}; rowsChanged.PeekMessage(&message);)
             changed = true;
         const bool progress = options.bJson && now >= nextProgress;
         if (changed || progress)
-            output.Rows(server.Rows(), progress);
+            output.Rows(allRows(), progress);
         if (progress)
             nextProgress = now + kProgressMs;
     }
     if (const int signal = loop.StopSignal(); signal != 0)
         output.Say("signal", std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ": every transfer ends now");
+    netboot.Stop();
     server.Stop();
-    output.Rows(server.Rows(), false);
+    output.Rows(allRows(), false);
     return 0;
 }

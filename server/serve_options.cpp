@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "server/serve_options.h"
 
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
@@ -37,6 +39,13 @@ constexpr const char* kHelp =
     "                         came in on\n"
     "  --log-format FORMAT    text (default) or json: one JSON object a line\n"
     "  --require-confinement  end with status 1 when the kernel cannot confine the server fully\n"
+    "  --netboot              network boot: with exactly one --listen ADDRESS (IPv4), also answer PXE and\n"
+    "                         UEFI firmware as a proxy DHCP (UDP 67 and 4011; it gives no addresses) on the\n"
+    "                         interface that holds ADDRESS, and serve the folder read-only over HTTP\n"
+    "  --http-port N          with --netboot: the HTTP port, 1 to 65535 (default 8069)\n"
+    "  --boot-file ARCH=NAME  with --netboot: the file a kind of machine boots; ARCH is bios (default\n"
+    "                         undionly.kpxe), uefi-x64 (ipxe.efi), uefi-ia32 (ipxe-i386.efi), uefi-arm64\n"
+    "                         (ipxe-arm64.efi) or ipxe (the script iPXE fetches, boot.ipxe); may be repeated\n"
     "  -h, --help             this help\n"
     "  -v, --version          the version\n"
     "\n"
@@ -54,6 +63,48 @@ bool ReadWhole(std::string_view text, long long nLow, long long nHigh, int* pVal
     return true;
 }
 
+// The interface that holds address among its own; empty when none does.
+std::string InterfaceHolding(const sockaddr_storage& address)
+{
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return {};
+    std::string name;
+    const auto& wanted = reinterpret_cast<const sockaddr_in&>(address);
+    for (const ifaddrs* entry = list; entry != nullptr && name.empty(); entry = entry->ifa_next)
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET &&
+            reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr == wanted.sin_addr.s_addr)
+            name = entry->ifa_name;
+    ::freeifaddrs(list);
+    return name;
+}
+
+// --boot-file ARCH=NAME into files; "" when it fits, else what is wrong.
+std::string SetBootFile(std::string_view value, NetbootFiles* pFiles)
+{
+    const size_t equals = value.find('=');
+    const std::string_view arch = value.substr(0, equals);
+    const std::string_view name = equals == std::string_view::npos ? std::string_view() : value.substr(equals + 1);
+    const std::pair<std::string_view, std::string*> names[] = {
+        {"bios", &pFiles->biosFile},          {"uefi-x64", &pFiles->uefiX64File},
+        {"uefi-ia32", &pFiles->uefiIa32File}, {"uefi-arm64", &pFiles->uefiArm64File},
+        {"ipxe", &pFiles->ipxeScript},
+    };
+    std::string* pTarget = nullptr;
+    for (const auto& [known, pName] : names)
+        if (arch == known)
+            pTarget = pName;
+    if (pTarget == nullptr || name.empty())
+        return "--boot-file " + std::string(value.substr(0, 60)) +
+               ": ARCH=NAME, ARCH one of bios, uefi-x64, uefi-ia32, uefi-arm64, ipxe";
+    // The name goes into the DHCP answer's file field, which URLs share.
+    if (name.size() > 100 ||
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return "--boot-file " + std::string(arch) + ": a name of 1 to 100 bytes, without control characters";
+    *pTarget = name;
+    return {};
+}
+
 } // namespace
 
 int ParseServeOptions(int argc, const char* const* argv, ServeOptions* pOptions, std::string* pSay)
@@ -68,6 +119,8 @@ int ParseServeOptions(int argc, const char* const* argv, ServeOptions* pOptions,
     std::string folder;
     bool upload = false, create = false, replace = false;
     int port = static_cast<int>(TFTP_SERVER_PORT);
+    int httpPort = static_cast<int>(options.nHttpPort);
+    bool httpPortGiven = false, bootFileGiven = false;
     // The options that take a number: its bounds and where it goes.
     const struct {
         std::string_view name;
@@ -75,6 +128,7 @@ int ParseServeOptions(int argc, const char* const* argv, ServeOptions* pOptions,
         int* pValue;
     } numbers[] = {
         {"--port", 1, 65535, &port},
+        {"--http-port", 1, 65535, &httpPort},
         {"--max-transfers", 1, 1024, &config.nMaxTransfers},
         {"--max-per-client", 1, 1024, &config.nMaxPerClient},
         {"--max-blksize", TFTP_MIN_BLOCK_SIZE, TFTP_MAX_BLOCK_SIZE, &config.nMaxBlockSize},
@@ -91,6 +145,7 @@ int ParseServeOptions(int argc, const char* const* argv, ServeOptions* pOptions,
         {"--ignore-case", &config.bIgnoreCase, true},
         {"--any-network", &config.bLocalNetworksOnly, false},
         {"--require-confinement", &options.bRequireConfinement, true},
+        {"--netboot", &options.bNetboot, true},
     };
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
@@ -131,12 +186,17 @@ int ParseServeOptions(int argc, const char* const* argv, ServeOptions* pOptions,
                 return mistake(std::string(argument) + " " + std::string(value).substr(0, 40) + ": not a number from " +
                                std::to_string(number.nLow) + " to " + std::to_string(number.nHigh));
             options.bListenGiven |= argument == "--port";
+            httpPortGiven |= argument == "--http-port";
             known = true;
         }
-        if (argument == "--listen" || argument == "--log-format") {
+        if (argument == "--listen" || argument == "--log-format" || argument == "--boot-file") {
             if (!next())
                 return mistake(std::string(argument) + " needs a value");
-            if (argument == "--listen")
+            if (argument == "--boot-file") {
+                if (const std::string wrong = SetBootFile(value, &options.bootFiles); !wrong.empty())
+                    return mistake(wrong);
+                bootFileGiven = true;
+            } else if (argument == "--listen")
                 listen.emplace_back(value);
             else if (value == "json" || value == "text")
                 options.bJson = value == "json";
@@ -172,6 +232,22 @@ int ParseServeOptions(int argc, const char* const* argv, ServeOptions* pOptions,
         if (found.nError != 0 || found.addresses.empty())
             return mistake("--listen " + text.substr(0, 60) + ": not an IPv4 or IPv6 address");
         config.listen.push_back(found.addresses.front());
+    }
+    if (!options.bNetboot && (httpPortGiven || bootFileGiven))
+        return mistake(std::string(httpPortGiven ? "--http-port" : "--boot-file") + " needs --netboot");
+    if (options.bNetboot) {
+        // The proxy DHCP answers on one interface, and names one address as the boot server.
+        if (listen.size() != 1)
+            return mistake("--netboot needs exactly one --listen ADDRESS: the IPv4 address of the network "
+                           "card the machines boot on");
+        if (config.listen.front().ss_family != AF_INET)
+            return mistake("--netboot: --listen " + listen.front().substr(0, 60) +
+                           " is not IPv4 (network boot firmware asks by DHCP, over IPv4)");
+        options.netbootInterface = InterfaceHolding(config.listen.front());
+        if (options.netbootInterface.empty())
+            return mistake("--netboot: no network interface of this machine has the address " +
+                           listen.front().substr(0, 60));
+        options.nHttpPort = static_cast<UINT>(httpPort);
     }
     *pOptions = std::move(options);
     return -1;

@@ -3,7 +3,7 @@
 //   tarnwick-serve DIR [--listen ADDRESS]... [--port N] [--allow-upload] [--allow-create]
 //       [--allow-replace] [--max-transfers N] [--max-per-client N] [--max-blksize N]
 //       [--max-windowsize N] [--ignore-case] [--any-network] [--log-format text|json]
-//       [--require-confinement]
+//       [--require-confinement] [--netboot [--http-port N] [--boot-file ARCH=NAME]...]
 //   tarnwick-serve --help | --version
 // Only the command line decides; no settings file is read.
 #pragma once
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "server/proxy_dhcp.h"
 #include "server/server.h"
 
 struct ServeOptions {
@@ -18,6 +19,12 @@ struct ServeOptions {
     bool bListenGiven = false; // --listen or --port was given
     bool bJson = false;        // --log-format json
     bool bRequireConfinement = false;
+    // --netboot: the proxy DHCP and HTTP beside TFTP, on the one --listen
+    // address (IPv4), on the interface that holds it.
+    bool bNetboot = false;
+    std::string netbootInterface;
+    UINT nHttpPort = 8069;  // --http-port
+    NetbootFiles bootFiles; // --boot-file ARCH=NAME
 };
 
 // Reads argv. Returns -1 when the server is to run with *pOptions; otherwise

@@ -56,14 +56,19 @@ std::string Plain(std::string_view text)
     return plain;
 }
 
-unsigned IdOf(const ServeRow& row)
+std::pair<ServeProtocol, unsigned> KeyOf(const ServeRow& row)
 {
-    return row.nId;
+    return {row.protocol, row.nId};
 }
 
-unsigned IdOf(unsigned nId)
+std::pair<ServeProtocol, unsigned> KeyOf(const std::pair<ServeProtocol, unsigned>& key)
 {
-    return nId;
+    return key;
+}
+
+const char* ProtocolName(ServeProtocol protocol)
+{
+    return protocol == ServeProtocol::http ? "http" : "tftp";
 }
 
 } // namespace
@@ -170,15 +175,15 @@ void CServeOutput::Say(const char* lpszEvent, std::string_view text)
         Write(m_time() + " " + Plain(text));
 }
 
-std::string CServeOutput::RowLine(const char* lpszEvent, const ServeRow& row) const
+std::string CServeOutput::RowLine(const char* lpszEvent, const ServeRow& row, unsigned nId) const
 {
     sockaddr_storage client = row.client;
     const UINT port = ntohs(client.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(client).sin6_port
                                                          : reinterpret_cast<const sockaddr_in&>(client).sin_port);
     const ULONGLONG ms = row.nEndMs > row.nStartMs ? row.nEndMs - row.nStartMs : 0;
-    return "{\"time\":\"" + m_time() + "\",\"event\":\"" + lpszEvent + "\",\"id\":" + std::to_string(row.nId) +
-           ",\"client\":" + JsonString(AddressOnlyText(client)) + ",\"port\":" + std::to_string(port) +
-           ",\"file\":" + JsonString(row.file) + ",\"direction\":\"" +
+    return "{\"time\":\"" + m_time() + "\",\"event\":\"" + lpszEvent + "\",\"id\":" + std::to_string(nId) +
+           ",\"protocol\":\"" + ProtocolName(row.protocol) + "\",\"client\":" + JsonString(AddressOnlyText(client)) +
+           ",\"port\":" + std::to_string(port) + ",\"file\":" + JsonString(row.file) + ",\"direction\":\"" +
            (row.wDirection == DIRECTION_GET ? "read" : "write") + "\",\"options\":" + JsonString(row.granted) +
            ",\"bytes\":" + std::to_string(row.nBytes) +
            ",\"size\":" + (row.bSizeKnown ? std::to_string(row.nSize) : std::string("null")) + ",\"state\":\"" +
@@ -193,28 +198,39 @@ void CServeOutput::Rows(const std::vector<ServeRow>& rows, bool bProgress)
         return;
     for (const ServeRow& row : rows) {
         const bool running = row.state == ServeState::running;
-        if (row.nId > m_nSeen) {
+        const RowKey key{row.protocol, row.nId};
+        if (unsigned& seen = m_seen[row.protocol]; row.nId > seen) {
             // New: a running row starts; one that has already ended is told once, by its end.
-            m_nSeen = row.nId;
-            Write(RowLine(running ? "start" : "end", row));
+            seen = row.nId;
+            const unsigned id = ++m_nLastId;
+            Write(RowLine(running ? "start" : "end", row, id));
             if (running)
-                m_running[row.nId] = row.nBytes;
+                m_running[key] = Told{id, row.nBytes};
             continue;
         }
-        const auto told = m_running.find(row.nId);
+        const auto told = m_running.find(key);
         if (told == m_running.end())
             continue;
         if (!running) {
-            Write(RowLine("end", row));
+            Write(RowLine("end", row, told->second.nId));
             m_running.erase(told);
-        } else if (bProgress && row.nBytes != told->second) {
-            Write(RowLine("progress", row));
-            told->second = row.nBytes;
+        } else if (bProgress && row.nBytes != told->second.nBytes) {
+            Write(RowLine("progress", row, told->second.nId));
+            told->second.nBytes = row.nBytes;
         }
     }
-    // A running row the server no longer shows is no longer waited for.
+    // A running row the servers no longer show is no longer waited for.
     std::erase_if(m_running, [&rows](const auto& told) {
         return !std::binary_search(rows.begin(), rows.end(), told.first,
-                                   [](const auto& a, const auto& b) { return IdOf(a) < IdOf(b); });
+                                   [](const auto& a, const auto& b) { return KeyOf(a) < KeyOf(b); });
     });
+}
+
+void CServeOutput::Boot(const ProxyDhcpAnswer& answer)
+{
+    if (m_bJson)
+        Write("{\"time\":\"" + m_time() +
+              "\",\"event\":\"boot\",\"protocol\":\"dhcp\",\"mac\":" + JsonString(answer.mac) +
+              ",\"arch\":" + JsonString(BootArchName(answer.arch)) + ",\"ipxe\":" + (answer.bIpxe ? "true" : "false") +
+              ",\"file\":" + JsonString(answer.file) + ",\"text\":" + JsonString(answer.line) + "}");
 }

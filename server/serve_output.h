@@ -4,7 +4,9 @@
 // the server's log lines; as JSON (--log-format json), one object a line:
 // the log lines, and for the rows a "start" when a transfer starts, a
 // "progress" now and then while it runs and an "end" when it ends or is
-// refused. Every untrusted part (a file name, a client's error text) arrives
+// refused; a row's "id" is its own among all rows told, TFTP's and HTTP's
+// ("protocol"), which count their ids each from 1. With network boot, a
+// "boot" for each machine answered. Every untrusted part (a file name, a client's error text) arrives
 // escaped by the server and is escaped again for JSON.
 #pragma once
 
@@ -13,9 +15,11 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "protocol/transfer_log.h"
+#include "server/proxy_dhcp.h"
 #include "server/server.h"
 
 // "2025-06-01T12:34:56.789+02:00" from a local time with its tm_gmtoff.
@@ -44,24 +48,35 @@ public:
     // A line of the program's own: event names it in JSON ("serving",
     // "confinement", "error", "stopped"), text is the line.
     void Say(const char* lpszEvent, std::string_view text);
-    // The rows as the server has them now (CTFTPServer::Rows, by id): a line
+    // The rows as the servers have them now (CTFTPServer::Rows then
+    // CServeHttp::Rows: by protocol, then by id): a line
     // for each that is new or has ended since the last call, and with
     // bProgress one for each running row whose bytes have moved. As text,
     // nothing: the log lines tell the same.
     void Rows(const std::vector<ServeRow>& rows, bool bProgress);
+    // A machine the proxy DHCP answered for the first time in a while: as
+    // JSON, event "boot" with its MAC, architecture and file, and the line
+    // the log has for it; as text, nothing (the log line tells).
+    void Boot(const ProxyDhcpAnswer& answer);
     // A line could not be written because its reader has gone.
     bool Broken() const { return m_bBroken; }
 
 private:
     void Write(const std::string& line);
-    std::string RowLine(const char* lpszEvent, const ServeRow& row) const;
+    std::string RowLine(const char* lpszEvent, const ServeRow& row, unsigned nId) const;
 
     bool m_bJson;
     Writer m_writer;
     TimeSource m_time;
     bool m_bBroken = false;
-    unsigned m_nSeen = 0;                    // the highest row id told
-    std::map<unsigned, ULONGLONG> m_running; // rows told as running, with their bytes as last told
+    using RowKey = std::pair<ServeProtocol, unsigned>; // a row's protocol and its id there
+    struct Told {
+        unsigned nId;     // the row's id in the output
+        ULONGLONG nBytes; // as last told
+    };
+    std::map<ServeProtocol, unsigned> m_seen; // the highest row id told, by protocol
+    std::map<RowKey, Told> m_running;         // rows told as running
+    unsigned m_nLastId = 0;                   // the last id given in the output
 };
 
 // The local time now, as IsoTime writes it.

@@ -36,6 +36,7 @@ constexpr std::uint64_t kLandlockScopeAbstractUnix = 1ULL << 0; // ABI 6
 constexpr std::uint64_t kLandlockScopeSignal = 1ULL << 1;
 constexpr unsigned kLandlockCreateVersion = 1U << 0;
 constexpr int kLandlockRulePathBeneath = 1;
+constexpr int kLandlockRuleNetPort = 2; // ABI 4
 // The newest ABI whose rights this file knows; a newer kernel is used at this one.
 constexpr int kLandlockKnownAbi = 6;
 
@@ -48,6 +49,11 @@ struct LandlockRulesetAttr {
 struct __attribute__((packed)) LandlockPathBeneathAttr {
     std::uint64_t allowedAccess;
     std::int32_t parentFd;
+};
+
+struct LandlockNetPortAttr {
+    std::uint64_t allowedAccess;
+    std::uint64_t port;
 };
 
 // Drops every capability: from the bounding set (while CAP_SETPCAP is
@@ -74,8 +80,9 @@ bool DropCapabilities(std::string* pWhy)
 // Handles every file right of the ABI and grants, beneath the folder, reading
 // (and with bWrite writing, making and removing files); handles TCP binding
 // and connecting with no rule granting them; scopes abstract Unix sockets and
-// signals to the process (ABI 6).
-bool ApplyLandlock(int nAbi, int nFolderFd, bool bWrite, std::string* pWhy)
+// signals to the process (ABI 6). A TCP port served may be bound again
+// (nothing else: its socket is open already).
+bool ApplyLandlock(int nAbi, const ConfineRequest& request, std::string* pWhy)
 {
     LandlockRulesetAttr ruleset{};
     ruleset.handledAccessFs = kLandlockAbi1;
@@ -99,21 +106,25 @@ bool ApplyLandlock(int nAbi, int nFolderFd, bool bWrite, std::string* pWhy)
         *pWhy = std::string("Landlock: ") + std::strerror(errno);
         return false;
     }
-    LandlockPathBeneathAttr beneath{kLandlockReadFile | kLandlockReadDir, nFolderFd};
-    if (bWrite)
+    LandlockPathBeneathAttr beneath{kLandlockReadFile | kLandlockReadDir, request.nFolderFd};
+    if (request.bWrite)
         beneath.allowedAccess |=
             kLandlockWriteFile | kLandlockMakeReg | kLandlockRemoveFile | (nAbi >= 3 ? kLandlockTruncate : 0);
     static_assert((kLandlockAbi1 & kLandlockExecute) != 0, "nothing beneath the folder is executed");
     bool ok = ::syscall(SYS_landlock_add_rule, rulesetFd, kLandlockRulePathBeneath, &beneath, 0) == 0;
     if (!ok)
         *pWhy = std::string("Landlock's rule for the folder: ") + std::strerror(errno);
-    else if (!(ok = ::syscall(SYS_landlock_restrict_self, rulesetFd, 0) == 0))
+    LandlockNetPortAttr port{kLandlockNetBindTcp, request.nTcpPort};
+    if (ok && nAbi >= 4 && request.nTcpPort != 0 &&
+        !(ok = ::syscall(SYS_landlock_add_rule, rulesetFd, kLandlockRuleNetPort, &port, 0) == 0))
+        *pWhy = std::string("Landlock's rule for the TCP port: ") + std::strerror(errno);
+    if (ok && !(ok = ::syscall(SYS_landlock_restrict_self, rulesetFd, 0) == 0))
         *pWhy = std::string("Landlock: ") + std::strerror(errno);
     ::close(rulesetFd);
     return ok;
 }
 
-bool ApplySeccomp(bool bWrite, std::string* pWhy)
+bool ApplySeccomp(bool bWrite, bool bTcp, std::string* pWhy)
 {
     scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ERRNO(EPERM));
     if (filter == nullptr) {
@@ -122,7 +133,7 @@ bool ApplySeccomp(bool bWrite, std::string* pWhy)
     }
     int error = 0;
     for (const ConfineCall& call : AfxConfineCalls()) {
-        if (call.bWriteOnly && !bWrite)
+        if ((call.bWriteOnly && !bWrite) || (call.bTcpOnly && !bTcp))
             continue;
         const int number = ::seccomp_syscall_resolve_name(call.name);
         if (number == __NR_SCMP_ERROR)
@@ -172,12 +183,12 @@ ConfineResult AfxConfine(const ConfineRequest& request)
     if (abi == 0)
         Add(&result.missing, "Landlock: this kernel does not offer it (Linux 5.13 or later, with landlock among "
                              "its security modules)");
-    else if (ApplyLandlock(std::min(abi, kLandlockKnownAbi), request.nFolderFd, request.bWrite, &why))
+    else if (ApplyLandlock(std::min(abi, kLandlockKnownAbi), request, &why))
         result.nLandlockAbi = std::min(abi, kLandlockKnownAbi);
     else
         Add(&result.missing, why);
     // Last: the calls above are not on the list.
-    result.bSeccomp = ApplySeccomp(request.bWrite, &why);
+    result.bSeccomp = ApplySeccomp(request.bWrite, request.nTcpPort != 0, &why);
     if (!result.bSeccomp)
         Add(&result.missing, why);
     return result;

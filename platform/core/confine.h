@@ -9,6 +9,11 @@
 struct ConfineRequest {
     int nFolderFd = -1;  // the folder, opened (O_PATH will do); the only place the process may reach
     bool bWrite = false; // files beneath it may be written, made, renamed and removed
+    // A TCP port served (HTTP), its listening socket already open; 0: none.
+    // With one, the calls of a TCP server are allowed (accept4, sendfile),
+    // and Landlock (ABI 4 on) lets TCP bind that port only; never any TCP
+    // connect.
+    unsigned nTcpPort = 0;
 };
 
 struct ConfineResult {

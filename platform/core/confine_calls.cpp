@@ -34,6 +34,12 @@ constexpr ConfineCall Writing(const char* name, const char* reason)
     return ConfineCall{name, {}, 0, true, reason};
 }
 
+// Any arguments, and only for a server that serves HTTP.
+constexpr ConfineCall Tcp(const char* name, const char* reason)
+{
+    return ConfineCall{name, {}, 0, false, reason, true};
+}
+
 // Argument nIndex equal to value.
 constexpr ConfineCall When(const char* name, unsigned nIndex, std::uint64_t value, const char* reason)
 {
@@ -89,13 +95,21 @@ constexpr ConfineCall kCalls[] = {
            "NET_ADMIN, which is dropped, it can only read"),
     Any("bind", "a transfer's socket at the address the request came to; the netlink socket"),
     Any("setsockopt", "a transfer socket's options: packet information, receive timeout, IPV6_V6ONLY"),
-    Any("getsockopt", "socket errors"),
+    Any("getsockopt", "socket errors; the bytes an HTTP client has acknowledged (TCP_INFO)"),
     Any("getsockname", "a transfer's port, the netlink socket's address"),
-    Any("recvfrom", "datagrams"),
+    Any("recvfrom", "datagrams; HTTP requests"),
     Any("recvmsg", "datagrams with their destination and interface"),
-    Any("sendto", "datagrams; the netlink request"),
+    Any("sendto", "datagrams, broadcast ones too (the proxy DHCP's); the netlink request; HTTP's answers"),
     Any("sendmsg", "datagrams from the address the request came to"),
     Any("close", "sockets and files of ended transfers"),
+    // HTTP (--netboot): its listening socket is open before confinement;
+    // connections are accepted from it, and files go out with sendfile.
+    // No TCP socket is made and none connects (Landlock refuses TCP connect,
+    // and TCP bind on any port but the one served).
+    Tcp("accept4", "HTTP: a connection accepted from the listening socket"),
+    Tcp("accept", "HTTP: accept4 as the C library may make it"),
+    Tcp("sendfile", "HTTP: a file sent on a connection"),
+    Tcp("shutdown", "HTTP: a connection's end"),
     When("ioctl", 1, SIOCGIFMTU, "an interface's MTU caps the block size"),
     When("ioctl", 1, SIOCGIFINDEX, "an interface's index by its name"),
     When("ioctl", 1, SIOCGIFNAME, "an interface's name by its index"),

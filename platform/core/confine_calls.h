@@ -21,6 +21,7 @@ struct ConfineCall {
     unsigned nArgs;
     bool bWriteOnly; // allowed only when the folder may be written (uploads)
     const char* reason;
+    bool bTcpOnly = false; // allowed only when a TCP port is served (HTTP)
 };
 
 std::span<const ConfineCall> AfxConfineCalls();

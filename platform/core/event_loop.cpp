@@ -54,6 +54,23 @@ void CEventLoop::Unwatch(CAsyncSocket* pSocket)
     m_sockets.erase(found);
 }
 
+void CEventLoop::WatchFd(int fd, std::function<void()> onReady)
+{
+    if (fd < 0 || m_sockets.count(fd) != 0 || m_fds.count(fd) != 0)
+        return;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0)
+        m_fds[fd] = std::move(onReady);
+}
+
+void CEventLoop::UnwatchFd(int fd)
+{
+    if (m_fds.erase(fd) != 0)
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+}
+
 bool CEventLoop::CatchSignals(std::initializer_list<int> signals)
 {
     sigset_t set;
@@ -83,6 +100,13 @@ int CEventLoop::RunOnce(int nTimeoutMs)
             while (::read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
                 if (m_nStopSignal == 0)
                     m_nStopSignal = static_cast<int>(info.ssi_signo);
+            continue;
+        }
+        if (const auto other = m_fds.find(fd); other != m_fds.end()) {
+            // A copy: the call may unwatch its own descriptor.
+            const std::function<void()> onReady = other->second;
+            onReady();
+            ++calls;
             continue;
         }
         // Gone since the wait (closed by an earlier call of this round): skipped.

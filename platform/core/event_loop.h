@@ -4,6 +4,7 @@
 // from its next deadline. Single-threaded; no Qt.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <unordered_map>
 
@@ -23,6 +24,12 @@ public:
 
     void Watch(CAsyncSocket* pSocket) override;
     void Unwatch(CAsyncSocket* pSocket) override;
+
+    // Calls onReady from RunOnce whenever fd, a descriptor that is not a
+    // CAsyncSocket's (a library's own epoll set), is readable. fd stays the
+    // caller's; it is unwatched before it is closed.
+    void WatchFd(int fd, std::function<void()> onReady);
+    void UnwatchFd(int fd);
 
     // Takes the signals (SIGTERM, SIGINT) from their default action: they are
     // blocked, and RunOnce reports them through StopSignal instead. False,
@@ -45,6 +52,7 @@ private:
     // The sockets watched, by descriptor: an event for a descriptor no longer
     // here is stale and dropped.
     std::unordered_map<int, CAsyncSocket*> m_sockets;
+    std::unordered_map<int, std::function<void()>> m_fds; // by WatchFd
     ISocketWatcher* m_pPrevious = nullptr;
 };
 

@@ -2,12 +2,14 @@
 // tarnwick-serve as a process, watched from outside: no display and no Qt,
 // the socket systemd would pass, a Get served, the kernel's confinement in
 // /proc and by calls injected with gdb, SIGTERM and SIGINT ending it with
-// status 0, a taken port with status 1.
+// status 0, a taken port with status 1; with --netboot, a machine on a veth
+// link answered and served over HTTP.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -20,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "own_network.h"
 #include "served_folder.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/temp_dir.h"
@@ -144,6 +147,12 @@ std::optional<Bytes> Get(UINT port, const std::string& name)
     return Bytes(data->begin() + 4, data->end());
 }
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class ServeProcessTest : public ::testing::Test {
 protected:
     void SetUp() override { WriteFileBytes(folder / "boot.cfg", BytesOf("kernel vmlinuz\n")); }
@@ -202,6 +211,64 @@ TEST_F(ServeProcessTest, ATakenPortEndsWithStatusOneAndTheWayOut)
     EXPECT_TRUE(
         serve.WaitFor("Serving " + folder.Path().string() + " on 127.0.0.1 port " + arguments[4] + ", read-only"));
     EXPECT_EQ(serve.End(SIGINT), 0);
+}
+
+// With --netboot on nb0 (10.79.0.1), in the tests' own network namespace: a
+// BIOS PXE DISCOVER broadcast from the peer's end gets a proxy offer that
+// gives no address and names undionly.kpxe; the peer's curl gets boot.ipxe
+// over HTTP; both are told as JSON lines, from the confined process.
+TEST_F(ServeProcessTest, NetbootAnswersAPxeMachineAndServesItsScriptOverHttp)
+{
+    if (!InOwnNetwork())
+        GTEST_SKIP() << "needs a network namespace of the tests' own (they run as root)";
+    const pid_t peer = PeerNetwork();
+    const std::string inPeer = "nsenter -t " + std::to_string(peer) + " -n ";
+    static const bool made =
+        peer > 0 && std::system(("ip link add nb0 type veth peer name nb1 && ip addr add 10.79.0.1/24 dev nb0 && "
+                                 "ip link set nb0 up && ip link set nb1 netns " +
+                                 std::to_string(peer) + " && " + inPeer +
+                                 "sh -c 'ip addr add 10.79.0.2/24 dev nb1 && ip link set nb1 up'")
+                                    .c_str()) == 0;
+    ASSERT_TRUE(made);
+    WriteFileBytes(folder / "undionly.kpxe", Bytes(64));
+    WriteFileBytes(folder / "boot.ipxe", BytesOf("#!ipxe\necho netboot\n"));
+    ServeProcess serve({folder.Path().string(), "--listen", "10.79.0.1", "--netboot", "--log-format", "json"});
+    ASSERT_TRUE(serve.WaitFor(R"("event":"confinement")")) << serve.seen;
+
+    // The machine's socket: port 68 of the peer's end, made in its namespace.
+    const int own = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC),
+              theirs = ::open(("/proc/" + std::to_string(peer) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::setns(theirs, CLONE_NEWNET), 0);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), on = 1;
+    ASSERT_EQ(::setns(own, CLONE_NEWNET), 0);
+    ::close(own);
+    ::close(theirs);
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, "nb1", 4);
+    sockaddr_in address{AF_INET, htons(68), {INADDR_ANY}, {}};
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    // A BOOTREQUEST from 52:54:00:00:00:07: DHCPDISCOVER, PXEClient, BIOS.
+    Bytes discover = Bytes{1, 1, 6, 0, 0, 0, 0, 7} + Bytes(20) + Bytes{0x52, 0x54, 0, 0, 0, 7} + Bytes(202) +
+                     Bytes{99, 130, 83, 99, 53, 1, 1, 60, 9} + BytesOf("PXEClient") + Bytes{93, 2, 0, 0, 255};
+    address.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    address.sin_port = htons(67);
+    ASSERT_EQ(
+        ::sendto(fd, discover.data(), discover.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address),
+        static_cast<ssize_t>(discover.size()));
+    pollfd entry{fd, POLLIN, 0};
+    BYTE offer[1500] = {};
+    ASSERT_EQ(::poll(&entry, 1, static_cast<int>(Scaled(std::chrono::milliseconds(10000)).count())), 1);
+    ASSERT_GE(::recv(fd, offer, sizeof offer, 0), 300);
+    ::close(fd);
+    EXPECT_EQ(Bytes(offer + 16, offer + 24), (Bytes{0, 0, 0, 0, 10, 79, 0, 1})); // yiaddr 0, siaddr
+    EXPECT_STREQ(reinterpret_cast<const char*>(&offer[108]), "undionly.kpxe");
+    EXPECT_TRUE(serve.WaitFor(R"("event":"boot","protocol":"dhcp","mac":"52:54:00:00:00:07","arch":"BIOS")"))
+        << serve.seen;
+
+    EXPECT_EQ(Output(inPeer + "curl -s --max-time 10 http://10.79.0.1:8069/boot.ipxe"), "#!ipxe\necho netboot\n");
+    EXPECT_TRUE(serve.WaitFor(R"("event":"end","id":1,"protocol":"http","client":"10.79.0.2")")) << serve.seen;
+    EXPECT_TRUE(serve.WaitFor(R"("file":"/boot.ipxe","direction":"read")")) << serve.seen;
+    EXPECT_EQ(serve.End(SIGTERM), 0);
 }
 
 } // namespace

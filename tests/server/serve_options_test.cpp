@@ -37,6 +37,13 @@ TEST(ServeOptions, HelpVersionAndMistakes)
         {{"/", "--listen", "tftp.example.com"}, 2, "not an IPv4 or IPv6 address"},
         {{"/", "--log-format", "xml"}, 2, "--log-format xml: text or json"},
         {{"/", "--allow-create"}, 2, "--allow-create needs --allow-upload"},
+        {{"/", "--netboot"}, 2, "--netboot needs exactly one --listen ADDRESS"},
+        {{"/", "--netboot", "--listen", "127.0.0.1", "--listen", "::1"}, 2, "needs exactly one --listen"},
+        {{"/", "--netboot", "--listen", "::1"}, 2, "--listen ::1 is not IPv4"},
+        {{"/", "--netboot", "--listen", "192.0.2.254"}, 2, "no network interface of this machine has the address"},
+        {{"/", "--http-port", "8070"}, 2, "--http-port needs --netboot"},
+        {{"/", "--netboot", "--listen", "127.0.0.1", "--boot-file", "arm=x.efi"}, 2, "ARCH one of bios"},
+        {{"/", "--netboot", "--listen", "127.0.0.1", "--boot-file", "bios="}, 2, "ARCH one of bios"},
     };
     for (const auto& row : rows) {
         ServeOptions options;
@@ -68,9 +75,18 @@ TEST(ServeOptions, EachOptionSetsItsOwnAndTheRestKeepTheirDefaults)
     EXPECT_TRUE(config.bIgnoreCase && !config.bLocalNetworksOnly);
     EXPECT_TRUE(options.bJson && options.bRequireConfinement && options.bListenGiven);
 
+    ASSERT_EQ(Parse({"/", "--netboot", "--listen", "127.0.0.1", "--http-port", "8070", "--boot-file",
+                     "uefi-x64=snponly.efi", "--boot-file=ipxe=menu.ipxe"},
+                    &options, &say),
+              -1)
+        << say;
+    EXPECT_TRUE(options.bNetboot && options.netbootInterface == "lo" && options.nHttpPort == 8070U);
+    EXPECT_EQ(options.bootFiles.uefiX64File + " " + options.bootFiles.ipxeScript + " " + options.bootFiles.biosFile,
+              "snponly.efi menu.ipxe undionly.kpxe");
+
     ASSERT_EQ(Parse({"/"}, &options, &say), -1);
     EXPECT_TRUE(options.config.nPort == 69U && options.config.listen.empty() && !options.config.bAllowUpload);
-    EXPECT_TRUE(options.config.bLocalNetworksOnly && !options.bJson && !options.bListenGiven);
+    EXPECT_TRUE(options.config.bLocalNetworksOnly && !options.bJson && !options.bListenGiven && !options.bNetboot);
 }
 
 } // namespace

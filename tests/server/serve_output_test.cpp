@@ -63,8 +63,10 @@ TEST(ServeOutput, EachRowStartsMovesAndEndsOnceAndTextHasNoControlBytes)
     std::vector<std::string> events;
     for (const std::string& line : lines)
         events.push_back(line.substr(21, line.find(R"(,"client")") - 21));
-    EXPECT_EQ(events, (std::vector<std::string>{R"(start","id":1)", R"(end","id":2)", R"(progress","id":1)",
-                                                R"(end","id":3)", R"(end","id":1)"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{R"(start","id":1,"protocol":"tftp")", R"(end","id":2,"protocol":"tftp")",
+                                        R"(progress","id":1,"protocol":"tftp")", R"(end","id":3,"protocol":"tftp")",
+                                        R"(end","id":1,"protocol":"tftp")"}));
     EXPECT_NE(lines[1].find(R"("size":null,"state":"refused")"), std::string::npos) << lines[1];
 
     lines.clear();
@@ -72,6 +74,36 @@ TEST(ServeOutput, EachRowStartsMovesAndEndsOnceAndTextHasNoControlBytes)
     text.Rows({Row(1, ServeState::running, 0)}, true);
     text.LogLine("Read request for \"a\x1b[31m\"");
     EXPECT_EQ(lines, (std::vector<std::string>{"T Read request for \"a\\x1B[31m\""}));
+}
+
+// TFTP and HTTP count their rows each from 1; the output tells them apart
+// by an id of its own, and a boot by the machine's fields.
+TEST(ServeOutput, RowsOfBothProtocolsKeepDistinctIdsAndABootIsOneLine)
+{
+    std::vector<std::string> lines;
+    CServeOutput json(
+        true, [&lines](std::string_view line) { return lines.emplace_back(line), true; }, [] { return "T"; });
+    ServeRow http = Row(1, ServeState::running, 0);
+    http.protocol = ServeProtocol::http;
+    json.Rows({Row(1, ServeState::running, 0), http}, false);
+    http.state = ServeState::done;
+    json.Rows({Row(1, ServeState::running, 0), http}, false);
+    json.Rows({Row(1, ServeState::done, 0), Row(2, ServeState::refused, 0)}, false);
+    ProxyDhcpAnswer answer;
+    answer.mac = "52:54:00:12:34:56";
+    answer.arch = BootArch::uefiX64;
+    answer.file = "ipxe.efi";
+    answer.line = "told";
+    json.Boot(answer);
+    std::vector<std::string> events;
+    for (const std::string& line : lines)
+        events.push_back(line.substr(21, line.find(R"(,"client")") - 21));
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          R"(start","id":1,"protocol":"tftp")", R"(start","id":2,"protocol":"http")",
+                          R"(end","id":2,"protocol":"http")", R"(end","id":1,"protocol":"tftp")",
+                          R"(end","id":3,"protocol":"tftp")",
+                          R"(boot","protocol":"dhcp","mac":"52:54:00:12:34:56","arch":"UEFI x64","ipxe":false,)"
+                          R"("file":"ipxe.efi","text":"told"})"}));
 }
 
 } // namespace
