@@ -4,28 +4,17 @@
 
 #include <QApplication>
 #include <QDialog>
-
-#include <chrono>
-#include <functional>
+#include <QTest>
 
 #include "res/resource.h"
 #include "tests/support/fake_peer.h"
 #include "tests/support/msgbox_recorder.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/timing.h"
 #include "ui/command_line.h"
 #include "ui/serve_dlg.h"
 #include "ui/transfer_dlg.h"
 
 namespace {
-
-bool RunUntil(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(30));
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return condition();
-}
 
 // Once both windows are up and serving has begun, the Serve window is the
 // active one, above the main window, not beneath it.
@@ -44,13 +33,13 @@ TEST(ServeStartup, TheServeWindowStandsAboveTheMainWindow)
     CServeDlg* serve = g_pServeDlg;
     serve->SetServeProgram(TARNWICK_SERVE_PATH); // before the start the window has queued
     main.ShowWindow(SW_SHOW);
-    ASSERT_TRUE(RunUntil([&] { return !serve->ServingSummary().empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !serve->ServingSummary().empty(); }, 30000));
     EXPECT_TRUE(serve->GetSafeHwnd()->isVisible());
     EXPECT_EQ(QApplication::activeWindow(), serve->GetSafeHwnd());
     EXPECT_FALSE(main.GetSafeHwnd()->isActiveWindow());
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_TRUE(serve->StopServing(false));
-    ASSERT_TRUE(RunUntil([&] { return !serve->IsServing(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !serve->IsServing(); }, 30000));
     main.DestroyWindow();
 }
 
