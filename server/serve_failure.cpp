@@ -44,3 +44,34 @@ std::string ServeFailureLine(ServeStartError error, const ServeConfig& config, c
     }
     return AfxFormatString("Cannot serve on %s.", where);
 }
+
+const char* Port69ReasonName(HelperRefusal refusal)
+{
+    switch (refusal) {
+    case HelperRefusal::Missing:
+        return "port69-no-helper";
+    case HelperRefusal::NotInGroup:
+        return "port69-not-in-group";
+    case HelperRefusal::NotRunnable:
+        return "port69-not-runnable";
+    case HelperRefusal::None:
+    case HelperRefusal::WithoutCapability:
+        break;
+    }
+    return "port69-no-capability";
+}
+
+std::vector<std::pair<std::string, std::string>> ServeFailureFields(ServeStartError error, const ServeConfig& config,
+                                                                    const BindResult& refused)
+{
+    if (error != ServeStartError::notPermitted || config.nPort != TFTP_SERVER_PORT)
+        return {};
+    std::vector<std::pair<std::string, std::string>> fields = {
+        {"reason_code", Port69ReasonName(refused.refusal)},
+        {"helper", AfxFindBindHelper()},
+        {"user", AfxRealUserName()},
+    };
+    if (refused.refusal == HelperRefusal::NotInGroup)
+        fields.emplace_back("group", refused.helperGroup);
+    return fields;
+}

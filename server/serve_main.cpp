@@ -174,7 +174,8 @@ int main(int argc, char** argv)
     std::string detail;
     if (const ServeStartError error = server.Start(config, binder, &detail); error != ServeStartError::none) {
         log.Release(&output, "");
-        output.Say("error", ServeFailureLine(error, config, detail, refused));
+        output.Say("error", ServeFailureLine(error, config, detail, refused),
+                   ServeFailureFields(error, config, refused));
         return 1;
     }
     CServeNetboot netboot(&rowsChanged, &log, &output);

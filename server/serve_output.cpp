@@ -167,12 +167,18 @@ void CServeOutput::LogLine(std::string_view line)
     Say("log", line);
 }
 
-void CServeOutput::Say(const char* lpszEvent, std::string_view text)
+void CServeOutput::Say(const char* lpszEvent, std::string_view text,
+                       const std::vector<std::pair<std::string, std::string>>& fields)
 {
-    if (m_bJson)
-        Write("{\"time\":\"" + m_time() + "\",\"event\":\"" + lpszEvent + "\",\"text\":" + JsonString(text) + "}");
-    else
+    if (m_bJson) {
+        std::string line =
+            "{\"time\":\"" + m_time() + "\",\"event\":\"" + lpszEvent + "\",\"text\":" + JsonString(text);
+        for (const auto& [name, value] : fields)
+            line.append(",").append(JsonString(name)).append(":").append(JsonString(value));
+        Write(line + "}");
+    } else {
         Write(m_time() + " " + Plain(text));
+    }
 }
 
 std::string CServeOutput::RowLine(const char* lpszEvent, const ServeRow& row, unsigned nId) const

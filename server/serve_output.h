@@ -46,8 +46,10 @@ public:
     // One of the server's log lines.
     void LogLine(std::string_view line) override;
     // A line of the program's own: event names it in JSON ("serving",
-    // "confinement", "error", "stopped"), text is the line.
-    void Say(const char* lpszEvent, std::string_view text);
+    // "confinement", "error", "stopped"), text is the line. As JSON, fields
+    // follow the text, each a name and a string value; as text, they are left out.
+    void Say(const char* lpszEvent, std::string_view text,
+             const std::vector<std::pair<std::string, std::string>>& fields = {});
     // The rows as the servers have them now (CTFTPServer::Rows then
     // CServeHttp::Rows: by protocol, then by id): a line
     // for each that is new or has ended since the last call, and with

@@ -46,7 +46,8 @@ void CServeDlg::OnChildLine(std::string_view text)
         OnRow(*line);
         return;
     }
-    m_lastLine = line->text;
+    // The log keeps the child's own line; the end tells it in the window's words.
+    m_lastLine = line->event == "error" ? ServeMessageText(*line) : line->text;
     Say(line->text);
     if (line->event == "serving" && m_phase == Phase::starting) {
         m_phase = Phase::serving;
@@ -114,7 +115,8 @@ void CServeDlg::OnChildEnded(int nStatus, int nSignal, const std::string& error)
         ::close(m_nFolderFd);
     m_nFolderFd = -1;
     const bool restart = std::exchange(m_bRestart, false) && phase == Phase::stopping && nSignal == 0;
-    SetDlgItemText(IDC_SERVE_STATUS, status);
+    // The first paragraph; the message box has the rest, and the commands.
+    SetDlgItemText(IDC_SERVE_STATUS, status.substr(0, status.find("\n\n")));
     if (phase != Phase::stopping && g_pLogDlg != nullptr && status != m_lastLine)
         g_pLogDlg->LogLine(ErrorLogLine(status));
     UpdateControls();

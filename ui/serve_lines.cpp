@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <map>
 
+#include "platform/core/privileged_bind.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "server/serve_failure.h"
 #include "server/serve_output.h"
 
 namespace {
@@ -215,6 +219,10 @@ std::optional<ServeLine> ParseServeLine(std::string_view text)
             line.kind = kind;
     if (line.kind == ServeLine::Kind::message) {
         line.text = Text(members, "text");
+        line.reasonCode = Text(members, "reason_code");
+        line.helper = Text(members, "helper");
+        line.user = Text(members, "user");
+        line.group = Text(members, "group");
         return line;
     }
 
@@ -249,4 +257,27 @@ std::optional<ServeLine> ParseServeLine(std::string_view text)
         if (reason == ServeReasonName(static_cast<ServeReason>(code)))
             row.reasonCode = static_cast<ServeReason>(code);
     return line;
+}
+
+std::string ServeMessageText(const ServeLine& line)
+{
+    if (line.kind != ServeLine::Kind::message || line.helper.empty())
+        return line.text;
+    BindResult refused;
+    refused.outcome = BindOutcome::NotPermitted;
+    refused.helperGroup = line.group;
+    bool known = false;
+    using enum HelperRefusal;
+    for (const HelperRefusal refusal : {Missing, NotInGroup, NotRunnable, WithoutCapability})
+        if (line.reasonCode == Port69ReasonName(refusal)) {
+            refused.refusal = refusal;
+            known = true;
+        }
+    // A group to join must be named, or the command would be half of one.
+    if (!known || (refused.refusal == NotInGroup && line.group.empty()))
+        return line.text;
+    return AfxPort69DeniedText(
+        refused, line.helper, line.user.empty() ? AfxRealUserName() : line.user,
+        {AfxFindString(IDS_SERVE_PORT_69_NO_HELPER), AfxFindString(IDS_SERVE_PORT_69_NOT_IN_GROUP),
+         AfxFindString(IDS_SERVE_PORT_69_NOT_RUNNABLE), AfxFindString(IDS_SERVE_PORT_69_DENIED)});
 }

@@ -18,6 +18,9 @@ struct ServeLine {
     Kind kind = Kind::message;
     std::string event; // "serving", "error", ... or "start", "progress", "end"
     std::string text;  // a message's words
+    // An error's case and its particulars, when it tells them (port 69
+    // refused: "port69-no-helper" and so on; see ServeFailureFields).
+    std::string reasonCode, helper, user, group;
     // A row's event: the row (nStartMs 0, nEndMs its duration in ms), and
     // its client as "192.0.2.7:49152" or "[fe80::1%eth0]:49152".
     ServeRow row;
@@ -30,3 +33,9 @@ inline constexpr size_t kServeLineMost = 64 * 1024;
 // One line without its newline; none when it is not an object of the
 // output's form (an event name, and for a row an id of 1 or more).
 std::optional<ServeLine> ParseServeLine(std::string_view line);
+
+// What the window tells of a message line: for port 69 refused through the
+// helper, the case in the window's own words, each command on a line of its
+// own that begins with a tab (the message box gives it a Copy button), the
+// helper and user as the child named them; for any other line, its text.
+std::string ServeMessageText(const ServeLine& line);

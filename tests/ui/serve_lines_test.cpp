@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include "server/serve_failure.h"
+#include "server/serve_output.h"
+
 namespace {
 
 // Lines as tarnwick-serve --log-format json writes them, and some it never
@@ -71,6 +74,47 @@ TEST(ServeLines, ARowsFieldsAreRead)
     EXPECT_EQ(row.reasonCode, ServeReason::exists);
     EXPECT_EQ(row.nResends, 2u);
     EXPECT_EQ(row.nEndMs, 250u);
+}
+
+// Port 69 refused through the helper: the child names the case, the helper
+// and the user; the window tells it in its own words, each command on a line
+// of its own. A line that does not name a known case whole is shown as it came.
+TEST(ServeLines, APort69RefusalIsToldWithItsCommands)
+{
+    const std::string head = R"({"event":"error","text":"one line","helper":"/opt/t/tarnwick-bind","user":"alice")";
+    const std::pair<std::string, const char*> rows[] = {
+        // The fields after the helper and user; in the text shown (nullptr: the line's own text).
+        {R"(,"reason_code":"port69-not-in-group","group":"tarnwick"})", "\n\tsudo adduser alice tarnwick\n"},
+        {R"(,"reason_code":"port69-no-helper"})", "its helper for that port, /opt/t/tarnwick-bind, is missing."},
+        {R"(,"reason_code":"port69-not-runnable"})", "by alice. An administrator chose"},
+        {R"(,"reason_code":"port69-no-capability"})", "\n\tsudo setcap cap_net_bind_service=ep /opt/t/tarnwick-bind\n"},
+        {R"(,"reason_code":"port69-not-in-group"})", nullptr}, // no group to join
+        {R"(,"reason_code":"port69-later"})", nullptr},
+        {"}", nullptr},
+    };
+    for (const auto& [fields, says] : rows) {
+        const std::optional<ServeLine> line = ParseServeLine(head + fields);
+        ASSERT_TRUE(line) << fields;
+        const std::string text = ServeMessageText(*line);
+        EXPECT_TRUE(says == nullptr ? text == "one line" : text.find(says) != std::string::npos) << fields << text;
+    }
+
+    // What tarnwick-serve writes for a refusal is read back as that case.
+    std::string written;
+    CServeOutput output(
+        true, [&written](std::string_view line) { return written = line, true; }, [] { return "T"; });
+    BindResult refused;
+    refused.refusal = HelperRefusal::NotInGroup;
+    refused.helperGroup = "tftp-users";
+    ServeConfig config;
+    config.nPort = 69;
+    output.Say("error", "one line", ServeFailureFields(ServeStartError::notPermitted, config, refused));
+    const std::optional<ServeLine> read = ParseServeLine(written);
+    ASSERT_TRUE(read) << written;
+    EXPECT_NE(ServeMessageText(*read).find("\n\tsudo adduser " + read->user + " tftp-users\n"), std::string::npos)
+        << written;
+    config.nPort = 6969; // ports other than 69 have no helper, so no case
+    EXPECT_TRUE(ServeFailureFields(ServeStartError::notPermitted, config, refused).empty());
 }
 
 } // namespace
