@@ -70,6 +70,7 @@
 #define IDC_SERVE_CLEAR 1064
 #define IDC_SERVE_USE_6969 1065
 #define IDC_SERVE_COUNT 1066
+#define IDC_SERVE_NETBOOT 1070
 
 // Controls without an identifier of their own
 #define IDC_STATIC (-1)
@@ -203,3 +204,5 @@
 #define IDS_SERVE_CONFIRM_RESTART 274
 #define IDS_SERVE_SERVING_SHORT 275
 #define IDS_SERVE_ROW_CUT 276
+#define IDS_SERVE_NETBOOT_ON 290
+#define IDS_SERVE_NETBOOT_PORTS 292

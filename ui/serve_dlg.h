@@ -13,12 +13,14 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/qt/dialog.h"
 #include "server/server.h"
 #include "transfer_settings.h"
 
 class CServeChild;
+class QListWidget;
 struct ServeLine;
 
 // The columns of the transfers' list.
@@ -71,6 +73,7 @@ protected:
     void OnCopyHint();
     void OnClear();
     void OnUse6969();
+    void OnNetboot();
     void OnTimer(UINT_PTR nIDEvent);
     void OnDestroy();
 
@@ -89,6 +92,13 @@ protected:
     virtual void ShowRows();
     ServeSettings ReadControls() const;
     void ListAddresses();
+    // The Network boot box: it follows the Listen box, and is never kept.
+    void SetUpNetboot();
+    void UpdateNetboot();
+    // With Network boot ticked, the firewall's commands below the addresses.
+    void ListNetbootHints(QListWidget* list);
+    // The child's command line: settings', and network boot's when ticked.
+    std::vector<std::string> StartArguments(const ServeSettings& settings) const;
     // What a refused or failed row says, with the advice that applies.
     std::string RowReason(const ServeRow& row, const std::string& client);
     // What a read refused as not found or not allowed adds: that the name is
