@@ -120,8 +120,14 @@ protected:
     // belongs to: each child counts its ids from 1.
     struct ShownRow {
         ServeRow row;
-        std::string client; // "192.0.2.7:49152"
+        std::string client; // "192.0.2.7:49152"; a boot's MAC
+        enum class Kind { tftp, http, boot } kind = Kind::tftp;
     };
+    // A boot's row: its file, and its architecture in place of the options.
+    // Boots have no id of the child's: theirs count from kBootIds.
+    void OnBoot(const ServeLine& line);
+    static constexpr unsigned kBootIds = 0x80000000U;
+    unsigned m_nBoots = 0;
     using RowKey = std::pair<unsigned, unsigned>; // run, id
 
     std::unique_ptr<CServeChild> m_pChild;

@@ -17,6 +17,7 @@
 #include "res/strings.h"
 #include "serve_child.h"
 #include "serve_dlg.h"
+#include "serve_lines.h"
 #include "serve_start.h"
 
 namespace {
@@ -156,4 +157,19 @@ std::vector<std::string> CServeDlg::StartArguments(const ServeSettings& settings
         arguments.insert(arguments.end(), netboot.begin(), netboot.end());
     }
     return arguments;
+}
+
+void CServeDlg::OnBoot(const ServeLine& line)
+{
+    m_bRequestSeen = true;
+    m_bRowsChanged = true;
+    ShownRow& shown = m_rows[RowKey(m_nRun, kBootIds + (++m_nBoots % kBootIds))];
+    shown.kind = ShownRow::Kind::boot;
+    shown.client = line.client;
+    shown.row.file = line.row.file;
+    shown.row.granted = line.bIpxe ? line.arch + ", iPXE" : line.arch;
+    // Answered as it was told: a row that has ended.
+    shown.row.state = ServeState::done;
+    shown.row.nStartMs = NowMs();
+    shown.row.nEndMs = shown.row.nStartMs + 1;
 }
