@@ -102,6 +102,9 @@ constexpr DialogControl kServeControls[] = {
      "Client\tFile\tDirection\tOptions\tBytes\tProgress\tRate\tResends\tState", WS_BORDER | WS_TABSTOP, 0, 7, 170, 386,
      118, kGrow},
     {ControlKind::PushButton, IDC_SERVE_CLEAR, "Cl&ear finished", WS_TABSTOP, 0, 7, 293, 70, 14, kMoveDown},
+    {ControlKind::PushButton, IDC_SERVE_COPY_IPXE, "Cop&y iPXE boot files into the folder", WS_TABSTOP, 0, 80, 293, 135,
+     14, kMoveDown},
+    {ControlKind::PushButton, IDC_SERVE_WRITE_SCRIPT, "Write boot.ip&xe", WS_TABSTOP, 0, 218, 293, 64, 14, kMoveDown},
     {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 286, 293, 50, 14, kMoveRight | kMoveDown},
     {ControlKind::PushButton, IDCANCEL, "Close", WS_TABSTOP, 0, 343, 293, 50, 14, kMoveRight | kMoveDown},
 };

@@ -71,6 +71,8 @@
 #define IDC_SERVE_USE_6969 1065
 #define IDC_SERVE_COUNT 1066
 #define IDC_SERVE_NETBOOT 1070
+#define IDC_SERVE_COPY_IPXE 1071
+#define IDC_SERVE_WRITE_SCRIPT 1072
 
 // Controls without an identifier of their own
 #define IDC_STATIC (-1)

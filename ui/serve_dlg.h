@@ -74,6 +74,8 @@ protected:
     void OnClear();
     void OnUse6969();
     void OnNetboot();
+    void OnCopyIpxe();
+    void OnWriteScript();
     void OnTimer(UINT_PTR nIDEvent);
     void OnDestroy();
 
@@ -95,6 +97,9 @@ protected:
     // The Network boot box: it follows the Listen box, and is never kept.
     void SetUpNetboot();
     void UpdateNetboot();
+    // The buttons that put iPXE's files and a starter script in the folder:
+    // shown with Network boot ticked, while the folder lacks them.
+    void UpdateBootFiles();
     // With Network boot ticked, the firewall's commands below the addresses.
     void ListNetbootHints(QListWidget* list);
     // The child's command line: settings', and network boot's when ticked.

@@ -4,14 +4,24 @@
 // server's command line and to the addresses' list.
 #include "serve_dlg_netboot.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QSettings>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "log_dlg.h"
 #include "platform/core/format.h"
 #include "platform/core/local_networks.h"
+#include "platform/core/msgbox.h"
 #include "protocol/tftp.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -112,6 +122,8 @@ void CServeDlg::SetUpNetboot()
     // The box follows the address as it is chosen or typed.
     auto* listen = qobject_cast<QComboBox*>(GetDlgItem(IDC_SERVE_LISTEN));
     QObject::connect(listen, &QComboBox::currentTextChanged, GetSafeHwnd(), [this] { UpdateNetboot(); });
+    auto* folder = qobject_cast<QLineEdit*>(GetDlgItem(IDC_SERVE_FOLDER));
+    QObject::connect(folder, &QLineEdit::textChanged, GetSafeHwnd(), [this] { UpdateBootFiles(); });
 }
 
 void CServeDlg::UpdateNetboot()
@@ -130,11 +142,13 @@ void CServeDlg::UpdateNetboot()
             ListAddresses();
     }
     EnableWindow(IDC_SERVE_NETBOOT, !IsServing() && !interfaceName.empty());
+    UpdateBootFiles();
 }
 
 void CServeDlg::OnNetboot()
 {
     ListAddresses();
+    UpdateBootFiles();
 }
 
 void CServeDlg::ListNetbootHints(QListWidget* list)
@@ -172,4 +186,129 @@ void CServeDlg::OnBoot(const ServeLine& line)
     shown.row.state = ServeState::done;
     shown.row.nStartMs = NowMs();
     shown.row.nEndMs = shown.row.nStartMs + 1;
+}
+
+namespace {
+
+// What a machine is told to boot when [Netboot] leaves the file unset.
+constexpr std::pair<const char*, const char*> kDefaultBootFiles[] = {{"bios", "undionly.kpxe"},
+                                                                     {"uefi-x64", "ipxe.efi"},
+                                                                     {"uefi-ia32", "ipxe-i386.efi"},
+                                                                     {"uefi-arm64", "ipxe-arm64.efi"}};
+
+// The starter script: where the machine stands, then a shell to go on by hand.
+constexpr char kStarterScript[] = "#!ipxe\n"
+                                  "# Written by Tarnwick. Network boot runs this after iPXE has started; change it.\n"
+                                  "echo This machine is ${ip} (${mac}); its boot server is ${next-server}.\n"
+                                  "echo Type exit to leave the shell.\n"
+                                  "shell\n";
+
+bool IsPlainName(const std::string& name)
+{
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+std::string Reason(const std::error_code& error)
+{
+    return error.message();
+}
+
+} // namespace
+
+std::vector<std::string> MissingBootFiles(const std::string& folder, const NetbootSettings& settings,
+                                          const std::string& source)
+{
+    std::vector<std::string> missing;
+    for (const auto& [arch, name] : kDefaultBootFiles) {
+        std::string file = name;
+        for (const auto& [setArch, setName] : settings.bootFiles)
+            if (setArch == arch)
+                file = setName;
+        std::error_code ignored;
+        if (IsPlainName(file) && std::filesystem::is_regular_file(std::filesystem::path(source) / file, ignored) &&
+            !std::filesystem::exists(std::filesystem::path(folder) / file, ignored) &&
+            std::find(missing.begin(), missing.end(), file) == missing.end())
+            missing.push_back(file);
+    }
+    return missing;
+}
+
+std::string CopyBootFiles(const std::string& folder, const std::vector<std::string>& names, const std::string& source)
+{
+    for (const std::string& name : names) {
+        std::error_code error;
+        // copy_options::none: a file already there stays, and is an error.
+        std::filesystem::copy_file(std::filesystem::path(source) / name, std::filesystem::path(folder) / name,
+                                   std::filesystem::copy_options::none, error);
+        if (error)
+            return "Could not copy " + name + " into " + folder + ": " + Reason(error);
+    }
+    return {};
+}
+
+std::string IpxeScriptName(const NetbootSettings& settings)
+{
+    std::string name = "boot.ipxe";
+    for (const auto& [arch, setName] : settings.bootFiles)
+        if (arch == "ipxe")
+            name = setName;
+    return IsPlainName(name) ? name : std::string();
+}
+
+std::string WriteStarterScript(const std::string& folder, const std::string& name)
+{
+    const std::string path = (std::filesystem::path(folder) / name).string();
+    // O_EXCL: never over a script of the user's; O_NOFOLLOW: never through a link.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return "Could not write " + path + ": " + Reason(std::error_code(errno, std::generic_category()));
+    const size_t length = sizeof kStarterScript - 1;
+    const ssize_t written = ::write(fd, kStarterScript, length);
+    const int writeError = written < 0 ? errno : ENOSPC;
+    const bool closed = ::close(fd) == 0;
+    if (written != static_cast<ssize_t>(length) || !closed) {
+        ::unlink(path.c_str());
+        return "Could not write " + path + ": " + Reason(std::error_code(writeError, std::generic_category()));
+    }
+    return {};
+}
+
+void CServeDlg::UpdateBootFiles()
+{
+    const bool ticked = IsDlgButtonChecked(IDC_SERVE_NETBOOT) != 0;
+    const std::string folder = GetDlgItemText(IDC_SERVE_FOLDER);
+    const NetbootSettings settings = ticked ? AfxLoadNetbootSettings() : NetbootSettings{};
+    // Offered only where they would help: ticked, and the files missing.
+    const std::string script = IpxeScriptName(settings);
+    std::error_code ignored;
+    const bool copy = ticked && !folder.empty() && !MissingBootFiles(folder, settings).empty();
+    const bool write = ticked && !folder.empty() && !script.empty() && std::filesystem::is_directory(folder, ignored) &&
+                       !std::filesystem::exists(std::filesystem::path(folder) / script, ignored);
+    GetDlgItem(IDC_SERVE_COPY_IPXE)->setVisible(copy);
+    GetDlgItem(IDC_SERVE_WRITE_SCRIPT)->setVisible(write);
+    // The name is the user's: shown as it is, no mnemonic made of it.
+    QString label = QString::fromStdString(script.substr(0, 40));
+    SetDlgItemText(IDC_SERVE_WRITE_SCRIPT, script == "boot.ipxe" ? std::string("Write boot.ip&xe")
+                                                                 : "Write " + label.replace('&', "&&").toStdString());
+}
+
+void CServeDlg::OnCopyIpxe()
+{
+    const std::string folder = GetDlgItemText(IDC_SERVE_FOLDER);
+    const std::string problem = CopyBootFiles(folder, MissingBootFiles(folder, AfxLoadNetbootSettings()));
+    if (!problem.empty())
+        AfxMessageBox(problem, MB_OK);
+    UpdateBootFiles();
+}
+
+void CServeDlg::OnWriteScript()
+{
+    const std::string folder = GetDlgItemText(IDC_SERVE_FOLDER);
+    const std::string name = IpxeScriptName(AfxLoadNetbootSettings());
+    if (name.empty())
+        return;
+    const std::string problem = WriteStarterScript(folder, name);
+    if (!problem.empty())
+        AfxMessageBox(problem, MB_OK);
+    UpdateBootFiles();
 }

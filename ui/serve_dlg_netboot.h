@@ -32,3 +32,20 @@ struct FirewallHint {
 // The ufw and the firewalld commands that open the ports network boot uses:
 // UDP 67 and 4011, the TFTP port, and TCP for HTTP.
 std::vector<FirewallHint> NetbootFirewallHints(int nTftpPort, int nHttpPort);
+
+// Where Debian's ipxe package puts its boot files.
+inline constexpr const char* kIpxeFiles = "/usr/lib/ipxe";
+// The boot files network boot names (settings' or tarnwick-serve's
+// defaults) that folder lacks and source has; plain names only.
+std::vector<std::string> MissingBootFiles(const std::string& folder, const NetbootSettings& settings,
+                                          const std::string& source = kIpxeFiles);
+// Copies names from source into folder, never over a file there; "" when
+// all were copied, else what went wrong.
+std::string CopyBootFiles(const std::string& folder, const std::vector<std::string>& names,
+                          const std::string& source = kIpxeFiles);
+// The iPXE script fetched after the boot file (settings' or "boot.ipxe"),
+// when a plain name.
+std::string IpxeScriptName(const NetbootSettings& settings);
+// Writes a starter script name into folder, never over a file there: it
+// shows the machine's address and opens iPXE's shell. "" or what went wrong.
+std::string WriteStarterScript(const std::string& folder, const std::string& name);

@@ -10,8 +10,10 @@
 
 #include "platform/core/local_networks.h"
 #include "res/resource.h"
+#include "tests/support/temp_dir.h"
 #include "ui/serve_child.h"
 #include "ui/serve_dlg.h"
+#include "ui/serve_dlg_netboot.h"
 #include "ui/transfer_settings.h"
 
 namespace {
@@ -115,3 +117,28 @@ TEST_F(NetbootBox, ListsTheFirewallCommandsBootsAndHttpRows)
 }
 
 } // namespace
+
+// iPXE's files are copied where the folder lacks them, and neither they nor
+// the starter script ever replace a file of the user's.
+TEST(NetbootFiles, CopiesWhatIsMissingAndReplacesNothing)
+{
+    TempDir source, folder;
+    for (const char* name : {"ipxe.efi", "snponly.efi", "undionly.kpxe"})
+        WriteFileBytes(source / name, {'M', 'Z'});
+    WriteFileBytes(folder / "undionly.kpxe", {'m', 'i', 'n', 'e'});
+    NetbootSettings settings;
+    EXPECT_EQ(MissingBootFiles(folder.Path(), settings, source.Path()), std::vector<std::string>{"ipxe.efi"});
+    settings.bootFiles = {{"uefi-x64", "snponly.efi"}, {"bios", "sub/undionly.kpxe"}};
+    const std::vector<std::string> missing = MissingBootFiles(folder.Path(), settings, source.Path());
+    EXPECT_EQ(missing, std::vector<std::string>{"snponly.efi"});
+    EXPECT_EQ(CopyBootFiles(folder.Path(), missing, source.Path()), "");
+    EXPECT_EQ(ReadFileBytes(folder / "snponly.efi"), (std::vector<BYTE>{'M', 'Z'}));
+    EXPECT_NE(CopyBootFiles(folder.Path(), {"undionly.kpxe"}, source.Path()), "");
+    EXPECT_EQ(ReadFileBytes(folder / "undionly.kpxe"), (std::vector<BYTE>{'m', 'i', 'n', 'e'}));
+
+    EXPECT_EQ(WriteStarterScript(folder.Path(), "boot.ipxe"), "");
+    const std::vector<BYTE> script = ReadFileBytes(folder / "boot.ipxe");
+    EXPECT_EQ(std::string(script.begin(), script.begin() + 7), "#!ipxe\n");
+    EXPECT_NE(WriteStarterScript(folder.Path(), "boot.ipxe"), "");
+    EXPECT_EQ(ReadFileBytes(folder / "boot.ipxe"), script);
+}
