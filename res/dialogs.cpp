@@ -86,6 +86,7 @@ constexpr DialogControl kServeControls[] = {
     {ControlKind::CheckBox, IDC_SERVE_CREATE, "Allow &new files", WS_TABSTOP, 0, 82, 42, 80, 10},
     {ControlKind::CheckBox, IDC_SERVE_REPLACE, "&Replace existing files", WS_TABSTOP, 0, 165, 42, 110, 10},
     {ControlKind::CheckBox, IDC_SERVE_LOCAL, "Answer only l&ocal networks", WS_TABSTOP, 0, 7, 57, 150, 10},
+    {ControlKind::CheckBox, IDC_SERVE_NETBOOT, "Net&work boot", WS_TABSTOP | WS_DISABLED, 0, 160, 57, 110, 10},
     {ControlKind::PushButton, IDC_SERVE_USE_6969, "Use port &6969", WS_TABSTOP | WS_DISABLED, 0, 273, 55, 60, 14,
      kMoveRight},
     {ControlKind::PushButton, IDC_SERVE_START, "&Start", BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 336, 55, 57, 14, kMoveRight},
@@ -101,6 +102,9 @@ constexpr DialogControl kServeControls[] = {
      "Client\tFile\tDirection\tOptions\tBytes\tProgress\tRate\tResends\tState", WS_BORDER | WS_TABSTOP, 0, 7, 170, 386,
      118, kGrow},
     {ControlKind::PushButton, IDC_SERVE_CLEAR, "Cl&ear finished", WS_TABSTOP, 0, 7, 293, 70, 14, kMoveDown},
+    {ControlKind::PushButton, IDC_SERVE_COPY_IPXE, "Cop&y iPXE boot files into the folder", WS_TABSTOP, 0, 80, 293, 135,
+     14, kMoveDown},
+    {ControlKind::PushButton, IDC_SERVE_WRITE_SCRIPT, "Write boot.ip&xe", WS_TABSTOP, 0, 218, 293, 64, 14, kMoveDown},
     {ControlKind::PushButton, ID_HELP, "&Help", WS_TABSTOP, 0, 286, 293, 50, 14, kMoveRight | kMoveDown},
     {ControlKind::PushButton, IDCANCEL, "Close", WS_TABSTOP, 0, 343, 293, 50, 14, kMoveRight | kMoveDown},
 };

@@ -229,6 +229,10 @@ constexpr StringEntry kStrings[] = {
     // %s: the folder; %u: the port. In the main window, which opens the Serve window when clicked.
     {IDS_SERVE_SERVING_SHORT, "Serving %s on port %u"},
     {IDS_SERVE_ROW_CUT, "The server ended"},
+    // The box's label once one address is chosen. %s: its network interface.
+    {IDS_SERVE_NETBOOT_ON, "Net&work boot on %s"},
+    // Before each firewall command in the addresses' list. %u: the TFTP port; %u: the HTTP port.
+    {IDS_SERVE_NETBOOT_PORTS, "Network boot needs UDP 67, %u and 4011 and TCP %u open:"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

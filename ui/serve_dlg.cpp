@@ -43,6 +43,9 @@ ON_BN_CLICKED(IDC_SERVE_COPY, OnCopy)
 ON_BN_CLICKED(IDC_SERVE_COPY_HINT, OnCopyHint)
 ON_BN_CLICKED(IDC_SERVE_CLEAR, OnClear)
 ON_BN_CLICKED(IDC_SERVE_USE_6969, OnUse6969)
+ON_BN_CLICKED(IDC_SERVE_NETBOOT, OnNetboot)
+ON_BN_CLICKED(IDC_SERVE_COPY_IPXE, OnCopyIpxe)
+ON_BN_CLICKED(IDC_SERVE_WRITE_SCRIPT, OnWriteScript)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
 
@@ -80,6 +83,7 @@ BOOL CServeDlg::OnInitDialog()
     for (const LocalAddress& address : AfxGetLocalAddresses(true))
         listen->addItem(Text(address.text));
     SetUpView();
+    SetUpNetboot();
     ShowCount();
     Apply(m_bRemembers ? AfxLoadServeSettings(g_pLogDlg) : ServeSettings{}, false);
     return TRUE;
@@ -167,7 +171,7 @@ void CServeDlg::OnStart()
         ::close(m_nFolderFd);
     m_nFolderFd = ::open(settings.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     UpdateControls();
-    m_pChild->Start(program, ServeArguments(settings));
+    m_pChild->Start(program, StartArguments(settings));
 }
 
 bool CServeDlg::StopServing(bool bAsk)
@@ -269,6 +273,7 @@ void CServeDlg::UpdateControls()
         EnableWindow(id, settled && IsDlgButtonChecked(IDC_SERVE_UPLOAD) != 0);
     EnableWindow(IDC_SERVE_START, m_phase != Phase::stopping);
     SetDlgItemText(IDC_SERVE_START, idle ? "&Start" : "&Stop");
+    UpdateNetboot();
 }
 
 void CServeDlg::UpdateStatus()
@@ -319,6 +324,7 @@ void CServeDlg::ListAddresses()
         item->setData(Qt::UserRole, Text(WithoutZone(address.text)));
         item->setData(Qt::UserRole + 1, Text(hint));
     }
+    ListNetbootHints(list);
     if (list->count() > 0)
         list->setCurrentRow(0);
 }

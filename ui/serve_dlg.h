@@ -13,12 +13,14 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/qt/dialog.h"
 #include "server/server.h"
 #include "transfer_settings.h"
 
 class CServeChild;
+class QListWidget;
 struct ServeLine;
 
 // The columns of the transfers' list.
@@ -71,6 +73,9 @@ protected:
     void OnCopyHint();
     void OnClear();
     void OnUse6969();
+    void OnNetboot();
+    void OnCopyIpxe();
+    void OnWriteScript();
     void OnTimer(UINT_PTR nIDEvent);
     void OnDestroy();
 
@@ -89,6 +94,16 @@ protected:
     virtual void ShowRows();
     ServeSettings ReadControls() const;
     void ListAddresses();
+    // The Network boot box: it follows the Listen box, and is never kept.
+    void SetUpNetboot();
+    void UpdateNetboot();
+    // The buttons that put iPXE's files and a starter script in the folder:
+    // shown with Network boot ticked, while the folder lacks them.
+    void UpdateBootFiles();
+    // With Network boot ticked, the firewall's commands below the addresses.
+    void ListNetbootHints(QListWidget* list);
+    // The child's command line: settings', and network boot's when ticked.
+    std::vector<std::string> StartArguments(const ServeSettings& settings) const;
     // What a refused or failed row says, with the advice that applies.
     std::string RowReason(const ServeRow& row, const std::string& client);
     // What a read refused as not found or not allowed adds: that the name is
@@ -110,8 +125,14 @@ protected:
     // belongs to: each child counts its ids from 1.
     struct ShownRow {
         ServeRow row;
-        std::string client; // "192.0.2.7:49152"
+        std::string client; // "192.0.2.7:49152"; a boot's MAC
+        enum class Kind { tftp, http, boot } kind = Kind::tftp;
     };
+    // A boot's row: its file, and its architecture in place of the options.
+    // Boots have no id of the child's: theirs count from kBootIds.
+    void OnBoot(const ServeLine& line);
+    static constexpr unsigned kBootIds = 0x80000000U;
+    unsigned m_nBoots = 0;
     using RowKey = std::pair<unsigned, unsigned>; // run, id
 
     std::unique_ptr<CServeChild> m_pChild;

@@ -42,6 +42,10 @@ void CServeDlg::OnChildLine(std::string_view text)
     const std::optional<ServeLine> line = ParseServeLine(text);
     if (!line)
         return;
+    if (line->kind == ServeLine::Kind::boot) {
+        OnBoot(*line); // its text has come as a line of the log already
+        return;
+    }
     if (line->kind != ServeLine::Kind::message) {
         OnRow(*line);
         return;
@@ -72,6 +76,7 @@ void CServeDlg::OnRow(const ServeLine& line)
     const ULONGLONG startMs = added ? now - std::min(now, line.row.nEndMs) : shown.row.nStartMs;
     shown.row = line.row;
     shown.client = line.client;
+    shown.kind = line.bHttp ? ShownRow::Kind::http : ShownRow::Kind::tftp;
     shown.row.nStartMs = startMs;
     // The child tells a row's duration; the window's clock places it.
     shown.row.nEndMs = line.kind == ServeLine::Kind::end ? startMs + line.row.nEndMs : 0;

@@ -217,7 +217,15 @@ std::optional<ServeLine> ParseServeLine(std::string_view text)
     for (const auto& [name, kind] : rowEvents)
         if (line.event == name)
             line.kind = kind;
-    if (line.kind == ServeLine::Kind::message) {
+    if (line.event == "boot") {
+        line.kind = ServeLine::Kind::boot;
+        line.client = Text(members, "mac");
+        line.arch = Text(members, "arch");
+        line.row.file = Text(members, "file");
+        const auto ipxe = members.find("ipxe");
+        line.bIpxe = ipxe != members.end() && !ipxe->second.bString && ipxe->second.text == "true";
+    }
+    if (line.kind == ServeLine::Kind::message || line.kind == ServeLine::Kind::boot) {
         line.text = Text(members, "text");
         line.reasonCode = Text(members, "reason_code");
         line.helper = Text(members, "helper");
@@ -235,6 +243,7 @@ std::optional<ServeLine> ParseServeLine(std::string_view text)
     (void)Whole(members, "port", &port);
     line.client = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
     row.file = Text(members, "file");
+    line.bHttp = Text(members, "protocol") == "http";
     row.wDirection = Text(members, "direction") == "write" ? DIRECTION_PUT : DIRECTION_GET;
     row.granted = Text(members, "options");
     (void)Whole(members, "bytes", &row.nBytes);

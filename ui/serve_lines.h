@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Reading what tarnwick-serve --log-format json writes: one JSON object a
 // line, either a message (serving, confinement, log, signal, error: its
-// text) or a row's event (start, progress, end: the row as it stands). The
+// text), a row's event (start, progress, end: the row as it stands) or a
+// machine answered by network boot (boot). The
 // lines come from another process and carry clients' names and texts: every
 // field is bounded by the line, a line that is not such an object is no
 // line, and what it says is plain text.
@@ -14,7 +15,7 @@
 #include "server/server.h"
 
 struct ServeLine {
-    enum class Kind { message, start, progress, end };
+    enum class Kind { message, start, progress, end, boot };
     Kind kind = Kind::message;
     std::string event; // "serving", "error", ... or "start", "progress", "end"
     std::string text;  // a message's words
@@ -25,6 +26,11 @@ struct ServeLine {
     // its client as "192.0.2.7:49152" or "[fe80::1%eth0]:49152".
     ServeRow row;
     std::string client;
+    bool bHttp = false; // a row's event of the HTTP server
+    // A boot (a machine answered by network boot): its MAC in client, its
+    // file in row.file, and its architecture ("UEFI x64"), with iPXE.
+    std::string arch;
+    bool bIpxe = false;
 };
 
 // The longest line read; a longer one is dropped whole.

@@ -142,22 +142,34 @@ void CServeDlg::ShowRows()
             state += ": " + reason;
         const std::string bytes = FormatCount(row.nBytes, numbers) +
                                   (row.bSizeKnown ? " / " + FormatCount(row.nSize, numbers) : std::string());
-        const std::string texts[kColumns] = {
-            shown.client, row.file, row.wDirection == DIRECTION_GET ? "get" : "put",  row.granted,
-            bytes,        "",       FormatRate(row.nBytes * 8000 / elapsed, numbers), std::to_string(row.nResends),
-            state};
+        const std::string direction = row.wDirection == DIRECTION_GET ? "get" : "put";
+        const bool boot = shown.kind == ShownRow::Kind::boot;
+        // A boot is a machine told its file: no bytes, no rate, no resends.
+        const std::string texts[kColumns] = {shown.client,
+                                             row.file,
+                                             boot                                 ? "boot"
+                                             : shown.kind == ShownRow::Kind::http ? "HTTP " + direction
+                                                                                  : direction,
+                                             row.granted,
+                                             boot ? "" : bytes,
+                                             "",
+                                             boot ? "" : FormatRate(row.nBytes * 8000 / elapsed, numbers),
+                                             boot ? "" : std::to_string(row.nResends),
+                                             boot ? "answered" : state};
         // What a narrow column cuts is in its tooltip.
         for (int column = 0; column < kColumns; ++column) {
             item->setText(column, Text(texts[column]));
             item->setToolTip(column, Text(texts[column]));
         }
         item->setData(kProgress, Qt::UserRole,
-                      row.bSizeKnown && row.nSize > 0
+                      boot ? -1
+                      : row.bSizeKnown && row.nSize > 0
                           ? static_cast<int>(std::min<ULONGLONG>(row.nBytes * 100 / row.nSize, 100))
                       : ended && row.state == ServeState::done ? 100
                                                                : -1);
         item->setData(kState, Qt::UserRole, ended);
-        item->setData(kState, Qt::UserRole + 1, static_cast<int>(row.state));
+        // A boot is no transfer: the count leaves it out.
+        item->setData(kState, Qt::UserRole + 1, boot ? -1 : static_cast<int>(row.state));
     }
     // What the window no longer keeps goes from the list too, and with it
     // the hints of names no row shows.

@@ -29,6 +29,8 @@ TEST(ServeLines, EachLineIsReadOrRefusedWhole)
         {R"({"event":"progress","id":7,"client":"fe80::1%eth0","port":69})", true, ServeLine::Kind::progress,
          "[fe80::1%eth0]:69"},
         {R"( { "event" : "end" , "id" : 1 , "client" : "127.0.0.1" } )", true, ServeLine::Kind::end, "127.0.0.1:0"},
+        {R"({"event":"boot","mac":"52:54:00:12:34:56","arch":"BIOS","ipxe":true,"file":"x"})", true,
+         ServeLine::Kind::boot, "52:54:00:12:34:56"},
         // Not the output's form: no event, an id of 0, nested values, a
         // lone surrogate, a raw control byte, something after the object.
         {R"({"text":"no event"})", false, {}, ""},
@@ -50,6 +52,7 @@ TEST(ServeLines, EachLineIsReadOrRefusedWhole)
             continue;
         EXPECT_EQ(read->kind, row.kind);
         EXPECT_EQ(row.kind == ServeLine::Kind::message ? read->text : read->client, row.text);
+        EXPECT_EQ(read->bIpxe, row.kind == ServeLine::Kind::boot);
     }
     EXPECT_FALSE(ParseServeLine("{\"event\":\"log\",\"text\":\"" + std::string(kServeLineMost, 'a') + "\"}"));
 }
