@@ -39,14 +39,14 @@ compose="$(mktemp -d /tmp/tarnwick-compose-XXXXXX)"
 mkdir -p "$compose/root/usr" && cp -r "$prefix/share" "$compose/root/usr/"
 appstreamcli compose --no-color --origin=tarnwick --result-root="$compose/out" "$compose/root" >"$compose/log" 2>&1 ||
     { cat "$compose/log"; rm -rf "$compose"; exit 1; }
-zcat "$compose/out/usr/share/swcatalog/xml/tarnwick.xml.gz" 2>/dev/null | grep -q '<icon type="cached"' ||
+zcat "$compose/out/usr/share/swcatalog/xml/tarnwick.xml.gz" 2>/dev/null | grep >/dev/null '<icon type="cached"' ||
     { echo "appstreamcli compose found no icon"; cat "$compose/log"; rm -rf "$compose"; exit 1; }
 rm -rf "$compose"
 
 # The server without a window: no Qt, no display; it says its version and
 # serves an installed folder until stopped. Its units name it by its bare name.
-! ldd "$prefix/bin/tarnwick-serve" | grep -qi qt || { echo "tarnwick-serve links Qt"; exit 1; }
-env -u DISPLAY "$prefix/bin/tarnwick-serve" --version | grep -qx "tarnwick-serve [0-9.]*" ||
+! ldd "$prefix/bin/tarnwick-serve" | grep >/dev/null -i qt || { echo "tarnwick-serve links Qt"; exit 1; }
+env -u DISPLAY "$prefix/bin/tarnwick-serve" --version | grep >/dev/null -x "tarnwick-serve [0-9.]*" ||
     { echo "the installed tarnwick-serve does not say its version"; exit 1; }
 status=0
 served="$(env -u DISPLAY timeout --preserve-status -s TERM 1 "$prefix/bin/tarnwick-serve" "$prefix/share" \
@@ -84,15 +84,15 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
 deb=$(ls -t "$build"/tarnwick_*.deb | head -1)
 diff <(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./usr/||' | sort) \
     <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) || { echo "the package differs from the install"; exit 1; }
-dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "the package does not name its libraries"; exit 1; }
+dpkg-deb -f "$deb" Depends | grep >/dev/null 'libqt6widgets6' || { echo "the package does not name its libraries"; exit 1; }
 # Its postinst gives the helper its capability, with setcap from a dependency.
-dpkg-deb -f "$deb" Depends | grep -q 'libcap2-bin' || { echo "the package does not depend on libcap2-bin"; exit 1; }
-dpkg-deb -I "$deb" postinst | grep -q 'setcap cap_net_bind_service=ep "$helper"' ||
+dpkg-deb -f "$deb" Depends | grep >/dev/null 'libcap2-bin' || { echo "the package does not depend on libcap2-bin"; exit 1; }
+dpkg-deb -I "$deb" postinst | grep >/dev/null 'setcap cap_net_bind_service=ep "$helper"' ||
     { echo "the package's postinst does not give tarnwick-bind its capability"; exit 1; }
 # What a distribution asks of a package: no errors or warnings from lintian.
 # The server's units are shipped and never enabled by the package's scripts.
-dpkg-deb -c "$deb" | grep -q '/lib/systemd/system/tarnwick-serve.socket$' || { echo "the package has no socket unit"; exit 1; }
-! dpkg-deb -I "$deb" postinst | grep -q 'systemctl\|deb-systemd' || { echo "the package enables a unit"; exit 1; }
+dpkg-deb -c "$deb" | grep >/dev/null '/lib/systemd/system/tarnwick-serve.socket$' || { echo "the package has no socket unit"; exit 1; }
+! dpkg-deb -I "$deb" postinst | grep >/dev/null 'systemctl\|deb-systemd' || { echo "the package enables a unit"; exit 1; }
 lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb"
 tools/check_postinst.sh "$deb"
 echo "install check: ok ($deb)"
