@@ -39,7 +39,8 @@ namespace {
 class FakeNetworkSocket : public CTFTPSocket {
 public:
     using CTFTPSocket::CTFTPSocket;
-    using CTFTPSocket::m_nTicks;
+    // The resends since the last answer: never more than two before the end.
+    unsigned ResendsSinceAnswer() const { return m_clock.ResendsSinceProgress(); }
     using CTFTPSocket::m_wState;
 
     BOOL Create(UINT, int, long, const char*, int) override { return TRUE; }
@@ -156,11 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             sock.SendBlock(packet.data(), (command >> 2) * sock.Granted().nBlockSize / 32, 0);
             break;
         }
-        // A grant stays within what was asked; ticks never pile up past a resend.
+        // A grant stays within what was asked; the plain timing sends no
+        // third resend without an answer (the adaptive one ends on silence).
         const TftpGranted& granted = sock.Granted();
-        const int ticksPerResend =
-            granted.nTimeout > 0 ? granted.nTimeout * 1000 / static_cast<int>(TFTP_TICK_MS) : TFTP_TICKS_PER_RESEND;
-        if (!ValidState(sock.m_wState) || sock.m_nTicks > ticksPerResend ||
+        if (!ValidState(sock.m_wState) ||
+            (!sock.Clocked() && sock.ResendsSinceAnswer() > static_cast<unsigned>(TFTP_RESENDS)) ||
             (wasClosed && sock.m_wState != TFTP_STATE_CLOSED) ||
             (granted.nBlockSize != TFTP_BLOCK_SIZE && granted.nBlockSize > asked.nBlockSize) ||
             (granted.nWindowSize != 1 && granted.nWindowSize > asked.nWindowSize) ||
