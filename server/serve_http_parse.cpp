@@ -83,20 +83,20 @@ HttpRange ParseHttpRange(std::string_view header, ULONGLONG nSize)
     const size_t equals = header.find('=');
     if (equals == std::string_view::npos || !SameTextIgnoringCase(header.substr(0, equals), "bytes"))
         return whole;
-    const std::string_view spec = Trimmed(header.substr(equals + 1));
+    const std::string_view range = Trimmed(header.substr(equals + 1));
     size_t at = 0;
     ULONGLONG first = 0;
     ULONGLONG last = ~0ULL;
-    const bool suffix = !spec.empty() && spec[0] == '-';
-    if (!suffix && !ReadNumber(spec, &at, &first))
+    const bool suffix = !range.empty() && range[0] == '-';
+    if (!suffix && !ReadNumber(range, &at, &first))
         return whole;
-    if (at >= spec.size() || spec[at++] != '-')
+    if (at >= range.size() || range[at++] != '-')
         return whole;
     ULONGLONG number = 0;
-    const bool hasNumber = ReadNumber(spec, &at, &number);
+    const bool hasNumber = ReadNumber(range, &at, &number);
     // Anything after the one range (another range, a stray byte) is not a
     // shape this server answers in part.
-    if (at != spec.size() || (suffix && !hasNumber))
+    if (at != range.size() || (suffix && !hasNumber))
         return whole;
     if (suffix) {
         if (number == 0 || nSize == 0)
